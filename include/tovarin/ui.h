@@ -1,0 +1,84 @@
+/*
+ * tovarin window system: the C API for hosts.
+ *
+ * A small desktop-style window system shared by a host and the tovarin
+ * plug-in (one instance per process: libtovarin-ui.so). Windows form a tree;
+ * each belongs to the thread that created it, and only that thread pumps its
+ * messages and timers. Handles are 32-bit, 0 means none, and a handle is never
+ * reused while the process lives: a call with a stale handle fails quietly
+ * (returns 0 / does nothing).
+ *
+ * Threads: tovui_pump and tovui_event_fd act for the calling thread. Posting
+ * (from the C++ API) is allowed from any thread. tovui_close_box may be called
+ * from any thread.
+ *
+ * Pixels: tovui_compose writes one 0x00RRGGBB word per pixel, row by row.
+ */
+#ifndef TOVARIN_UI_H
+#define TOVARIN_UI_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(__GNUC__)
+#define TOVUI_API __attribute__((visibility("default")))
+#else
+#define TOVUI_API
+#endif
+
+/* A visible window owned by the calling thread; parent 0 makes a top-level
+ * window. x and y are relative to the parent's client area. White background.
+ * Returns 0 when parent is given but is not a live window. */
+TOVUI_API uint32_t tovui_create_window(uint32_t parent, int32_t x, int32_t y, int32_t width, int32_t height);
+
+/* Destroys the window and its descendants, children first; each receives
+ * WM_DESTROY (2) before it goes. Returns 1, or 0 for a stale handle. */
+TOVUI_API int tovui_destroy_window(uint32_t window);
+
+/* The parent window, 0 for a top-level window or a stale handle. */
+TOVUI_API uint32_t tovui_get_parent(uint32_t window);
+
+/* The index-th child in creation/attachment order, 0 past the last. */
+TOVUI_API uint32_t tovui_child(uint32_t window, int32_t index);
+
+/* Bounds relative to the parent's client area. Returns 1, or 0 for a stale
+ * handle (outputs untouched). Any output pointer may be NULL. */
+TOVUI_API int tovui_get_rect(uint32_t window, int32_t* x, int32_t* y, int32_t* width, int32_t* height);
+
+/* 1 when the window's own visible flag is set, else 0. */
+TOVUI_API int tovui_is_visible(uint32_t window);
+
+/* Dispatches what is due for the calling thread: posted messages first (in
+ * posting order), then due timers. Waits up to timeout_ms (0: no wait,
+ * negative: forever) for the first item. Returns how many were dispatched. */
+TOVUI_API int tovui_pump(int32_t timeout_ms);
+
+/* A file descriptor that is readable while the calling thread has something
+ * to pump (a posted message, or a timer that is due). Owned by the library. */
+TOVUI_API int tovui_event_fd(void);
+
+/* Modal message boxes are handed to a presenter. It is called on the thread
+ * that shows the box; the box stays open until tovui_close_box(box), and while
+ * it is open that thread keeps dispatching its messages and timers (so
+ * exports may be entered again). NULL restores the default presenter: print
+ * the text on standard error and close at once. */
+typedef void (*tovui_presenter)(void* user, uint32_t box, const char* text, const char* caption);
+TOVUI_API void tovui_set_presenter(tovui_presenter presenter, void* user);
+TOVUI_API int tovui_close_box(uint32_t box);
+
+/* The window and its visible descendants composed into pixels (width x height,
+ * 0x00RRGGBB, row by row); parts outside the window stay as they were.
+ * Returns 1, or 0 for a stale handle or bad arguments. */
+TOVUI_API int tovui_compose(uint32_t window, uint32_t* pixels, int32_t width, int32_t height);
+
+/* The composed window written as an RGB PNG file. Returns 1 on success. */
+TOVUI_API int tovui_save_png(uint32_t window, const char* path);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

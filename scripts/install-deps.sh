@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs every Debian package that the build, the tests and the benchmarks need.
+# Idempotent: packages already present are skipped by apt-get.
+set -euo pipefail
+
+BUILD_PKGS=(cmake g++ pkg-config make
+  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
+  libsdl2-dev libpng-dev libcli11-dev
+  googletest libgtest-dev libbenchmark-dev)
+TEST_PKGS=(ffmpeg sox libsox-fmt-all icecast2 pulseaudio pulseaudio-utils xvfb curl
+  python3 python3-numpy valgrind)
+
+need=()
+for p in "${BUILD_PKGS[@]}" "${TEST_PKGS[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
+done
+if [ "${#need[@]}" -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q --no-install-recommends "${need[@]}"
+fi

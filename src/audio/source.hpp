@@ -1,0 +1,76 @@
+// A decoded sound source that the mixer pulls from.
+//
+// A Source decodes on its own thread (started by start()) into a ring buffer
+// of interleaved float frames at the source's own rate and channel count.
+// The mixer's thread calls only read(), finished() and position(); they never
+// block, allocate or take a lock that another thread may hold for long. The
+// control thread calls everything else. Destroying a Source stops its thread
+// (bounded: at most a few hundred milliseconds even on a stalled network).
+//
+// Seeking (seek_to) runs on the control thread: it may block briefly (until
+// the decoder has repositioned, bounded), and once it returns the next frame
+// that read() delivers is exactly frame `frame` of the source. The mixer must
+// not call read() concurrently with seek_to(); the owner guarantees that
+// (the channel pauses its reads around a seek).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace tovarin::audio {
+
+struct SourceInfo {
+  int rate = 0;                 // Hz
+  int channels = 0;             // 1..8
+  int64_t length_frames = -1;   // exact decoded length; -1 unknown (live streams)
+  int bits = 0;                 // original resolution, 0 when unknown/lossy
+  bool is_url = false;
+  std::string location;         // path or URL as given
+};
+
+// Tag keys asked of a source.
+enum class TagKey { Track, Title, Artist, Album, Genre, Year, Comment };
+
+class Source {
+ public:
+  virtual ~Source() = default;
+
+  // ---- control thread ----
+  virtual const SourceInfo& info() const = 0;
+  // Begins decoding (prefilling the ring).
+  virtual void start() = 0;
+  // Sample-accurate seek; false when the source cannot seek (live) or the
+  // frame is past the end.
+  virtual bool seek_to(int64_t frame) = 0;
+  // BASS_FILEPOS_* positions in bytes of the source file or download;
+  // -1 when unknown.
+  virtual int64_t file_position(uint32_t mode) const = 0;
+  // Tag text (UTF-8), empty when missing. Live sources answer the current
+  // live title for TagKey::Title when the station sends one.
+  virtual std::string tag(TagKey key) const = 0;
+
+  // ---- mixer thread ----
+  // Copies up to `frames` frames into out (info().channels floats each),
+  // returning how many. Fewer than asked means the decoder is behind
+  // (underrun) or the source has ended.
+  virtual size_t read(float* out, size_t frames) = 0;
+  // True once everything decoded has been read and nothing more will come
+  // (end of file, fatal decode error, network end).
+  virtual bool finished() const = 0;
+  // Frame index of the next frame read() will deliver.
+  virtual int64_t position() const = 0;
+};
+
+// Opens a local regular file. On failure returns null and sets *error to a
+// BASS_ERROR_* code (FILEOPEN: missing/not a regular file; FILEFORM: no audio
+// or unknown format).
+std::unique_ptr<Source> open_file_source(const std::string& path, int* error);
+
+// Opens an http:/https: stream, waiting until audio can start (bounded by
+// connect_timeout_ms to connect and data_timeout_ms without data).
+std::unique_ptr<Source> open_url_source(const std::string& url, int* error, int connect_timeout_ms = 5000,
+                                        int data_timeout_ms = 5000);
+
+}  // namespace tovarin::audio
