@@ -13,6 +13,9 @@
  * from any thread.
  *
  * Pixels: tovui_compose writes one 0x00RRGGBB word per pixel, row by row.
+ *
+ * No C++ exception leaves these functions: one thrown by a window procedure
+ * during tovui_pump ends that call, which then answers 0.
  */
 #ifndef TOVARIN_UI_H
 #define TOVARIN_UI_H
@@ -35,7 +38,9 @@ extern "C" {
 TOVUI_API uint32_t tovui_create_window(uint32_t parent, int32_t x, int32_t y, int32_t width, int32_t height);
 
 /* Destroys the window and its descendants, children first; each receives
- * WM_DESTROY (2) before it goes. Returns 1, or 0 for a stale handle. */
+ * WM_DESTROY (2) before it goes, with its timers and pending messages.
+ * Returns 1, or 0 for a stale handle, a window already being destroyed, or a
+ * call from a thread other than the window's owner. */
 TOVUI_API int tovui_destroy_window(uint32_t window);
 
 /* The parent window, 0 for a top-level window or a stale handle. */
@@ -52,12 +57,20 @@ TOVUI_API int tovui_get_rect(uint32_t window, int32_t* x, int32_t* y, int32_t* w
 TOVUI_API int tovui_is_visible(uint32_t window);
 
 /* Dispatches what is due for the calling thread: posted messages first (in
- * posting order), then due timers. Waits up to timeout_ms (0: no wait,
- * negative: forever) for the first item. Returns how many were dispatched. */
+ * posting order; those posted meanwhile wait for the next call), then due
+ * timers, earliest first. Waits up to timeout_ms (0: no wait, negative:
+ * forever) for the first item. Returns how many were dispatched. A timer
+ * never queues a backlog: however late, it ticks once and its next tick is a
+ * whole interval later. */
 TOVUI_API int tovui_pump(int32_t timeout_ms);
 
-/* A file descriptor that is readable while the calling thread has something
- * to pump (a posted message, or a timer that is due). Owned by the library. */
+/* A file descriptor that is readable (POLLIN) while the calling thread has
+ * something to pump: a posted message, or a timer that is due. It becomes
+ * readable by itself when the next timer comes due, so a host can add it to
+ * its poll loop with no timeout of its own, and call tovui_pump(0) when it is
+ * readable. Do not read from it or close it: it is owned by the library (an
+ * epoll descriptor over an eventfd and a timerfd), one per thread, and is
+ * the same on every call from that thread. */
 TOVUI_API int tovui_event_fd(void);
 
 /* Modal message boxes are handed to a presenter. It is called on the thread
@@ -76,6 +89,12 @@ TOVUI_API int tovui_compose(uint32_t window, uint32_t* pixels, int32_t width, in
 
 /* The composed window written as an RGB PNG file. Returns 1 on success. */
 TOVUI_API int tovui_save_png(uint32_t window, const char* path);
+
+/* The composed window written to fd as truecolour terminal text, two pixels
+ * a character cell (an upper half block: top pixel in the foreground, bottom
+ * one in the background). max_columns > 0 samples a wider window down to fit
+ * that many columns. Returns 1 on success. */
+TOVUI_API int tovui_write_ansi(uint32_t window, int fd, int32_t max_columns);
 
 #ifdef __cplusplus
 }

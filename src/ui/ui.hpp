@@ -7,10 +7,14 @@
 // Threads. Every window belongs to the thread that created it. Its procedure
 // runs only on that thread: for posted messages and timers while that thread
 // pumps (pump(), the C API's tovui_pump, or a message box's nested loop), and
-// synchronously for WM_DESTROY inside destroy_window(). post_message() may be
-// called from any thread and never blocks. Every other call is meant for the
-// owning thread; all calls are safe against stale handles, which fail quietly.
-// No lock of the window system is held while a procedure or presenter runs.
+// synchronously for WM_DESTROY inside destroy_window() (a child owned by
+// another thread gets its WM_DESTROY on the destroying thread). post_message()
+// may be called from any thread and never blocks. Every call is safe from any
+// thread (short internal locks), but all except post_message, set_timer,
+// kill_timer and close_box are meant for the owning thread; destroy_window is
+// refused elsewhere. All calls are safe against stale handles, which fail
+// quietly. No lock of the window system is held while a procedure or a
+// presenter runs, so both may call back in freely.
 //
 // Handles are 32-bit, 0 means none, never reused while the process lives.
 #pragma once
@@ -53,9 +57,17 @@ struct Rect {
 };
 
 // Windows. create_window returns 0 when parent is non-zero but not a live
-// window. New windows are visible, filled with `background`.
+// window. New windows are visible, owned by the calling thread, filled with
+// `background`; a negative width or height counts as 0. Calls that return
+// bool answer false for a stale handle.
 TOVUI_EXPORT Handle create_window(Handle parent, Rect bounds, WindowProc proc = {}, Color background = kWhite);
-TOVUI_EXPORT bool destroy_window(Handle window);  // children first, each gets WM_DESTROY
+// Destroys the window and its descendants, children first (depth first, in
+// child order). Each receives WM_DESTROY while it is still a window (so it
+// may still post to itself: such messages are discarded with it); then it
+// is gone, with its timers and pending messages. Only the owning thread may
+// destroy a window (false otherwise), and a window already being destroyed
+// cannot be destroyed again (false).
+TOVUI_EXPORT bool destroy_window(Handle window);
 TOVUI_EXPORT bool is_window(Handle window);
 TOVUI_EXPORT Handle get_parent(Handle window);  // 0: top-level or stale
 // Moves the window under new_parent (0: top-level), keeping its bounds
@@ -70,11 +82,19 @@ TOVUI_EXPORT bool is_visible(Handle window);
 TOVUI_EXPORT bool set_window_proc(Handle window, WindowProc proc);
 TOVUI_EXPORT Color background(Handle window);
 
-// Messages. Posting to a dead window fails (false). A message posted to a
-// window that dies before dispatch is discarded.
+// Messages. Posting to a dead window, or to one whose owning thread has
+// ended, fails (false). A message posted to a window that dies before
+// dispatch is discarded.
 TOVUI_EXPORT bool post_message(Handle window, uint32_t msg, uintptr_t wparam, intptr_t lparam);
-// Dispatches what is due for the calling thread, as tovui_pump.
+// Dispatches what is due for the calling thread, as tovui_pump: posted
+// messages first, in posting order (those posted meanwhile wait for the next
+// pump), then due timers, earliest first. Waits up to timeout_ms (0: no wait,
+// negative: forever) for the first item. Returns how many were dispatched.
+// An exception thrown by a procedure leaves through pump; the queue stays
+// consistent.
 TOVUI_EXPORT int pump(int32_t timeout_ms);
+// Readable while the calling thread has something to pump, as tovui_event_fd.
+TOVUI_EXPORT int event_fd();
 
 // Timers: per window and id, on the window's owning thread, delivered as
 // WM_TIMER (wparam = id) while that thread pumps. Setting an existing id
@@ -86,9 +106,18 @@ TOVUI_EXPORT bool kill_timer(Handle window, uintptr_t id);
 
 // A modal message box: hands the text to the installed presenter and runs a
 // nested loop that keeps dispatching the calling thread's messages and timers
-// until the box is closed (tovui_close_box). May be entered again from a
+// until the box is closed (close_box). May be entered again from a
 // procedure that runs inside the loop. owner may be 0 or stale.
 TOVUI_EXPORT void message_box(Handle owner, const std::string& text, const std::string& caption);
+
+// The presenter shows a box: called on the showing thread, with the box's
+// handle, the text and the caption (valid for the call only). It may close
+// the box at once or later, from any thread. Same type as tovui_presenter;
+// nullptr restores the default (print on standard error, close at once).
+using Presenter = void (*)(void* user, Handle box, const char* text, const char* caption);
+TOVUI_EXPORT void set_presenter(Presenter presenter, void* user);
+// Closes an open box: true, or false when it is not open (unknown, closed).
+TOVUI_EXPORT bool close_box(Handle box);
 
 // Bitmaps with a canvas.
 //
@@ -100,9 +129,16 @@ TOVUI_EXPORT void message_box(Handle owner, const std::string& text, const std::
 //   pen (columns l and r-1, rows t and b-1) and fills the inside with the
 //   brush. An area less than 1 pixel wide or high draws nothing.
 // - move_to sets the current point; line_to(x, y) draws a 1-pixel line with
-//   the pen from the current point towards (x, y), excluding (x, y) itself
-//   (Bresenham), and makes (x, y) the current point.
-// - Everything is clipped to the bitmap; coordinates outside are allowed.
+//   the pen from the current point towards (x, y), excluding (x, y) itself,
+//   and makes (x, y) the current point. With n = max(|dx|, |dy|) steps, it
+//   draws the n pixels i = 0 .. n-1 that lie i steps from the start along the
+//   major axis and round(i * |dminor| / n) along the minor one, a half
+//   rounding away from the start (the Bresenham line). A line to the current
+//   point draws nothing.
+// - Everything is clipped to the bitmap; coordinates outside are allowed, and
+//   a shape costs no more than the part of it that lies inside.
+// A bitmap side is at most kMaxBitmap pixels (larger sizes are cut to it).
+constexpr int32_t kMaxBitmap = 8192;
 class TOVUI_EXPORT Bitmap {
  public:
   Bitmap(int32_t width = 0, int32_t height = 0);
@@ -122,7 +158,6 @@ class TOVUI_EXPORT Bitmap {
   void line_to(int32_t x, int32_t y);
 
  private:
-  void put(int32_t x, int32_t y, Color c);
   int32_t width_ = 0, height_ = 0;
   std::vector<Color> pixels_;  // row by row
   Color pen_ = kBlack, brush_ = kWhite;
@@ -135,7 +170,21 @@ class TOVUI_EXPORT Bitmap {
 TOVUI_EXPORT bool blit(Handle window, int32_t dx, int32_t dy, int32_t w, int32_t h, const Bitmap& src, int32_t sx,
                        int32_t sy, const Rect* clip = nullptr);
 
-// The window's own client surface (no children), row by row, in Color packing.
+// The window's own client surface (no children), row by row, in Color
+// packing. A surface covers at most 4096 x 4096 pixels of its window; what
+// lies beyond shows the window's background.
 TOVUI_EXPORT bool read_surface(Handle window, std::vector<Color>& pixels, int32_t& width, int32_t& height);
+
+// Presentation. compose: the window and its visible descendants (children
+// over their parent, later siblings over earlier ones, each clipped to its
+// parent's client area) as 0x00RRGGBB words, row by row, in the window's own
+// size (at most 4096 a side). The window itself is drawn whether visible or not.
+TOVUI_EXPORT bool compose(Handle window, std::vector<uint32_t>& rgb, int32_t& width, int32_t& height);
+TOVUI_EXPORT bool save_png(Handle window, const std::string& path);
+// The composed window as truecolour terminal text: each character cell shows
+// two pixels, one above the other (an upper half block with foreground and
+// background colours). max_columns > 0 samples a wider window down to fit.
+// Empty for a stale handle or an empty window.
+TOVUI_EXPORT std::string render_ansi(Handle window, int32_t max_columns = 0);
 
 }  // namespace tovui

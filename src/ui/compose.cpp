@@ -1,0 +1,125 @@
+// The compositor: a window with its visible descendants in one image, and
+// the two ways to present it (a PNG file, a truecolour terminal).
+#include <png.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "ui/internal.hpp"
+
+namespace tovui {
+namespace detail {
+namespace {
+
+struct Area {
+  int64_t x0, y0, x1, y1;  // [x0, x1) x [y0, y1)
+  bool empty() const { return x0 >= x1 || y0 >= y1; }
+};
+
+Color to_rgb_word(Color c) { return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF); }
+
+// Paints w (its client origin at ox, oy of the image) and then its visible
+// children over it, each clipped to its parent. Registry lock held.
+void paint(Registry& r, const Window& w, int64_t ox, int64_t oy, Area clip, Color* out, int32_t stride, bool rgb) {
+  clip = {std::max(clip.x0, ox), std::max(clip.y0, oy), std::min(clip.x1, ox + w.bounds.width),
+          std::min(clip.y1, oy + w.bounds.height)};
+  if (clip.empty()) return;
+  for (int64_t y = clip.y0; y < clip.y1; ++y) {
+    Color* row = out + y * stride;
+    const int64_t sy = y - oy;
+    for (int64_t x = clip.x0; x < clip.x1; ++x) {
+      const int64_t sx = x - ox;
+      const Color c = (sx < w.surface_w && sy < w.surface_h) ? w.surface[size_t(sy * w.surface_w + sx)] : w.background;
+      row[x] = rgb ? to_rgb_word(c) : c;
+    }
+  }
+  for (Handle c : w.children) {
+    const Window* cw = r.find(c);
+    if (cw && cw->visible) paint(r, *cw, ox + cw->bounds.x, oy + cw->bounds.y, clip, out, stride, rgb);
+  }
+}
+
+}  // namespace
+
+bool compose_into(Handle window, Color* out, int32_t width, int32_t height, bool rgb) {
+  if (!out || width <= 0 || height <= 0) return false;
+  auto& r = registry();
+  std::lock_guard lock(r.mu);
+  const Window* w = r.find(window);
+  if (!w) return false;
+  paint(r, *w, 0, 0, {0, 0, width, height}, out, width, rgb);
+  return true;
+}
+
+bool compose_colors(Handle window, std::vector<Color>& out, int32_t& width, int32_t& height) {
+  {
+    auto& r = registry();
+    std::lock_guard lock(r.mu);
+    const Window* w = r.find(window);
+    if (!w) return false;
+    width = std::min(w->bounds.width, kMaxSurface);
+    height = std::min(w->bounds.height, kMaxSurface);
+  }
+  out.assign(size_t(width) * size_t(height), kWhite);
+  if (width == 0 || height == 0) return true;
+  return compose_into(window, out.data(), width, height);
+}
+
+}  // namespace detail
+
+bool compose(Handle window, std::vector<uint32_t>& rgb, int32_t& width, int32_t& height) {
+  if (!detail::compose_colors(window, rgb, width, height)) return false;
+  for (auto& p : rgb) p = detail::to_rgb_word(p);
+  return true;
+}
+
+bool save_png(Handle window, const std::string& path) {
+  std::vector<Color> px;
+  int32_t w, h;
+  if (!detail::compose_colors(window, px, w, h) || w == 0 || h == 0) return false;
+  std::vector<uint8_t> bytes(size_t(w) * size_t(h) * 3);
+  for (size_t i = 0; i < px.size(); ++i) {
+    bytes[3 * i] = uint8_t(px[i]);
+    bytes[3 * i + 1] = uint8_t(px[i] >> 8);
+    bytes[3 * i + 2] = uint8_t(px[i] >> 16);
+  }
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = png_uint_32(w);
+  image.height = png_uint_32(h);
+  image.format = PNG_FORMAT_RGB;
+  const int ok = png_image_write_to_file(&image, path.c_str(), 0, bytes.data(), w * 3, nullptr);
+  png_image_free(&image);
+  return ok != 0;
+}
+
+std::string render_ansi(Handle window, int32_t max_columns) {
+  std::vector<Color> px;
+  int32_t w, h;
+  if (!detail::compose_colors(window, px, w, h) || w == 0 || h == 0) return {};
+  // One cell shows two pixels one above the other; a wide window is sampled
+  // every `step` pixels so that it fits max_columns.
+  const int32_t step = (max_columns > 0 && w > max_columns) ? (w + max_columns - 1) / max_columns : 1;
+  auto at = [&](int32_t x, int32_t y) { return px[size_t(y) * w + x]; };
+  auto sgr = [](std::string& s, int layer, Color c) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "\x1b[%d;2;%u;%u;%um", layer, c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
+    s += buf;
+  };
+  std::string s;
+  for (int32_t y = 0; y < h; y += 2 * step) {
+    const bool lower = y + step < h;
+    for (int32_t x = 0; x < w; x += step) {
+      sgr(s, 38, at(x, y));
+      if (lower)
+        sgr(s, 48, at(x, y + step));
+      else
+        s += "\x1b[49m";
+      s += "\xe2\x96\x80";  // upper half block
+    }
+    s += "\x1b[0m\n";
+  }
+  return s;
+}
+
+}  // namespace tovui

@@ -1,0 +1,150 @@
+// Insides of the window system, shared by its source files only.
+//
+// Two kinds of state, each with its own lock:
+// - the window registry (registry().mu): every live window, the tree, bounds,
+//   visibility, procedures and client surfaces; also the open message boxes.
+// - one ThreadQueue per thread that owns windows or pumps (ThreadQueue::mu):
+//   its posted messages, its timers and the descriptors that make
+//   tovui_event_fd readable.
+// When both are needed the registry lock is taken first. Neither is held
+// while a window procedure or a presenter runs.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "ui/ui.hpp"
+
+namespace tovui::detail {
+
+// Monotonic clock in nanoseconds (the clock the timer descriptors use).
+int64_t now_ns();
+
+// A handle from the single process-wide sequence: windows and message boxes
+// share it, so no handle is ever given twice.
+Handle next_handle();
+
+struct Posted {
+  uint64_t seq;  // posting order within the queue
+  Handle window;
+  uint32_t msg;
+  uintptr_t wparam;
+  intptr_t lparam;
+};
+
+struct Timer {
+  uint32_t interval_ms = 0;  // 0: set but never ticks
+  int64_t due_ns = 0;        // next tick, monotonic
+  uint64_t order = 0;        // creation order, breaks ties between equal due times
+};
+
+// The message queue and timers of one thread. Created on first need by
+// that thread; it outlives the thread for as long as windows refer to it.
+class ThreadQueue {
+ public:
+  ThreadQueue();
+  ~ThreadQueue();
+  ThreadQueue(const ThreadQueue&) = delete;
+  ThreadQueue& operator=(const ThreadQueue&) = delete;
+
+  // Any thread. False once the owning thread has ended.
+  bool post(Handle window, uint32_t msg, uintptr_t wparam, intptr_t lparam);
+  bool set_timer(Handle window, uintptr_t id, uint32_t interval_ms);
+  bool kill_timer(Handle window, uintptr_t id);
+  void kill_timers(Handle window);  // every timer of a window that is going away
+  void wake();                      // makes a waiting pump look again (message box closed)
+  void end();                       // the owning thread has ended
+
+  // Owning thread only.
+  int poll_fd() const { return epoll_fd_; }
+  // Dispatches what is due; waits up to timeout_ms (negative: forever) for
+  // the first item, and stops waiting early once stop() returns true.
+  int pump(int32_t timeout_ms, const std::function<bool()>& stop);
+
+ private:
+  // Takes the next posted message with seq <= last, or false. Locks mu_.
+  bool take_message(uint64_t last, Posted& out);
+  // Takes the earliest timer due at `now`, or false, and sets its next tick
+  // a whole interval ahead (so one pass ticks each timer at most once).
+  bool take_timer(int64_t now, Handle& window, uintptr_t& id);
+  int dispatch_due();
+  void wait(int32_t timeout_ms);
+  void rearm_locked();   // timer descriptor to the earliest due tick
+  void settle_locked();  // event descriptor readable iff a message is queued
+
+  std::mutex mu_;
+  // guarded by mu_
+  std::deque<Posted> posted_;
+  uint64_t next_seq_ = 1;
+  std::map<std::pair<Handle, uintptr_t>, Timer> timers_;
+  uint64_t next_timer_order_ = 1;
+  bool ended_ = false;
+  // fixed after construction
+  int event_fd_ = -1;  // eventfd: counter > 0 while a message is queued (or a wake is pending)
+  int timer_fd_ = -1;  // timerfd: expires at the earliest due tick
+  int epoll_fd_ = -1;  // both of the above: what tovui_event_fd hands out
+};
+
+// A live window. Guarded by Registry::mu.
+struct Window {
+  Handle handle = 0;
+  Handle parent = 0;
+  std::vector<Handle> children;  // creation / attachment order; later ones lie on top
+  Rect bounds;
+  bool visible = true;
+  bool destroying = false;  // destroy_window has begun on it
+  std::thread::id owner_id;
+  std::shared_ptr<ThreadQueue> owner;
+  std::shared_ptr<const WindowProc> proc;  // null: no procedure
+  Color background = kWhite;
+  // The client surface, row by row. It covers at most kMaxSurface pixels in
+  // each direction; the rest of a larger window shows its background.
+  int32_t surface_w = 0, surface_h = 0;
+  std::vector<Color> surface;
+};
+
+constexpr int32_t kMaxSurface = 4096;
+
+struct Registry {
+  std::mutex mu;
+  std::unordered_map<Handle, std::unique_ptr<Window>> windows;  // guarded by mu
+  Window* find(Handle h) {  // mu held
+    auto it = windows.find(h);
+    return it == windows.end() ? nullptr : it->second.get();
+  }
+};
+
+// The process-wide registry; never destroyed, so it outlives every thread
+// and every static object that might still call in.
+Registry& registry();
+
+// The calling thread's queue, created on first use.
+std::shared_ptr<ThreadQueue> this_thread_queue();
+
+// Delivers one message to a window's procedure on the calling thread, if the
+// window is still alive. Returns true when a procedure (or none) was reached.
+bool deliver(Handle window, uint32_t msg, uintptr_t wparam, intptr_t lparam);
+
+// The owner's queue of a live window, or null.
+std::shared_ptr<ThreadQueue> queue_of(Handle window);
+
+// A window and its visible descendants, in Color packing, into a caller's
+// width x height buffer with the window's origin at (0, 0); pixels outside
+// the window are left alone. rgb: write 0x00RRGGBB words instead.
+bool compose_into(Handle window, Color* out, int32_t width, int32_t height, bool rgb = false);
+// The same into a buffer of the window's own size (at most kMaxSurface a side).
+bool compose_colors(Handle window, std::vector<Color>& out, int32_t& width, int32_t& height);
+
+}  // namespace tovui::detail
