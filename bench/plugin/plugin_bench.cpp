@@ -1,0 +1,122 @@
+// Benchmarks of the plug-in as a host drives it (silent output):
+//   BM_Fade100:  wall time from Bass_Play to the 100th volume step handled,
+//                a host pumping with tovui_pump as it waits.
+//   BM_QueryGetPosition: one Bass_GetPosition plus GetFile on a playing slot.
+//   BM_QuerySec2Format:  one SetFile + Bass_Sec2Format + GetFile (no library).
+// Run: bench-plugin --benchmark_repetitions=10 (medians and spread).
+#include <benchmark/benchmark.h>
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <tovarin/plugin.h>
+#include <tovarin/ui.h>
+
+namespace {
+
+struct Api {
+#define BENCH_EXPORTS(X) \
+  X(SetParentWindow) X(SetFile) X(GetFile) X(SetData) X(Bass_Init) X(Bass_ChannelNum) X(Bass_Create) X(Bass_Free) \
+  X(Bass_Play) X(Bass_GetPosition) X(Bass_Sec2Format)
+#define BENCH_FIELD(name) decltype(&::name) name = nullptr;
+  BENCH_EXPORTS(BENCH_FIELD)
+#undef BENCH_FIELD
+  void* library = nullptr;
+  uint32_t window = 0;
+};
+
+std::string MakeTone(double seconds) {
+  const std::string path = "/tmp/tovarin-bench-" + std::to_string(getpid()) + ".wav";
+  const int rate = 44100;
+  const uint32_t frames = static_cast<uint32_t>(seconds * rate);
+  std::vector<int16_t> s(frames * 2);
+  for (uint32_t i = 0; i < frames; ++i) s[2 * i] = s[2 * i + 1] = static_cast<int16_t>(8000 * std::sin(i * 0.06));
+  std::ofstream out(path, std::ios::binary);
+  auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+  auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+  const uint32_t data = frames * 4;
+  out.write("RIFF", 4);
+  u32(36 + data);
+  out.write("WAVEfmt ", 8);
+  u32(16);
+  u16(1);
+  u16(2);
+  u32(rate);
+  u32(rate * 4);
+  u16(4);
+  u16(16);
+  out.write("data", 4);
+  u32(data);
+  out.write(reinterpret_cast<const char*>(s.data()), data);
+  return path;
+}
+
+// One loaded plug-in for the whole run, playing a long tone in slot 1.
+Api& Plugin() {
+  static Api api = [] {
+    Api a;
+    setenv("TOVARIN_AUDIO_OUTPUT", "null", 0);
+    a.library = dlopen(TOVARIN_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    if (!a.library) {
+      std::fprintf(stderr, "cannot load %s\n", TOVARIN_PLUGIN_PATH);
+      std::exit(1);
+    }
+#define BENCH_RESOLVE(name) a.name = reinterpret_cast<decltype(&::name)>(dlsym(a.library, #name));
+    BENCH_EXPORTS(BENCH_RESOLVE)
+#undef BENCH_RESOLVE
+    a.window = tovui_create_window(0, 0, 0, 320, 256);
+    a.SetParentWindow(a.window);
+    a.Bass_Init();
+    a.SetData(1);
+    a.Bass_ChannelNum();
+    const std::string tone = MakeTone(600.0);
+    a.SetFile(tone.c_str());
+    if (!a.Bass_Create()) {
+      std::fprintf(stderr, "cannot open the tone\n");
+      std::exit(1);
+    }
+    std::remove(tone.c_str());
+    return a;
+  }();
+  return api;
+}
+
+void BM_Fade100(benchmark::State& state) {
+  Api& a = Plugin();
+  for (auto _ : state) {
+    a.Bass_Play();
+    // One volume request and a hundred steps.
+    int handled = 0;
+    while (handled < 101) handled += tovui_pump(100);
+  }
+}
+BENCHMARK(BM_Fade100)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
+
+void BM_QueryGetPosition(benchmark::State& state) {
+  Api& a = Plugin();
+  for (auto _ : state) {
+    a.Bass_GetPosition();
+    benchmark::DoNotOptimize(a.GetFile());
+  }
+}
+BENCHMARK(BM_QueryGetPosition);
+
+void BM_QuerySec2Format(benchmark::State& state) {
+  Api& a = Plugin();
+  for (auto _ : state) {
+    a.SetFile("3725");
+    a.Bass_Sec2Format();
+    benchmark::DoNotOptimize(a.GetFile());
+  }
+}
+BENCHMARK(BM_QuerySec2Format);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,276 @@
+// tovarin: the reference host. It loads Plugin.so with dlopen, lends it a
+// window of the tovarin window system and drives it only through its exports.
+//
+//   tovarin                      plays a short piece it makes itself
+//   tovarin info [--snapshot P]  the plug-in's description and its form
+//   tovarin play FILE|URL        a command-line player
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <string>
+
+#include <tovarin/ui.h>
+
+#include "melody.hpp"
+#include "plugin_api.hpp"
+#include "terminal.hpp"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int32_t kWindowWidth = 320;
+constexpr int32_t kWindowHeight = 256;
+
+// The host's window and the plug-in inside it.
+struct Session {
+  host::PluginApi api;
+  uint32_t window = 0;
+
+  bool Open(const std::string& plugin_path) {
+    std::string error;
+    if (!api.Load(plugin_path, error)) {
+      std::cerr << "tovarin: " << error << "\n";
+      return false;
+    }
+    window = tovui_create_window(0, 0, 0, kWindowWidth, kWindowHeight);
+    if (!window) {
+      std::cerr << "tovarin: cannot create a window\n";
+      return false;
+    }
+    api.SetPath(plugin_path.c_str());
+    api.SetParentWindow(window);
+    return true;
+  }
+
+  // Pumps the window system for up to timeout_ms, also watching stdin when
+  // watch_stdin is set. Returns true when stdin has input.
+  bool Pump(int timeout_ms, bool watch_stdin) {
+    pollfd fds[2] = {{tovui_event_fd(), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+    const int n = poll(fds, watch_stdin ? 2 : 1, timeout_ms);
+    tovui_pump(0);
+    return n > 0 && watch_stdin && (fds[1].revents & POLLIN);
+  }
+
+  void PumpFor(int ms) {
+    const auto end = Clock::now() + std::chrono::milliseconds(ms);
+    while (Clock::now() < end) Pump(10, false);
+  }
+
+  void Close() {
+    if (window) tovui_destroy_window(window);
+    window = 0;
+    api.Unload();
+  }
+};
+
+int Info(Session& s, const std::string& snapshot, bool show) {
+  s.api.Draw(0, 8, 8, 111, 240);
+  s.PumpFor(50);
+  std::cout << s.api.GetInfo() << "\n" << s.api.Copyright() << "\n";
+  const uint32_t form = tovui_child(s.window, 0);
+  int32_t x = 0, y = 0, w = 0, h = 0;
+  if (form && tovui_get_rect(form, &x, &y, &w, &h))
+    std::cout << "form: " << w << " x " << h << " at " << x << "," << y << (tovui_is_visible(form) ? ", visible" : ", hidden")
+              << "\n";
+  else
+    std::cout << "form: none\n";
+  if (!snapshot.empty()) {
+    if (!tovui_save_png(s.window, snapshot.c_str())) {
+      std::cerr << "tovarin: cannot write " << snapshot << "\n";
+      return 1;
+    }
+    std::cout << "snapshot: " << snapshot << "\n";
+  }
+  if (show) host::ShowWindow(s.window, 80);
+  return 0;
+}
+
+bool IsUrl(const std::string& source) { return source.find("http:") != std::string::npos; }
+
+int Play(Session& s, const std::string& source, int volume) {
+  if (!IsUrl(source)) {
+    struct stat st {};
+    if (stat(source.c_str(), &st) != 0) {
+      std::cerr << "tovarin: no such file: " << source << "\n";
+      return 2;
+    }
+    if (!S_ISREG(st.st_mode)) {
+      std::cerr << "tovarin: not a regular file: " << source << "\n";
+      return 2;
+    }
+  }
+  auto& api = s.api;
+  api.Draw(0, 0, 0, kWindowWidth, kWindowHeight);
+  api.Bass_Init();
+  api.SetData(1);
+  api.Bass_ChannelNum();
+  api.SetFile(source.c_str());
+  if (!api.Bass_Create()) {
+    std::cerr << "tovarin: cannot play " << source << " (not an audio file or stream the plug-in can open)\n";
+    api.Bass_Free();
+    return 3;
+  }
+  api.SetData(volume);
+  api.Bass_SetVolume();
+
+  const std::string title = api.Tag("%TITL");
+  const std::string artist = api.Tag("%ARTI");
+  std::cout << "Title:  " << (title.empty() ? std::filesystem::path(source).filename().string() : title) << "\n";
+  if (!artist.empty()) std::cout << "Artist: " << artist << "\n";
+  const std::string freq = api.Query(api.Bass_GetFreq);
+  const std::string chans = api.Query(api.Bass_GetChannels);
+  const std::string bits = api.Query(api.Bass_GetBit);
+  std::cout << "Format: " << freq << " Hz, " << chans;
+  if (bits != "0") std::cout << ", " << bits << " kbit/s";
+  std::cout << "\n";
+  const uint32_t length = static_cast<uint32_t>(std::strtoul(api.Query(api.Bass_GetLength).c_str(), nullptr, 10));
+
+  host::RawKeys keys;
+  const bool tty_out = isatty(STDOUT_FILENO);
+  if (keys.active()) std::cout << "keys: space pause/resume, s stop, p play, left/right seek 5 s, +/- volume, q quit\n";
+  api.Bass_Play();
+
+  enum class State { kPlaying, kPaused, kStopped } state = State::kPlaying;
+  uint32_t position = 0, last_shown = UINT32_MAX, highest = 0;
+  std::string last_line;
+  std::string live_title = title;
+  auto last_move = Clock::now();
+  auto reached_end = Clock::time_point{};
+  auto next_status = Clock::now();
+  bool quit = false, ended = false;
+  while (!quit && !ended) {
+    if (s.Pump(50, keys.active())) {
+      for (std::string key = keys.Read(); !key.empty(); key = keys.Read()) {
+        if (key == "q") {
+          quit = true;
+        } else if (key == " ") {
+          if (state == State::kPlaying) {
+            api.Bass_Pause();
+            state = State::kPaused;
+          } else {
+            api.Bass_Play();
+            state = State::kPlaying;
+          }
+        } else if (key == "s") {
+          api.Bass_Stop();
+          state = State::kStopped;
+        } else if (key == "p") {
+          api.Bass_Play();
+          state = State::kPlaying;
+        } else if (key == "left" || key == "right") {
+          const int64_t to = static_cast<int64_t>(position) + (key == "right" ? 5 : -5);
+          api.SetData(static_cast<int32_t>(std::max<int64_t>(0, std::min<int64_t>(to, length ? length : to))));
+          api.Bass_SetPosition();
+        } else if (key == "+" || key == "-") {
+          volume = std::max(0, std::min(100, volume + (key == "+" ? 10 : -10)));
+          api.SetData(volume);
+          api.Bass_SetVolume();
+        }
+      }
+    }
+    const auto now = Clock::now();
+    if (now < next_status) continue;
+    next_status = now + std::chrono::milliseconds(100);
+
+    const uint32_t pos = static_cast<uint32_t>(std::strtoul(api.Query(api.Bass_GetPosition).c_str(), nullptr, 10));
+    if (pos != position) last_move = now;
+    position = pos;
+    highest = std::max(highest, pos);
+    if (IsUrl(source)) {
+      const std::string t = api.Tag("%TITL");
+      if (!t.empty() && t != live_title) {
+        live_title = t;
+        std::cout << (tty_out ? "\r\x1b[K" : "") << "Now:    " << live_title << "\n";
+        last_shown = UINT32_MAX;
+      }
+    }
+    const char* label = state == State::kPlaying ? "playing" : state == State::kPaused ? "paused " : "stopped";
+    const std::string line = std::string("[") + label + "] " + api.Format(pos) +
+                             (length ? " / " + api.Format(length) : "") + "  vol " + std::to_string(volume) + "%";
+    if (line != last_line || pos != last_shown) {
+      last_line = line;
+      last_shown = pos;
+      if (tty_out)
+        std::cout << "\r\x1b[K" << line << std::flush;
+      else
+        std::cout << line << "\n";
+    }
+    if (state != State::kPlaying) continue;
+    // The end: the position has reached the length (whole seconds, so wait
+    // until the levels fall silent or one more second has passed), or it
+    // stands still for long, or an internet stream has gone (position 0).
+    if (length > 0 && pos >= length) {
+      if (reached_end == Clock::time_point{}) reached_end = now;
+      api.Bass_GetLLevel();
+      const bool silent = std::string(api.GetFile()) == "0" && api.Query(api.Bass_GetRLevel) == "0";
+      if ((silent && now - reached_end > std::chrono::milliseconds(300)) || now - reached_end > std::chrono::seconds(1))
+        ended = true;
+    }
+    if (now - last_move > std::chrono::seconds(length > 0 ? 3 : 4)) ended = true;
+    if (IsUrl(source) && highest > 0 && pos == 0) ended = true;
+  }
+  if (tty_out) std::cout << "\n";
+  if (!ended) {
+    api.Bass_Stop();
+    s.PumpFor(300);  // let the fade out run
+  }
+  api.Bass_Free();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"tovarin: the reference host of the tovarin audio plug-in"};
+  std::string plugin_path = host::DefaultPluginPath();
+  app.add_option("--plugin", plugin_path, "Plugin.so to load (default: beside this program)");
+  app.require_subcommand(0, 1);
+
+  auto* info = app.add_subcommand("info", "show the plug-in's description and its form");
+  std::string snapshot;
+  bool show = false;
+  info->add_option("--snapshot", snapshot, "write a PNG of the host window");
+  info->add_flag("--show", show, "draw the host window in the terminal (24-bit colour)");
+
+  auto* play = app.add_subcommand("play", "play a file or an http: stream through the plug-in");
+  std::string source;
+  int volume = 100;
+  play->add_option("source", source, "audio file or URL")->required();
+  play->add_option("--volume", volume, "volume in percent")->check(CLI::Range(0, 100));
+
+  CLI11_PARSE(app, argc, argv);
+
+  Session session;
+  if (!session.Open(plugin_path)) return 1;
+  int rc = 0;
+  if (*info) {
+    rc = Info(session, snapshot, show);
+  } else if (*play) {
+    std::cout << session.api.GetInfo() << "\n" << session.api.Copyright() << "\n";
+    rc = Play(session, source, volume);
+  } else {
+    // No subcommand: play a short piece made here.
+    std::cout << session.api.GetInfo() << "\n" << session.api.Copyright() << "\n";
+    char dir_template[] = "/tmp/tovarin-XXXXXX";
+    const char* dir = mkdtemp(dir_template);
+    const std::string wav = dir ? std::string(dir) + "/tovarin-melody.wav" : std::string();
+    if (!dir || !host::WriteMelody(wav)) {
+      std::cerr << "tovarin: cannot write the demo piece\n";
+      rc = 1;
+    } else {
+      rc = Play(session, wav, volume);
+      std::remove(wav.c_str());
+      rmdir(dir);
+    }
+  }
+  session.Close();
+  return rc;
+}

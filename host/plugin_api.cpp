@@ -1,0 +1,61 @@
+#include "plugin_api.hpp"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
+
+namespace host {
+
+bool PluginApi::Load(const std::string& path, std::string& error) {
+  library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!library) {
+    const char* why = dlerror();
+    error = "cannot load the plug-in " + path + ": " + (why ? why : "unknown error");
+    return false;
+  }
+  std::string missing;
+#define TOVARIN_RESOLVE(name)                                                     \
+  name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name));             \
+  if (!name) missing += missing.empty() ? std::string(#name) : ", " + std::string(#name);
+  TOVARIN_EXPORTS(TOVARIN_RESOLVE)
+#undef TOVARIN_RESOLVE
+  if (!missing.empty()) {
+    error = "the plug-in " + path + " lacks exports: " + missing;
+    Unload();
+    return false;
+  }
+  return true;
+}
+
+void PluginApi::Unload() {
+  if (library) dlclose(library);
+  library = nullptr;
+}
+
+std::string PluginApi::Query(void (*op)()) {
+  op();
+  const char* text = GetFile();
+  return text ? text : "";
+}
+
+std::string PluginApi::Tag(const char* key) {
+  SetFile(key);
+  return Query(Bass_GetTags);
+}
+
+std::string PluginApi::Format(uint32_t seconds) {
+  SetFile(std::to_string(seconds).c_str());
+  return Query(Bass_Sec2Format);
+}
+
+std::string DefaultPluginPath() {
+  char self[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return "Plugin.so";
+  std::string path(self, static_cast<size_t>(n));
+  const auto slash = path.rfind('/');
+  return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/Plugin.so";
+}
+
+}  // namespace host

@@ -1,0 +1,70 @@
+#include "player/stream_player.hpp"
+
+#include "audio/bass.h"
+#include "form/main_form.hpp"
+
+namespace tovarin {
+
+TStreamPlayer* Player = nullptr;
+bool AudioOpened = false;
+
+const std::array<float, kEqBands + 1> EqCenters = {0.0f,    80.0f,   170.0f,   310.0f,   600.0f,  1000.0f,
+                                                    3000.0f, 6000.0f, 12000.0f, 14000.0f, 16000.0f};
+
+void TStreamPlayer::InitDevice(uint32_t window) {
+  // A refusal (most often: already initialised by an earlier Bass_Init) is
+  // not fatal: the host goes on, and the library's later refusals are as
+  // silent as any other.
+  AudioOpened = true;
+  BASS_Init(-1, 44100, 0, window, nullptr);
+}
+
+void TStreamPlayer::SetDefaults() {
+  EchoParams = TEchoParams{50.0f, 50.0f, 500.0f, 500.0f, 0};
+  ChorusParams = TChorusParams{50.0f, 10.0f, 16.0f, 25.0f, 1.1f, 1, 3};
+  // Ratio and Predelay have no fixed default of their own; the library's
+  // defaults keep a fresh compressor valid.
+  CompressorParams = TCompressorParams{0.0f, 10.0f, 200.0f, -20.0f, 3.0f, 4.0f};
+  FlangerParams = TFlangerParams{50.0f, 100.0f, 2.0f, -50.0f, 0.25f, 1, 2};
+  ReverbParams = TReverbParams{0.0f, 0.0f, 1000.0f, 0.001f};
+  for (int band = 1; band <= kEqBands; ++band) EqBands[band] = TEqBand{0.0f, 12.0f, EqCenters[band]};
+  FadeLock = std::make_shared<std::mutex>();
+  Volume = 100;
+  ChannelIndex = 1;
+}
+
+bool TStreamPlayer::CreateStream(int32_t index, const std::string& source) {
+  if (!ValidSlot(index)) return false;
+  IsUrl = 0;
+  SourceNames[index] = source;
+  if (Streams[index] != 0) {
+    BASS_ChannelStop(Streams[index]);
+    BASS_StreamFree(Streams[index]);
+    Streams[index] = 0;
+  }
+  if (source.find("http:") != std::string::npos) {
+    Streams[index] = BASS_StreamCreateURL(source.c_str(), 0, 0, nullptr, nullptr);
+    IsUrl = 1;
+  } else {
+    Streams[index] = BASS_StreamCreateFile(0, source.c_str(), 0, 0, 0);
+  }
+  return Streams[index] != 0;
+}
+
+void TStreamPlayer::FreeChannel(int32_t index) {
+  if (IsUrl == 1 && ValidSlot(index)) {
+    try {
+      BASS_StreamFree(Streams[index]);
+    } catch (...) {
+      ShowMessage("Internet Free Error");
+    }
+  }
+  try {
+    if (ValidSlot(index)) BASS_ChannelStop(Streams[index]);
+    BASS_Free();
+  } catch (...) {
+    ShowMessage("FreeChannel Error");
+  }
+}
+
+}  // namespace tovarin

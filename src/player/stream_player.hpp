@@ -1,0 +1,136 @@
+// The player: 32 stream slots, their effect handles, the settings shared by
+// all slots, the transport with volume fades, and the queries on a stream.
+//
+// Threads: the player's fields belong to the host's thread, which calls the
+// exports and also runs the form's fade handlers. A fade worker touches no
+// field: it reads PendingCommand and SavedVolume (atomic words) and posts to
+// the form. The audio library is driven only from the host's thread.
+//
+// Slots are 1..32. Every operation that takes a slot checks it and does
+// nothing outside; ChannelIndex itself is stored unchecked. The library's
+// refusals are carried on without a message, except where an operation names
+// its own message box ("Play Error", "SetVolume Error", ...).
+//
+// Lifetime: the form creates the player and releases it; releasing it frees
+// nothing of the audio library.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace tovarin {
+
+constexpr int kSlots = 32;
+constexpr int kEqBands = 10;
+constexpr int kFftBins = 512;
+
+// Transport commands (PendingCommand).
+constexpr int32_t kCommandStop = 1;
+constexpr int32_t kCommandPlay = 2;
+constexpr int32_t kCommandPause = 3;
+
+struct TFlangerParams {  // also the chorus store
+  float WetDryMix, Depth, Delay, Feedback, Frequency;
+  int32_t Waveform, Phase;
+};
+using TChorusParams = TFlangerParams;
+struct TReverbParams {
+  float InGain, ReverbMix, ReverbTime, HighFreqRTRatio;
+};
+struct TEchoParams {
+  float WetDryMix, Feedback, LeftDelay, RightDelay;
+  int32_t PanDelay;  // 0 off, -1 on
+};
+struct TCompressorParams {
+  float Gain, Attack, Release, Threshold, Ratio, Predelay;
+};
+struct TEqBand {
+  float Gain, Bandwidth, Center;
+};
+
+// Centre frequencies of the equalizer bands 1..10 (index 0 unused).
+extern const std::array<float, kEqBands + 1> EqCenters;
+
+// Slot-indexed tables carry an unused entry 0 so that index i is slot i.
+template <class T>
+using SlotTable = std::array<T, kSlots + 1>;
+
+class TStreamPlayer {
+ public:
+  // Host thread.
+  uint8_t Stopped = 0;
+  uint8_t EqActive = 0;
+  uint8_t IsUrl = 0;
+  SlotTable<uint32_t> Streams{};
+  SlotTable<uint32_t> FlangerHandles{};
+  SlotTable<uint32_t> ReverbHandles{};
+  SlotTable<uint32_t> EchoHandles{};
+  SlotTable<uint32_t> ChorusHandles{};
+  SlotTable<uint32_t> CompressorHandles{};
+  TReverbParams ReverbParams{};
+  TChorusParams ChorusParams{};
+  TEchoParams EchoParams{};
+  TCompressorParams CompressorParams{};
+  TFlangerParams FlangerParams{};
+  std::array<TEqBand, kEqBands + 1> EqBands{};
+  SlotTable<std::string> SourceNames;
+  SlotTable<std::array<uint32_t, kEqBands + 1>> EqHandles{};
+  std::array<float, kFftBins> FftBuffer{};
+  int32_t ChannelIndex = 0;
+  int32_t Volume = 0;
+  std::string DrawMode;
+
+  static bool ValidSlot(int32_t index) { return index >= 1 && index <= kSlots; }
+
+  // Slots (the library's output, the defaults, opening and freeing).
+  void InitDevice(uint32_t window);
+  void SetDefaults();
+  bool CreateStream(int32_t index, const std::string& source);
+  void FreeChannel(int32_t index);
+
+  // Transport: StartFade runs on the host's thread; Play, Stop and Pause are
+  // called by the form's ChangeVolume handler.
+  void StartFade();
+  void Play(int32_t index);
+  void Stop(int32_t index);
+  void Pause(int32_t index);
+
+  // Queries.
+  uint32_t GetPosition(int32_t index);
+  uint32_t GetLength(int32_t index);
+  static std::string Sec2Format(uint32_t seconds);
+  void SetPosition(int32_t index, float seconds);
+  void SetVolume(int32_t index, int32_t percent);
+  void SetPan(int32_t index, int32_t percent);
+  uint16_t GetRLevel(int32_t index);
+  uint16_t GetLLevel(int32_t index);
+  uint32_t GetFreq(int32_t index);
+  std::string GetChannels(int32_t index);
+  uint32_t GetBit(int32_t index);
+  std::string GetTags(int32_t index, const std::string& key);
+  static int64_t GetCPU();
+};
+
+// The newest form's player (null before SetParentWindow). Host thread.
+extern TStreamPlayer* Player;
+// Set once InitDevice has asked the library for its output. Host thread.
+extern bool AudioOpened;
+
+// Shared by the host's thread, the form's handlers and the fade workers.
+extern std::atomic<int32_t> PendingCommand;
+extern std::atomic<int32_t> SavedVolume;
+// Made anew by every SetDefaults; each worker holds the one it entered.
+// The pointer itself is host-thread state.
+extern std::shared_ptr<std::mutex> FadeLock;
+
+// Makes the workers' registry at load, so that it outlives the unload
+// handling that joins them.
+void PrepareFadeWorkers();
+// Ends every fade worker and waits for them (the library is unloading).
+void StopFadeWorkers() noexcept;
+
+}  // namespace tovarin

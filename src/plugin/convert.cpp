@@ -1,0 +1,137 @@
+#include "plugin/convert.hpp"
+
+#include <langinfo.h>
+#include <locale.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cmath>
+#include <limits>
+
+namespace tovarin {
+namespace {
+
+// The user's decimal separator, read from the environment through a private
+// locale object so that the host's own locale setting is left alone.
+std::string LocaleSeparator() {
+  std::string sep = ".";
+  locale_t loc = newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(0));
+  if (loc != static_cast<locale_t>(0)) {
+    const char* radix = nl_langinfo_l(RADIXCHAR, loc);
+    if (radix && *radix) sep = radix;
+    freelocale(loc);
+  }
+  return sep;
+}
+
+std::string& Separator() {
+  static std::string sep = LocaleSeparator();
+  return sep;
+}
+
+// Reads the separator at load, not at first use.
+[[maybe_unused]] const bool kSeparatorAtLoad = (Separator(), true);
+
+[[noreturn]] void FailInteger(const std::string& text) {
+  throw ConvertError("'" + text + "' is not a valid integer value");
+}
+[[noreturn]] void FailFloat(const std::string& text) {
+  throw ConvertError("'" + text + "' is not a valid floating point value");
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+const std::string& DecimalSeparator() { return Separator(); }
+void SetDecimalSeparator(std::string separator) { Separator() = std::move(separator); }
+
+int32_t IntegerText(const std::string& text) {
+  size_t i = 0;
+  const size_t n = text.size();
+  while (i < n && text[i] == ' ') ++i;
+  bool negative = false;
+  if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  int base = 10;
+  if (i < n && text[i] == '$') {
+    base = 16;
+    ++i;
+  } else if (i < n && (text[i] == 'x' || text[i] == 'X')) {
+    base = 16;
+    ++i;
+  } else if (i + 1 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i >= n) FailInteger(text);
+  // Magnitude limit: 2^31 - 1, or 2^31 for a negative value.
+  const uint64_t limit = negative ? 2147483648ULL : 2147483647ULL;
+  uint64_t value = 0;
+  for (; i < n; ++i) {
+    int d = base == 16 ? HexValue(text[i]) : (IsDigit(text[i]) ? text[i] - '0' : -1);
+    if (d < 0) FailInteger(text);
+    value = value * base + d;
+    if (value > limit) FailInteger(text);
+  }
+  return negative ? static_cast<int32_t>(-static_cast<int64_t>(value)) : static_cast<int32_t>(value);
+}
+
+float FloatText(const std::string& text) {
+  const std::string& sep = Separator();
+  // Validate the shape and rewrite it with "." for a locale-free parse.
+  std::string plain;
+  size_t i = 0;
+  const size_t n = text.size();
+  while (i < n && text[i] == ' ') ++i;
+  if (i < n && (text[i] == '+' || text[i] == '-')) plain += text[i++];
+  size_t digits = 0;
+  while (i < n && IsDigit(text[i])) plain += text[i++], ++digits;
+  if (!sep.empty() && text.compare(i, sep.size(), sep) == 0) {
+    i += sep.size();
+    plain += '.';
+    while (i < n && IsDigit(text[i])) plain += text[i++], ++digits;
+  }
+  if (digits == 0) FailFloat(text);
+  if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+    plain += 'e';
+    ++i;
+    if (i < n && (text[i] == '+' || text[i] == '-')) plain += text[i++];
+    size_t exp_digits = 0;
+    while (i < n && IsDigit(text[i])) plain += text[i++], ++exp_digits;
+    if (exp_digits == 0) FailFloat(text);
+  }
+  if (i != n) FailFloat(text);
+
+  // strtod at full precision under a private "C" locale: the host's locale
+  // and the plug-in's separator play no part here.
+  static locale_t c_locale = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
+  char* end = nullptr;
+  errno = 0;
+  const double value = c_locale != static_cast<locale_t>(0) ? strtod_l(plain.c_str(), &end, c_locale)
+                                                             : strtod(plain.c_str(), &end);
+  if (end != plain.c_str() + plain.size()) FailFloat(text);
+  if (errno == ERANGE && std::fabs(value) > 1.0) FailFloat(text);
+  const float narrowed = static_cast<float>(value);
+  if (!std::isfinite(narrowed)) FailFloat(text);
+  return narrowed;
+}
+
+std::string UnsignedDecimal(uint32_t value) { return std::to_string(value); }
+std::string SignedDecimal(int64_t value) { return std::to_string(value); }
+
+int64_t RoundEven64(double value) {
+  if (!std::isfinite(value)) return 0;
+  const double r = std::nearbyint(value);  // default rounding: halves to even
+  if (r < -9223372036854775808.0 || r >= 9223372036854775808.0) return 0;
+  return static_cast<int64_t>(r);
+}
+
+uint32_t RoundLow32(double value) { return static_cast<uint32_t>(static_cast<uint64_t>(RoundEven64(value))); }
+
+}  // namespace tovarin

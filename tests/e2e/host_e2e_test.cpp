@@ -1,0 +1,121 @@
+// tovarin, the reference host, on media made here by ffmpeg, with the
+// silent real-time output.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+// The media folder of this test process, removed when the process ends.
+struct MediaDir {
+  std::string path;
+  MediaDir() {
+    char tmpl[] = "/tmp/tovarin-e2e-XXXXXX";
+    if (const char* d = mkdtemp(tmpl)) path = d;
+  }
+  ~MediaDir() {
+    if (!path.empty()) std::filesystem::remove_all(path);
+  }
+};
+
+std::string Dir() {
+  static MediaDir dir;
+  return dir.path.empty() ? std::string("/tmp") : dir.path;
+}
+
+struct Result {
+  int exit_code = -1;
+  std::string output;
+  double seconds = 0;
+};
+
+// Runs the host with a time limit; stdin is not a terminal, so no keys.
+Result Host(const std::string& args, int limit_s = 60) {
+  const std::string out = Dir() + "/out.txt";
+  const std::string cmd = "TOVARIN_AUDIO_OUTPUT=null timeout " + std::to_string(limit_s) + " " TOVARIN_HOST_PATH " " +
+                          args + " </dev/null >" + out + " 2>&1";
+  const auto start = std::chrono::steady_clock::now();
+  const int status = std::system(cmd.c_str());
+  Result r;
+  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ifstream in(out);
+  r.output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return r;
+}
+
+std::string MakeMedia(const std::string& name, const std::string& codec_args) {
+  const std::string path = Dir() + "/" + name;
+  const std::string cmd = "ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=2.2:sample_rate=44100 -ac 2 "
+                          "-metadata title='E2E Tone' -metadata artist='Tovarin Tests' " +
+                          codec_args + " " + path;
+  return std::system(cmd.c_str()) == 0 ? path : std::string();
+}
+
+}  // namespace
+
+TEST(HostPlay, PlaysMp3AndFlacToTheEndAndExitsZero) {
+  for (const auto& [name, codec] : {std::pair<std::string, std::string>{"tone.mp3", "-c:a libmp3lame -b:a 128k"},
+                                    {"tone.flac", "-c:a flac"}}) {
+    const std::string media = MakeMedia(name, codec);
+    ASSERT_FALSE(media.empty()) << name;
+    const Result r = Host("play " + media);
+    EXPECT_EQ(r.exit_code, 0) << r.output;
+    EXPECT_NE(r.output.find("Title:  E2E Tone"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Artist: Tovarin Tests"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("44100 Hz, Stereo"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("kbit/s"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("00:02 / 00:02"), std::string::npos) << r.output;
+    // It ran in real time to the end, and stopped there.
+    EXPECT_GE(r.seconds, 2.0) << name;
+    EXPECT_LT(r.seconds, 20.0) << name;
+  }
+}
+
+TEST(HostPlay, MissingFileGivesAClearMessageAndNonZeroExit) {
+  const Result r = Host("play " + Dir() + "/no-such-file.mp3", 20);
+  EXPECT_NE(r.exit_code, 0);
+  EXPECT_NE(r.output.find("no such file"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("no-such-file.mp3"), std::string::npos) << r.output;
+}
+
+TEST(HostPlay, AFileThatIsNotAudioIsRefusedWithNonZeroExit) {
+  const std::string text = Dir() + "/notes.txt";
+  std::ofstream(text) << "not audio\n";
+  const Result r = Host("play " + text, 20);
+  EXPECT_NE(r.exit_code, 0);
+  EXPECT_NE(r.output.find("cannot play"), std::string::npos) << r.output;
+}
+
+TEST(HostInfo, DescribesThePluginAndWritesASnapshot) {
+  const std::string png = Dir() + "/snap.png";
+  const Result r = Host("info --snapshot " + png, 20);
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_NE(r.output.find("Tovarin 1.0 betta"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("form: 111 x 240"), std::string::npos) << r.output;
+  std::ifstream in(png, std::ios::binary);
+  char magic[8] = {};
+  in.read(magic, 8);
+  EXPECT_EQ(std::string(magic + 1, 3), "PNG");
+  // An independent reader agrees on the size of the host window.
+  FILE* probe = popen(("ffprobe -v error -show_entries stream=width,height -of csv=p=0 " + png).c_str(), "r");
+  ASSERT_NE(probe, nullptr);
+  char line[64] = {};
+  fgets(line, sizeof line, probe);
+  pclose(probe);
+  EXPECT_EQ(std::string(line).substr(0, 7), "320,256");
+}
+
+TEST(HostDefault, PlaysItsOwnPieceWithoutArguments) {
+  const Result r = Host("", 30);
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_NE(r.output.find("Tovarin 1.0 betta"), std::string::npos);
+  EXPECT_NE(r.output.find("/ 00:04"), std::string::npos) << r.output;
+}

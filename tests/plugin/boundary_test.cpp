@@ -1,0 +1,119 @@
+// The export boundary as a host sees it: description, queues, results, and
+// exports called before the plug-in has a window or an audio library.
+#include <cstdio>
+#include <fstream>
+#include <set>
+
+#include "host_fixture.hpp"
+
+using BoundaryTest = PluginTest;
+
+TEST_F(BoundaryTest, DescribesItself) {
+  EXPECT_STREQ(plugin.GetInfo(), "Tovarin 1.0 betta");
+  EXPECT_EQ(plugin.GetType(), 0);
+  ASSERT_NE(plugin.Copyright(), nullptr);
+  EXPECT_GT(std::string(plugin.Copyright()).size(), 0u);
+  EXPECT_EQ(std::string(plugin.Copyright()).find('\n'), std::string::npos);
+  plugin.GetShortInfo();
+  plugin.SetPath(nullptr);
+  plugin.SetPath("/somewhere");
+}
+
+TEST_F(BoundaryTest, ResultSlotsStartEmptyAndDataResultStaysZero) {
+  ASSERT_NE(plugin.GetFile(), nullptr);
+  EXPECT_STREQ(plugin.GetFile(), "");
+  plugin.SetData(123);
+  plugin.SetData(-1);
+  EXPECT_EQ(plugin.GetData(), 0);
+}
+
+TEST_F(BoundaryTest, OperationsReadTheNewestEntryOfEachQueue) {
+  LendWindow();
+  plugin.SetData(7);
+  plugin.SetFile("61");
+  plugin.SetFile("125");  // newer
+  plugin.SetData(9);      // newer, and the string queue keeps its entries
+  EXPECT_EQ(plugin.Bass_ChannelNum(), 9);
+  EXPECT_EQ(plugin.Query(plugin.Bass_Sec2Format), "02:05");
+  // Nothing is consumed: the same entries answer again.
+  EXPECT_EQ(plugin.Bass_ChannelNum(), 9);
+  EXPECT_STREQ(plugin.GetFile(), "02:05");
+  EXPECT_STREQ(plugin.GetFile(), "02:05");
+  plugin.SetFile(nullptr);  // pushes "0"
+  EXPECT_EQ(plugin.Query(plugin.Bass_Sec2Format), "00:00");
+}
+
+TEST_F(BoundaryTest, Sec2FormatDropsWholeHoursAndTakesNegativesModulo2To32) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"0", "00:00"},     {"59", "00:59"},     {"60", "01:00"},    {"3599", "59:59"}, {"3600", "00:00"},
+      {"3725", "02:05"},  {"86399", "59:59"},  {"-1", "28:15"},    {"$E8D", "02:05"}, {"  +90", "01:30"},
+      {"2147483647", "14:07"}};
+  for (auto [in, out] : cases) EXPECT_EQ(plugin.Format(in), out) << in;
+}
+
+TEST_F(BoundaryTest, Sec2FormatReportsABadTextAndAnswersEmpty) {
+  EXPECT_EQ(plugin.Format("61"), "01:01");
+  EXPECT_EQ(plugin.Format("1.5"), "");
+  ASSERT_EQ(MessageBoxes().size(), 1u);
+  EXPECT_NE(MessageBoxes()[0].find("'1.5' is not a valid integer value"), std::string::npos);
+}
+
+TEST_F(BoundaryTest, TextQueryWithoutAnswerEmptiesTheResult) {
+  StartPlayer();
+  EXPECT_EQ(plugin.Format("61"), "01:01");
+  EXPECT_EQ(plugin.Tag("%XXXX"), "");
+}
+
+TEST_F(BoundaryTest, EveryExportIsHarmlessBeforeAWindowIsLent) {
+  plugin.Draw(0, 1, 2, 3, 4);
+  plugin.Bass_Init();
+  EXPECT_EQ(plugin.ChannelNum(3), 0);
+  EXPECT_FALSE(plugin.Create("/nonexistent.wav"));
+  plugin.Bass_Play();
+  plugin.Bass_Pause();
+  plugin.Bass_Stop();
+  for (auto op : {plugin.Bass_GetPosition, plugin.Bass_GetLength, plugin.Bass_GetRLevel, plugin.Bass_GetLLevel,
+                  plugin.Bass_GetFreq, plugin.Bass_GetBit, plugin.Bass_GetChannels, plugin.Bass_GetTags}) {
+    op();
+    ASSERT_NE(plugin.GetFile(), nullptr);
+  }
+  plugin.Bass_SetPosition();
+  plugin.Bass_SetVolume();
+  plugin.Bass_SetPan();
+  plugin.Bass_Free();
+  PumpFor(50);
+  EXPECT_TRUE(MessageBoxes().empty());
+}
+
+TEST_F(BoundaryTest, TransportBeforeBassInitDoesNothing) {
+  LendWindow();
+  plugin.Bass_Play();
+  plugin.Bass_Stop();
+  PumpFor(100);
+  EXPECT_TRUE(tovui_is_visible(Form()));
+  EXPECT_TRUE(MessageBoxes().empty());
+}
+
+TEST(ExportTable, OnlyTheExportNamesAreVisible) {
+  // The table's names, from the module-definition file kept with the ordinals.
+  std::set<std::string> table;
+  std::ifstream def(TOVARIN_SOURCE_DIR "/src/plugin/Plugin.def");
+  for (std::string row; std::getline(def, row);) {
+    char name[128];
+    int ordinal = 0;
+    if (sscanf(row.c_str(), " %127s @%d", name, &ordinal) == 2) table.insert(name);
+  }
+  ASSERT_EQ(table.size(), 56u);
+  FILE* nm = popen("nm -D --defined-only " TOVARIN_PLUGIN_PATH, "r");
+  ASSERT_NE(nm, nullptr);
+  char line[512];
+  int names = 0;
+  while (fgets(line, sizeof line, nm)) {
+    char address[64], type[8], name[400];
+    if (sscanf(line, "%63s %7s %399s", address, type, name) != 3) continue;
+    ++names;
+    EXPECT_TRUE(table.count(name)) << "unexpected export: " << name;
+  }
+  EXPECT_EQ(pclose(nm), 0);
+  EXPECT_GE(names, 31);  // at least the plug-in's own part of the table
+}

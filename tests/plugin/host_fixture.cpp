@@ -1,0 +1,164 @@
+#include "host_fixture.hpp"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+bool Plugin::Load() {
+  library = dlopen(TOVARIN_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+  if (!library) return false;
+#define PLUGIN_RESOLVE(name)                                         \
+  name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name)); \
+  if (!name) return false;
+  PLUGIN_EXPORTS(PLUGIN_RESOLVE)
+#undef PLUGIN_RESOLVE
+  return true;
+}
+
+void Plugin::Unload() {
+  if (library) dlclose(library);
+  library = nullptr;
+}
+
+std::string Plugin::Query(void (*op)()) {
+  op();
+  const char* text = GetFile();
+  return text ? text : "<null>";
+}
+
+std::string Plugin::Format(const std::string& seconds) {
+  SetFile(seconds.c_str());
+  return Query(Bass_Sec2Format);
+}
+
+std::string Plugin::Tag(const std::string& key) {
+  SetFile(key.c_str());
+  return Query(Bass_GetTags);
+}
+
+int32_t Plugin::ChannelNum(int32_t slot) {
+  SetData(slot);
+  return Bass_ChannelNum();
+}
+
+bool Plugin::Create(const std::string& source) {
+  SetFile(source.c_str());
+  return Bass_Create() == 1;
+}
+
+void Plugin::SetVolume(int32_t percent) {
+  SetData(percent);
+  Bass_SetVolume();
+}
+
+int Plugin::Position() { return std::atoi(Query(Bass_GetPosition).c_str()); }
+
+std::vector<std::string>& MessageBoxes() {
+  static std::vector<std::string> boxes;
+  return boxes;
+}
+
+namespace {
+void RecordBox(void*, uint32_t box, const char* text, const char*) {
+  MessageBoxes().push_back(text ? text : "");
+  tovui_close_box(box);
+}
+}  // namespace
+
+void InstallRecordingPresenter() {
+  MessageBoxes().clear();
+  tovui_set_presenter(&RecordBox, nullptr);
+}
+
+bool PumpUntil(const std::function<bool()>& pred, int timeout_ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() >= end) return pred();
+    tovui_pump(5);
+  }
+  return true;
+}
+
+void PumpFor(int ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) tovui_pump(5);
+}
+
+void PluginTest::SetUp() {
+  if (!getenv("TOVARIN_AUDIO_OUTPUT")) setenv("TOVARIN_AUDIO_OUTPUT", "null", 1);
+  InstallRecordingPresenter();
+  ASSERT_TRUE(plugin.Load()) << dlerror();
+}
+
+void PluginTest::TearDown() {
+  if (plugin.library && initialised) plugin.Bass_Free();
+  if (host_window) tovui_destroy_window(host_window);
+  host_window = 0;
+  plugin.Unload();
+  tovui_set_presenter(nullptr, nullptr);
+  setenv("TOVARIN_AUDIO_OUTPUT", "null", 1);
+}
+
+void PluginTest::LendWindow(int32_t width, int32_t height) {
+  host_window = tovui_create_window(0, 0, 0, width, height);
+  ASSERT_NE(host_window, 0u);
+  plugin.SetParentWindow(host_window);
+}
+
+void PluginTest::StartPlayer() {
+  LendWindow();
+  plugin.Bass_Init();
+  initialised = true;
+}
+
+namespace {
+// The media folder of this test process, removed when the process ends.
+struct MediaDir {
+  std::string path;
+  MediaDir() {
+    char tmpl[] = "/tmp/tovarin-plugin-test-XXXXXX";
+    if (const char* d = mkdtemp(tmpl)) path = d;
+  }
+  ~MediaDir() {
+    if (!path.empty()) std::filesystem::remove_all(path);
+  }
+};
+}  // namespace
+
+std::string TempDir() {
+  static MediaDir dir;
+  return dir.path.empty() ? std::string("/tmp") : dir.path;
+}
+
+std::string MakeWav(const std::string& name, double seconds, int rate, int channels, double freq) {
+  const std::string path = TempDir() + "/" + name;
+  // The same sine in every channel, amplitude exactly 0.5.
+  const std::string one = freq > 0 ? "0.5*sin(2*PI*" + std::to_string(freq) + "*t)" : "0";
+  std::string expr = one;
+  for (int c = 1; c < channels; ++c) expr += "|" + one;
+  const std::string cmd = "ffmpeg -v error -y -f lavfi -i 'aevalsrc=" + expr + ":s=" + std::to_string(rate) +
+                          "' -t " + std::to_string(seconds) + " -c:a pcm_s16le " + path;
+  EXPECT_TRUE(Run(cmd)) << cmd;
+  return path;
+}
+
+bool Run(const std::string& command) { return std::system(command.c_str()) == 0; }
+
+bool ReadWav(const std::string& path, WavData& out) {
+  // ffmpeg decodes what the library wrote: an independent reader.
+  const std::string raw = path + ".raw";
+  if (!Run("ffmpeg -v error -y -i " + path + " -f s16le -ac 2 -ar 44100 " + raw)) return false;
+  std::ifstream in(raw, std::ios::binary);
+  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  out.rate = 44100;
+  out.channels = 2;
+  out.samples.resize(bytes.size() / 2);
+  std::memcpy(out.samples.data(), bytes.data(), out.samples.size() * 2);
+  return true;
+}

@@ -1,0 +1,78 @@
+// A test host: loads Plugin.so with dlopen, lends it a window, records the
+// message boxes it shows, and pumps the window system while it waits.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <tovarin/plugin.h>
+#include <tovarin/ui.h>
+
+struct Plugin {
+  void* library = nullptr;
+#define PLUGIN_EXPORTS(X)                                                                                   \
+  X(Copyright) X(GetShortInfo) X(GetInfo) X(GetType) X(SetPath) X(SetParentWindow) X(Draw) X(SetFile)         \
+  X(GetFile) X(SetData) X(GetData) X(Bass_Init) X(Bass_ChannelNum) X(Bass_Create) X(Bass_Free) X(Bass_Play)   \
+  X(Bass_Pause) X(Bass_Stop) X(Bass_GetPosition) X(Bass_GetLength) X(Bass_Sec2Format) X(Bass_SetPosition)     \
+  X(Bass_SetVolume) X(Bass_SetPan) X(Bass_GetRLevel) X(Bass_GetLLevel) X(Bass_GetFreq) X(Bass_GetBit)         \
+  X(Bass_GetChannels) X(Bass_GetTags) X(Bass_GetCPU)
+#define PLUGIN_FIELD(name) decltype(&::name) name = nullptr;
+  PLUGIN_EXPORTS(PLUGIN_FIELD)
+#undef PLUGIN_FIELD
+
+  bool Load();  // from TOVARIN_PLUGIN_PATH
+  void Unload();
+
+  std::string Query(void (*op)());
+  std::string Format(const std::string& seconds);
+  std::string Tag(const std::string& key);
+  int32_t ChannelNum(int32_t slot);
+  bool Create(const std::string& source);
+  void SetVolume(int32_t percent);
+  int Position();
+};
+
+// Records every message box and closes it at once.
+std::vector<std::string>& MessageBoxes();
+void InstallRecordingPresenter();
+
+// Pumps the calling thread's window system until pred holds or the timeout
+// passes; returns pred's last answer.
+bool PumpUntil(const std::function<bool()>& pred, int timeout_ms);
+void PumpFor(int ms);
+
+class PluginTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // Creates the host window and calls SetParentWindow with it.
+  void LendWindow(int32_t width = 400, int32_t height = 300);
+  // LendWindow, then Bass_Init (audio output as the environment says).
+  void StartPlayer();
+  uint32_t Form() const { return tovui_child(host_window, 0); }
+
+  Plugin plugin;
+  uint32_t host_window = 0;
+  bool initialised = false;
+};
+
+// Test media, made by code in a temporary folder.
+std::string TempDir();
+// A 16-bit PCM WAV made by ffmpeg: a sine of amplitude 0.5, or silence
+// when freq is 0.
+std::string MakeWav(const std::string& name, double seconds, int rate, int channels, double freq = 440.0);
+// Runs a shell command; true when it exits 0.
+bool Run(const std::string& command);
+
+// What the wav: output wrote, decoded as 44100 Hz stereo.
+struct WavData {
+  int rate = 0;
+  int channels = 0;
+  std::vector<int16_t> samples;  // interleaved
+};
+bool ReadWav(const std::string& path, WavData& out);

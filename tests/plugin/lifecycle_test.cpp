@@ -1,0 +1,66 @@
+// Loading, unloading and loading the plug-in again, as a host may.
+#include <dlfcn.h>
+
+#include "host_fixture.hpp"
+
+namespace {
+// True when Plugin.so is still mapped in this process although no one holds
+// it: an earlier test left it pinned, so a reload would not start fresh.
+bool Resident() {
+  void* handle = dlopen(TOVARIN_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD);
+  if (handle) dlclose(handle);
+  return handle != nullptr;
+}
+}  // namespace
+
+TEST(Lifecycle, LoadUnloadReloadStartsFresh) {
+  if (Resident()) GTEST_SKIP() << "Plugin.so was left loaded by an earlier test in this process";
+  setenv("TOVARIN_AUDIO_OUTPUT", "null", 1);
+  InstallRecordingPresenter();
+  const std::string wav = MakeWav("cycle.wav", 2.0, 44100, 2);
+  for (int round = 0; round < 3; ++round) {
+    Plugin plugin;
+    ASSERT_TRUE(plugin.Load());
+    EXPECT_STREQ(plugin.GetFile(), "") << "round " << round;
+    const uint32_t window = tovui_create_window(0, 0, 0, 300, 300);
+    plugin.SetParentWindow(window);
+    plugin.Bass_Init();
+    ASSERT_TRUE(plugin.Create(wav));
+    plugin.Bass_Play();
+    PumpFor(150);
+    EXPECT_EQ(plugin.Query(plugin.Bass_GetFreq), "44100");
+    if (round == 1) {
+      // Unloading with a fade running and the library open: the plug-in
+      // ends its workers and closes the library on its way out.
+      plugin.Bass_Stop();
+      plugin.Unload();
+      // No window procedure may point into the unloaded library.
+      EXPECT_EQ(tovui_child(window, 0), 0u);
+      PumpFor(100);
+      tovui_destroy_window(window);
+      continue;
+    }
+    plugin.Bass_Free();
+    tovui_destroy_window(window);
+    plugin.Unload();
+  }
+  tovui_set_presenter(nullptr, nullptr);
+}
+
+TEST(Lifecycle, ReadingTagsDoesNotPinTheLibrary) {
+  if (Resident()) GTEST_SKIP() << "Plugin.so was left loaded by an earlier test in this process";
+  setenv("TOVARIN_AUDIO_OUTPUT", "null", 1);
+  {
+    Plugin plugin;
+    ASSERT_TRUE(plugin.Load());
+    const uint32_t window = tovui_create_window(0, 0, 0, 300, 300);
+    plugin.SetParentWindow(window);
+    plugin.Bass_Init();
+    ASSERT_TRUE(plugin.Create(MakeWav("pin.wav", 0.5, 44100, 2)));
+    plugin.Tag("%TITL");
+    plugin.Bass_Free();
+    tovui_destroy_window(window);
+    plugin.Unload();
+  }
+  EXPECT_FALSE(Resident()) << "Plugin.so stays mapped after dlclose: a reload would not start fresh";
+}

@@ -1,0 +1,220 @@
+// Slots and stream queries through the exports, on the silent output.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <thread>
+
+#include "host_fixture.hpp"
+
+using PlayerTest = PluginTest;
+
+namespace {
+uint64_t FileSize(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+}  // namespace
+
+TEST_F(PlayerTest, CreateOpensFilesAndAnswersZeroForWhatItCannotOpen) {
+  StartPlayer();
+  EXPECT_EQ(plugin.ChannelNum(1), 1);
+  EXPECT_TRUE(plugin.Create(MakeWav("a.wav", 0.5, 44100, 2)));
+  EXPECT_FALSE(plugin.Create(TempDir() + "/missing.wav"));
+  // The slot was emptied before the failed open.
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetFreq), "0");
+  // Only "http:" (exactly) makes a URL: these go to the file path and fail.
+  EXPECT_FALSE(plugin.Create("https://127.0.0.1:1/x.mp3"));
+  EXPECT_FALSE(plugin.Create("HTTP://127.0.0.1:1/x.mp3"));
+  plugin.SetFile("");
+  EXPECT_EQ(plugin.Bass_Create(), 0);  // an empty path
+  EXPECT_TRUE(MessageBoxes().empty());
+}
+
+TEST_F(PlayerTest, SlotsOutsideTheRangeAreStoredButTouchNothing) {
+  StartPlayer();
+  const std::string wav = MakeWav("slot.wav", 1.0, 22050, 1);
+  ASSERT_TRUE(plugin.Create(wav));
+  for (int32_t bad : {0, -1, 33}) {
+    EXPECT_EQ(plugin.ChannelNum(bad), bad);
+    EXPECT_FALSE(plugin.Create(wav));
+    EXPECT_EQ(plugin.Query(plugin.Bass_GetFreq), "0");
+    EXPECT_EQ(plugin.Query(plugin.Bass_GetPosition), "0");
+    EXPECT_EQ(plugin.Query(plugin.Bass_GetLength), "0");
+    EXPECT_EQ(plugin.Query(plugin.Bass_GetBit), "0");
+    EXPECT_EQ(plugin.Query(plugin.Bass_GetChannels), "");
+    EXPECT_EQ(plugin.Tag("%TITL"), "");
+    EXPECT_EQ(plugin.Query(plugin.Bass_GetLLevel), "0");
+  }
+  plugin.ChannelNum(1);
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetFreq), "22050");
+  // Bass_Free on a bad slot still releases the library: slot 1 goes stale.
+  plugin.ChannelNum(33);
+  plugin.Bass_Free();
+  plugin.ChannelNum(1);
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetFreq), "0");
+  // A new Bass_Init opens it again, and the slot can be filled anew.
+  plugin.Bass_Init();
+  EXPECT_TRUE(plugin.Create(wav));
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetFreq), "22050");
+}
+
+TEST_F(PlayerTest, FormatQueriesDescribeTheStream) {
+  StartPlayer();
+  ASSERT_TRUE(plugin.Create(MakeWav("stereo.wav", 1.0, 48000, 2)));
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetFreq), "48000");
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetChannels), "Stereo");
+  plugin.ChannelNum(2);
+  ASSERT_TRUE(plugin.Create(MakeWav("mono.wav", 1.0, 8000, 1)));
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetFreq), "8000");
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetChannels), "Mono");
+  plugin.ChannelNum(3);
+  ASSERT_TRUE(plugin.Create(MakeWav("six.wav", 0.5, 44100, 6)));
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetChannels), "6 channels");
+  plugin.ChannelNum(4);  // never filled
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetChannels), "");
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetFreq), "0");
+}
+
+TEST_F(PlayerTest, LengthRoundsHalvesToEven) {
+  StartPlayer();
+  ASSERT_TRUE(plugin.Create(MakeWav("l25.wav", 2.5, 8000, 1)));
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetLength), "2");
+  ASSERT_TRUE(plugin.Create(MakeWav("l35.wav", 3.5, 8000, 1)));
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetLength), "4");
+  ASSERT_TRUE(plugin.Create(MakeWav("l26.wav", 2.6, 8000, 1)));
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetLength), "3");
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetPosition), "0");
+}
+
+TEST_F(PlayerTest, BitrateIsFileSizeOverDurationRoundedUp) {
+  StartPlayer();
+  const std::string wav = MakeWav("bit.wav", 2.0, 8000, 1);
+  ASSERT_TRUE(plugin.Create(wav));
+  // size / (125 s) + 0.5, rounded halves to even (closed form).
+  const double kbit = static_cast<double>(FileSize(wav)) / (125.0 * 2.0) + 0.5;
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetBit), std::to_string(static_cast<long long>(std::nearbyint(kbit))));
+  // A stream of length 0 has no bitrate.
+  ASSERT_TRUE(plugin.Create(MakeWav("empty.wav", 0.0, 8000, 1)) || true);
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetBit), "0");
+}
+
+TEST_F(PlayerTest, SeekingMovesThePosition) {
+  StartPlayer();
+  ASSERT_TRUE(plugin.Create(MakeWav("seek.wav", 10.0, 8000, 1)));
+  plugin.SetData(7);
+  plugin.Bass_SetPosition();
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetPosition), "7");
+  plugin.SetData(3);
+  plugin.Bass_SetPosition();
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetPosition), "3");
+  plugin.SetData(60);  // past the end: the library refuses, quietly
+  plugin.Bass_SetPosition();
+  EXPECT_TRUE(MessageBoxes().empty());
+}
+
+TEST_F(PlayerTest, TagsAnswerOnlyTheSevenExactKeys) {
+  StartPlayer();
+  const std::string src = MakeWav("plain.wav", 1.0, 44100, 2);
+  const std::string tagged = TempDir() + "/tagged.flac";
+  ASSERT_TRUE(::Run("ffmpeg -v error -y -i " + src +
+                  " -metadata title='Der Titel' -metadata artist='Die Band' -metadata album=LP"
+                  " -metadata genre=Test -metadata date=1999 -metadata track=3 -metadata comment=hi " +
+                  tagged));
+  ASSERT_TRUE(plugin.Create(tagged));
+  EXPECT_EQ(plugin.Tag("%TITL"), "Der Titel");
+  EXPECT_EQ(plugin.Tag("%ARTI"), "Die Band");
+  EXPECT_EQ(plugin.Tag("%ALBM"), "LP");
+  EXPECT_EQ(plugin.Tag("%GNRE"), "Test");
+  EXPECT_EQ(plugin.Tag("%YEAR"), "1999");
+  EXPECT_EQ(plugin.Tag("%CMNT"), "hi");
+  EXPECT_EQ(plugin.Tag("%TRCK").substr(0, 1), "3");
+  for (const char* key : {"%titl", "", "%TITL%ARTI", "%TITL ", "TITL", "%TITLE"})
+    EXPECT_EQ(plugin.Tag(key), "") << key;
+}
+
+TEST_F(PlayerTest, SetVolumeOnAnEmptySlotStillStoresTheVolume) {
+  StartPlayer();
+  plugin.ChannelNum(5);  // empty
+  plugin.SetVolume(0);
+  plugin.ChannelNum(1);
+  ASSERT_TRUE(plugin.Create(MakeWav("quiet.wav", 3.0, 44100, 2)));
+  plugin.ChannelNum(5);
+  plugin.Bass_Play();  // Volume 0: the fade has no steps, nothing starts
+  plugin.ChannelNum(1);
+  plugin.Bass_Play();
+  PumpFor(700);
+  EXPECT_EQ(plugin.Position(), 0);
+  EXPECT_TRUE(MessageBoxes().empty());
+}
+
+TEST_F(PlayerTest, SecondBassInitWithoutFreeKeepsTheHostRunning) {
+  StartPlayer();
+  plugin.ChannelNum(4);
+  plugin.Bass_Init();  // refused by the library as already initialised
+  EXPECT_EQ(plugin.ChannelNum(1), 1);
+  EXPECT_TRUE(plugin.Create(MakeWav("again.wav", 0.5, 44100, 2)));
+  EXPECT_TRUE(MessageBoxes().empty());
+}
+
+TEST_F(PlayerTest, LevelsDoNotAskTheLibraryWhileStopped) {
+  StartPlayer();
+  const std::string loud = MakeWav("loud.wav", 20.0, 44100, 2, 440.0);
+  plugin.ChannelNum(2);
+  ASSERT_TRUE(plugin.Create(loud));
+  plugin.Bass_Play();
+  ASSERT_TRUE(PumpUntil([&] { return plugin.Query(plugin.Bass_GetLLevel) != "0"; }, 5000));
+  PumpFor(300);  // the fade ends on slot 2
+  const int left = std::atoi(plugin.Query(plugin.Bass_GetRLevel).c_str());
+  EXPECT_GT(left, 8000);  // a sine of amplitude 0.5 peaks near 16384
+  EXPECT_LE(left, 32768);
+
+  // A stop on another slot sets the player-wide flag; slot 2 plays on, but
+  // its levels now answer 0 without the library being asked.
+  plugin.ChannelNum(1);
+  ASSERT_TRUE(plugin.Create(MakeWav("other.wav", 20.0, 44100, 2)));
+  plugin.SetVolume(1);  // a one-step fade
+  plugin.Bass_Stop();
+  PumpFor(300);
+  plugin.ChannelNum(2);
+  EXPECT_GT(plugin.Position(), 0);
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(plugin.Query(plugin.Bass_GetLLevel), "0");
+    EXPECT_EQ(plugin.Query(plugin.Bass_GetRLevel), "0");
+    PumpFor(20);
+  }
+}
+
+TEST_F(PlayerTest, SeekingPastFourGigabytesOfSamplesLandsWhereAsked) {
+  // 8-bit, 8 channels at 8000 Hz, 3 GiB of (sparse) data: 50331.6 s, whose
+  // 16-bit byte positions pass 2^32 after 33554 s.
+  const std::string path = TempDir() + "/long.wav";
+  const uint32_t data = 3u << 30;
+  {
+    std::ofstream out(path, std::ios::binary);
+    auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+    auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+    out.write("RIFF", 4);
+    u32(36 + data);
+    out.write("WAVEfmt ", 8);
+    u32(16);
+    u16(1);
+    u16(8);
+    u32(8000);
+    u32(8000 * 8);
+    u16(8);
+    u16(8);
+    out.write("data", 4);
+    u32(data);
+  }
+  ASSERT_EQ(truncate(path.c_str(), 44 + static_cast<off_t>(data)), 0);
+  StartPlayer();
+  ASSERT_TRUE(plugin.Create(path));
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetLength), "50332");
+  plugin.SetData(45000);
+  plugin.Bass_SetPosition();
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetPosition), "45000");
+  std::remove(path.c_str());
+}
