@@ -170,19 +170,24 @@ double BASS_ChannelBytes2Seconds(DWORD handle, QWORD pos);
 QWORD BASS_ChannelSeconds2Bytes(DWORD handle, double pos);
 
 // Attributes: BASS_ATTRIB_VOL (0 = silent, 1 = as is, above 1 amplifies; not
-// negative), BASS_ATTRIB_PAN (-1 full left .. +1 full right). Changes are
-// ramped over a few milliseconds so that steps never click.
+// negative), BASS_ATTRIB_PAN (-1 full left .. +1 full right; outside values
+// are clamped). Pan is a balance: the left side is scaled by min(1, 1 - pan)
+// and the right by min(1, 1 + pan), so centre leaves both as they are and
+// full left silences the right. Changes are ramped over 5 ms so that steps
+// never click.
 BOOL BASS_ChannelSetAttribute(DWORD handle, DWORD attrib, float value);
 BOOL BASS_ChannelGetAttribute(DWORD handle, DWORD attrib, float* value);
 
 // Peak of the last 20 ms heard, per channel, 0..32768: left in the low word,
-// right in the high word (a mono stream gives the same level twice). 0 when
-// the channel is not playing; (DWORD)-1 on failure (bad handle).
+// right in the high word (a mono stream gives the same level twice). The
+// level is the stream's own sound after its effects, before volume and pan.
+// 0 when the channel is not playing; (DWORD)-1 on failure (bad handle).
 DWORD BASS_ChannelGetLevel(DWORD handle);
 BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info);
 // BASS_DATA_FFT1024: 512 floats, the magnitudes of a real FFT of the latest
 // 1024 frames heard (channels mixed to mono, Hann window). Returns the bytes
-// written (2048), or (DWORD)-1 on failure. Scaling: see the dsp header.
+// written (2048), or (DWORD)-1 on failure. Scaling (audio/dsp/fft.hpp): a
+// sine of amplitude A (full scale 1) centred on a bin reads A in that bin.
 DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length);
 
 // Effects, applied to a channel in priority order (higher first; equal

@@ -1,0 +1,204 @@
+// Transport, positions, attributes and measurements of channels.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "audio/api/library.hpp"
+
+using namespace tovarin::audio;
+
+namespace {
+constexpr QWORD kBadQword = static_cast<QWORD>(-1);
+
+int64_t frame_bytes(const Stream* s) { return static_cast<int64_t>(s->channel->info().channels) * 2; }
+
+// Runs fn(lib, stream) with the library locked and the handle checked.
+template <class R, class Fn>
+R with_stream(DWORD handle, R failure, Fn&& fn) {
+  return guarded<R>(failure, [&]() -> R {
+    Library& lib = library();
+    std::lock_guard lock(lib.mu);
+    Stream* s = find_stream(lib, handle);
+    if (!s) return failure;
+    set_error(BASS_OK);
+    return fn(lib, s);
+  });
+}
+}  // namespace
+
+BOOL BASS_ChannelPlay(DWORD handle, BOOL restart) {
+  return with_stream<BOOL>(handle, 0, [&](Library& lib, Stream* s) -> BOOL {
+    Channel* ch = s->channel.get();
+    if (restart && !lib.mixer->run_excluded(ch, [&] { return ch->reposition(0); })) return fail(BASS_ERROR_POSITION);
+    ch->set_state(PlayState::Playing);
+    return 1;
+  });
+}
+
+BOOL BASS_ChannelPause(DWORD handle) {
+  return with_stream<BOOL>(handle, 0, [&](Library&, Stream* s) -> BOOL {
+    PlayState st = s->channel->state();
+    if (st == PlayState::Paused) return fail(BASS_ERROR_ALREADY);
+    if (st != PlayState::Playing) return fail(BASS_ERROR_NOPLAY);
+    s->channel->set_state(PlayState::Paused);
+    return 1;
+  });
+}
+
+BOOL BASS_ChannelStop(DWORD handle) {
+  if ((handle >> 30) == static_cast<DWORD>(HandleKind::Record)) {
+    return guarded<BOOL>(0, [&]() -> BOOL { return stop_recording(handle) ? (set_error(BASS_OK), 1) : fail(BASS_ERROR_HANDLE); });
+  }
+  return with_stream<BOOL>(handle, 0, [&](Library& lib, Stream* s) -> BOOL {
+    if (s->flags & BASS_STREAM_AUTOFREE) {
+      free_stream(lib, s);
+      return 1;
+    }
+    s->channel->set_state(PlayState::Stopped);
+    return 1;
+  });
+}
+
+DWORD BASS_ChannelIsActive(DWORD handle) {
+  if ((handle >> 30) == static_cast<DWORD>(HandleKind::Record)) {
+    return guarded<DWORD>(BASS_ACTIVE_STOPPED, [&]() -> DWORD {
+      Library& lib = library();
+      std::lock_guard lock(lib.mu);
+      Recording* r = lib.records.get(handle);
+      if (!r) return set_error(BASS_ERROR_HANDLE), BASS_ACTIVE_STOPPED;
+      set_error(BASS_OK);
+      return r->active ? BASS_ACTIVE_PLAYING : BASS_ACTIVE_STOPPED;
+    });
+  }
+  return with_stream<DWORD>(handle, BASS_ACTIVE_STOPPED, [&](Library&, Stream* s) -> DWORD {
+    switch (s->channel->state()) {
+      case PlayState::Playing:
+        return s->channel->stalled() ? BASS_ACTIVE_STALLED : BASS_ACTIVE_PLAYING;
+      case PlayState::Paused:
+        return BASS_ACTIVE_PAUSED;
+      default:
+        return BASS_ACTIVE_STOPPED;
+    }
+  });
+}
+
+QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode) {
+  return with_stream<QWORD>(handle, kBadQword, [&](Library& lib, Stream* s) -> QWORD {
+    if (mode != BASS_POS_BYTE) return set_error(BASS_ERROR_NOTAVAIL), kBadQword;
+    const Channel& ch = *s->channel;
+    // Everything mixed has been heard once the channel has ended.
+    int latency = ch.ended() ? 0 : lib.output->latency_frames();
+    return static_cast<QWORD>(ch.heard_frame(latency) * frame_bytes(s));
+  });
+}
+
+QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode) {
+  return with_stream<QWORD>(handle, kBadQword, [&](Library&, Stream* s) -> QWORD {
+    if (mode != BASS_POS_BYTE) return set_error(BASS_ERROR_NOTAVAIL), kBadQword;
+    int64_t len = s->channel->info().length_frames;
+    if (len < 0) return set_error(BASS_ERROR_NOTAVAIL), kBadQword;
+    return static_cast<QWORD>(len * frame_bytes(s));
+  });
+}
+
+BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos, DWORD mode) {
+  return with_stream<BOOL>(handle, 0, [&](Library& lib, Stream* s) -> BOOL {
+    if (mode != BASS_POS_BYTE) return fail(BASS_ERROR_NOTAVAIL);
+    const int64_t len = s->channel->info().length_frames;
+    if (pos > static_cast<QWORD>(INT64_MAX)) return fail(BASS_ERROR_POSITION);
+    int64_t frame = static_cast<int64_t>(pos) / frame_bytes(s);
+    if (len >= 0 && frame > len) return fail(BASS_ERROR_POSITION);
+    Channel* ch = s->channel.get();
+    if (!lib.mixer->run_excluded(ch, [&] { return ch->reposition(frame); })) return fail(BASS_ERROR_POSITION);
+    return 1;
+  });
+}
+
+double BASS_ChannelBytes2Seconds(DWORD handle, QWORD pos) {
+  return with_stream<double>(handle, -1.0, [&](Library&, Stream* s) -> double {
+    const auto& info = s->channel->info();
+    return static_cast<double>(pos) / (static_cast<double>(info.rate) * frame_bytes(s));
+  });
+}
+
+QWORD BASS_ChannelSeconds2Bytes(DWORD handle, double pos) {
+  return with_stream<QWORD>(handle, kBadQword, [&](Library&, Stream* s) -> QWORD {
+    if (!(pos >= 0) || !std::isfinite(pos)) return set_error(BASS_ERROR_ILLPARAM), kBadQword;
+    // Rounded down to a whole frame; the tiny bias keeps exact products
+    // such as 0.1 s x 44100 from landing one frame short.
+    double frames = std::floor(pos * s->channel->info().rate + 1e-6);
+    if (frames > 9e15) return set_error(BASS_ERROR_ILLPARAM), kBadQword;
+    return static_cast<QWORD>(frames) * static_cast<QWORD>(frame_bytes(s));
+  });
+}
+
+BOOL BASS_ChannelSetAttribute(DWORD handle, DWORD attrib, float value) {
+  return with_stream<BOOL>(handle, 0, [&](Library&, Stream* s) -> BOOL {
+    if (std::isnan(value)) return fail(BASS_ERROR_ILLPARAM);
+    if (attrib == BASS_ATTRIB_VOL) {
+      if (value < 0 || std::isinf(value)) return fail(BASS_ERROR_ILLPARAM);
+      s->channel->set_volume(value);
+      return 1;
+    }
+    if (attrib == BASS_ATTRIB_PAN) {
+      s->channel->set_pan(std::clamp(value, -1.f, 1.f));
+      return 1;
+    }
+    return fail(BASS_ERROR_ILLTYPE);
+  });
+}
+
+BOOL BASS_ChannelGetAttribute(DWORD handle, DWORD attrib, float* value) {
+  return with_stream<BOOL>(handle, 0, [&](Library&, Stream* s) -> BOOL {
+    if (!value) return fail(BASS_ERROR_ILLPARAM);
+    if (attrib == BASS_ATTRIB_VOL) return *value = s->channel->volume(), 1;
+    if (attrib == BASS_ATTRIB_PAN) return *value = s->channel->pan(), 1;
+    return fail(BASS_ERROR_ILLTYPE);
+  });
+}
+
+DWORD BASS_ChannelGetLevel(DWORD handle) {
+  return with_stream<DWORD>(handle, static_cast<DWORD>(-1), [&](Library&, Stream* s) -> DWORD {
+    const Channel& ch = *s->channel;
+    if (ch.state() != PlayState::Playing) return 0;
+    const int chans = ch.history().channels();
+    const size_t frames = std::max<size_t>(1, static_cast<size_t>(ch.info().rate) / 50);  // 20 ms
+    std::vector<float> buf(frames * chans);
+    ch.history().latest(buf.data(), frames);
+    float peak[2] = {0, 0};
+    for (size_t i = 0; i < frames; ++i)
+      for (int c = 0; c < std::min(chans, 2); ++c) peak[c] = std::max(peak[c], std::fabs(buf[i * chans + c]));
+    if (chans == 1) peak[1] = peak[0];
+    auto word = [](float p) { return static_cast<DWORD>(std::lrint(std::min(p, 1.f) * 32768.f)); };
+    return word(peak[0]) | (word(peak[1]) << 16);
+  });
+}
+
+BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info) {
+  return with_stream<BOOL>(handle, 0, [&](Library&, Stream* s) -> BOOL {
+    if (!info) return fail(BASS_ERROR_ILLPARAM);
+    const SourceInfo& src = s->channel->info();
+    *info = {};
+    info->freq = static_cast<DWORD>(src.rate);
+    info->chans = static_cast<DWORD>(src.channels);
+    info->flags = s->flags;
+    info->ctype = BASS_CTYPE_STREAM;
+    info->origres = static_cast<DWORD>(src.bits);
+    info->filename = src.location.c_str();
+    return 1;
+  });
+}
+
+DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length) {
+  return with_stream<DWORD>(handle, static_cast<DWORD>(-1), [&](Library& lib, Stream* s) -> DWORD {
+    if (length != BASS_DATA_FFT1024) return set_error(BASS_ERROR_ILLPARAM), static_cast<DWORD>(-1);
+    if (!buffer) return set_error(BASS_ERROR_ILLPARAM), static_cast<DWORD>(-1);
+    const auto& hist = s->channel->history();
+    std::vector<float> frames(dsp::Fft1024::kSize * hist.channels());
+    hist.latest(frames.data(), dsp::Fft1024::kSize);
+    if (!lib.fft.magnitudes(frames.data(), hist.channels(), static_cast<float*>(buffer)))
+      return set_error(BASS_ERROR_UNKNOWN), static_cast<DWORD>(-1);
+    return dsp::Fft1024::kBins * sizeof(float);
+  });
+}

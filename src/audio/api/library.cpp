@@ -1,0 +1,183 @@
+// Library state, initialisation and teardown, stream lifetime.
+#include "audio/api/library.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+
+namespace tovarin::audio {
+
+namespace {
+thread_local int32_t t_error = BASS_OK;
+
+void housekeeping(Library* lib) {
+  for (;;) {
+    {
+      std::unique_lock lock(lib->hk_mu);
+      if (lib->hk_cv.wait_for(lock, std::chrono::milliseconds(100), [&] { return lib->hk_quit; })) return;
+    }
+    std::unique_lock lock(lib->mu, std::try_to_lock);
+    if (!lock.owns_lock() || !lib->initialised || !lib->mixer->take_ended()) continue;
+    for (Stream* s : lib->streams.all())
+      if ((s->flags & BASS_STREAM_AUTOFREE) && s->channel->ended()) free_stream(*lib, s);
+  }
+}
+
+void stop_housekeeper(Library& lib) {
+  {
+    std::lock_guard lock(lib.hk_mu);
+    lib.hk_quit = true;
+  }
+  lib.hk_cv.notify_all();
+  if (lib.housekeeper.joinable()) lib.housekeeper.join();
+}
+
+void teardown(Library& lib) {
+  stop_housekeeper(lib);
+  // With the output stopped no block runs, so nothing below waits on it.
+  if (lib.output) lib.output->stop();
+  for (Stream* s : lib.streams.all()) free_stream(lib, s);
+  lib.output.reset();
+  lib.mixer.reset();
+  lib.initialised = false;
+}
+
+// Frees the library when the plug-in is unloaded or the process exits
+// normally, so output threads stop and a WAV output is completed.
+struct AtUnload {
+  ~AtUnload() {
+    try {
+      Library& lib = library();
+      std::lock_guard lock(lib.mu);
+      if (lib.initialised) teardown(lib);
+      free_capture(lib);
+    } catch (...) {
+    }
+  }
+} g_at_unload;
+}  // namespace
+
+Library& library() {
+  static Library* lib = new Library;
+  return *lib;
+}
+
+void set_error(int32_t code) { t_error = code; }
+
+Stream* find_stream(Library& lib, DWORD handle) {
+  Stream* s = lib.streams.get(handle);
+  if (!s) set_error(BASS_ERROR_HANDLE);
+  return s;
+}
+
+void free_stream(Library& lib, Stream* s) {
+  s->channel->set_state(PlayState::Stopped);
+  if (lib.mixer) lib.mixer->remove(s->channel.get());
+  delete s->channel->swap_fx(nullptr);
+  for (auto& fx : s->fx) lib.fxs.remove(fx->handle);
+  lib.streams.remove(s->handle);
+  delete s;  // the source's decoder thread ends here
+}
+
+void publish_fx(Library& lib, Stream* s) {
+  auto chain = std::make_unique<FxChain>();
+  for (auto& fx : s->fx) chain->effects.push_back(fx->effect.get());
+  const FxChain* old = s->channel->swap_fx(chain.release());
+  lib.mixer->synchronize();
+  delete old;
+}
+
+HSTREAM create_stream_from_source(std::unique_ptr<Source> source, DWORD flags) {
+  if (!source) return fail(BASS_ERROR_FILEFORM);
+  Library& lib = library();
+  std::lock_guard lock(lib.mu);
+  if (!lib.initialised) return fail(BASS_ERROR_INIT);
+  auto channel = std::make_unique<Channel>(std::move(source), lib.rate);
+  std::string why;
+  if (!channel->init(&why)) return fail(BASS_ERROR_FORMAT);
+  auto stream = std::make_unique<Stream>();
+  stream->flags = flags;
+  stream->handle = lib.streams.add(stream.get());
+  if (!stream->handle) return fail(BASS_ERROR_MEM);
+  stream->channel = std::move(channel);
+  stream->channel->source().start();
+  lib.mixer->add(stream->channel.get());
+  set_error(BASS_OK);
+  return stream.release()->handle;
+}
+
+}  // namespace tovarin::audio
+
+using namespace tovarin::audio;
+
+int32_t BASS_ErrorGetCode() { return t_error; }
+
+BOOL BASS_Init(int32_t device, DWORD freq, DWORD, DWORD, const void*) {
+  return guarded<BOOL>(0, [&]() -> BOOL {
+    Library& lib = library();
+    std::lock_guard lock(lib.mu);
+    if (lib.initialised) return fail(BASS_ERROR_ALREADY);
+    if (device < -1 || device > 1) return fail(BASS_ERROR_DEVICE);
+    if (freq == 0) freq = 44100;
+    if (freq < 8000 || freq > 384000) return fail(BASS_ERROR_ILLPARAM);
+    const char* env = std::getenv("TOVARIN_AUDIO_OUTPUT");
+    std::string choice = device == 0 ? "null" : env && *env ? env : "auto";
+    auto mixer = std::make_unique<Mixer>(static_cast<int>(freq));
+    std::string why;
+    auto output = open_output(choice, static_cast<int>(freq), &why);
+    if (!output) return fail(BASS_ERROR_DEVICE);
+    if (!output->start(mixer.get(), &why)) {
+      // A machine without sound still plays, silently, in real time.
+      if (choice != "auto") return fail(BASS_ERROR_DEVICE);
+      output = make_null_output("", static_cast<int>(freq));
+      if (!output->start(mixer.get(), &why)) return fail(BASS_ERROR_DEVICE);
+    }
+    lib.rate = static_cast<int>(freq);
+    lib.mixer = std::move(mixer);
+    lib.output = std::move(output);
+    lib.initialised = true;
+    {
+      std::lock_guard hk(lib.hk_mu);
+      lib.hk_quit = false;
+    }
+    lib.housekeeper = std::thread(housekeeping, &lib);
+    set_error(BASS_OK);
+    return 1;
+  });
+}
+
+BOOL BASS_Free() {
+  return guarded<BOOL>(0, [&]() -> BOOL {
+    Library& lib = library();
+    std::lock_guard lock(lib.mu);
+    if (!lib.initialised) return fail(BASS_ERROR_INIT);
+    teardown(lib);
+    set_error(BASS_OK);
+    return 1;
+  });
+}
+
+float BASS_GetCPU() {
+  return guarded<float>(0.f, [&]() -> float {
+    Library& lib = library();
+    std::lock_guard lock(lib.mu);
+    if (!lib.initialised) {
+      set_error(BASS_ERROR_INIT);
+      return 0.f;
+    }
+    set_error(BASS_OK);
+    return lib.mixer->cpu();
+  });
+}
+
+BOOL BASS_StreamFree(HSTREAM handle) {
+  return guarded<BOOL>(0, [&]() -> BOOL {
+    Library& lib = library();
+    std::lock_guard lock(lib.mu);
+    Stream* s = find_stream(lib, handle);
+    if (!s) return 0;
+    free_stream(lib, s);
+    set_error(BASS_OK);
+    return 1;
+  });
+}

@@ -1,0 +1,149 @@
+// Capture: the recording device, its inputs and recording channels.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "audio/api/library.hpp"
+
+using namespace tovarin::audio;
+
+namespace tovarin::audio {
+
+void free_capture(Library& lib) {
+  for (Recording* r : lib.records.all()) {
+    lib.records.remove(r->handle);
+    r->capture.reset();  // stops the capture thread
+    delete r;
+  }
+  lib.capture_device.reset();
+  lib.input_volumes.clear();
+}
+
+bool stop_recording(DWORD handle) {
+  Library& lib = library();
+  std::unique_ptr<Recording> r;
+  {
+    std::lock_guard lock(lib.mu);
+    r.reset(lib.records.get(handle));
+    if (!r) return false;
+    lib.records.remove(handle);
+  }
+  // The callback may be running: wait for it without holding the lock.
+  r->capture.reset();
+  return true;
+}
+
+}  // namespace tovarin::audio
+
+namespace {
+thread_local std::string t_input_name;
+constexpr DWORD kInputOn = 0x20000;
+}  // namespace
+
+BOOL BASS_RecordInit(int32_t device) {
+  return guarded<BOOL>(0, [&]() -> BOOL {
+    Library& lib = library();
+    std::lock_guard lock(lib.mu);
+    if (lib.capture_device) return fail(BASS_ERROR_ALREADY);
+    if (device < -1 || device > 0) return fail(BASS_ERROR_DEVICE);
+    const char* env = std::getenv("TOVARIN_AUDIO_INPUT");
+    std::string why;
+    auto dev = open_capture_device(env && *env ? env : "auto", &why);
+    if (!dev) return fail(BASS_ERROR_DEVICE);
+    lib.input_volumes.assign(dev->input_names().size(), 1.f);
+    lib.current_input = 0;
+    lib.record_volume = 1.f;
+    lib.capture_device = std::move(dev);
+    set_error(BASS_OK);
+    return 1;
+  });
+}
+
+BOOL BASS_RecordFree() {
+  return guarded<BOOL>(0, [&]() -> BOOL {
+    Library& lib = library();
+    std::vector<DWORD> handles;
+    {
+      std::lock_guard lock(lib.mu);
+      if (!lib.capture_device) return fail(BASS_ERROR_INIT);
+      for (Recording* r : lib.records.all()) handles.push_back(r->handle);
+    }
+    for (DWORD h : handles) stop_recording(h);
+    std::lock_guard lock(lib.mu);
+    free_capture(lib);
+    set_error(BASS_OK);
+    return 1;
+  });
+}
+
+const char* BASS_RecordGetInputName(int32_t input) {
+  return guarded<const char*>(nullptr, [&]() -> const char* {
+    Library& lib = library();
+    std::lock_guard lock(lib.mu);
+    if (!lib.capture_device) return set_error(BASS_ERROR_INIT), nullptr;
+    auto names = lib.capture_device->input_names();
+    if (input < 0 || static_cast<size_t>(input) >= names.size()) return set_error(BASS_ERROR_ILLPARAM), nullptr;
+    t_input_name = names[input];
+    set_error(BASS_OK);
+    return t_input_name.c_str();
+  });
+}
+
+BOOL BASS_RecordSetInput(int32_t input, DWORD flags, float volume) {
+  return guarded<BOOL>(0, [&]() -> BOOL {
+    Library& lib = library();
+    std::lock_guard lock(lib.mu);
+    if (!lib.capture_device) return fail(BASS_ERROR_INIT);
+    if (input < 0 || static_cast<size_t>(input) >= lib.input_volumes.size()) return fail(BASS_ERROR_ILLPARAM);
+    // A negative volume leaves it as it is; above 1 is full volume.
+    if (std::isnan(volume)) return fail(BASS_ERROR_ILLPARAM);
+    if (volume >= 0) lib.input_volumes[input] = std::min(volume, 1.f);
+    if (flags & kInputOn) lib.current_input = input;
+    lib.record_volume = lib.input_volumes[lib.current_input];
+    set_error(BASS_OK);
+    return 1;
+  });
+}
+
+HRECORD BASS_RecordStart(DWORD freq, DWORD chans, DWORD flags, RECORDPROC* proc, void* user) {
+  return guarded<HRECORD>(0, [&]() -> HRECORD {
+    (void)flags;
+    Library& lib = library();
+    std::lock_guard lock(lib.mu);
+    if (!lib.capture_device) return fail(BASS_ERROR_INIT);
+    if (freq == 0) freq = 44100;
+    if (chans == 0) chans = 2;
+    if (freq < 1000 || freq > 384000 || chans > 8) return fail(BASS_ERROR_FORMAT);
+    auto rec = std::make_unique<Recording>();
+    rec->proc = proc;
+    rec->user = user;
+    rec->handle = lib.records.add(rec.get());
+    if (!rec->handle) return fail(BASS_ERROR_MEM);
+    Recording* r = rec.get();
+    const int channels = static_cast<int>(chans);
+    r->scratch.resize(static_cast<size_t>(freq / 10) * chans);
+    std::atomic<float>* volume = &lib.record_volume;
+    auto sink = [r, channels, volume](const int16_t* frames, size_t count) -> bool {
+      if (!r->proc) return true;
+      const size_t n = count * channels;
+      const float v = volume->load(std::memory_order_relaxed);
+      const int16_t* data = frames;
+      if (v != 1.f) {
+        if (r->scratch.size() < n) r->scratch.resize(n);  // only when a device hands over more than 100 ms
+        for (size_t i = 0; i < n; ++i) r->scratch[i] = static_cast<int16_t>(std::lrint(frames[i] * v));
+        data = r->scratch.data();
+      }
+      bool go_on = r->proc(r->handle, data, static_cast<DWORD>(n * sizeof(int16_t)), r->user) != 0;
+      if (!go_on) r->active = false;
+      return go_on;
+    };
+    std::string why;
+    r->capture = lib.capture_device->start(static_cast<int>(freq), channels, sink, &why);
+    if (!r->capture) {
+      lib.records.remove(r->handle);
+      return fail(BASS_ERROR_DEVICE);
+    }
+    set_error(BASS_OK);
+    return rec.release()->handle;
+  });
+}

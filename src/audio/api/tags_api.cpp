@@ -1,0 +1,46 @@
+// TAGS_Read: a format text with the stream's tags filled in.
+#include <cstring>
+#include <string>
+
+#include "audio/api/library.hpp"
+#include "audio/tags.h"
+
+using namespace tovarin::audio;
+
+namespace {
+struct KeyName {
+  const char* text;
+  TagKey key;
+};
+constexpr KeyName kKeys[] = {
+    {"%TRCK", TagKey::Track}, {"%TITL", TagKey::Title}, {"%ARTI", TagKey::Artist}, {"%ALBM", TagKey::Album},
+    {"%GNRE", TagKey::Genre}, {"%YEAR", TagKey::Year},  {"%CMNT", TagKey::Comment},
+};
+thread_local std::string t_answer;
+}  // namespace
+
+const char* TAGS_Read(DWORD handle, const char* fmt) {
+  return guarded<const char*>(nullptr, [&]() -> const char* {
+    if (!fmt) return set_error(BASS_ERROR_ILLPARAM), nullptr;
+    Library& lib = library();
+    std::lock_guard lock(lib.mu);
+    Stream* s = find_stream(lib, handle);
+    if (!s) return nullptr;
+    std::string out;
+    for (const char* p = fmt; *p;) {
+      const KeyName* hit = nullptr;
+      if (*p == '%')
+        for (const auto& k : kKeys)
+          if (std::strncmp(p, k.text, 5) == 0) hit = &k;
+      if (hit) {
+        out += s->channel->source().tag(hit->key);
+        p += 5;
+      } else {
+        out += *p++;
+      }
+    }
+    t_answer = std::move(out);
+    set_error(BASS_OK);
+    return t_answer.c_str();
+  });
+}

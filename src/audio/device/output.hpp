@@ -1,0 +1,42 @@
+// Outputs: where the mixer's sound goes.
+//
+// An output owns the audio thread: once start() succeeds it calls
+// Mixer::render() for stereo float blocks at the mixer's rate, from its own
+// thread, until stop() returns; after that render() is never called again.
+// start() and stop() run on the control thread. latency_frames() is how many
+// output frames are rendered but not yet heard (0 for outputs that consume
+// a block as it is rendered).
+//
+// Outputs are chosen by name from TOVARIN_AUDIO_OUTPUT: "auto" (SDL2's
+// default device, else the silent output), "null" (silent, paced in real
+// time), "wav:PATH" (a 16-bit WAV file of what is heard, paced in real
+// time). Adding an output is one file with a factory and one entry in the
+// table of output.cpp.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace tovarin::audio {
+
+class Mixer;
+
+class Output {
+ public:
+  virtual ~Output() = default;
+  virtual bool start(Mixer* mixer, std::string* error) = 0;
+  virtual void stop() = 0;
+  virtual int latency_frames() const = 0;
+};
+
+// Opens the output named by choice ("auto", "null", "wav:PATH"); null with a
+// message when it cannot.
+std::unique_ptr<Output> open_output(const std::string& choice, int rate, std::string* error);
+
+// Factories, one per output file. They only check their argument; start()
+// opens the device.
+std::unique_ptr<Output> make_null_output(const std::string& arg, int rate);
+std::unique_ptr<Output> make_wav_output(const std::string& arg, int rate);
+std::unique_ptr<Output> make_sdl_output(const std::string& arg, int rate);
+
+}  // namespace tovarin::audio

@@ -1,0 +1,108 @@
+// Echo: one feedback delay line per channel; with pan delay the channels
+// read each other's lines, so repeats alternate sides.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "audio/bass.h"
+#include "audio/dsp/effect.hpp"
+#include "audio/dsp/spin_lock.hpp"
+
+namespace tovarin::audio::dsp {
+namespace {
+
+constexpr int kMaxChannels = 8;
+constexpr float kMaxDelayMs = 2000.f;
+
+class Echo final : public Effect {
+ public:
+  Echo() { box_.set(active_); }
+
+  void prepare(int rate, int channels) override {
+    rate_ = rate;
+    channels_ = channels < 1 ? 1 : channels > kMaxChannels ? kMaxChannels : channels;
+    len_ = static_cast<size_t>(kMaxDelayMs * rate / 1000.f) + 2;
+    line_.assign(len_ * channels_, 0.f);
+    active_ = box_.get();
+    compute();
+    reset();
+  }
+
+  bool set_parameters(const void* record) override {
+    if (!record) return false;
+    BASS_DX8_ECHO s;
+    std::memcpy(&s, record, sizeof s);
+    if (!(s.fWetDryMix >= 0 && s.fWetDryMix <= 100)) return false;
+    if (!(s.fFeedback >= 0 && s.fFeedback <= 100)) return false;
+    if (!(s.fLeftDelay >= 1 && s.fLeftDelay <= kMaxDelayMs)) return false;
+    if (!(s.fRightDelay >= 1 && s.fRightDelay <= kMaxDelayMs)) return false;
+    box_.set(s);
+    return true;
+  }
+
+  void get_parameters(void* record) const override {
+    BASS_DX8_ECHO s = box_.get();
+    std::memcpy(record, &s, sizeof s);
+  }
+
+  void reset() override {
+    std::fill(line_.begin(), line_.end(), 0.f);
+    pos_ = 0;
+  }
+
+  void process(float* x, size_t frames) override {
+    if (box_.take(active_)) compute();
+    const int ch = channels_;
+    const bool pan = active_.lPanDelay != 0 && ch >= 2;
+    for (size_t i = 0; i < frames; ++i) {
+      float d[kMaxChannels];
+      for (int c = 0; c < ch; ++c) {
+        // With pan delay, left and right swap lines (and delays); further
+        // channels keep their own.
+        int src = pan && c < 2 ? 1 - c : c;
+        size_t at = (pos_ + len_ - delay_[src]) % len_;
+        d[c] = line_[at * ch + src];
+      }
+      for (int c = 0; c < ch; ++c) {
+        float in = x[i * ch + c];
+        float v = in_gain_ * in + fb_ * d[c];
+        line_[pos_ * ch + c] = std::fabs(v) < 1e-25f ? 0.f : v;
+        x[i * ch + c] = dry_ * in + wet_ * d[c];
+      }
+      if (++pos_ == len_) pos_ = 0;
+    }
+  }
+
+ private:
+  void compute() {
+    const float w = active_.fWetDryMix / 100.f, f = active_.fFeedback / 100.f;
+    wet_ = w;
+    dry_ = 1 - w;
+    fb_ = f;
+    in_gain_ = std::sqrt(std::max(0.f, 1 - f * f));
+    for (int c = 0; c < kMaxChannels; ++c) {
+      float ms = c % 2 ? active_.fRightDelay : active_.fLeftDelay;
+      size_t d = static_cast<size_t>(std::lround(ms * rate_ / 1000.0));
+      delay_[c] = d < 1 ? 1 : d > len_ - 1 ? len_ - 1 : d;
+    }
+  }
+
+  // control thread (prepare)
+  int rate_ = 44100;
+  int channels_ = 2;
+  size_t len_ = 2;
+  SettingsBox<BASS_DX8_ECHO> box_;
+  // audio thread
+  BASS_DX8_ECHO active_{50, 50, 500, 500, 0};
+  std::vector<float> line_;
+  size_t pos_ = 0;
+  size_t delay_[kMaxChannels] = {};
+  float wet_ = 0.5f, dry_ = 0.5f, fb_ = 0.5f, in_gain_ = 0.866f;
+};
+
+}  // namespace
+
+std::unique_ptr<Effect> make_echo() { return std::make_unique<Echo>(); }
+
+}  // namespace tovarin::audio::dsp

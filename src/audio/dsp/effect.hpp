@@ -1,0 +1,99 @@
+// The effect interface of the audio library's channels.
+//
+// An effect is a settings record (validated, the units and ranges below)
+// plus running state (filter memories, delay lines). The owning channel
+// calls, on the control thread: prepare(rate, channels) once before the
+// effect is attached (it may allocate), then set_parameters/get_parameters
+// at any time. On the audio thread: process() on interleaved float blocks at
+// the stream's own rate, and reset() when the stream jumps (seek, restart),
+// which the channel only does while the audio thread is kept off it.
+// process() allocates nothing, takes no lock and does no I/O: new settings
+// reach it through a SettingsBox, picked up at the start of a block.
+//
+// set_parameters() validates the whole record first: a field out of range
+// fails (false) and keeps the old values.
+//
+// Adding an effect kind is one file defining a factory plus one entry in
+// the table of effect.cpp.
+//
+// Parametric equalizer band (BASS_FX_DX8_PARAMEQ, BASS_DX8_PARAMEQ):
+//   fCenter    Hz         80..16000  default 8000; above a third of the
+//                         stream's rate it is clamped to that third (and
+//                         the call succeeds); get answers the clamped value
+//   fBandwidth semitones  1..36      default 12
+//   fGain      dB         -15..+15   default 0 (exactly 0 passes the signal
+//                         through untouched)
+//   One peaking biquad per channel (every channel alike).
+//
+// Chorus (BASS_FX_DX8_CHORUS) and flanger (BASS_FX_DX8_FLANGER), record
+// BASS_DX8_CHORUS:                         chorus          flanger
+//   fWetDryMix % wet                       0..100, 50      0..100, 50
+//   fDepth     % of the delay swept        0..100, 10      0..100, 100
+//   fFeedback  % fed back, signed          -99..99, 25     -99..99, -50
+//   fFrequency Hz of the LFO               0..10, 1.1      0..10, 0.25
+//   lWaveform  0 triangle, 1 sine          0..1, 1         0..1, 1
+//   fDelay     ms, centre of the sweep     0..20, 16       0..4, 2
+//   lPhase     right LFO against the left: 0..4, 3         0..4, 2
+//              0 -180, 1 -90, 2 0, 3 +90, 4 +180 degrees
+//   With depth or rate 0 the effect is the comb (1 - w) + w z^-D / (1 - g z^-D).
+//
+// Echo (BASS_FX_DX8_ECHO, BASS_DX8_ECHO):
+//   fWetDryMix % wet 0..100, 50; fFeedback % 0..100, 50;
+//   fLeftDelay, fRightDelay ms 1..2000, 500; lPanDelay any non-zero = on
+//   (left and right swap lines on each repeat), default 0.
+//   Impulse response: 1 - w at 0, then w sqrt(1 - f^2) f^(k-1) at k x delay.
+//
+// Compressor (BASS_FX_DX8_COMPRESSOR, BASS_DX8_COMPRESSOR):
+//   fGain dB after compression -60..60, 0; fAttack ms 0.01..500, 10;
+//   fRelease ms 50..3000, 200; fThreshold dB -60..0, -20; fRatio n:1
+//   1..100, 3; fPredelay ms of look-ahead 0..4, 4.
+//
+// Reverb (BASS_FX_DX8_REVERB, BASS_DX8_REVERB):
+//   fInGain dB -96..0, 0; fReverbMix dB -96..0, 0 (0 all reverb, -96 dry);
+//   fReverbTime ms to -60 dB 0.001..3000, 1000; fHighFreqRTRatio
+//   0.001..0.999, 0.001 (decay time of the highs / decay time).
+//   Mix as a power share m = 10^(mix/10): dry sqrt(1 - m), wet sqrt(m), both
+//   after the input gain.
+//
+// Channels: the chorus and the reverb feed one line with the channels'
+// mean; the flanger, echo and equalizer treat every channel alike (odd
+// channels take the right-hand settings); the compressor links all channels.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace tovarin::audio::dsp {
+
+class Effect {
+ public:
+  virtual ~Effect() = default;
+
+  // ---- control thread ----
+  virtual void prepare(int rate, int channels) = 0;
+  virtual bool set_parameters(const void* record) = 0;
+  virtual void get_parameters(void* record) const = 0;
+
+  // ---- audio thread ----
+  virtual void reset() = 0;
+  virtual void process(float* interleaved, size_t frames) = 0;
+};
+
+// Values below this are flushed to zero in recursive state, so silence never
+// decays into denormals.
+constexpr double kDenormalFloor = 1e-25;
+
+// New effect of a BASS_FX_DX8_* type with its defaults, or null when the
+// type is unknown or not available.
+std::unique_ptr<Effect> make_effect(uint32_t type);
+
+// Factories, one per effect file.
+std::unique_ptr<Effect> make_param_eq();
+std::unique_ptr<Effect> make_chorus();
+std::unique_ptr<Effect> make_flanger();
+std::unique_ptr<Effect> make_echo();
+std::unique_ptr<Effect> make_compressor();
+std::unique_ptr<Effect> make_reverb();
+
+}  // namespace tovarin::audio::dsp

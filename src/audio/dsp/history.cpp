@@ -1,0 +1,64 @@
+#include "audio/dsp/history.hpp"
+
+#include <algorithm>
+
+namespace tovarin::audio::dsp {
+
+namespace {
+size_t capacity_for(int rate) {
+  size_t want = 2 * std::max<size_t>(1024, static_cast<size_t>(std::max(rate, 0)) / 50 + 1);
+  size_t cap = 1;
+  while (cap < want) cap <<= 1;
+  return cap;
+}
+}  // namespace
+
+History::History(int channels, int rate)
+    : channels_(channels), capacity_(capacity_for(rate)), ring_(new std::atomic<float>[capacity_ * channels]) {
+  for (size_t i = 0; i < capacity_ * channels_; ++i) ring_[i].store(0.f, std::memory_order_relaxed);
+}
+
+void History::write(const float* x, size_t frames) {
+  // In pieces of a quarter ring, each announced before it is written, so a
+  // reader can tell whether its window was overwritten while it copied.
+  const size_t ch = channels_;
+  const size_t piece = capacity_ / 4;
+  for (size_t done = 0; done < frames;) {
+    const size_t n = std::min(piece, frames - done);
+    const uint64_t w = written_.load(std::memory_order_relaxed);
+    reserved_.store(w + n, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    for (size_t i = 0; i < n; ++i) {
+      size_t slot = ((w + i) & (capacity_ - 1)) * ch;
+      for (size_t c = 0; c < ch; ++c) ring_[slot + c].store(x[(done + i) * ch + c], std::memory_order_relaxed);
+    }
+    written_.store(w + n, std::memory_order_release);
+    done += n;
+  }
+}
+
+void History::clear() {
+  reserved_.store(0, std::memory_order_relaxed);
+  written_.store(0, std::memory_order_release);
+}
+
+void History::latest(float* out, size_t frames) const {
+  const size_t ch = channels_;
+  frames = std::min(frames, capacity_ / 2);
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    uint64_t end = written_.load(std::memory_order_acquire);
+    uint64_t have = std::min<uint64_t>(end, frames);
+    size_t missing = frames - have;
+    std::fill(out, out + missing * ch, 0.f);
+    for (uint64_t i = 0; i < have; ++i) {
+      size_t slot = ((end - have + i) & (capacity_ - 1)) * ch;
+      for (size_t c = 0; c < ch; ++c) out[(missing + i) * ch + c] = ring_[slot + c].load(std::memory_order_relaxed);
+    }
+    // Did the writer reach into the window while we copied?
+    std::atomic_thread_fence(std::memory_order_acquire);
+    uint64_t reserved = reserved_.load(std::memory_order_relaxed);
+    if (reserved >= end && reserved - end <= capacity_ - frames) return;
+  }
+}
+
+}  // namespace tovarin::audio::dsp

@@ -1,0 +1,279 @@
+// The effects on their own, against closed-form responses.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <numeric>
+#include <random>
+#include <vector>
+
+#include "audio/bass.h"
+#include "audio/dsp/effect.hpp"
+
+using tovarin::audio::dsp::Effect;
+using tovarin::audio::dsp::make_effect;
+
+namespace {
+
+std::unique_ptr<Effect> effect(DWORD type, int rate, int channels, const void* params = nullptr) {
+  auto e = make_effect(type);
+  EXPECT_TRUE(e);
+  if (!e) return e;
+  e->prepare(rate, channels);
+  if (params) {
+    EXPECT_TRUE(e->set_parameters(params));
+  }
+  return e;
+}
+
+// Runs an interleaved signal through the effect in blocks of 441 frames.
+std::vector<float> run(Effect& e, std::vector<float> x, int channels) {
+  const size_t frames = x.size() / channels;
+  for (size_t at = 0; at < frames; at += 441) e.process(x.data() + at * channels, std::min<size_t>(441, frames - at));
+  return x;
+}
+
+std::vector<float> impulse(size_t frames, int channels) {
+  std::vector<float> x(frames * channels, 0.f);
+  for (int c = 0; c < channels; ++c) x[c] = 1.f;
+  return x;
+}
+
+}  // namespace
+
+TEST(EffectRecords, DefaultsAndRangesAreValidated) {
+  struct Case {
+    DWORD type;
+    std::vector<float> defaults;       // the record as floats (integer fields by value)
+    std::vector<std::pair<int, float>> bad;  // field index, out-of-range value
+  };
+  auto as_record = [](DWORD type, const std::vector<float>& v, std::vector<uint8_t>& rec) {
+    rec.assign(v.size() * 4, 0);
+    for (size_t i = 0; i < v.size(); ++i) {
+      bool integer = (type == BASS_FX_DX8_CHORUS || type == BASS_FX_DX8_FLANGER) ? (i == 4 || i == 6)
+                     : type == BASS_FX_DX8_ECHO                                 ? i == 4
+                                                                                : false;
+      if (integer) {
+        uint32_t u = static_cast<uint32_t>(static_cast<int32_t>(v[i]));
+        std::memcpy(&rec[i * 4], &u, 4);
+      } else {
+        std::memcpy(&rec[i * 4], &v[i], 4);
+      }
+    }
+  };
+  const std::vector<Case> cases = {
+      {BASS_FX_DX8_CHORUS, {50, 10, 25, 1.1f, 1, 16, 3}, {{0, 101}, {1, -1}, {2, 100}, {3, 10.5f}, {4, 2}, {5, 21}, {6, 5}}},
+      {BASS_FX_DX8_FLANGER, {50, 100, -50, 0.25f, 1, 2, 2}, {{2, -100}, {5, 4.5f}, {6, -1}}},
+      {BASS_FX_DX8_ECHO, {50, 50, 500, 500, 0}, {{0, -1}, {1, 101}, {2, 0.5f}, {3, 2001}}},
+      {BASS_FX_DX8_COMPRESSOR, {0, 10, 200, -20, 3, 4}, {{0, 61}, {1, 0.001f}, {2, 49}, {3, 1}, {4, 0.5f}, {5, 4.1f}}},
+      {BASS_FX_DX8_REVERB, {0, 0, 1000, 0.001f}, {{0, 1}, {1, -97}, {2, 0}, {3, 1}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.type);
+    auto e = effect(c.type, 44100, 2);
+    std::vector<uint8_t> want, got(c.defaults.size() * 4);
+    as_record(c.type, c.defaults, want);
+    e->get_parameters(got.data());
+    EXPECT_EQ(got, want) << "defaults";
+    for (auto [field, value] : c.bad) {
+      std::vector<float> v = c.defaults;
+      v[field] = value;
+      std::vector<uint8_t> rec;
+      as_record(c.type, v, rec);
+      EXPECT_FALSE(e->set_parameters(rec.data())) << "field " << field;
+      e->get_parameters(got.data());
+      EXPECT_EQ(got, want) << "kept after field " << field;
+    }
+    EXPECT_TRUE(e->set_parameters(want.data()));
+  }
+}
+
+TEST(Echo, ImpulseResponseFollowsTheFeedbackLaw) {
+  BASS_DX8_ECHO p{30, 50, 10, 20, 0};  // 80 and 160 samples at 8 kHz
+  auto e = effect(BASS_FX_DX8_ECHO, 8000, 2, &p);
+  auto y = run(*e, impulse(1000, 2), 2);
+  const double w = 0.3, f = 0.5, s = std::sqrt(1 - f * f);
+  for (int n = 0; n < 1000; ++n) {
+    double left = n == 0 ? 1 - w : n % 80 == 0 ? w * s * std::pow(f, n / 80 - 1) : 0;
+    double right = n == 0 ? 1 - w : n % 160 == 0 ? w * s * std::pow(f, n / 160 - 1) : 0;
+    ASSERT_NEAR(y[2 * n], left, 1e-6) << n;
+    ASSERT_NEAR(y[2 * n + 1], right, 1e-6) << n;
+  }
+}
+
+TEST(Echo, PanDelayPingPongsBetweenSides) {
+  BASS_DX8_ECHO p{100, 50, 10, 20, -1};  // -1: on, as the plug-in passes it
+  auto e = effect(BASS_FX_DX8_ECHO, 8000, 2, &p);
+  std::vector<float> x(2000, 0.f);
+  x[0] = 1;  // left only
+  auto y = run(*e, x, 2);
+  const double s = std::sqrt(0.75);
+  EXPECT_NEAR(y[2 * 80 + 1], s, 1e-6);          // first repeat on the right
+  EXPECT_NEAR(y[2 * 240], s * 0.5, 1e-6);       // then back on the left
+  EXPECT_NEAR(y[2 * 80], 0, 1e-9);
+}
+
+TEST(Echo, FullFeedbackStaysBounded) {
+  BASS_DX8_ECHO p{50, 100, 1, 1, 0};
+  auto e = effect(BASS_FX_DX8_ECHO, 44100, 2, &p);
+  std::mt19937 rng(1);
+  std::uniform_real_distribution<float> d(-1, 1);
+  std::vector<float> x(44100 * 2);
+  for (auto& v : x) v = d(rng);
+  for (int rounds = 0; rounds < 5; ++rounds) {
+    auto y = run(*e, x, 2);
+    for (float v : y) ASSERT_TRUE(std::isfinite(v) && std::fabs(v) < 4);
+  }
+}
+
+TEST(ChorusFlanger, WithoutDepthTheyAreTheStaticComb) {
+  for (DWORD type : {BASS_FX_DX8_CHORUS, BASS_FX_DX8_FLANGER}) {
+    SCOPED_TRACE(type);
+    BASS_DX8_CHORUS p{40, 0, -60, 1, 1, 4, 2};  // D = 32 samples at 8 kHz, g = -0.6
+    auto e = effect(type, 8000, 2, &p);
+    auto y = run(*e, impulse(400, 2), 2);
+    for (int n = 0; n < 400; ++n) {
+      double want = n == 0 ? 0.6 : n % 32 == 0 ? 0.4 * std::pow(-0.6, n / 32 - 1) : 0;
+      ASSERT_NEAR(y[2 * n], want, 1e-6) << n;
+      ASSERT_NEAR(y[2 * n + 1], want, 1e-6) << n;
+    }
+  }
+}
+
+// A ramp through the pure wet path reads back its own delay: n - y[n].
+TEST(ChorusFlanger, SweepCoversTheDepthAtTheRateWithThePhase) {
+  BASS_DX8_CHORUS p{100, 100, 0, 1, 1, 4, 3};  // flanger: 32 +- 16 samples, 1 Hz, right +90 degrees
+  auto e = effect(BASS_FX_DX8_FLANGER, 8000, 2, &p);
+  const int frames = 16000;
+  std::vector<float> x(frames * 2);
+  for (int n = 0; n < frames; ++n) x[2 * n] = x[2 * n + 1] = float(n);
+  auto y = run(*e, x, 2);
+  double lo = 1e9, hi = -1e9;
+  for (int n = 100; n < frames; ++n) {
+    double tau = n - y[2 * n];
+    lo = std::min(lo, tau), hi = std::max(hi, tau);
+    // Left: sine LFO from phase 0; right leads by a quarter cycle.
+    ASSERT_NEAR(tau, 32 + 16 * std::sin(2 * M_PI * n / 8000.0), 0.01) << n;
+    ASSERT_NEAR(n - y[2 * n + 1], 32 + 16 * std::sin(2 * M_PI * (n / 8000.0 + 0.25)), 0.01) << n;
+  }
+  EXPECT_NEAR(lo, 16, 0.01);
+  EXPECT_NEAR(hi, 48, 0.01);
+}
+
+TEST(Compressor, StaticCurveAndMakeUpGain) {
+  // A steady square wave at -10 dB, threshold -20 dB, 3:1: -16.67 dB out.
+  for (float gain : {0.f, 6.f}) {
+    BASS_DX8_COMPRESSOR p{gain, 1, 50, -20, 3, 0};
+    auto e = effect(BASS_FX_DX8_COMPRESSOR, 44100, 2, &p);
+    const float a = float(std::pow(10, -10 / 20.0));
+    std::vector<float> x(44100 * 2);
+    for (size_t i = 0; i < x.size(); ++i) x[i] = (i / 200) % 2 ? a : -a;
+    auto y = run(*e, x, 2);
+    double out_db = 20 * std::log10(std::fabs(y[y.size() - 1]));
+    EXPECT_NEAR(out_db, -16.6667 + gain, 0.01);
+  }
+}
+
+TEST(Compressor, AttackCoversNinetyPercentInItsTime) {
+  BASS_DX8_COMPRESSOR p{0, 20, 500, -20, 3, 0};
+  const int rate = 48000, step_at = 48000, attack = 20 * 48;
+  auto e = effect(BASS_FX_DX8_COMPRESSOR, rate, 1, &p);
+  std::vector<float> x(2 * rate);
+  for (int n = 0; n < 2 * rate; ++n) x[n] = float(std::pow(10, (n < step_at ? -40 : -10) / 20.0));
+  auto y = run(*e, x, 1);
+  auto gr_db = [&](int n) { return 20 * std::log10(y[n] / x[n]); };
+  EXPECT_NEAR(gr_db(step_at - 1), 0, 1e-3);
+  // 90 % of the 30 dB step: the detector reads -13 dB, 7 dB over the
+  // threshold, so the gain is -7 x (1 - 1/3).
+  EXPECT_NEAR(gr_db(step_at + attack), -7 * 2 / 3.0, 0.05);
+  EXPECT_NEAR(gr_db(2 * rate - 1), -10 * 2 / 3.0, 0.01);
+}
+
+TEST(Compressor, PredelayDelaysTheSound) {
+  BASS_DX8_COMPRESSOR p{0, 10, 200, 0, 1, 4};  // ratio 1: no compression
+  auto e = effect(BASS_FX_DX8_COMPRESSOR, 8000, 1, &p);
+  auto y = run(*e, impulse(100, 1), 1);
+  for (int n = 0; n < 100; ++n) ASSERT_NEAR(y[n], n == 32 ? 1.0 : 0.0, 1e-6) << n;
+}
+
+namespace {
+// Decay time by Schroeder backward integration, fit from -5 to -35 dB,
+// extrapolated to -60 dB, in seconds.
+double rt60(const std::vector<double>& h, int rate) {
+  std::vector<double> e(h.size());
+  double acc = 0;
+  for (size_t i = h.size(); i-- > 0;) e[i] = acc += h[i] * h[i];
+  double sx = 0, sy = 0, sxx = 0, sxy = 0;
+  int n = 0;
+  for (size_t i = 0; i < h.size(); ++i) {
+    double db = 10 * std::log10(e[i] / e[0]);
+    if (db > -5 || db < -35) continue;
+    double t = double(i) / rate;
+    sx += t, sy += db, sxx += t * t, sxy += t * db, ++n;
+  }
+  double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+  return -60 / slope;
+}
+}  // namespace
+
+TEST(Reverb, MeasuringCodeReadsASyntheticDecay) {
+  std::mt19937 rng(3);
+  std::normal_distribution<double> d;
+  std::vector<double> h(44100 * 2);
+  for (size_t i = 0; i < h.size(); ++i) h[i] = d(rng) * std::pow(10, -3.0 * i / 44100 / 0.8);
+  EXPECT_NEAR(rt60(h, 44100), 0.8, 0.02);
+}
+
+TEST(Reverb, DecayTimeIsTheReverbTime) {
+  // Times well above the lines' 45..76 ms, whose staggered first arrivals
+  // would otherwise dominate the -5 dB end of the fit.
+  for (float t : {600.f, 1200.f, 2500.f}) {
+    SCOPED_TRACE(t);
+    BASS_DX8_REVERB p{0, 0, t, 0.999f};
+    auto e = effect(BASS_FX_DX8_REVERB, 44100, 2, &p);
+    auto y = run(*e, impulse(size_t(44100 * t / 1000 * 3), 2), 2);
+    std::vector<double> left(y.size() / 2);
+    for (size_t i = 0; i < left.size(); ++i) left[i] = y[2 * i];
+    EXPECT_EQ(left[0], 0.0);  // mix 0 dB: no direct sound
+    EXPECT_NEAR(rt60(left, 44100), t / 1000, t / 1000 * 0.1) << rt60(left, 44100);
+  }
+}
+
+TEST(Reverb, HighsDecayFasterByTheRatio) {
+  BASS_DX8_REVERB p{0, 0, 1000, 0.3f};
+  auto e = effect(BASS_FX_DX8_REVERB, 44100, 1, &p);
+  auto y = run(*e, impulse(44100 * 2, 1), 1);
+  // Second difference: a high-pass that leaves mostly the top octaves.
+  std::vector<double> high(y.size() - 2), all(y.begin(), y.end());
+  for (size_t i = 0; i + 2 < y.size(); ++i) high[i] = y[i + 2] - 2 * y[i + 1] + y[i];
+  double t_all = rt60(all, 44100), t_high = rt60(high, 44100);
+  EXPECT_LT(t_high, t_all * 0.6);
+  EXPECT_GT(t_high, 1.0 * 0.3 * 0.7);
+}
+
+TEST(Reverb, DryMixIsTheInputTimesInGain) {
+  BASS_DX8_REVERB p{-6, -96, 1000, 0.5f};
+  auto e = effect(BASS_FX_DX8_REVERB, 44100, 2, &p);
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<float> d(-0.5f, 0.5f);
+  std::vector<float> x(44100);
+  for (auto& v : x) v = d(rng);
+  auto y = run(*e, x, 2);
+  const double g = std::pow(10, -6 / 20.0);
+  for (size_t i = 0; i < x.size(); ++i) ASSERT_NEAR(y[i], x[i] * g, 1e-4) << i;
+}
+
+TEST(EffectsAlone, SilenceStaysCleanAfterSound) {
+  for (DWORD type : {BASS_FX_DX8_PARAMEQ, BASS_FX_DX8_CHORUS, BASS_FX_DX8_FLANGER, BASS_FX_DX8_ECHO,
+                     BASS_FX_DX8_COMPRESSOR, BASS_FX_DX8_REVERB}) {
+    SCOPED_TRACE(type);
+    auto e = effect(type, 44100, 2);
+    if (type == BASS_FX_DX8_PARAMEQ) {
+      BASS_DX8_PARAMEQ p{1000, 12, 15};
+      ASSERT_TRUE(e->set_parameters(&p));
+    }
+    auto y = run(*e, impulse(44100, 2), 2);
+    y = run(*e, std::vector<float>(44100 * 20, 0.f), 2);
+    for (float v : y) ASSERT_TRUE(std::isfinite(v) && (v == 0 || std::fabs(v) > 1e-30f));
+  }
+}

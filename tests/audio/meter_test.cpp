@@ -1,0 +1,98 @@
+// FFT and levels of what is heard, against a naive DFT and closed forms.
+#include <chrono>
+#include <complex>
+#include <thread>
+
+#include "test_support.hpp"
+
+using namespace audio_test;
+
+using Meters = LibraryTest;
+
+namespace {
+// |X[k]| / 256 of the Hann-windowed mono mix, by the definition of the DFT.
+std::vector<double> naive_spectrum(const std::vector<double>& mono) {
+  const int n = 1024;
+  std::vector<double> out(512);
+  for (int k = 0; k < 512; ++k) {
+    std::complex<double> acc = 0;
+    for (int i = 0; i < n; ++i) {
+      double w = 0.5 - 0.5 * std::cos(2 * M_PI * i / n);
+      acc += mono[i] * w * std::polar(1.0, -2 * M_PI * k * i / n);
+    }
+    out[k] = std::abs(acc) / 256;
+  }
+  return out;
+}
+}  // namespace
+
+TEST_F(Meters, FftOfASineMatchesTheNaiveDft) {
+  // Left: amplitude 0.6 on bin 40; right: 0.2 on bin 100.5 (between bins).
+  auto gen = [](int64_t f, int c) {
+    return c == 0 ? float(0.6 * std::sin(2 * M_PI * 40 * f / 1024.0)) : float(0.2 * std::cos(2 * M_PI * 100.5 * f / 1024.0));
+  };
+  HSTREAM h = make_stream(44100, 2, -1, gen);
+  ASSERT_TRUE(BASS_ChannelPlay(h, 0));
+  run_blocks(7);
+  float fft[512];
+  ASSERT_EQ(BASS_ChannelGetData(h, fft, BASS_DATA_FFT1024), 2048u);
+  int64_t heard = int64_t(BASS_ChannelGetPosition(h, BASS_POS_BYTE) / 4);
+  ASSERT_EQ(heard, 7 * 441);
+  EXPECT_EQ(BASS_ChannelGetData(h, fft, 12345), DWORD(-1));  // only the FFT is offered
+  std::vector<double> mono(1024);
+  for (int i = 0; i < 1024; ++i) {
+    int64_t f = heard - 1024 + i;
+    mono[i] = (double(gen(f, 0)) + gen(f, 1)) / 2;
+  }
+  auto ref = naive_spectrum(mono);
+  for (int k = 0; k < 512; ++k) ASSERT_NEAR(fft[k], ref[k], 1e-5) << k;
+  // The documented scale: a sine of amplitude A on a bin centre reads A
+  // (here the mono mix halves it).
+  EXPECT_NEAR(fft[40], 0.3, 1e-4);
+  int peak = 0;
+  for (int k = 60; k < 512; ++k)
+    if (fft[k] > fft[peak ? peak : 60]) peak = k;
+  EXPECT_TRUE(peak == 100 || peak == 101) << peak;
+}
+
+TEST_F(Meters, LevelsReadTheSineAmplitudePerSide) {
+  auto gen = [](int64_t f, int c) { return float((c ? 0.5 : 0.25) * std::sin(2 * M_PI * 1000 * f / 44100.0)); };
+  HSTREAM h = make_stream(44100, 2, -1, gen);
+  EXPECT_EQ(BASS_ChannelGetLevel(h), 0u);  // not playing
+  ASSERT_TRUE(BASS_ChannelPlay(h, 0));
+  run_blocks(5);
+  DWORD lv = BASS_ChannelGetLevel(h);
+  EXPECT_NEAR(double(lv & 0xffff), 0.25 * 32768, 0.25 * 32768 * 0.003);
+  EXPECT_NEAR(double(lv >> 16), 0.5 * 32768, 0.5 * 32768 * 0.003);
+  ASSERT_TRUE(BASS_ChannelStop(h));
+  EXPECT_EQ(BASS_ChannelGetLevel(h), 0u);
+}
+
+TEST_F(Meters, MonoLevelIsGivenTwiceAndFullScaleIs32768) {
+  HSTREAM h = make_stream(44100, 1, -1, [](int64_t f, int) { return f % 2 ? 1.f : -1.f; });
+  ASSERT_TRUE(BASS_ChannelPlay(h, 0));
+  run_blocks(3);
+  EXPECT_EQ(BASS_ChannelGetLevel(h), 32768u | (32768u << 16));
+}
+
+// The level covers the last 20 ms only: a loud burst long gone reads 0.
+TEST_F(Meters, LevelsForgetWhatIsOlderThan20Ms) {
+  HSTREAM h = make_stream(44100, 2, -1, [](int64_t f, int) { return f < 441 ? 0.9f : 0.f; });
+  ASSERT_TRUE(BASS_ChannelPlay(h, 0));
+  run_blocks(2);
+  EXPECT_GT(BASS_ChannelGetLevel(h) & 0xffff, 29000u);
+  run_blocks(2);
+  EXPECT_EQ(BASS_ChannelGetLevel(h), 0u);
+}
+
+TEST(MetersCpu, CpuIsASmallPercentWhilePlaying) {
+  setenv("TOVARIN_AUDIO_OUTPUT", "null", 1);
+  ASSERT_TRUE(BASS_Init(-1, 44100, 0, 0, nullptr));
+  HSTREAM h = make_stream(48000, 2, -1, noise16);
+  ASSERT_TRUE(BASS_ChannelPlay(h, 0));
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  float cpu = BASS_GetCPU();
+  EXPECT_GT(cpu, 0.f);
+  EXPECT_LT(cpu, 100.f);
+  ASSERT_TRUE(BASS_Free());
+}
