@@ -44,13 +44,22 @@ void teardown(Library& lib) {
 
 // Frees the library when the plug-in is unloaded or the process exits
 // normally, so output threads stop and a WAV output is completed.
+// Created on first use; deleted only when the module goes away.
+std::atomic<Library*> g_library{nullptr};
+std::mutex g_library_create;
+
 struct AtUnload {
   ~AtUnload() {
+    Library* lib = g_library.exchange(nullptr);
+    if (!lib) return;
     try {
-      Library& lib = library();
-      std::lock_guard lock(lib.mu);
-      if (lib.initialised) teardown(lib);
-      free_capture(lib);
+      {
+        std::lock_guard lock(lib->mu);
+        if (lib->initialised) teardown(*lib);
+        free_capture(*lib);
+      }
+      stop_housekeeper(*lib);
+      delete lib;
     } catch (...) {
     }
   }
@@ -58,7 +67,14 @@ struct AtUnload {
 }  // namespace
 
 Library& library() {
-  static Library* lib = new Library;
+  Library* lib = g_library.load(std::memory_order_acquire);
+  if (lib) return *lib;
+  std::lock_guard lock(g_library_create);
+  lib = g_library.load(std::memory_order_relaxed);
+  if (!lib) {
+    lib = new Library;
+    g_library.store(lib, std::memory_order_release);
+  }
   return *lib;
 }
 

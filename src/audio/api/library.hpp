@@ -81,7 +81,8 @@ struct Library {
   bool hk_quit = false;  // guarded by hk_mu
 };
 
-// The process's library (never destroyed: threads may outlive statics).
+// The module's library, made on first use and deleted when the module is
+// unloaded or the process exits, after every thread it started has ended.
 Library& library();
 
 // Runs an export's body: no exception escapes; one becomes the failure

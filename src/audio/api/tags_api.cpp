@@ -1,5 +1,7 @@
 // TAGS_Read: a format text with the stream's tags filled in.
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "audio/api/library.hpp"
@@ -16,7 +18,21 @@ constexpr KeyName kKeys[] = {
     {"%TRCK", TagKey::Track}, {"%TITL", TagKey::Title}, {"%ARTI", TagKey::Artist}, {"%ALBM", TagKey::Album},
     {"%GNRE", TagKey::Genre}, {"%YEAR", TagKey::Year},  {"%CMNT", TagKey::Comment},
 };
-thread_local std::string t_answer;
+// The answer lives in a plain per-thread buffer: a thread_local with a
+// destructor would pin the plug-in in memory after dlclose.
+thread_local char* t_answer = nullptr;
+thread_local size_t t_capacity = 0;
+
+const char* keep_answer(const std::string& text) {
+  if (text.size() + 1 > t_capacity) {
+    char* bigger = static_cast<char*>(std::realloc(t_answer, text.size() + 1));
+    if (!bigger) throw std::bad_alloc();
+    t_answer = bigger;
+    t_capacity = text.size() + 1;
+  }
+  std::memcpy(t_answer, text.c_str(), text.size() + 1);
+  return t_answer;
+}
 }  // namespace
 
 const char* TAGS_Read(DWORD handle, const char* fmt) {
@@ -39,8 +55,8 @@ const char* TAGS_Read(DWORD handle, const char* fmt) {
         out += *p++;
       }
     }
-    t_answer = std::move(out);
+    const char* answer = keep_answer(out);
     set_error(BASS_OK);
-    return t_answer.c_str();
+    return answer;
   });
 }

@@ -1,7 +1,8 @@
 // The WAV output: what is heard, as a 16-bit stereo PCM WAV file, paced in
 // real time. The header's sizes are patched every second, when the library
-// is freed and when the process exits normally (atexit), so the file is
-// valid in each of those cases.
+// is freed, and when the process exits normally or the library is unloaded
+// (a static destructor, which unlike atexit is tied to this module), so the
+// file is valid in each of those cases.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -18,8 +19,11 @@ namespace {
 
 class WavOutput;
 std::mutex g_open_mu;
-std::set<WavOutput*>* g_open = nullptr;  // never destroyed: atexit may run late
+std::set<WavOutput*>* g_open = nullptr;  // never destroyed: another static destructor may still use it
 void finalize_all_at_exit();
+struct FinalizeAtExit {
+  ~FinalizeAtExit() { finalize_all_at_exit(); }
+} g_finalize_at_exit;
 
 void put16(uint8_t* p, uint16_t v) {
   p[0] = v & 0xff;
@@ -48,10 +52,7 @@ class WavOutput final : public PacedOutput {
     pcm_.assign(block_frames() * 2, 0);
     {
       std::lock_guard lock(g_open_mu);
-      if (!g_open) {
-        g_open = new std::set<WavOutput*>;
-        std::atexit(finalize_all_at_exit);
-      }
+      if (!g_open) g_open = new std::set<WavOutput*>;
       g_open->insert(this);
     }
     return PacedOutput::start(mixer, error);
