@@ -141,8 +141,7 @@ BOOL BASS_Init(int32_t device, DWORD freq, DWORD, DWORD, const void*) {
     auto mixer = std::make_unique<Mixer>(static_cast<int>(freq));
     std::string why;
     auto output = open_output(choice, static_cast<int>(freq), &why);
-    if (!output) return fail(BASS_ERROR_DEVICE);
-    if (!output->start(mixer.get(), &why)) {
+    if (!output || !output->start(mixer.get(), &why)) {
       // A machine without sound still plays, silently, in real time.
       if (choice != "auto") return fail(BASS_ERROR_DEVICE);
       output = make_null_output("", static_cast<int>(freq));

@@ -1,5 +1,7 @@
 #include "audio/device/input.hpp"
 
+#include "audio/device/output.hpp"
+
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -21,7 +23,8 @@ constexpr InputEntry kInputs[] = {
 
 std::unique_ptr<CaptureDevice> open_capture_device(const std::string& choice, std::string* error) {
   if (choice.empty() || choice == "auto") {
-    if (auto dev = make_sdl_input("", error)) return dev;
+    if (sound_system_present())
+      if (auto dev = make_sdl_input("", error)) return dev;
     return make_null_input("", error);  // a machine without sound records silence
   }
   auto colon = choice.find(':');

@@ -30,8 +30,11 @@ class Output {
 };
 
 // Opens the output named by choice ("auto", "null", "wav:PATH"); null with a
-// message when it cannot.
+// message when it cannot ("auto" also when the machine has no sound system).
 std::unique_ptr<Output> open_output(const std::string& choice, int rate, std::string* error);
+// Whether a sound server or sound card is there for SDL to open (or an SDL
+// driver was chosen explicitly with SDL_AUDIODRIVER).
+bool sound_system_present();
 
 // Factories, one per output file. They only check their argument; start()
 // opens the device.
