@@ -1,0 +1,160 @@
+// Decode throughput of file sources against the ffmpeg command line on the
+// same files, and memory held by open file and URL streams. Prints medians
+// and ratios measured in the same run.
+//
+//   bench-decode [seconds of audio, default 600] [repeats, default 5]
+// TOVARIN_FAULT_SERVER=tests/radio/fault_server.py adds the URL figures.
+#include <malloc.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/source.hpp"
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// Bytes allocated and not freed, in KiB: what a stream holds, whether or not
+// the allocator keeps freed pages resident.
+long held_kib() {
+  const struct mallinfo2 m = ::mallinfo2();
+  return static_cast<long>((m.uordblks + m.hblkhd) / 1024);
+}
+
+double drain_seconds(const std::string& path, int64_t* frames) {
+  const auto t = Clock::now();
+  auto s = tovarin::audio::open_file_source(path, nullptr);
+  if (!s) return -1;
+  s->start();
+  std::vector<float> buf(8192 * s->info().channels);
+  int64_t n = 0;
+  while (!s->finished()) {
+    const size_t got = s->read(buf.data(), 8192);
+    n += static_cast<int64_t>(got);
+    if (got == 0) std::this_thread::yield();
+  }
+  *frames = n;
+  return since(t);
+}
+
+double ffmpeg_seconds(const std::string& path) {
+  const auto t = Clock::now();
+  const std::string cmd = "ffmpeg -v error -nostdin -threads 1 -i '" + path + "' -f null - >/dev/null 2>&1";
+  if (std::system(cmd.c_str()) != 0) return -1;
+  return since(t);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int seconds = argc > 1 ? std::atoi(argv[1]) : 600;
+  const int repeats = argc > 2 ? std::atoi(argv[2]) : 5;
+  char tmpl[] = "/tmp/tovarin-bench-XXXXXX";
+  const std::string dir = ::mkdtemp(tmpl);
+  const std::string src = "-f lavfi -i \"anoisesrc=d=" + std::to_string(seconds) +
+                          ":c=pink:a=0.2,aformat=channel_layouts=stereo\" -ar 44100";
+  struct F {
+    const char* name;
+    const char* args;
+  } formats[] = {{"wav", "-c:a pcm_s16le"},           {"flac", "-c:a flac"},
+                 {"mp3", "-c:a libmp3lame -b:a 192k"}, {"mp3vbr", "-c:a libmp3lame -q:a 2"},
+                 {"ogg", "-c:a libvorbis -q:a 5"},     {"opus", "-c:a libopus -b:a 128k -ar 48000"},
+                 {"m4a", "-c:a aac -b:a 192k"}};
+  std::printf("decode throughput, %d s of stereo audio, %d runs, medians (ffmpeg -threads 1 -f null, wall time "
+              "including its start-up)\n",
+              seconds, repeats);
+  std::printf("%-8s %10s %10s %10s %8s\n", "format", "ours s", "ffmpeg s", "x realtime", "speed");
+  std::vector<std::string> paths;
+  for (const F& f : formats) {
+    const std::string ext = std::string(f.name) == "mp3vbr" ? "mp3" : f.name;
+    const std::string path = dir + "/" + f.name + "." + ext;
+    const std::string cmd = "ffmpeg -v error -nostdin -y " + src + " " + f.args + " '" + path + "'";
+    if (std::system(cmd.c_str()) != 0) continue;
+    paths.push_back(path);
+    std::vector<double> ours, theirs;
+    int64_t frames = 0;
+    for (int i = 0; i < repeats; ++i) {
+      // Alternate the two so machine load falls on both alike.
+      ours.push_back(drain_seconds(path, &frames));
+      theirs.push_back(ffmpeg_seconds(path));
+    }
+    const double o = median(ours), t = median(theirs);
+    std::printf("%-8s %10.3f %10.3f %10.0f %8.2f\n", f.name, o, t, frames / (std::string(f.name) == "opus" ? 48000.0 : 44100.0) / o, t / o);
+  }
+
+  // Memory per open file stream (opened, ring prefilled).
+  {
+    const long before = held_kib();
+    std::vector<std::unique_ptr<tovarin::audio::Source>> open;
+    for (int i = 0; i < 32; ++i)
+      for (const auto& p : paths)
+        if (p.find(".mp3") != std::string::npos) {
+          open.push_back(tovarin::audio::open_file_source(p, nullptr));
+          break;
+        }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const long after = held_kib();
+    std::printf("memory: %zu open MP3 file streams: %.0f KiB each\n", open.size(),
+                double(after - before) / std::max<size_t>(open.size(), 1));
+  }
+
+  // URL streams against the loopback test server, if it is at hand.
+  const char* server = std::getenv("TOVARIN_FAULT_SERVER");
+  if (server && !paths.empty()) {
+    const std::string mp3 = dir + "/radio.mp3";
+    std::system(("ffmpeg -v error -nostdin -y -f lavfi -i sine=d=20 -ac 2 -ar 44100 -c:a libmp3lame -b:a 128k '" + mp3 +
+                 "'").c_str());
+    int fds[2];
+    if (::pipe(fds) == 0) {
+      const pid_t pid = ::fork();
+      if (pid == 0) {
+        ::dup2(fds[1], 1);
+        ::execl("/usr/bin/python3", "python3", server, mp3.c_str(), nullptr);
+        ::_exit(127);
+      }
+      ::close(fds[1]);
+      char portbuf[16] = {};
+      for (size_t i = 0; i + 1 < sizeof portbuf && ::read(fds[0], portbuf + i, 1) == 1 && portbuf[i] != '\n'; ++i) {
+      }
+      const std::string url = "http://127.0.0.1:" + std::to_string(std::atoi(portbuf)) + "/icy?t=changing";
+      std::vector<double> opens;
+      for (int i = 0; i < 9; ++i) {
+        const auto t = Clock::now();
+        auto s = tovarin::audio::open_url_source(url, nullptr);
+        if (s) opens.push_back(since(t) * 1000);
+      }
+      const long before = held_kib();
+      std::vector<std::unique_ptr<tovarin::audio::Source>> live;
+      for (int i = 0; i < 8; ++i) live.push_back(tovarin::audio::open_url_source(url, nullptr));
+      std::vector<float> buf(4096 * 2);
+      const auto t = Clock::now();
+      while (since(t) < 2)
+        for (auto& s : live)
+          if (s) s->read(buf.data(), 4096);
+      const long after = held_kib();
+      std::printf("url: open until audio can start, median %.1f ms (%zu opens); %zu playing URL streams: %.0f KiB each\n",
+                  median(opens), opens.size(), live.size(), double(after - before) / live.size());
+      live.clear();
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+  }
+  std::system(("rm -rf '" + dir + "'").c_str());
+  return 0;
+}

@@ -1,0 +1,134 @@
+// The FFmpeg-backed Source behind file and URL streams.
+//
+// One FfmpegSource owns one demuxer and one decoder. Opening happens on the
+// caller's thread (bounded for URLs by an interrupt deadline); from then on
+// a decoder thread owns the FFmpeg contexts and fills a FrameRing that the
+// mixer drains. The control thread talks to the decoder thread only through
+// mu_/cv_ (seeks) and tags_mu_ (tags); the mixer only touches atomics and the
+// ring. Destruction raises stop_, which also aborts any blocking FFmpeg call
+// through the interrupt callback, and joins the thread.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/decode/frame_ring.hpp"
+#include "audio/source.hpp"
+
+extern "C" {
+struct AVFormatContext;
+struct AVCodecContext;
+struct AVPacket;
+struct AVFrame;
+}
+
+namespace tovarin::audio::decode {
+
+struct OpenRequest {
+  std::string location;  // path or URL as given
+  bool is_url = false;
+  int connect_timeout_ms = 5000;
+  int data_timeout_ms = 5000;
+  int64_t file_size = -1;  // files: from stat
+};
+
+class FfmpegSource final : public Source {
+ public:
+  // Opens and decodes the first audio; null with *error set on failure.
+  static std::unique_ptr<FfmpegSource> open(const OpenRequest& req, int* error);
+  ~FfmpegSource() override;
+
+  const SourceInfo& info() const override { return info_; }
+  void start() override;
+  bool seek_to(int64_t frame) override;
+  int64_t file_position(uint32_t mode) const override;
+  std::string tag(TagKey key) const override;
+
+  size_t read(float* out, size_t frames) override;
+  bool finished() const override;
+  int64_t position() const override { return position_.load(std::memory_order_acquire); }
+
+  static int interrupt_callback(void* opaque);
+
+ private:
+  explicit FfmpegSource(const OpenRequest& req);
+  int open_input();                 // BASS_OK or a BASS_ERROR_* code
+  void close_input();
+  bool rewind();                    // reopen from the first sample
+  int next_frame();                 // 1: pending_ holds audio, 0: nothing yet, -1: the end
+  bool take_frame();                // converts frame_ into pending_; false when all of it is dropped
+  bool determine_length();
+  bool position_before(int64_t frame);  // demuxer at or before frame, decoder flushed
+  void read_container_tags();
+  void poll_live_metadata();
+  void do_seek(int64_t target);
+  bool push_pending();              // true when pending_ went into the ring entirely
+  void run();
+  void set_deadline_ms(int64_t ms);
+
+  // ---- fixed after open ----
+  OpenRequest req_;
+  SourceInfo info_;
+  bool length_exact_ = false;
+  bool reopen_to_seek_ = false;     // seek from a freshly opened demuxer
+  int runup_ = 0;                   // frames decoded before a seek target to settle the decoder
+  int64_t content_length_ = -1;     // URL: the server's Content-Length
+
+  // ---- decoder thread (the opening thread before it starts) ----
+  AVFormatContext* fmt_ = nullptr;
+  AVCodecContext* dec_ = nullptr;
+  AVPacket* pkt_ = nullptr;
+  AVFrame* frame_ = nullptr;
+  int stream_ = -1;
+  int64_t origin_pts_;              // pts of frame 0, in the stream's time base
+  int64_t first_frame_frames_ = 0;  // frames the first decoded frame gave
+  int64_t next_index_ = 0;          // frame index of the next decoded sample
+  bool resync_ = false;             // take the next frame's index from its pts (after a seek)
+  bool overshoot_ = false;          // a seek landed after its target
+  int64_t skip_until_ = 0;          // frames before this index are dropped
+  bool input_eof_ = false;
+  int64_t last_audio_ns_ = 0;       // URL: when audio was last decoded
+  int64_t open_deadline_ns_ = 0;    // URL: opening must be done by then; 0 once open
+  std::string last_icy_packet_;
+  struct PacketMark {
+    int64_t pos, pts;
+  };
+  std::vector<PacketMark> packet_table_;  // MPEG audio: every packet's byte position and exact pts
+  std::vector<float> pending_;      // converted frames not yet in the ring
+  size_t pending_off_ = 0;          // frames of pending_ already pushed
+
+  // ---- shared with the mixer (lock-free) ----
+  std::unique_ptr<FrameRing> ring_;
+  std::atomic<int64_t> position_{0};
+  std::atomic<bool> done_{false};   // the decoder will push nothing more
+  std::atomic<bool> decoder_waiting_{false};  // the decoder sleeps for room in the ring
+
+  // ---- any thread (atomics) ----
+  std::atomic<bool> stop_{false};
+  std::atomic<int64_t> deadline_ns_{0};  // interrupt blocking FFmpeg calls after this; 0 none
+  std::atomic<int64_t> bytes_pos_{0};
+  std::atomic<int64_t> bytes_received_{0};
+
+  // ---- guarded by mu_: seek hand-over between control and decoder thread ----
+  std::mutex mu_;
+  std::condition_variable cv_;
+  int64_t seek_target_ = 0;
+  uint64_t seek_requested_ = 0;
+  uint64_t seek_done_ = 0;
+
+  // ---- guarded by tags_mu_ ----
+  mutable std::mutex tags_mu_;
+  std::array<std::string, 7> container_tags_;  // by TagKey
+  std::string live_title_, icy_name_, icy_genre_, icy_description_;
+
+  std::thread thread_;
+};
+
+}  // namespace tovarin::audio::decode

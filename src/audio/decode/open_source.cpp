@@ -1,0 +1,42 @@
+#include <sys/stat.h>
+
+#include "audio/bass.h"
+#include "audio/decode/ffmpeg_source.hpp"
+#include "audio/source.hpp"
+
+namespace tovarin::audio {
+
+std::unique_ptr<Source> open_file_source(const std::string& path, int* error) {
+  struct stat st {};
+  // Only regular files: a FIFO or a device would block the reader or never end.
+  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (error) *error = BASS_ERROR_FILEOPEN;
+    return nullptr;
+  }
+  decode::OpenRequest req;
+  req.location = path;
+  req.file_size = static_cast<int64_t>(st.st_size);
+  try {
+    return decode::FfmpegSource::open(req, error);
+  } catch (const std::bad_alloc&) {
+    if (error) *error = BASS_ERROR_MEM;
+    return nullptr;
+  }
+}
+
+std::unique_ptr<Source> open_url_source(const std::string& url, int* error, int connect_timeout_ms,
+                                        int data_timeout_ms) {
+  decode::OpenRequest req;
+  req.location = url;
+  req.is_url = true;
+  req.connect_timeout_ms = connect_timeout_ms > 0 ? connect_timeout_ms : 5000;
+  req.data_timeout_ms = data_timeout_ms > 0 ? data_timeout_ms : 5000;
+  try {
+    return decode::FfmpegSource::open(req, error);
+  } catch (const std::bad_alloc&) {
+    if (error) *error = BASS_ERROR_MEM;
+    return nullptr;
+  }
+}
+
+}  // namespace tovarin::audio

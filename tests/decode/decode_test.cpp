@@ -1,0 +1,168 @@
+// File sources against independent decoders: lengths, content, seeks, tags, refusals.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <map>
+
+#include "audio/bass.h"
+#include "audio/source.hpp"
+#include "media.hpp"
+
+using tovarin::audio::open_file_source;
+using tovarin::audio::Source;
+using tovarin::audio::TagKey;
+using namespace tovarin::test;
+
+namespace {
+
+struct Format {
+  const char* name;
+  const char* file;
+  const char* args;  // ffmpeg output options
+  int rate;
+  double tolerance;  // largest sample difference from the reference decode after a seek
+};
+
+// Two chirps, so every position of the signal differs from every other.
+constexpr const char* kSignal =
+    "-f lavfi -i \"aevalsrc=0.5*sin(2*PI*(200+300*t)*t)|0.4*sin(2*PI*(500+150*t)*t):s=44100:d=3\"";
+
+const Format kFormats[] = {
+    {"wav", "a.wav", "-c:a pcm_s16le", 44100, 1e-7},
+    {"flac", "a.flac", "-c:a flac -sample_fmt s16", 44100, 1e-7},
+    {"mp3", "a.mp3", "-c:a libmp3lame -b:a 128k", 44100, 1e-6},
+    {"mp3vbr", "v.mp3", "-c:a libmp3lame -q:a 4", 44100, 1e-6},
+    {"vorbis", "a.ogg", "-c:a libvorbis -q:a 4", 44100, 1e-6},
+    {"opus", "a.opus", "-c:a libopus -b:a 96k", 48000, 2e-3},
+    {"aac", "a.m4a", "-c:a aac -aac_pns 0 -b:a 128k", 44100, 1e-6},
+    {"adts", "a.aac", "-c:a aac -aac_pns 0 -b:a 128k", 44100, 1e-6},
+};
+
+class Media {
+ public:
+  static Media& get() {
+    static Media m;
+    return m;
+  }
+  TempDir dir;
+  std::map<std::string, std::vector<float>> reference;
+  std::string path(const Format& f) { return dir.file(f.file); }
+
+ private:
+  Media() {
+    for (const Format& f : kFormats) {
+      const std::string out = dir.file(f.file);
+      run("ffmpeg -v error -nostdin -y " + std::string(kSignal) + " -ar " + std::to_string(f.rate) + " " + f.args +
+          " " + sh_quote(out));
+      reference[f.name] = ffmpeg_decode(out, 2);
+    }
+  }
+};
+
+std::vector<float> drain(Source& s, size_t limit_frames = 1 << 24) {
+  const int ch = s.info().channels;
+  std::vector<float> out;
+  std::vector<float> buf(4096 * ch);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (out.size() / ch < limit_frames && std::chrono::steady_clock::now() < until) {
+    const size_t want = std::min<size_t>(4096, limit_frames - out.size() / ch);
+    const size_t n = s.read(buf.data(), want);
+    out.insert(out.end(), buf.begin(), buf.begin() + n * ch);
+    if (n == 0) {
+      if (s.finished()) break;
+      usleep(1000);
+    }
+  }
+  return out;
+}
+
+double max_diff(const float* a, const float* b, size_t n) {
+  double m = 0;
+  for (size_t i = 0; i < n; ++i) m = std::max(m, std::fabs(double(a[i]) - b[i]));
+  return m;
+}
+
+class FileFormat : public ::testing::TestWithParam<Format> {
+ protected:
+  void SetUp() override {
+    if (!have_tool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+  }
+};
+
+TEST_P(FileFormat, LengthAndContentMatchIndependentDecode) {
+  const Format& f = GetParam();
+  const auto& ref = Media::get().reference[f.name];
+  ASSERT_FALSE(ref.empty());
+  int err = -1;
+  auto s = open_file_source(Media::get().path(f), &err);
+  ASSERT_TRUE(s) << "error " << err;
+  EXPECT_EQ(s->info().rate, f.rate);
+  EXPECT_EQ(s->info().channels, 2);
+  const bool lossless = std::string(f.name) == "wav" || std::string(f.name) == "flac";
+  EXPECT_EQ(s->info().bits, lossless ? 16 : 0);
+  EXPECT_EQ(s->info().length_frames, static_cast<int64_t>(ref.size() / 2));
+  s->start();
+  const auto got = drain(*s);
+  ASSERT_EQ(got.size(), ref.size());
+  EXPECT_LE(max_diff(got.data(), ref.data(), ref.size()), 1e-6);
+  EXPECT_TRUE(s->finished());
+  EXPECT_EQ(s->position(), static_cast<int64_t>(ref.size() / 2));
+}
+
+TEST_P(FileFormat, SeekLandsOnTheExactSample) {
+  const Format& f = GetParam();
+  const auto& ref = Media::get().reference[f.name];
+  const int64_t total = static_cast<int64_t>(ref.size() / 2);
+  int err = -1;
+  auto s = open_file_source(Media::get().path(f), &err);
+  ASSERT_TRUE(s);
+  s->start();
+  int round = 0;
+  for (int64_t target : {int64_t{44100 + 123}, int64_t{5}, total - 700, int64_t{0}, int64_t{2 * 44100 + 1},
+                         int64_t{1000}, int64_t{3457}, total / 2, total - 700, int64_t{44100 + 123}}) {
+    SCOPED_TRACE("target " + std::to_string(target));
+    // Every other seek comes after the decoder has run ahead to the end of the file.
+    if (++round % 2 == 0) usleep(100000);
+    ASSERT_TRUE(s->seek_to(target));
+    EXPECT_EQ(s->position(), target);
+    const size_t want = std::min<int64_t>(2048, total - target);
+    const auto got = drain(*s, want);
+    ASSERT_EQ(got.size(), want * 2);
+    const double d = max_diff(got.data(), ref.data() + target * 2, want * 2);
+    EXPECT_LE(d, f.tolerance);
+    EXPECT_EQ(s->position(), target + static_cast<int64_t>(want));
+  }
+  // The end is a valid place to be; past it is not.
+  EXPECT_TRUE(s->seek_to(total));
+  EXPECT_TRUE(drain(*s).empty());
+  EXPECT_TRUE(s->finished());
+  EXPECT_FALSE(s->seek_to(total + 1));
+  EXPECT_FALSE(s->seek_to(-1));
+  // And playing resumes after the end.
+  ASSERT_TRUE(s->seek_to(100));
+  EXPECT_FALSE(s->finished());
+  EXPECT_EQ(drain(*s).size(), ref.size() - 200);
+}
+
+TEST_P(FileFormat, FilePositionsAreBytesOfTheFile) {
+  const Format& f = GetParam();
+  struct stat st {};
+  ASSERT_EQ(::stat(Media::get().path(f).c_str(), &st), 0);
+  auto s = open_file_source(Media::get().path(f), nullptr);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->file_position(BASS_FILEPOS_END), st.st_size);
+  EXPECT_EQ(s->file_position(BASS_FILEPOS_START), 0);
+  drain(*s);
+  EXPECT_GT(s->file_position(BASS_FILEPOS_CURRENT), 0);
+  EXPECT_LE(s->file_position(BASS_FILEPOS_CURRENT), st.st_size);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, FileFormat, ::testing::ValuesIn(kFormats),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

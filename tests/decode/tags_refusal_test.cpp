@@ -1,0 +1,229 @@
+// Tags as written by ffmpeg (and a hand-made ID3v1 tag); sources that must be
+// refused or survived: not regular files, not audio, lists of other files,
+// damaged files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <random>
+
+#include "audio/bass.h"
+#include "audio/source.hpp"
+#include "media.hpp"
+
+using tovarin::audio::open_file_source;
+using tovarin::audio::Source;
+using tovarin::audio::TagKey;
+using namespace tovarin::test;
+
+namespace {
+
+constexpr const char* kTone = "-f lavfi -i \"sine=frequency=440:sample_rate=44100:duration=1\" -ac 2";
+
+class Files : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!have_tool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+  }
+  std::string make(const std::string& name, const std::string& args) {
+    const std::string out = dir.file(name);
+    EXPECT_TRUE(run("ffmpeg -v error -nostdin -y " + std::string(kTone) + " " + args + " " + sh_quote(out)));
+    return out;
+  }
+  void write(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  std::string read(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+  }
+  TempDir dir;
+};
+
+// Reads a source to its end; bounded so that a hang fails instead of blocking the suite.
+int64_t drain_count(Source& s) {
+  std::vector<float> buf(4096 * s.info().channels);
+  int64_t total = 0;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!s.finished() && std::chrono::steady_clock::now() < until) {
+    const size_t n = s.read(buf.data(), 4096);
+    total += static_cast<int64_t>(n);
+    if (n == 0) usleep(1000);
+  }
+  EXPECT_TRUE(s.finished());
+  return total;
+}
+
+struct Tagged {
+  const char* file;
+  const char* args;
+};
+
+TEST_F(Files, SevenTagsReadBackFromEveryContainer) {
+  const std::string meta =
+      " -metadata track=3/12 -metadata 'title=Fj\xC3\xA4rran' -metadata 'artist=\xC3\x84rtist' -metadata "
+      "'album=Alb\xC3\xBCm' -metadata genre=Rock -metadata date=1999 -metadata 'comment=Kommen t\xC3\xA4r'";
+  const Tagged files[] = {{"t24.mp3", "-c:a libmp3lame"},      {"t23.mp3", "-c:a libmp3lame -id3v2_version 3"},
+                          {"t.ogg", "-c:a libvorbis"},         {"t.opus", "-c:a libopus"},
+                          {"t.flac", "-c:a flac"},             {"t.m4a", "-c:a aac"},
+                          {"t.wav", "-c:a pcm_s16le"}};
+  for (const Tagged& t : files) {
+    SCOPED_TRACE(t.file);
+    auto s = open_file_source(make(t.file, std::string(t.args) + meta), nullptr);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->tag(TagKey::Track), "3/12");
+    EXPECT_EQ(s->tag(TagKey::Title), "Fj\xC3\xA4rran");
+    EXPECT_EQ(s->tag(TagKey::Artist), "\xC3\x84rtist");
+    EXPECT_EQ(s->tag(TagKey::Album), "Alb\xC3\xBCm");
+    EXPECT_EQ(s->tag(TagKey::Genre), "Rock");
+    EXPECT_EQ(s->tag(TagKey::Year), "1999");
+    EXPECT_EQ(s->tag(TagKey::Comment), "Kommen t\xC3\xA4r");
+  }
+  auto bare = open_file_source(make("bare.flac", "-c:a flac"), nullptr);
+  ASSERT_TRUE(bare);
+  EXPECT_EQ(bare->tag(TagKey::Title), "");
+  EXPECT_EQ(bare->tag(TagKey::Comment), "");
+}
+
+TEST_F(Files, Id3v1OnlyTagIsReadAndLatin1BecomesUtf8) {
+  const std::string mp3 = make("v1.mp3", "-c:a libmp3lame -id3v2_version 0 -write_xing 0");
+  // ID3v1.1: "TAG", title 30, artist 30, album 30, year 4, comment 28, 0, track, genre.
+  auto field = [](const std::string& v, size_t n) { return (v + std::string(n, '\0')).substr(0, n); };
+  std::string tag = "TAG" + field("Caf\xE9 Song", 30) + field("Some Artist", 30) + field("Old Album", 30) + "1987" +
+                    field("A comment", 28) + std::string(1, '\0') + std::string(1, '\x07') + std::string(1, '\x11');
+  ASSERT_EQ(tag.size(), 128u);
+  write(mp3, read(mp3) + tag);
+  auto s = open_file_source(mp3, nullptr);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->tag(TagKey::Title), "Caf\xC3\xA9 Song");
+  EXPECT_EQ(s->tag(TagKey::Artist), "Some Artist");
+  EXPECT_EQ(s->tag(TagKey::Album), "Old Album");
+  EXPECT_EQ(s->tag(TagKey::Year), "1987");
+  EXPECT_EQ(s->tag(TagKey::Comment), "A comment");
+  EXPECT_EQ(s->tag(TagKey::Track), "7");
+  EXPECT_EQ(s->tag(TagKey::Genre), "Rock");  // genre 17
+}
+
+TEST_F(Files, ThingsThatAreNotRegularFilesAreRefusedAtOnce) {
+  int err = 0;
+  EXPECT_FALSE(open_file_source(dir.path(), &err));
+  EXPECT_EQ(err, BASS_ERROR_FILEOPEN);
+  const std::string fifo = dir.file("pipe.mp3");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Opening a FIFO for reading would block until a writer comes: it must not be opened at all.
+  EXPECT_FALSE(open_file_source(fifo, &err));
+  EXPECT_EQ(err, BASS_ERROR_FILEOPEN);
+  EXPECT_FALSE(open_file_source("/dev/zero", &err));
+  EXPECT_EQ(err, BASS_ERROR_FILEOPEN);
+  EXPECT_FALSE(open_file_source(dir.file("missing.wav"), &err));
+  EXPECT_EQ(err, BASS_ERROR_FILEOPEN);
+  EXPECT_FALSE(open_file_source("", &err));
+}
+
+TEST_F(Files, NonAudioAndListsOfOtherFilesAreRefused) {
+  const std::string wav = make("inner.wav", "-c:a pcm_s16le");
+  ASSERT_TRUE(open_file_source(wav, nullptr));
+  int err = 0;
+
+  const std::string png = dir.file("image.png");
+  ASSERT_TRUE(run("ffmpeg -v error -nostdin -y -f lavfi -i color=red:s=32x32 -frames:v 1 " + sh_quote(png)));
+  EXPECT_FALSE(open_file_source(png, &err));
+  EXPECT_EQ(err, BASS_ERROR_FILEFORM);
+
+  const std::string video = dir.file("video.mp4");
+  ASSERT_TRUE(run("ffmpeg -v error -nostdin -y -f lavfi -i testsrc=s=64x64:d=1 -c:v mpeg4 " + sh_quote(video)));
+  EXPECT_FALSE(open_file_source(video, &err));
+  EXPECT_EQ(err, BASS_ERROR_FILEFORM);
+
+  std::string text;
+  for (int i = 0; i < 100; ++i) text += "This is a plain text file, line " + std::to_string(i) + ".\n";
+  write(dir.file("notes.txt"), text);
+  EXPECT_FALSE(open_file_source(dir.file("notes.txt"), &err));
+  EXPECT_EQ(err, BASS_ERROR_FILEFORM);
+
+  write(dir.file("list.ffconcat"), "ffconcat version 1.0\nfile '" + wav + "'\n");
+  EXPECT_FALSE(open_file_source(dir.file("list.ffconcat"), &err));
+  EXPECT_EQ(err, BASS_ERROR_FILEFORM);
+
+  write(dir.file("list.m3u8"), "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\n" + wav + "\n#EXT-X-ENDLIST\n");
+  EXPECT_FALSE(open_file_source(dir.file("list.m3u8"), &err));
+  EXPECT_EQ(err, BASS_ERROR_FILEFORM);
+
+  write(dir.file("empty.mp3"), "");
+  EXPECT_FALSE(open_file_source(dir.file("empty.mp3"), &err));
+  EXPECT_EQ(err, BASS_ERROR_FILEFORM);
+}
+
+TEST_F(Files, PathsThatLookLikeUrlsOrProtocolsAreFiles) {
+  const std::string sub = dir.file("http:");
+  ASSERT_EQ(::mkdir(sub.c_str(), 0700), 0);
+  const std::string wav = make("http:/x.wav", "-c:a pcm_s16le");
+  auto s = open_file_source(wav, nullptr);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->info().length_frames, 44100);
+  const std::string concat = make("concat:a.wav", "-c:a pcm_s16le");
+  EXPECT_TRUE(open_file_source(concat, nullptr));
+}
+
+TEST_F(Files, DamagedFilesPlayWhatDecodesAndEnd) {
+  std::mt19937 rng(7);
+  std::string noise(200000, '\0');
+  for (char& c : noise) c = static_cast<char>(rng());
+  write(dir.file("noise.mp3"), noise);
+  if (auto s = open_file_source(dir.file("noise.mp3"), nullptr)) drain_count(*s);
+
+  // Cut in half: the header promises more than there is.
+  for (const char* name : {"cut.mp3", "cut.flac", "cut.wav", "cut.ogg", "cut.m4a"}) {
+    SCOPED_TRACE(name);
+    const std::string whole = make(std::string("whole_") + name, "");
+    const std::string bytes = read(whole);
+    write(dir.file(name), bytes.substr(0, bytes.size() / 2));
+    auto s = open_file_source(dir.file(name), nullptr);
+    if (!s) continue;  // refusing is fine too; crashing or hanging is not
+    const int64_t n = drain_count(*s);
+    EXPECT_LE(n, 44100 + 2048);
+  }
+
+  // Garbage in the middle of an MP3: the rest still plays.
+  const std::string mp3 = make("hurt.mp3", "-c:a libmp3lame");
+  std::string bytes = read(mp3);
+  for (size_t i = bytes.size() / 3; i < bytes.size() / 3 + 3000; ++i) bytes[i] = static_cast<char>(rng());
+  write(mp3, bytes);
+  auto s = open_file_source(mp3, nullptr);
+  ASSERT_TRUE(s);
+  EXPECT_GT(drain_count(*s), 30000);
+}
+
+TEST_F(Files, LongVbrMp3HasExactLengthAndSeeks) {
+  // Long enough that only the tail is decoded to count, at a low VBR quality
+  // whose small frames lean on the bit reservoir.
+  const std::string mp3 = dir.file("long.mp3");
+  ASSERT_TRUE(run("ffmpeg -v error -nostdin -y -f lavfi -i \"aevalsrc=0.5*sin(2*PI*(100+20*t)*t):s=44100:d=75\" "
+                  "-c:a libmp3lame -q:a 8 " + sh_quote(mp3)));
+  const auto ref = ffmpeg_decode(mp3, 1);
+  auto s = open_file_source(mp3, nullptr);
+  ASSERT_TRUE(s);
+  ASSERT_EQ(s->info().channels, 1);
+  EXPECT_EQ(s->info().length_frames, static_cast<int64_t>(ref.size()));
+  std::vector<float> buf(1024);
+  for (int64_t target : {int64_t{60 * 44100 + 17}, int64_t{12345}, int64_t(ref.size()) - 1024, int64_t{30 * 44100}}) {
+    SCOPED_TRACE(target);
+    ASSERT_TRUE(s->seek_to(target));
+    size_t got = 0;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (got < buf.size() && std::chrono::steady_clock::now() < until) {
+      const size_t n = s->read(buf.data() + got, buf.size() - got);
+      got += n;
+      if (!n) usleep(1000);
+    }
+    ASSERT_EQ(got, buf.size());
+    double d = 0;
+    for (size_t i = 0; i < buf.size(); ++i) d = std::max(d, std::fabs(double(buf[i]) - ref[target + i]));
+    EXPECT_LE(d, 1e-6);
+  }
+}
+
+}  // namespace

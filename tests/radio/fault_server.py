@@ -1,0 +1,143 @@
+#!/usr/bin/python3
+"""A loopback HTTP server that misbehaves on purpose, one way per path.
+
+Usage: fault_server.py MP3_FILE. Prints the port it listens on (127.0.0.1),
+then serves until killed. Paths:
+  /ok            the MP3 with a Content-Length, then closes
+  /live          the MP3 looped forever, no length, paced at about 4x real time
+  /icy?t=K       like /live with ICY metadata every 8192 bytes; titles by kind K:
+                 max (a 255*16-byte block), latin1, cp1252, badutf8, utf8, changing
+  /404           404 Not Found
+  /silent        accepts and never answers
+  /headers-only  answers the headers, then sends nothing
+  /stall         sends 64 KiB of audio, then nothing (connection kept open)
+  /cut           sends 64 KiB of audio, then closes
+  /garbage       audio/mpeg headers, then random bytes forever
+  /to-file       302 to file:///etc/passwd
+  /to-ftp        302 to ftp://127.0.0.1:1/x.mp3
+  /loop          302 to itself, forever
+"""
+import os
+import socket
+import sys
+import threading
+import time
+
+MP3 = open(sys.argv[1], "rb").read()
+METAINT = 8192
+
+
+def titles(kind):
+    if kind == "max":
+        body = b"StreamTitle='" + b"M" * (255 * 16 - len(b"StreamTitle='';")) + b"';"
+        return [body]
+    text = {
+        "latin1": "Caf\xe9 del Mar".encode("latin-1"),
+        "cp1252": b"\x93Quoted\x94 \x80 price",
+        "badutf8": b"Bad \xc3( seq \xff end",
+        "utf8": "Fj\u00e4rran \u2013 \u65e5\u672c".encode("utf-8"),
+    }.get(kind)
+    if text is not None:
+        return [b"StreamTitle='" + text + b"';StreamUrl='';"]
+    return [b"StreamTitle='Song %d';" % i for i in range(1000)]
+
+
+def meta_block(body):
+    n = (len(body) + 15) // 16
+    return bytes([n]) + body + b"\0" * (n * 16 - len(body))
+
+
+def send_stream(conn, kind=None):
+    head = b"HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n"
+    if kind is not None:
+        head += b"icy-metaint: %d\r\nicy-name: Test \xe9 Radio\r\nicy-genre: Jazz\r\n" % METAINT
+    conn.sendall(head + b"\r\n")
+    pos = 0
+    sent = 0
+    block = 0
+    names = titles(kind) if kind is not None else None
+    start = time.time()
+    while True:
+        chunk = b""
+        want = METAINT
+        while len(chunk) < want:
+            take = MP3[pos:pos + want - len(chunk)]
+            chunk += take
+            pos = (pos + len(take)) % len(MP3)
+        if names is not None:
+            body = names[min(block // 8, len(names) - 1)] if kind == "changing" else names[0]
+            # Like real servers, send the title once and then empty blocks until it changes.
+            if kind == "changing" and block % 8 != 0:
+                body = b""
+            chunk += meta_block(body) if body else b"\0"
+        conn.sendall(chunk)
+        block += 1
+        sent += METAINT
+        # Pace at about four times 128 kbit/s so a long test does not flood memory.
+        ahead = sent / 64000.0 - (time.time() - start)
+        if ahead > 0:
+            time.sleep(ahead)
+
+
+def handle(conn):
+    try:
+        req = b""
+        while b"\r\n\r\n" not in req:
+            data = conn.recv(4096)
+            if not data:
+                return
+            req += data
+        path = req.split(b" ")[1].decode("latin-1")
+        route, _, query = path.partition("?")
+        if route == "/ok":
+            conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: %d\r\n\r\n" % len(MP3) + MP3)
+        elif route == "/live":
+            send_stream(conn)
+        elif route == "/icy":
+            send_stream(conn, query.partition("=")[2] or "changing")
+        elif route == "/404":
+            conn.sendall(b"HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found")
+        elif route == "/silent":
+            time.sleep(3600)
+        elif route == "/headers-only":
+            conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n")
+            time.sleep(3600)
+        elif route in ("/stall", "/cut"):
+            conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n" + MP3[:65536])
+            if route == "/stall":
+                time.sleep(3600)
+        elif route == "/garbage":
+            conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n")
+            while True:
+                conn.sendall(os.urandom(16384))
+                time.sleep(0.05)
+        elif route == "/to-file":
+            conn.sendall(b"HTTP/1.0 302 Found\r\nLocation: file:///etc/passwd\r\nContent-Length: 0\r\n\r\n")
+        elif route == "/to-ftp":
+            conn.sendall(b"HTTP/1.0 302 Found\r\nLocation: ftp://127.0.0.1:1/x.mp3\r\nContent-Length: 0\r\n\r\n")
+        elif route == "/loop":
+            conn.sendall(b"HTTP/1.0 302 Found\r\nLocation: /loop\r\nContent-Length: 0\r\n\r\n")
+        else:
+            conn.sendall(b"HTTP/1.0 400 Bad Request\r\nContent-Length: 0\r\n\r\n")
+    except OSError:
+        pass
+    finally:
+        try:
+            conn.close()
+        except OSError:
+            pass
+
+
+def main():
+    srv = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    srv.bind(("127.0.0.1", 0))
+    srv.listen(64)
+    print(srv.getsockname()[1], flush=True)
+    while True:
+        conn, _ = srv.accept()
+        threading.Thread(target=handle, args=(conn,), daemon=True).start()
+
+
+if __name__ == "__main__":
+    main()

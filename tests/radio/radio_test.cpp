@@ -1,0 +1,213 @@
+// URL sources against a loopback server of our own that misbehaves on purpose.
+// Every open must come back within its bound, and a stream that dies must end.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <fstream>
+
+#include "audio/bass.h"
+#include "audio/source.hpp"
+#include "media.hpp"
+#include "process.hpp"
+
+using tovarin::audio::open_url_source;
+using tovarin::audio::Source;
+using tovarin::audio::TagKey;
+using namespace tovarin::test;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kConnectMs = 1500;
+constexpr int kDataMs = 1500;
+
+double seconds_since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
+class Radio : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!have_tool("ffmpeg") || access("/usr/bin/python3", X_OK) != 0) return;
+    dir_ = new TempDir;
+    mp3_ = dir_->file("tone.mp3");
+    if (!run("ffmpeg -v error -nostdin -y -f lavfi -i \"sine=frequency=440:sample_rate=44100:duration=10\" -ac 2 "
+             "-c:a libmp3lame -b:a 128k " + sh_quote(mp3_)))
+      return;
+    server_ = new Process({"/usr/bin/python3", std::string(TOVARIN_RADIO_DIR) + "/fault_server.py", mp3_});
+    port_ = std::atoi(server_->read_line(10000).c_str());
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    delete dir_;
+    server_ = nullptr;
+    dir_ = nullptr;
+  }
+  void SetUp() override {
+    if (!have_tool("ffmpeg") || access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "ffmpeg or python3 missing";
+    ASSERT_GT(port_, 0) << "test server did not start";
+  }
+  static std::string url(const std::string& path) { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+
+  static std::unique_ptr<Source> open(const std::string& path, int* err, double* took = nullptr) {
+    const auto t = Clock::now();
+    auto s = open_url_source(url(path), err, kConnectMs, kDataMs);
+    if (took) *took = seconds_since(t);
+    return s;
+  }
+
+  // Reads up to `frames` frames within `seconds`; returns what came.
+  static std::vector<float> take(Source& s, size_t frames, double seconds) {
+    const int ch = s.info().channels;
+    std::vector<float> out, buf(4096 * ch);
+    const auto t = Clock::now();
+    while (out.size() / ch < frames && !s.finished() && seconds_since(t) < seconds) {
+      const size_t n = s.read(buf.data(), std::min<size_t>(4096, frames - out.size() / ch));
+      out.insert(out.end(), buf.begin(), buf.begin() + n * ch);
+      if (n == 0) usleep(2000);
+    }
+    return out;
+  }
+
+  static inline TempDir* dir_ = nullptr;
+  static inline Process* server_ = nullptr;
+  static inline std::string mp3_;
+  static inline int port_ = 0;
+};
+
+TEST_F(Radio, PlaysAStationWithItsHeadersAndLiveTitle) {
+  int err = -1;
+  auto s = open("/icy?t=utf8", &err);
+  ASSERT_TRUE(s) << "error " << err;
+  EXPECT_TRUE(s->info().is_url);
+  EXPECT_EQ(s->info().rate, 44100);
+  EXPECT_EQ(s->info().channels, 2);
+  EXPECT_EQ(s->info().length_frames, -1);
+  s->start();
+  const auto pcm = take(*s, 44100, 10);
+  ASSERT_EQ(pcm.size(), 88200u);
+  // The station's tone at the level an independent decode of the file has.
+  auto rms = [](const float* p, size_t n) {
+    double sum = 0;
+    for (size_t i = 0; i < n; ++i) sum += double(p[i]) * p[i];
+    return std::sqrt(sum / n);
+  };
+  const auto ref = ffmpeg_decode(mp3_, 2);
+  ASSERT_GT(ref.size(), 88200u);
+  EXPECT_NEAR(rms(pcm.data(), pcm.size()), rms(ref.data(), 88200), 0.005);
+  EXPECT_EQ(s->tag(TagKey::Title), "Fj\xC3\xA4rran \xE2\x80\x93 \xE6\x97\xA5\xE6\x9C\xAC");
+  EXPECT_EQ(s->tag(TagKey::Genre), "Jazz");
+  EXPECT_EQ(s->tag(TagKey::Album), "Test \xC3\xA9 Radio");  // the station's name, sent in Latin-1
+  EXPECT_FALSE(s->seek_to(0));
+  const int64_t got = s->file_position(BASS_FILEPOS_END);
+  EXPECT_GT(got, 0);
+  take(*s, 44100, 10);
+  EXPECT_GT(s->file_position(BASS_FILEPOS_END), got);  // no Content-Length: bytes so far
+  EXPECT_FALSE(s->finished());
+}
+
+TEST_F(Radio, LiveTitleFollowsTheStation) {
+  auto s = open("/icy?t=changing", nullptr);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->tag(TagKey::Title), "Song 0");
+  const auto t = Clock::now();
+  while (s->tag(TagKey::Title) == "Song 0" && seconds_since(t) < 15) take(*s, 4410, 1);
+  EXPECT_NE(s->tag(TagKey::Title), "Song 0");
+  EXPECT_EQ(s->tag(TagKey::Title).rfind("Song ", 0), 0u);
+}
+
+TEST_F(Radio, MetadataBlocksOfTheLargestSizeAreRead) {
+  auto s = open("/icy?t=max", nullptr);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->tag(TagKey::Title), std::string(255 * 16 - 15, 'M'));
+  EXPECT_EQ(take(*s, 44100, 10).size(), 88200u);
+}
+
+TEST_F(Radio, TitlesInAnyEncodingComeOutAsUtf8) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"latin1", "Caf\xC3\xA9 del Mar"},
+      {"cp1252", "\xE2\x80\x9CQuoted\xE2\x80\x9D \xE2\x82\xAC price"},
+      {"badutf8", "Bad \xC3\x83( seq \xC3\xBF end"},
+  };
+  for (const auto& [kind, want] : cases) {
+    SCOPED_TRACE(kind);
+    auto s = open(std::string("/icy?t=") + kind, nullptr);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->tag(TagKey::Title), want);
+  }
+}
+
+TEST_F(Radio, AFileServedWithALengthPlaysToItsEnd) {
+  auto s = open("/ok", nullptr);
+  ASSERT_TRUE(s);
+  std::ifstream f(mp3_, std::ios::binary | std::ios::ate);
+  EXPECT_EQ(s->file_position(BASS_FILEPOS_END), static_cast<int64_t>(f.tellg()));
+  const auto pcm = take(*s, 20 * 44100, 20);
+  EXPECT_TRUE(s->finished());
+  EXPECT_NEAR(pcm.size() / 2.0, 10 * 44100, 2 * 1152);
+}
+
+TEST_F(Radio, FailingServersReturnWithinTheBound) {
+  const std::string refused = "http://127.0.0.1:" + std::to_string(unused_port()) + "/x.mp3";
+  {
+    int err = 0;
+    const auto t = Clock::now();
+    EXPECT_FALSE(open_url_source(refused, &err, kConnectMs, kDataMs));
+    EXPECT_NE(err, 0);
+    EXPECT_LT(seconds_since(t), 6.0);
+  }
+  for (const char* path : {"/404", "/silent", "/headers-only", "/to-file", "/to-ftp", "/loop"}) {
+    SCOPED_TRACE(path);
+    int err = 0;
+    double took = 0;
+    EXPECT_FALSE(open(path, &err, &took));
+    EXPECT_NE(err, 0);
+    // The bound is the larger timeout plus a second; allow the shared machine plenty on top.
+    EXPECT_LT(took, 6.0);
+  }
+}
+
+TEST_F(Radio, GarbageIsRefusedOrEndsByItself) {
+  double took = 0;
+  auto s = open("/garbage", nullptr, &took);
+  EXPECT_LT(took, 6.0);
+  if (s) {
+    take(*s, 1 << 30, 15);
+    EXPECT_TRUE(s->finished());
+  }
+}
+
+TEST_F(Radio, StreamsThatStopOrVanishEndCleanly) {
+  for (const char* path : {"/stall", "/cut"}) {
+    SCOPED_TRACE(path);
+    auto s = open(path, nullptr);
+    ASSERT_TRUE(s);
+    const auto pcm = take(*s, 1 << 30, 15);
+    EXPECT_TRUE(s->finished());
+    EXPECT_GT(pcm.size() / 2, 44100u);  // 64 KiB at 128 kbit/s is about 4 s
+  }
+}
+
+TEST_F(Radio, ClosingAStalledOrBusyStreamIsPrompt) {
+  for (const char* path : {"/stall", "/live"}) {
+    SCOPED_TRACE(path);
+    auto s = open(path, nullptr);
+    ASSERT_TRUE(s);
+    take(*s, 4410, 2);
+    usleep(300000);
+    const auto t = Clock::now();
+    s.reset();
+    EXPECT_LT(seconds_since(t), 2.0);
+  }
+}
+
+TEST_F(Radio, DefaultBoundHoldsForAServerThatNeverAnswers) {
+  int err = 0;
+  const auto t = Clock::now();
+  EXPECT_FALSE(open_url_source(url("/silent"), &err));
+  const double took = seconds_since(t);
+  EXPECT_GT(took, 4.0);   // it did wait for the server
+  EXPECT_LT(took, 9.0);   // about 6 s, with room for a loaded machine
+}
+
+}  // namespace
