@@ -1,10 +1,27 @@
 #include <sys/stat.h>
 
+#include <mutex>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "audio/bass.h"
 #include "audio/decode/ffmpeg_source.hpp"
 #include "audio/source.hpp"
 
 namespace tovarin::audio {
+
+namespace {
+// FFmpeg logs damaged input to standard error, which is the host's terminal.
+// Quiet it, unless the host has chosen a log level of its own.
+void quiet_ffmpeg_log() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_QUIET);
+  });
+}
+}  // namespace
 
 std::unique_ptr<Source> open_file_source(const std::string& path, int* error) {
   struct stat st {};
@@ -13,6 +30,7 @@ std::unique_ptr<Source> open_file_source(const std::string& path, int* error) {
     if (error) *error = BASS_ERROR_FILEOPEN;
     return nullptr;
   }
+  quiet_ffmpeg_log();
   decode::OpenRequest req;
   req.location = path;
   req.file_size = static_cast<int64_t>(st.st_size);
@@ -26,6 +44,7 @@ std::unique_ptr<Source> open_file_source(const std::string& path, int* error) {
 
 std::unique_ptr<Source> open_url_source(const std::string& url, int* error, int connect_timeout_ms,
                                         int data_timeout_ms) {
+  quiet_ffmpeg_log();
   decode::OpenRequest req;
   req.location = url;
   req.is_url = true;
