@@ -113,6 +113,34 @@ class TStreamPlayer {
   uint32_t GetBit(int32_t index);
   std::string GetTags(int32_t index, const std::string& key);
   static int64_t GetCPU();
+
+  // Equalizer (src/effects).
+  void CreateEq(int32_t slot);
+  void SetEq(int32_t slot, int32_t band, float gain, float bandwidth);
+  void RemoveEq(int32_t slot);
+
+  // Effect family (src/effects): create, set, remove per kind.
+  void CreateFlanger(int32_t slot);
+  void SetFlanger(int32_t slot, float WetDryMix, float Depth, float Delay, float Feedback, float Frequency,
+                  int32_t Waveform, int32_t Phase);
+  void RemoveFlanger(int32_t slot);
+  void CreateChorus(int32_t slot);
+  void SetChorus(int32_t slot, float WetDryMix, float Depth, float Delay, float Feedback, float Frequency,
+                 int32_t Waveform, int32_t Phase);
+  void RemoveChorus(int32_t slot);
+  void CreateReverb(int32_t slot);
+  void SetReverb(int32_t slot, float InGain, float ReverbMix, float ReverbTime, float HighFreqRTRatio);
+  void RemoveReverb(int32_t slot);
+  void CreateEcho(int32_t slot);
+  void SetEcho(int32_t slot, float WetDryMix, float Feedback, float LeftDelay, float RightDelay, int32_t PanDelay);
+  void RemoveEcho(int32_t slot);
+  void CreateCompressor(int32_t slot);
+  void SetCompressor(int32_t slot, float Gain, float Attack, float Release, float Threshold, float Ratio,
+                     float Predelay);
+  void RemoveCompressor(int32_t slot);
+
+  // Spectrum display (src/visual): fills FftBuffer from the slot's stream.
+  void FetchFFT(int32_t slot);
 };
 
 // The newest form's player (null before SetParentWindow). Host thread.
