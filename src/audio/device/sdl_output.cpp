@@ -27,7 +27,7 @@ class SdlOutput final : public Output {
     want.freq = rate_;
     want.format = AUDIO_F32SYS;
     want.channels = 2;
-    want.samples = 512;
+    want.samples = 1024;  // about 23 ms: rides out a busy machine without dropouts
     want.callback = &SdlOutput::callback;
     want.userdata = this;
     // No changes allowed: SDL converts to whatever the device takes.

@@ -1,0 +1,573 @@
+// The audio library's default ("auto") output and capture against a real
+// sound server: a private PulseAudio with a null sink, started per test by
+// scripts/pulse-session.sh. The server's own tools (parec, pacat) are the
+// other end, and the tones are measured here with a windowed DFT.
+//
+// The null sink runs at 48 kHz while the library plays and records at
+// 44.1 kHz, so the server resamples both ways, as on most desktops.
+#include <SDL2/SDL.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <numbers>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/bass.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kWaitLimit = std::chrono::seconds(20);
+constexpr int kSinkRate = 48000;  // the null sink's rate (pulse-session.sh --rate)
+constexpr int kPlayRate = 44100;
+
+// ---- processes -------------------------------------------------------------
+
+// A child process with stdout and stderr sent to files; ended (TERM, then
+// KILL) and reaped when it goes out of scope.
+class Child {
+ public:
+  Child(const std::vector<std::string>& argv, const std::string& out_path, const std::string& err_path) {
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&fa, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    if (posix_spawnp(&pid_, args[0], &fa, nullptr, args.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&fa);
+  }
+  ~Child() { end(); }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  bool started() const { return pid_ > 0; }
+
+  // Waits for the child to exit by itself; its exit status, or nullopt when
+  // it is still running after `limit`.
+  std::optional<int> wait_exit(std::chrono::milliseconds limit) {
+    const auto until = Clock::now() + limit;
+    while (pid_ > 0) {
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      if (Clock::now() > until) return std::nullopt;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return std::nullopt;
+  }
+
+  void end() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    if (!wait_exit(std::chrono::seconds(5))) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+std::string read_text(const std::string& path) {
+  std::ifstream in(path);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+size_t file_size(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<size_t>(st.st_size) : 0;
+}
+
+// Polls `done` until it holds or the limit passes.
+bool wait_for(const std::function<bool()>& done, std::chrono::milliseconds limit = kWaitLimit) {
+  const auto until = Clock::now() + limit;
+  while (!done()) {
+    if (Clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// ---- media -----------------------------------------------------------------
+
+struct Tone {
+  double freq;
+  double amplitude;  // full scale 1
+};
+
+// Interleaved stereo 16-bit samples: one tone per channel.
+std::vector<int16_t> stereo_tone(int rate, double seconds, Tone left, Tone right) {
+  const size_t frames = static_cast<size_t>(rate * seconds);
+  std::vector<int16_t> s(frames * 2);
+  for (size_t i = 0; i < frames; ++i) {
+    const double t = static_cast<double>(i) / rate;
+    s[2 * i] = static_cast<int16_t>(std::lrint(32767 * left.amplitude * std::sin(2 * std::numbers::pi * left.freq * t)));
+    s[2 * i + 1] =
+        static_cast<int16_t>(std::lrint(32767 * right.amplitude * std::sin(2 * std::numbers::pi * right.freq * t)));
+  }
+  return s;
+}
+
+void put_le(std::ofstream& out, uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.put(static_cast<char>((v >> (8 * i)) & 0xff));
+}
+
+bool write_wav(const std::string& path, int rate, const std::vector<int16_t>& stereo) {
+  std::ofstream out(path, std::ios::binary);
+  const uint32_t data = static_cast<uint32_t>(stereo.size() * 2);
+  out.write("RIFF", 4);
+  put_le(out, 36 + data, 4);
+  out.write("WAVEfmt ", 8);
+  put_le(out, 16, 4);
+  put_le(out, 1, 2);  // PCM
+  put_le(out, 2, 2);
+  put_le(out, rate, 4);
+  put_le(out, rate * 4, 4);
+  put_le(out, 4, 2);
+  put_le(out, 16, 2);
+  out.write("data", 4);
+  put_le(out, data, 4);
+  for (int16_t v : stereo) put_le(out, static_cast<uint16_t>(v), 2);
+  return static_cast<bool>(out);
+}
+
+bool write_raw(const std::string& path, const std::vector<int16_t>& samples) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(samples.size() * 2));
+  return static_cast<bool>(out);
+}
+
+// ---- measuring -------------------------------------------------------------
+
+// One channel of sound, full scale 1.
+struct Signal {
+  std::vector<double> x;
+  int rate = 0;
+  size_t frames(double seconds) const { return static_cast<size_t>(seconds * rate); }
+};
+
+// A recording of interleaved stereo float32 from frame `from` on; frame i of
+// the result is frame from + i of the file.
+std::pair<Signal, Signal> split_stereo_float(const std::string& path, int rate, size_t from = 0) {
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(from * 8));
+  std::vector<float> raw;
+  float f;
+  while (in.read(reinterpret_cast<char*>(&f), sizeof f)) raw.push_back(f);
+  Signal l{{}, rate}, r{{}, rate};
+  for (size_t i = 0; i + 1 < raw.size(); i += 2) {
+    l.x.push_back(raw[i]);
+    r.x.push_back(raw[i + 1]);
+  }
+  return {l, r};
+}
+
+std::pair<Signal, Signal> split_stereo_s16(const std::vector<int16_t>& s, int rate) {
+  Signal l{{}, rate}, r{{}, rate};
+  for (size_t i = 0; i + 1 < s.size(); i += 2) {
+    l.x.push_back(s[i] / 32768.0);
+    r.x.push_back(s[i + 1] / 32768.0);
+  }
+  return {l, r};
+}
+
+const std::vector<double>& hann(size_t n) {
+  static std::map<size_t, std::vector<double>> cache;
+  auto& w = cache[n];
+  if (w.empty()) {
+    w.resize(n);
+    for (size_t i = 0; i < n; ++i) w[i] = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * i / (n - 1));
+  }
+  return w;
+}
+
+// Amplitude of the component at `freq` in x[begin, end): Hann-windowed DFT
+// at that one frequency, scaled so that a sine of amplitude A reads A.
+double amplitude_at(const Signal& s, size_t begin, size_t end, double freq) {
+  end = std::min(end, s.x.size());
+  if (end <= begin + 1) return 0;
+  const size_t n = end - begin;
+  const std::vector<double>& w = hann(n);
+  // The reference phasor turns by one sample's angle per step.
+  const double step = 2 * std::numbers::pi * freq / s.rate;
+  const double rot_re = std::cos(step), rot_im = -std::sin(step);
+  double p_re = 1, p_im = 0, re = 0, im = 0, wsum = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const double v = w[i] * s.x[begin + i];
+    re += v * p_re;
+    im += v * p_im;
+    wsum += w[i];
+    const double t = p_re * rot_re - p_im * rot_im;
+    p_im = p_re * rot_im + p_im * rot_re;
+    p_re = t;
+  }
+  return 2 * std::hypot(re, im) / wsum;
+}
+
+// The frequency in [lo, hi] with the largest component, in steps of `step` Hz.
+double peak_frequency(const Signal& s, size_t begin, size_t end, double lo, double hi, double step) {
+  double best_f = lo, best_a = -1;
+  for (double f = lo; f <= hi; f += step) {
+    const double a = amplitude_at(s, begin, end, f);
+    if (a > best_a) best_a = a, best_f = f;
+  }
+  return best_f;
+}
+
+double rms(const Signal& s, size_t begin, size_t end) {
+  end = std::min(end, s.x.size());
+  if (end <= begin) return 0;
+  double sum = 0;
+  for (size_t i = begin; i < end; ++i) sum += s.x[i] * s.x[i];
+  return std::sqrt(sum / (end - begin));
+}
+
+// `measure` over consecutive blocks of [begin, end).
+std::vector<double> per_block(const Signal& s, size_t begin, size_t end, double block_seconds,
+                              const std::function<double(size_t, size_t)>& measure) {
+  const size_t block = s.frames(block_seconds);
+  std::vector<double> v;
+  for (size_t b = begin; b + block <= std::min(end, s.x.size()); b += block) v.push_back(measure(b, b + block));
+  return v;
+}
+
+// The median: a steady figure that one dropout (a starved client on a busy
+// machine) does not move.
+double median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+  return v[v.size() / 2];
+}
+
+// How the tone at `freq` sounds in [begin, end), each figure the median over
+// blocks.
+struct ToneMeasure {
+  double freq;       // peak frequency, Hz (0.5 s blocks, 0.25 Hz steps)
+  double amplitude;  // full scale 1 (0.1 s blocks)
+  double purity;     // RMS x sqrt(2) / amplitude: 1 for a clean sine
+  double weakest;    // the weakest 0.1 s block's amplitude (a dropout)
+  size_t blocks;
+};
+
+ToneMeasure measure_tone(const Signal& s, size_t begin, size_t end, double freq) {
+  ToneMeasure m{};
+  m.freq = median(per_block(s, begin, end, 0.5, [&](size_t b, size_t e) {
+    return peak_frequency(s, b, e, freq - 50, freq + 50, 0.25);
+  }));
+  const auto amps = per_block(s, begin, end, 0.1, [&](size_t b, size_t e) { return amplitude_at(s, b, e, freq); });
+  m.amplitude = median(amps);
+  m.weakest = amps.empty() ? 0 : *std::min_element(amps.begin(), amps.end());
+  m.blocks = amps.size();
+  m.purity = median(per_block(s, begin, end, 0.1, [&](size_t b, size_t e) {
+    const double a = amplitude_at(s, b, e, freq);
+    return a > 0 ? rms(s, b, e) * std::numbers::sqrt2 / a : 0;
+  }));
+  return m;
+}
+
+// First block of `block_seconds` from `from` on where the tone reaches
+// `threshold`.
+std::optional<size_t> tone_onset(const Signal& s, size_t from, double freq, double threshold,
+                                 double block_seconds = 0.05) {
+  const size_t block = s.frames(block_seconds);
+  for (size_t b = from; b + block <= s.x.size(); b += block)
+    if (amplitude_at(s, b, b + block, freq) >= threshold) return b;
+  return std::nullopt;
+}
+
+// The end of the last block from `from` on where the tone reaches
+// `threshold`.
+std::optional<size_t> tone_offset(const Signal& s, size_t from, double freq, double threshold,
+                                  double block_seconds) {
+  const size_t block = s.frames(block_seconds);
+  std::optional<size_t> last;
+  for (size_t b = from; b + block <= s.x.size(); b += block)
+    if (amplitude_at(s, b, b + block, freq) >= threshold) last = b + block;
+  return last;
+}
+
+// ---- the session -----------------------------------------------------------
+
+class PulseServer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* name : {"TOVARIN_AUDIO_OUTPUT", "TOVARIN_AUDIO_INPUT", "SDL_AUDIODRIVER", "PULSE_SERVER",
+                             "PULSE_CLIENTCONFIG", "PULSE_COOKIE", "PULSE_SINK", "PULSE_SOURCE"}) {
+      if (const char* v = std::getenv(name)) saved_env_[name] = v;
+      ::unsetenv(name);  // the library's own defaults, the session's server
+    }
+    char tmpl[] = "/tmp/tovarin-pulse-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    const std::string err = dir_ + ".err";
+    const std::string cmd = "timeout 60 bash " TOVARIN_PULSE_SESSION " start " + dir_ + " --rate " +
+                            std::to_string(kSinkRate) + " --owner " + std::to_string(::getpid()) + " 2>" + err;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p)) out += buf;
+    const int status = ::pclose(p);
+    const std::string why = read_text(err);
+    std::remove(err.c_str());
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (code == 77) {
+      dir_.clear();  // the script removed it
+      GTEST_SKIP() << "no PulseAudio on this machine: " << why;
+    }
+    ASSERT_EQ(code, 0) << "pulse-session.sh start failed: " << why;
+    started_ = true;
+    size_t pos = 0;
+    while (pos < out.size()) {
+      size_t nl = out.find('\n', pos);
+      if (nl == std::string::npos) nl = out.size();
+      const std::string line = out.substr(pos, nl - pos);
+      pos = nl + 1;
+      const size_t eq = line.find('=');
+      if (eq == std::string::npos || line.compare(0, 6, "PULSE_") != 0) continue;
+      ::setenv(line.substr(0, eq).c_str(), line.substr(eq + 1).c_str(), 1);
+    }
+    ASSERT_NE(std::getenv("PULSE_SERVER"), nullptr) << out;
+  }
+
+  void TearDown() override {
+    BASS_RecordFree();
+    BASS_Free();
+    children_.clear();
+    if (started_) {
+      const std::string cmd = "timeout 60 bash " TOVARIN_PULSE_SESSION " stop " + dir_;
+      EXPECT_EQ(std::system(cmd.c_str()), 0) << "pulse-session.sh stop failed";
+    } else if (!dir_.empty()) {
+      ::rmdir(dir_.c_str());
+    }
+    for (const auto& name : {"PULSE_SESSION_DIR", "PULSE_SERVER", "PULSE_CLIENTCONFIG", "PULSE_COOKIE"}) ::unsetenv(name);
+    for (const auto& [name, value] : saved_env_) ::setenv(name.c_str(), value.c_str(), 1);
+  }
+
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+
+  // A child of the test, ended at the latest in TearDown.
+  Child& spawn(const std::vector<std::string>& argv, const std::string& name) {
+    children_.push_back(std::make_unique<Child>(argv, path(name + ".out"), path(name + ".err")));
+    return *children_.back();
+  }
+
+  std::string log_of(const std::string& name) const { return read_text(path(name + ".err")); }
+
+  std::string dir_;
+  bool started_ = false;
+  std::map<std::string, std::string> saved_env_;
+  std::vector<std::unique_ptr<Child>> children_;
+};
+
+std::string sdl_driver() {
+  const char* d = SDL_GetCurrentAudioDriver();
+  return d ? d : "(none)";
+}
+
+// ---- playback --------------------------------------------------------------
+
+TEST_F(PulseServer, DefaultOutputReachesTheServerWithTheRightToneAndVolumeHalvesIt) {
+  const Tone left{997, 0.5}, right{1499, 0.3};
+  const std::string media = path("tone.wav");
+  ASSERT_TRUE(write_wav(media, kPlayRate, stereo_tone(kPlayRate, 30, left, right)));
+
+  // The server's own recorder on the sink's monitor, at the sink's rate.
+  const std::string rec = path("parec.out");
+  Child& parec = spawn({"parec", "-d", "testsink.monitor", "--raw", "--format=float32le",
+                        "--rate=" + std::to_string(kSinkRate), "--channels=2", "--latency-msec=20"},
+                       "parec");
+  ASSERT_TRUE(parec.started());
+  // The keepalive's silence flows into the monitor, so data means connected.
+  ASSERT_TRUE(wait_for([&] { return file_size(rec) > 0; })) << log_of("parec");
+  const auto recorded_frames = [&] { return file_size(rec) / 8; };
+
+  ASSERT_TRUE(BASS_Init(-1, kPlayRate, 0, 0, nullptr)) << BASS_ErrorGetCode();
+  const std::string driver = sdl_driver();
+  SCOPED_TRACE("SDL audio driver: " + driver);
+  const HSTREAM stream = BASS_StreamCreateFile(0, media.c_str(), 0, 0, 0);
+  ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+  const size_t play_mark = recorded_frames();
+  ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+
+  // The recording is the clock: wait for the tone to show up in it, let it
+  // run 2.5 s at full volume, then 3.5 s at half volume.
+  const auto sink_frames = [](double seconds) { return static_cast<size_t>(seconds * kSinkRate); };
+  std::optional<size_t> onset;
+  const bool heard = wait_for([&] {
+    const auto [l, r] = split_stereo_float(rec, kSinkRate, play_mark);
+    if (auto at = tone_onset(l, 0, left.freq, 0.1)) onset = play_mark + *at;
+    return onset.has_value();
+  });
+  ASSERT_TRUE(heard) << "no tone reached the sink's monitor (output fell back to silence?) " << log_of("parec");
+  ASSERT_TRUE(wait_for([&] { return recorded_frames() >= *onset + sink_frames(2.5); }));
+  const size_t volume_mark = recorded_frames();
+  ASSERT_TRUE(BASS_ChannelSetAttribute(stream, BASS_ATTRIB_VOL, 0.5f));
+  ASSERT_TRUE(wait_for([&] { return recorded_frames() >= volume_mark + sink_frames(3.5); }));
+  const size_t stop_mark = recorded_frames();
+  ASSERT_TRUE(BASS_ChannelStop(stream));
+  ASSERT_TRUE(BASS_Free());
+  parec.end();
+
+  const auto [l, r] = split_stereo_float(rec, kSinkRate);
+  ASSERT_GE(l.x.size(), stop_mark);
+
+  // Full volume: from just after the onset to the moment the volume changed
+  // (the change cannot be in the recording before it was made).
+  const size_t full_begin = *onset + l.frames(0.3), full_end = volume_mark;
+  // Half volume: from 1 s after the change (far more than the output's
+  // latency) to the moment the channel was stopped.
+  const size_t half_begin = volume_mark + l.frames(1.0), half_end = stop_mark;
+  ASSERT_GT(full_end, full_begin + l.frames(1.5));
+  ASSERT_GT(half_end, half_begin + l.frames(1.5));
+
+  const ToneMeasure full_l = measure_tone(l, full_begin, full_end, left.freq);
+  const ToneMeasure full_r = measure_tone(r, full_begin, full_end, right.freq);
+  const ToneMeasure half_l = measure_tone(l, half_begin, half_end, left.freq);
+  const ToneMeasure half_r = measure_tone(r, half_begin, half_end, right.freq);
+  // Each channel's tone must not leak into the other.
+  const double cross_l = median(
+      per_block(l, full_begin, full_end, 0.1, [&](size_t b, size_t e) { return amplitude_at(l, b, e, right.freq); }));
+  const double cross_r = median(
+      per_block(r, full_begin, full_end, 0.1, [&](size_t b, size_t e) { return amplitude_at(r, b, e, left.freq); }));
+  std::printf(
+      "[pulse] output (driver %s): left %.2f Hz %.5f -> %.5f (x%.5f), right %.2f Hz %.5f -> %.5f (x%.5f); "
+      "rms/tone %.5f %.5f; crosstalk %.5f %.5f; weakest of %zu blocks %.5f; onset %.2f s after play\n",
+      driver.c_str(), full_l.freq, full_l.amplitude, half_l.amplitude, half_l.amplitude / full_l.amplitude,
+      full_r.freq, full_r.amplitude, half_r.amplitude, half_r.amplitude / full_r.amplitude, full_l.purity,
+      full_r.purity, cross_l, cross_r, full_l.blocks, full_l.weakest,
+      static_cast<double>(*onset - play_mark) / kSinkRate);
+
+  EXPECT_NEAR(full_l.freq, left.freq, 1.0);
+  EXPECT_NEAR(full_r.freq, right.freq, 1.0);
+  EXPECT_NEAR(full_l.amplitude, left.amplitude, 0.05 * left.amplitude);
+  EXPECT_NEAR(full_r.amplitude, right.amplitude, 0.05 * right.amplitude);
+  EXPECT_NEAR(half_l.amplitude / full_l.amplitude, 0.5, 0.02);
+  EXPECT_NEAR(half_r.amplitude / full_r.amplitude, 0.5, 0.02);
+  EXPECT_NEAR(half_l.freq, left.freq, 1.0);
+  EXPECT_NEAR(full_l.purity, 1.0, 0.02);
+  EXPECT_NEAR(full_r.purity, 1.0, 0.02);
+  EXPECT_LT(cross_l, 0.005);
+  EXPECT_LT(cross_r, 0.005);
+}
+
+// ---- capture ---------------------------------------------------------------
+
+struct Captured {
+  std::mutex mu;
+  std::vector<int16_t> samples;  // guarded by mu
+  std::atomic<size_t> frames{0};
+  std::atomic<int> calls{0};
+  std::atomic<bool> odd_length{false};
+};
+
+BOOL collect(HRECORD, const void* buffer, DWORD length, void* user) {
+  auto* c = static_cast<Captured*>(user);
+  if (length % 4 != 0) c->odd_length = true;  // not whole 16-bit stereo frames
+  const auto* s = static_cast<const int16_t*>(buffer);
+  {
+    std::lock_guard lock(c->mu);
+    if (c->samples.size() < 60u * kPlayRate * 2) c->samples.insert(c->samples.end(), s, s + length / 2);
+  }
+  c->frames += length / 4;
+  ++c->calls;
+  return 1;
+}
+
+TEST_F(PulseServer, DefaultCaptureRecordsTheMonitorOfTheDefaultSink) {
+  const Tone left{660, 0.4}, right{1320, 0.2};
+  const std::string media = path("tone.raw");
+  ASSERT_TRUE(write_raw(media, stereo_tone(kPlayRate, 4, left, right)));
+
+  ASSERT_TRUE(BASS_RecordInit(-1)) << BASS_ErrorGetCode();
+  const std::string driver = sdl_driver();
+  SCOPED_TRACE("SDL audio driver: " + driver);
+  Captured cap;
+  const HRECORD rec = BASS_RecordStart(kPlayRate, 2, 0, &collect, &cap);
+  ASSERT_NE(rec, 0u) << BASS_ErrorGetCode();
+  ASSERT_TRUE(wait_for([&] { return cap.frames >= static_cast<size_t>(kPlayRate / 2); }))
+      << "the capture callback delivered " << cap.frames << " frames";
+
+  const size_t play_mark = cap.frames;
+  Child& pacat = spawn({"pacat", "--playback", "--raw", "--format=s16le", "--rate=" + std::to_string(kPlayRate),
+                        "--channels=2", media},
+                       "pacat");
+  ASSERT_TRUE(pacat.started());
+  const auto exit = pacat.wait_exit(kWaitLimit);
+  ASSERT_TRUE(exit.has_value()) << "pacat did not finish";
+  ASSERT_EQ(*exit, 0) << log_of("pacat");
+  // pacat drains before exiting; a little more for the capture's buffering.
+  const size_t end_mark = cap.frames;
+  ASSERT_TRUE(wait_for([&] { return cap.frames >= end_mark + kPlayRate; }));
+  ASSERT_TRUE(BASS_ChannelStop(rec));
+  const int calls_at_stop = cap.calls;
+  ASSERT_TRUE(BASS_RecordFree());
+  EXPECT_EQ(cap.calls, calls_at_stop) << "callback ran after BASS_ChannelStop returned";
+  EXPECT_FALSE(cap.odd_length);
+
+  std::vector<int16_t> samples;
+  {
+    std::lock_guard lock(cap.mu);
+    samples = cap.samples;
+  }
+  const auto [l, r] = split_stereo_s16(samples, kPlayRate);
+  const auto onset = tone_onset(l, play_mark, left.freq, 0.5 * left.amplitude, 0.01);
+  ASSERT_TRUE(onset.has_value()) << "the tone played into the default sink never reached the capture callback";
+  const auto offset = tone_offset(l, *onset, left.freq, 0.5 * left.amplitude, 0.01);
+  ASSERT_TRUE(offset.has_value());
+  // The tone lasts 4 s: measure 3 s of it, clear of both ends.
+  const size_t begin = *onset + l.frames(0.3), end = *onset + l.frames(3.3);
+  ASSERT_GE(l.x.size(), end);
+
+  const ToneMeasure ml = measure_tone(l, begin, end, left.freq);
+  const ToneMeasure mr = measure_tone(r, begin, end, right.freq);
+  // The server buffers a slow recorder's data rather than dropping it, so
+  // what the callback delivered holds the whole tone, no more, no less.
+  const double tone_seconds = static_cast<double>(*offset - *onset) / kPlayRate;
+  const double silence_before = rms(l, play_mark > l.frames(0.5) ? play_mark - l.frames(0.5) : 0, play_mark);
+  std::printf(
+      "[pulse] capture (driver %s): left %.2f Hz %.5f, right %.2f Hz %.5f; rms/tone %.5f %.5f; "
+      "weakest of %zu blocks %.5f; tone %.3f s long; rms before %.6f; %d callbacks, %zu frames\n",
+      driver.c_str(), ml.freq, ml.amplitude, mr.freq, mr.amplitude, ml.purity, mr.purity, ml.blocks, ml.weakest,
+      tone_seconds, silence_before, calls_at_stop, static_cast<size_t>(cap.frames));
+
+  EXPECT_NEAR(ml.freq, left.freq, 1.0);
+  EXPECT_NEAR(mr.freq, right.freq, 1.0);
+  EXPECT_NEAR(ml.amplitude, left.amplitude, 0.05 * left.amplitude);
+  EXPECT_NEAR(mr.amplitude, right.amplitude, 0.05 * right.amplitude);
+  EXPECT_NEAR(ml.purity, 1.0, 0.02);
+  EXPECT_NEAR(mr.purity, 1.0, 0.02);
+  EXPECT_NEAR(tone_seconds, 4.0, 0.03);
+  EXPECT_LT(silence_before, 0.001);
+}
+
+}  // namespace
