@@ -3,10 +3,19 @@
 //                a host pumping with tovui_pump as it waits.
 //   BM_QueryGetPosition: one Bass_GetPosition plus GetFile on a playing slot.
 //   BM_QuerySec2Format:  one SetFile + Bass_Sec2Format + GetFile (no library).
+//   BM_StationCreate / BM_StationFirstSound: a loopback station (the radio
+//                tests' fault server, path /live): Bass_Create until it
+//                returns, and from Bass_Create until the slot's level is
+//                above zero after Bass_Play. Needs TOVARIN_FAULT_SERVER (the
+//                server script) and ffmpeg; skipped without them.
 // Run: bench-plugin --benchmark_repetitions=10 (medians and spread).
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
 
 #include <cmath>
 #include <cstdio>
@@ -23,7 +32,7 @@ namespace {
 struct Api {
 #define BENCH_EXPORTS(X) \
   X(SetParentWindow) X(SetFile) X(GetFile) X(SetData) X(Bass_Init) X(Bass_ChannelNum) X(Bass_Create) X(Bass_Free) \
-  X(Bass_Play) X(Bass_GetPosition) X(Bass_Sec2Format)
+  X(Bass_Play) X(Bass_Pause) X(Bass_GetPosition) X(Bass_Sec2Format) X(Bass_GetLLevel)
 #define BENCH_FIELD(name) decltype(&::name) name = nullptr;
   BENCH_EXPORTS(BENCH_FIELD)
 #undef BENCH_FIELD
@@ -116,6 +125,78 @@ void BM_QuerySec2Format(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_QuerySec2Format);
+
+// The fault server, started once for the run; its port, or 0.
+int StationPort() {
+  static int port = [] {
+    const char* script = std::getenv("TOVARIN_FAULT_SERVER");
+    if (!script) return 0;
+    const std::string mp3 = "/tmp/tovarin-bench-station-" + std::to_string(getpid()) + ".mp3";
+    const std::string make = "ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=20 -ac 2 -b:a 128k " + mp3;
+    if (std::system(make.c_str()) != 0) return 0;
+    int fds[2];
+    if (pipe(fds) != 0) return 0;
+    const pid_t pid = fork();
+    if (pid == 0) {
+      dup2(fds[1], 1);
+      execl("/usr/bin/python3", "python3", script, mp3.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    char line[32] = {};
+    ssize_t n = read(fds[0], line, sizeof line - 1);
+    std::atexit([] { std::system("pkill -f fault_server.py >/dev/null 2>&1"); });
+    return n > 0 ? std::atoi(line) : 0;
+  }();
+  return port;
+}
+
+void BM_StationCreate(benchmark::State& state) {
+  Api& a = Plugin();
+  const int port = StationPort();
+  if (!port) return state.SkipWithError("no station (set TOVARIN_FAULT_SERVER)");
+  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/live";
+  a.SetData(2);
+  a.Bass_ChannelNum();
+  for (auto _ : state) {
+    a.SetFile(url.c_str());
+    if (!a.Bass_Create()) state.SkipWithError("the station did not open");
+  }
+  a.SetData(1);
+  a.Bass_ChannelNum();
+}
+BENCHMARK(BM_StationCreate)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+
+void BM_StationFirstSound(benchmark::State& state) {
+  Api& a = Plugin();
+  const int port = StationPort();
+  if (!port) return state.SkipWithError("no station (set TOVARIN_FAULT_SERVER)");
+  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/live";
+  a.SetData(3);
+  a.Bass_ChannelNum();
+  for (auto _ : state) {
+    a.SetFile(url.c_str());
+    if (!a.Bass_Create()) state.SkipWithError("the station did not open");
+    a.Bass_Play();
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+      tovui_pump(1);
+      a.Bass_GetLLevel();
+      if (std::atoi(a.GetFile()) > 0 || std::chrono::steady_clock::now() > limit) break;
+    }
+    state.PauseTiming();
+    // A pause, not a stop: after a stop the next play opens the station a
+    // second time, which is measured apart from the first sound.
+    a.Bass_Pause();
+    // Let the rest of the play fade and the pause fade run out.
+    while (tovui_pump(300) > 0) {
+    }
+    state.ResumeTiming();
+  }
+  a.SetData(1);
+  a.Bass_ChannelNum();
+}
+BENCHMARK(BM_StationFirstSound)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
 }  // namespace
 

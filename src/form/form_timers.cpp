@@ -1,10 +1,9 @@
 #include "form/main_form.hpp"
+#include "visual/display.hpp"
 
 namespace tovarin {
 
-// The display's frames. Drawing the spectrum belongs to the display; until it
-// is built a tick draws nothing.
-void TMainForm::Timer1Timer() {}
-void TMainForm::Timer2Timer() {}
+void TMainForm::Timer1Timer() { BarsTick(*this); }
+void TMainForm::Timer2Timer() { LineTick(*this); }
 
 }  // namespace tovarin

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "audio/api/library.hpp"
+#include "audio/api/thread_text.hpp"
 
 using namespace tovarin::audio;
 
@@ -36,7 +37,7 @@ bool stop_recording(DWORD handle) {
 }  // namespace tovarin::audio
 
 namespace {
-thread_local std::string t_input_name;
+thread_local tovarin::audio::ThreadText t_input_name;
 constexpr DWORD kInputOn = 0x20000;
 }  // namespace
 
@@ -83,9 +84,9 @@ const char* BASS_RecordGetInputName(int32_t input) {
     if (!lib.capture_device) return set_error(BASS_ERROR_INIT), nullptr;
     auto names = lib.capture_device->input_names();
     if (input < 0 || static_cast<size_t>(input) >= names.size()) return set_error(BASS_ERROR_ILLPARAM), nullptr;
-    t_input_name = names[input];
+    const char* name = t_input_name.keep(names[input]);
     set_error(BASS_OK);
-    return t_input_name.c_str();
+    return name;
   });
 }
 

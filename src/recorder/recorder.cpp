@@ -1,0 +1,175 @@
+#include "recorder/recorder.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+
+#include "form/main_form.hpp"
+
+namespace tovarin {
+
+std::atomic<TBassRecorder*> Recorder{nullptr};
+
+namespace {
+
+// Owns the current recorder. Made at the first Record_Init, after the audio
+// library's own state, so it goes first when the plug-in unloads: a running
+// capture is stopped and its file completed while the library still works.
+struct RecorderHome {
+  std::unique_ptr<TBassRecorder> current;
+  ~RecorderHome() {
+    try {
+      if (current && current->Recording) current->StopRecord(false);
+    } catch (...) {
+    }
+    Recorder.store(nullptr);
+  }
+};
+
+RecorderHome& Home() {
+  static RecorderHome home;
+  return home;
+}
+
+void WriteAll(int fd, const void* data, size_t length) {
+  const char* p = static_cast<const char*>(data);
+  while (length > 0) {
+    const ssize_t n = ::write(fd, p, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // a short file is not reported: the capture goes on
+    p += n;
+    length -= static_cast<size_t>(n);
+  }
+}
+
+void PatchSize(int fd, uint32_t value, off_t offset) {
+  ssize_t n;
+  do {
+    n = ::pwrite(fd, &value, sizeof value, offset);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) throw std::runtime_error(std::strerror(errno));
+}
+
+}  // namespace
+
+TWavHeader MakeWavHeader(uint32_t rate, uint32_t channels) {
+  TWavHeader h{};
+  std::memcpy(h.Riff, "RIFF", 4);
+  h.RiffSize = 36;
+  std::memcpy(h.Wave, "WAVE", 4);
+  std::memcpy(h.Fmt, "fmt ", 4);
+  h.FmtSize = 16;
+  h.Format = 1;
+  h.Channels = static_cast<uint16_t>(channels);
+  h.SampleRate = rate;
+  h.ByteRate = rate * h.Channels * 2u;
+  h.BlockAlign = static_cast<uint16_t>(h.Channels * 2u);
+  h.BitsPerSample = 16;
+  std::memcpy(h.Data, "data", 4);
+  h.DataSize = 0;
+  return h;
+}
+
+TBassRecorder::~TBassRecorder() {
+  const int fd = OutFile.exchange(-1);
+  if (fd >= 0) ::close(fd);
+}
+
+BOOL TBassRecorder::InitRecord() {
+  Initialized = true;
+  return BASS_RecordInit(-1);
+}
+
+std::string TBassRecorder::GetDevices() {
+  std::string list;
+  for (int32_t i = 0;; ++i) {
+    const char* name = BASS_RecordGetInputName(i);
+    if (!name) break;
+    list += name;
+    list += '#';
+  }
+  return list;
+}
+
+void TBassRecorder::SetRecordDevice(int32_t input, int32_t volume) {
+  try {
+    BASS_RecordSetInput(input, 0, static_cast<float>(volume / 100.0));
+  } catch (...) {
+    ShowMessage("Set Record Device Error");
+  }
+}
+
+void TBassRecorder::StartRecord(const std::string& path, int32_t rate, int32_t channels) {
+  if (Recording || !Initialized) return;
+  try {
+    // Replaced, not appended to: the old file goes first.
+    ::unlink(path.c_str());
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) throw std::runtime_error(std::strerror(errno));
+    OutFile.store(fd);
+    WavHeader = MakeWavHeader(static_cast<uint32_t>(rate), static_cast<uint32_t>(channels));
+    WriteAll(fd, &WavHeader, sizeof WavHeader);
+    // A refused capture leaves the handle 0: the stop then completes an
+    // empty file.
+    RecordHandle =
+        BASS_RecordStart(static_cast<DWORD>(rate), static_cast<DWORD>(channels), 0, &RecordWriteProc, nullptr);
+    Recording = true;
+  } catch (...) {
+    Recording = false;
+    const int fd = OutFile.exchange(-1);
+    if (fd >= 0) ::close(fd);
+    ShowMessage("Start Record Error");
+  }
+}
+
+void TBassRecorder::StopRecord(bool report) {
+  if (!Recording) return;
+  try {
+    // Once this returns the callback never runs again, so the file is ours.
+    BASS_ChannelStop(RecordHandle);
+    const int fd = OutFile.load();
+    struct stat st{};
+    if (fd < 0 || ::fstat(fd, &st) != 0) throw std::runtime_error("no file size");
+    const uint32_t riff = static_cast<uint32_t>(st.st_size) - 8u;
+    PatchSize(fd, riff, 4);
+    PatchSize(fd, riff - 36u, 40);
+    OutFile.store(-1);
+    ::close(fd);
+    Recording = false;
+  } catch (...) {
+    // Still recording: another stop may complete the file.
+    if (report) ShowMessage("Stop Record Error");
+  }
+}
+
+BOOL RecordWriteProc(HRECORD /*handle*/, const void* buffer, DWORD length, void* /*user*/) {
+  TBassRecorder* recorder = Recorder.load(std::memory_order_acquire);
+  if (recorder) {
+    const int fd = recorder->OutFile.load(std::memory_order_acquire);
+    if (fd >= 0) WriteAll(fd, buffer, length);
+  }
+  return 1;
+}
+
+TBassRecorder& NewRecorder() {
+  RecorderHome& home = Home();
+  auto fresh = std::make_unique<TBassRecorder>();
+  std::unique_ptr<TBassRecorder> old = std::move(home.current);
+  // The earlier capture writes through Recorder until it is stopped: stop
+  // it before the new recorder takes its place.
+  if (old && old->Recording) BASS_ChannelStop(old->RecordHandle);
+  home.current = std::move(fresh);
+  Recorder.store(home.current.get(), std::memory_order_release);
+  TBassRecorder& current = *home.current;
+  // Completes the earlier file; its message box may let the host call in
+  // again, which now finds the new recorder.
+  if (old) old->StopRecord();
+  return current;
+}
+
+}  // namespace tovarin

@@ -1,0 +1,45 @@
+// The spectrum display: set up by StartDraw, stopped by StopDraw, drawn by
+// the form's timers (Timer1 bars, Timer2 line) from the FFT of one slot.
+//
+// StartDraw takes pen and brush colours from a "#"-separated colour string,
+// the mode ("first" bars, "second" line; anything else switches no timer),
+// the display area's height, the bar count and width, and the timer
+// interval. A colour field that is not an integer text ends it with the
+// message "StartDraw error", keeping what the earlier steps did. A frame
+// that fails switches its own timer off, then shows "Draw Visual Error".
+//
+// Threads: everything here runs on the form's thread (the host's), from the
+// exports and from timer ticks; there is no lock. The frames draw into the
+// newest form's DrawBitmap from the newest player's FftBuffer, and copy the
+// result to the ticking form's display area.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace tovarin {
+
+class TMainForm;
+
+// Display state (host thread).
+extern int32_t DrawChannel;
+extern std::array<std::string, 7> ColorFields;  // fields 1..6
+
+struct DrawSettings {
+  std::string Colors;  // "RRR#GGG#BBB#RRR#GGG#BBB#": pen, then brush
+  std::string Mode;
+  int32_t Height = 0;    // also a factor of the area's width
+  int32_t BarCount = 0;
+  int32_t Interval = 0;  // milliseconds; the other factor of the width
+  int32_t BarWidth = 0;
+};
+
+void StartDraw(const DrawSettings& settings);
+void StopDraw();
+
+// One frame each; a failure is handled here (timer off, then the message).
+void BarsTick(TMainForm& form);
+void LineTick(TMainForm& form);
+
+}  // namespace tovarin

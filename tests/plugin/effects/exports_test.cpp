@@ -1,0 +1,103 @@
+// The effect exports' conversions and messages, on the silent output.
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "effect_exports.hpp"
+#include "host_fixture.hpp"
+
+namespace {
+
+class EffectExportsTest : public PluginTest {
+ protected:
+  void SetUp() override {
+    PluginTest::SetUp();
+    ASSERT_TRUE(fx.Resolve(plugin.library));
+  }
+  // Pushes the texts first to last, so the last ends in FileArgs[0].
+  void Push(std::initializer_list<const char*> texts) {
+    for (const char* t : texts) plugin.SetFile(t);
+  }
+  std::vector<std::string> Shown(void (*op)()) {
+    MessageBoxes().clear();
+    op();
+    return MessageBoxes();
+  }
+  EffectExports fx;
+};
+
+using Boxes = std::vector<std::string>;
+
+TEST_F(EffectExportsTest, FlangerAndChorusReportTheFirstBadTextInConversionOrder) {
+  StartPlayer();
+  for (auto [op, prefix] : {std::pair{fx.Bass_SetFlanger, "Set Flanger Error - "},
+                            std::pair{fx.Bass_SetChorus, "Set Chorus Error - "}}) {
+    SCOPED_TRACE(prefix);
+    // Bad texts in 6 and 2: the message names 6's.
+    Push({"wet", "100", "2", "-50", "freq", "1", "2"});
+    EXPECT_EQ(Shown(op), Boxes{std::string(prefix) + "'wet' is not a valid floating point value"});
+    // Bad texts in 1 (waveform) and 0 (phase): phase is converted first.
+    Push({"50", "100", "2", "-50", "0.25", "wave", "phase"});
+    EXPECT_EQ(Shown(op), Boxes{std::string(prefix) + "'phase' is not a valid integer value"});
+    // An integer field takes no fraction; hexadecimal is an integer.
+    Push({"50", "100", "2", "-50", "0.25", "1.5", "$2"});
+    EXPECT_EQ(Shown(op), Boxes{std::string(prefix) + "'1.5' is not a valid integer value"});
+    Push({"50", "100", "2", "-50", "0.25", "1", "$2"});
+    EXPECT_EQ(Shown(op), Boxes{});
+  }
+}
+
+TEST_F(EffectExportsTest, ReverbEchoAndCompressorConvertFromTheHighestSlotDown) {
+  StartPlayer();
+  Push({"0", "x3", "1000", "x0"});
+  EXPECT_EQ(Shown(fx.Bass_SetReverb), Boxes{"Set Reverb Error - 'x3' is not a valid floating point value"});
+  Push({"50", "50", "500", ""});
+  EXPECT_EQ(Shown(fx.Bass_SetEcho), Boxes{"Set Echo Error - '' is not a valid floating point value"});
+  Push({"0", "10", "200", "-20", "ratio", "pre"});
+  EXPECT_EQ(Shown(fx.Bass_SetCompressor), Boxes{"Set Compressor Error - 'ratio' is not a valid floating point value"});
+  // After Bass_Init the separator is ".": a comma fails whatever the locale.
+  Push({"0", "0", "1000", "0,5"});
+  EXPECT_EQ(Shown(fx.Bass_SetReverb), Boxes{"Set Reverb Error - '0,5' is not a valid floating point value"});
+}
+
+TEST_F(EffectExportsTest, ValuesTheLibraryRefusesShowNothing) {
+  StartPlayer();
+  ASSERT_TRUE(plugin.Create(MakeWav("refused.wav", 0.5, 44100, 2)));
+  fx.Bass_CreateFlanger();
+  Push({"50", "100", "10", "-50", "0.25", "1", "2"});  // a 10 ms flanger delay is out of range
+  EXPECT_EQ(Shown(fx.Bass_SetFlanger), Boxes{});
+  plugin.SetData(5);
+  plugin.SetData(40);  // +40 dB is out of range too
+  plugin.SetData(12);
+  fx.Bass_CreateEQ();
+  EXPECT_EQ(Shown(fx.Bass_EqSet), Boxes{});
+  fx.Bass_EqRemove();
+  fx.Bass_FlangerRemove();
+  EXPECT_TRUE(MessageBoxes().empty());
+}
+
+TEST_F(EffectExportsTest, SlotsOutsideTheRangeTouchNothingButSetsStillCheckTheirTexts) {
+  StartPlayer();
+  for (int32_t slot : {0, 33}) {
+    plugin.ChannelNum(slot);
+    for (auto op : {fx.Bass_CreateEQ, fx.Bass_EqSet, fx.Bass_EqRemove, fx.Bass_CreateFlanger, fx.Bass_FlangerRemove,
+                    fx.Bass_CreateChorus, fx.Bass_ChorusRemove, fx.Bass_CreateReverb, fx.Bass_ReverbRemove,
+                    fx.Bass_CreateEcho, fx.Bass_EchoRemove, fx.Bass_CreateCompressor, fx.Bass_CompressorRemove})
+      EXPECT_EQ(Shown(op), Boxes{});
+    Push({"50", "50", "500", "bad"});
+    EXPECT_EQ(Shown(fx.Bass_SetEcho), Boxes{"Set Echo Error - 'bad' is not a valid floating point value"});
+  }
+}
+
+TEST_F(EffectExportsTest, BeforeTheWindowIsLentEveryExportIsHarmless) {
+  Push({"1", "2", "3", "4", "5", "6", "7"});
+  for (auto op : {fx.Bass_CreateEQ, fx.Bass_EqSet, fx.Bass_EqRemove, fx.Bass_CreateFlanger, fx.Bass_SetFlanger,
+                  fx.Bass_FlangerRemove, fx.Bass_CreateChorus, fx.Bass_SetChorus, fx.Bass_ChorusRemove,
+                  fx.Bass_CreateReverb, fx.Bass_SetReverb, fx.Bass_ReverbRemove, fx.Bass_CreateEcho,
+                  fx.Bass_SetEcho, fx.Bass_EchoRemove, fx.Bass_CreateCompressor, fx.Bass_SetCompressor,
+                  fx.Bass_CompressorRemove})
+    op();
+  EXPECT_TRUE(MessageBoxes().empty());
+}
+
+}  // namespace

@@ -1,0 +1,197 @@
+// The WAV recorder through its exports, capturing from the library's file
+// input (a tone made by ffmpeg) or its silent input.
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host_fixture.hpp"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+uint32_t U32(const Bytes& b, size_t at) {
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t(b[at + 3]) << 24);
+}
+
+// The header of a 44100 Hz stereo file holding 176400 bytes of sound, byte
+// for byte, with its two sizes replaced for a file of the given size.
+Bytes ExpectedStereoHeader(size_t file_size) {
+  Bytes h = {0x52, 0x49, 0x46, 0x46, 0x34, 0xB1, 0x02, 0x00, 0x57, 0x41, 0x56, 0x45, 0x66, 0x6D, 0x74,
+             0x20, 0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00, 0x44, 0xAC, 0x00, 0x00, 0x10, 0xB1,
+             0x02, 0x00, 0x04, 0x00, 0x10, 0x00, 0x64, 0x61, 0x74, 0x61, 0x10, 0xB1, 0x02, 0x00};
+  const uint32_t riff = static_cast<uint32_t>(file_size - 8), data = static_cast<uint32_t>(file_size - 44);
+  for (int i = 0; i < 4; ++i) {
+    h[4 + i] = static_cast<uint8_t>(riff >> (8 * i));
+    h[40 + i] = static_cast<uint8_t>(data >> (8 * i));
+  }
+  return h;
+}
+
+// A file whose two sizes agree with its length.
+void ExpectCompleted(const std::string& path) {
+  const Bytes b = ReadAll(path);
+  ASSERT_GE(b.size(), 44u) << path;
+  EXPECT_EQ(U32(b, 4), b.size() - 8) << path;
+  EXPECT_EQ(U32(b, 40), b.size() - 44) << path;
+}
+
+class RecorderTest : public PluginTest {
+ protected:
+  void SetUp() override {
+    PluginTest::SetUp();
+#define RESOLVE(name) name = reinterpret_cast<decltype(name)>(dlsym(plugin.library, #name));
+    RESOLVE(Record_Init) RESOLVE(Record_GetDevices) RESOLVE(Record_SetDevice) RESOLVE(Record_Start)
+        RESOLVE(Record_Stop)
+#undef RESOLVE
+    ASSERT_TRUE(Record_Init && Record_GetDevices && Record_SetDevice && Record_Start && Record_Stop);
+  }
+  void TearDown() override {
+    PluginTest::TearDown();
+    unsetenv("TOVARIN_AUDIO_INPUT");
+  }
+
+  static void Input(const std::string& choice) { setenv("TOVARIN_AUDIO_INPUT", choice.c_str(), 1); }
+  void Start(const std::string& path, int32_t rate, int32_t channels) {
+    plugin.SetFile(path.c_str());
+    plugin.SetData(rate);
+    plugin.SetData(channels);
+    Record_Start();
+  }
+  std::string Devices() { return plugin.Query(Record_GetDevices); }
+  static std::string Out(const std::string& name) { return TempDir() + "/rec-" + name; }
+  static void Wait(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+  int32_t (*Record_Init)() = nullptr;
+  void (*Record_GetDevices)() = nullptr;
+  void (*Record_SetDevice)() = nullptr;
+  void (*Record_Start)() = nullptr;
+  void (*Record_Stop)() = nullptr;
+};
+
+}  // namespace
+
+TEST_F(RecorderTest, CapturesAToneIntoAWavWithTheExactHeaderAndTheSameSamples) {
+  const std::string tone = MakeWav("rec-in.wav", 1.0, 44100, 2, 1000.0);
+  Input("wav:" + tone);
+  ASSERT_NE(Record_Init(), 0);
+  const std::string out = Out("tone.wav");
+  Start(out, 44100, 2);
+  Wait(300);
+  // Placeholders while it runs.
+  Bytes running = ReadAll(out);
+  ASSERT_GE(running.size(), 44u);
+  EXPECT_EQ(U32(running, 4), 36u);
+  EXPECT_EQ(U32(running, 40), 0u);
+  Wait(1200);  // the whole tone, then silence
+  Record_Stop();
+  const Bytes b = ReadAll(out);
+  ASSERT_GT(b.size(), 44u + 176400u);
+  EXPECT_EQ(Bytes(b.begin(), b.begin() + 44), ExpectedStereoHeader(b.size()));
+  EXPECT_EQ((b.size() - 44) % 4, 0u);
+  // ffmpeg reads both; the capture begins with the tone, sample for sample.
+  WavData in, rec;
+  ASSERT_TRUE(ReadWav(tone, in));
+  ASSERT_TRUE(ReadWav(out, rec));
+  ASSERT_GE(rec.samples.size(), in.samples.size());
+  size_t diffs = 0;
+  for (size_t i = 0; i < in.samples.size(); ++i) diffs += in.samples[i] != rec.samples[i];
+  EXPECT_EQ(diffs, 0u);
+  for (size_t i = in.samples.size(); i < rec.samples.size(); ++i) ASSERT_EQ(rec.samples[i], 0) << i;
+  EXPECT_TRUE(MessageBoxes().empty());
+}
+
+TEST_F(RecorderTest, RefusedInitStillRecordsAnEmptyFileReplacingAnOldOne) {
+  Input("wav:/nonexistent/input.wav");
+  EXPECT_EQ(Record_Init(), 0);
+  const std::string out = Out("empty.wav");
+  { std::ofstream(out) << std::string(1000, 'x'); }
+  Start(out, 44100, 2);
+  Wait(100);
+  Record_Stop();
+  const Bytes b = ReadAll(out);
+  ASSERT_EQ(b.size(), 44u);
+  EXPECT_EQ(U32(b, 4), 36u);
+  EXPECT_EQ(U32(b, 40), 0u);
+  EXPECT_TRUE(MessageBoxes().empty());
+}
+
+TEST_F(RecorderTest, StartAndStopAreIgnoredWhenAlreadyInThatState) {
+  Input("null");
+  ASSERT_NE(Record_Init(), 0);
+  Record_Stop();  // nothing to stop
+  const std::string first = Out("first.wav"), second = Out("second.wav");
+  std::filesystem::remove(second);
+  Start(first, 44100, 2);
+  Wait(150);
+  const auto before = std::filesystem::file_size(first);
+  Start(second, 44100, 2);
+  EXPECT_FALSE(std::filesystem::exists(second));
+  Wait(300);
+  EXPECT_GT(std::filesystem::file_size(first), before);  // the first goes on
+  Record_Stop();
+  const Bytes done = ReadAll(first);
+  Record_Stop();
+  Wait(100);
+  EXPECT_EQ(ReadAll(first), done);
+  ExpectCompleted(first);
+  EXPECT_TRUE(MessageBoxes().empty());
+}
+
+TEST_F(RecorderTest, AFileThatCannotBeCreatedShowsStartRecordErrorAndStaysIdle) {
+  EXPECT_EQ(Devices(), "");  // no capture device yet
+  Input("null");
+  ASSERT_NE(Record_Init(), 0);
+  EXPECT_EQ(Devices(), "Silence#");
+  Start("/nonexistent-folder/x.wav", 44100, 2);
+  EXPECT_EQ(MessageBoxes(), std::vector<std::string>{"Start Record Error"});
+  // Still idle: the next start goes ahead.
+  const std::string out = Out("after-error.wav");
+  Start(out, 44100, 2);
+  Wait(100);
+  Record_Stop();
+  ExpectCompleted(out);
+  EXPECT_EQ(MessageBoxes().size(), 1u);
+}
+
+TEST_F(RecorderTest, ANewInitCompletesTheFileOfACaptureStillRunning) {
+  Input("null");
+  ASSERT_NE(Record_Init(), 0);
+  const std::string first = Out("replaced.wav");
+  Start(first, 44100, 2);
+  Wait(200);
+  Record_Init();  // the device is open already: the library says 0
+  ExpectCompleted(first);
+  const Bytes done = ReadAll(first);
+  EXPECT_GT(done.size(), 44u);
+  // The new recorder records on its own.
+  const std::string second = Out("next.wav");
+  Start(second, 44100, 2);
+  Wait(200);
+  EXPECT_EQ(ReadAll(first), done);  // nothing more reaches the first file
+  Record_Stop();
+  ExpectCompleted(second);
+  EXPECT_GT(std::filesystem::file_size(second), 44u);
+}
+
+TEST_F(RecorderTest, UnloadingWhileRecordingCompletesTheFile) {
+  Input("null");
+  ASSERT_NE(Record_Init(), 0);
+  const std::string out = Out("unload.wav");
+  Start(out, 44100, 2);
+  Wait(200);
+  plugin.Unload();
+  ExpectCompleted(out);
+  EXPECT_GT(std::filesystem::file_size(out), 44u);
+}
