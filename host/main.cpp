@@ -3,7 +3,8 @@
 //
 //   tovarin                      plays a short piece it makes itself
 //   tovarin info [--snapshot P]  the plug-in's description and its form
-//   tovarin play FILE|URL        a command-line player
+//   tovarin play FILE|URL        a command-line player, with the plug-in's
+//                                spectrum in the host window
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -95,7 +96,28 @@ int Info(Session& s, const std::string& snapshot, bool show) {
 
 bool IsUrl(const std::string& source) { return source.find("http:") != std::string::npos; }
 
-int Play(Session& s, const std::string& source, int volume) {
+struct PlayOptions {
+  int volume = 100;
+  std::string spectrum = "bars";  // bars, line or off
+  std::string snapshot;           // PNG of the host window when playback ends
+  bool show = false;              // the host window in the terminal at the end
+};
+
+// Sets up the plug-in's spectrum display: its colours, mode and geometry.
+// The display area is as wide as its height times the timer interval.
+void StartSpectrum(host::PluginApi& api, const std::string& mode) {
+  if (mode == "off") return;
+  api.SetFile(mode == "line" ? "second" : "first");
+  api.SetFile("040#200#255#012#016#032#");  // pen, then brush: red#green#blue#
+  api.SetData(5);                             // bar width
+  api.SetData(10);                            // timer interval, ms
+  api.SetData(60);                            // bars
+  api.SetData(kWindowHeight / 2);             // height
+  api.StartDraw();
+}
+
+int Play(Session& s, const std::string& source, PlayOptions options) {
+  int volume = options.volume;
   if (!IsUrl(source)) {
     struct stat st {};
     if (stat(source.c_str(), &st) != 0) {
@@ -120,6 +142,7 @@ int Play(Session& s, const std::string& source, int volume) {
   }
   api.SetData(volume);
   api.Bass_SetVolume();
+  StartSpectrum(api, options.spectrum);
 
   const std::string title = api.Tag("%TITL");
   const std::string artist = api.Tag("%ARTI");
@@ -218,6 +241,13 @@ int Play(Session& s, const std::string& source, int volume) {
     if (IsUrl(source) && highest > 0 && pos == 0) ended = true;
   }
   if (tty_out) std::cout << "\n";
+  if (!options.snapshot.empty()) {
+    if (tovui_save_png(s.window, options.snapshot.c_str()))
+      std::cout << "snapshot: " << options.snapshot << "\n";
+    else
+      std::cerr << "tovarin: cannot write " << options.snapshot << "\n";
+  }
+  if (options.show) host::ShowWindow(s.window, 80);
   if (!ended) {
     api.Bass_Stop();
     s.PumpFor(300);  // let the fade out run
@@ -242,9 +272,13 @@ int main(int argc, char** argv) {
 
   auto* play = app.add_subcommand("play", "play a file or an http: stream through the plug-in");
   std::string source;
-  int volume = 100;
+  PlayOptions options;
   play->add_option("source", source, "audio file or URL")->required();
-  play->add_option("--volume", volume, "volume in percent")->check(CLI::Range(0, 100));
+  play->add_option("--volume", options.volume, "volume in percent")->check(CLI::Range(0, 100));
+  play->add_option("--spectrum", options.spectrum, "the plug-in's spectrum display: bars, line or off")
+      ->check(CLI::IsMember({"bars", "line", "off"}));
+  play->add_option("--snapshot", options.snapshot, "write a PNG of the host window when playback ends");
+  play->add_flag("--show", options.show, "draw the host window in the terminal when playback ends");
 
   CLI11_PARSE(app, argc, argv);
 
@@ -255,7 +289,7 @@ int main(int argc, char** argv) {
     rc = Info(session, snapshot, show);
   } else if (*play) {
     std::cout << session.api.GetInfo() << "\n" << session.api.Copyright() << "\n";
-    rc = Play(session, source, volume);
+    rc = Play(session, source, options);
   } else {
     // No subcommand: play a short piece made here.
     std::cout << session.api.GetInfo() << "\n" << session.api.Copyright() << "\n";
@@ -266,7 +300,7 @@ int main(int argc, char** argv) {
       std::cerr << "tovarin: cannot write the demo piece\n";
       rc = 1;
     } else {
-      rc = Play(session, wav, volume);
+      rc = Play(session, wav, PlayOptions{});
       std::remove(wav.c_str());
       rmdir(dir);
     }

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -118,4 +119,36 @@ TEST(HostDefault, PlaysItsOwnPieceWithoutArguments) {
   EXPECT_EQ(r.exit_code, 0) << r.output;
   EXPECT_NE(r.output.find("Tovarin 1.0 betta"), std::string::npos);
   EXPECT_NE(r.output.find("/ 00:04"), std::string::npos) << r.output;
+}
+
+// The spectrum the plug-in draws into the host window while a 440 Hz tone
+// plays: read back from the PNG by an independent decoder (ffmpeg), the
+// tallest bar stands over FFT bin 10 (440 Hz at 44100 Hz / 1024 points),
+// five pixels a bar from x = 1.
+TEST(HostPlay, DrawsTheSpectrumOfWhatPlaysIntoItsWindow) {
+  const std::string media = MakeMedia("tone.flac", "");
+  ASSERT_FALSE(media.empty());
+  const std::string png = Dir() + "/spectrum.png";
+  const Result r = Host("play " + media + " --spectrum bars --snapshot " + png, 30);
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  const int w = 320, h = 256;
+  FILE* dec = popen(("ffmpeg -v error -i " + png + " -f rawvideo -pix_fmt rgb24 -").c_str(), "r");
+  ASSERT_NE(dec, nullptr);
+  std::vector<unsigned char> rgb(size_t(w) * h * 3);
+  const size_t got = fread(rgb.data(), 1, rgb.size(), dec);
+  pclose(dec);
+  ASSERT_EQ(got, rgb.size());
+  int top_y = h, top_x = -1;
+  for (int y = 0; y < h / 2 - 1; ++y)
+    for (int x = 0; x < w; ++x) {
+      const unsigned char* p = &rgb[(size_t(y) * w + x) * 3];
+      if (p[0] == 40 && p[1] == 200 && p[2] == 255 && y < top_y) {
+        top_y = y;
+        top_x = x;
+      }
+    }
+  ASSERT_GE(top_x, 0) << "no bar drawn";
+  EXPECT_GE(top_x, 1 + 10 * 5 - 5);
+  EXPECT_LE(top_x, 1 + 11 * 5 + 5);
+  EXPECT_LT(top_y, h / 2 - 20) << "the tone's bar is too short";
 }
