@@ -130,7 +130,12 @@ void TStreamPlayer::StartFade() {
   }
   list.workers.push_back(Worker{std::thread([effect, done] {
                                LowerPriority();
-                               effect->Execute();
+                               // A failure (out of memory while posting) ends
+                               // this fade; it must not end the host.
+                               try {
+                                 effect->Execute();
+                               } catch (...) {
+                               }
                                done->store(true);
                              }),
                              done});

@@ -86,9 +86,9 @@ float FloatText(const std::string& text) {
   const std::string& sep = Separator();
   // Validate the shape and rewrite it with "." for a locale-free parse.
   std::string plain;
+  // Unlike an integer text, a float text takes no leading spaces.
   size_t i = 0;
   const size_t n = text.size();
-  while (i < n && text[i] == ' ') ++i;
   if (i < n && (text[i] == '+' || text[i] == '-')) plain += text[i++];
   size_t digits = 0;
   while (i < n && IsDigit(text[i])) plain += text[i++], ++digits;

@@ -4,7 +4,7 @@
 // Integer text: optional leading spaces, an optional sign, then decimal
 // digits, or hexadecimal digits after "$", "x" or "0x" (either case); the
 // whole text is used and the value must fit a signed 32-bit integer.
-// Float text: optional leading spaces, an optional sign, digits with the
+// Float text: no spaces anywhere, an optional sign, digits with the
 // plug-in's decimal separator, an optional exponent; converted at full
 // precision, then rounded to the nearest 32-bit float, which must be finite.
 // A text that does not convert throws ConvertError carrying the message the

@@ -11,14 +11,13 @@ using namespace tovarin;
 
 namespace {
 
-// A query starts from an empty answer, so an operation that produces none
-// leaves FileResult empty rather than unchanged.
+// A query starts from an empty answer, so an operation that produces none,
+// or fails on the way, leaves FileResult empty rather than unchanged.
 template <class F>
 void Query(F&& answer) {
   Guarded([&] {
-    std::string text;
-    if (Player) text = answer(*Player);
-    SetFileResult(std::move(text));
+    SetFileResult({});
+    if (Player) SetFileResult(answer(*Player));
   });
 }
 
@@ -141,5 +140,8 @@ TOVARIN_EXPORT void Bass_GetTags() {
 
 TOVARIN_EXPORT void Bass_GetCPU() {
   // The library's load needs no player.
-  Guarded([] { SetFileResult(SignedDecimal(TStreamPlayer::GetCPU())); });
+  Guarded([] {
+    SetFileResult({});
+    SetFileResult(SignedDecimal(TStreamPlayer::GetCPU()));
+  });
 }

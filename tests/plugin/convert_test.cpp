@@ -72,7 +72,8 @@ TEST(FloatText, ConvertsWithThePluginsSeparator) {
 
 TEST(FloatText, RefusesMalformedAndOutOfRangeTexts) {
   SetDecimalSeparator(".");
-  for (const char* bad : {"", "abc", ".", "e5", "1e", "1e+", "nan", "inf", "0x10", "1.5 ", "1.2.3", "- 1"})
+  for (const char* bad : {"", "abc", ".", "e5", "1e", "1e+", "nan", "inf", "0x10", "1.5 ", "1.2.3", "- 1", " 1.5",
+                          "  -2", "\t1"})
     EXPECT_EQ(FloatError(bad), std::string("'") + bad + "' is not a valid floating point value") << bad;
   // Beyond a 32-bit float: refused rather than turned into infinity.
   EXPECT_EQ(FloatError("3.5e38"), "'3.5e38' is not a valid floating point value");

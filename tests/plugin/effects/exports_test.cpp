@@ -1,4 +1,8 @@
 // The effect exports' conversions and messages, on the silent output.
+#include <langinfo.h>
+#include <locale.h>
+
+#include <cstdlib>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -98,6 +102,68 @@ TEST_F(EffectExportsTest, BeforeTheWindowIsLentEveryExportIsHarmless) {
                   fx.Bass_CompressorRemove})
     op();
   EXPECT_TRUE(MessageBoxes().empty());
+}
+
+// The plug-in loaded under a user locale whose decimal separator is a
+// comma (compiled into the test's folder when the machine has none).
+class CommaLocaleTest : public EffectExportsTest {
+ protected:
+  void SetUp() override {
+    void* resident = dlopen(TOVARIN_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD);
+    if (resident) {
+      dlclose(resident);
+      GTEST_SKIP() << "Plugin.so is still loaded: its separator was read earlier";
+    }
+    // Made before the first look-up: the C library remembers a locale it
+    // once failed to find.
+    const std::string dir = TempDir() + "/locales";
+    static const bool made =
+        (::Run("mkdir -p " + dir + " && localedef -i de_DE -f UTF-8 " + dir + "/de_DE.UTF-8 >/dev/null 2>&1"), true);
+    if (!made || !CommaSeparator(dir)) GTEST_SKIP() << "no locale with a comma separator could be made";
+    setenv("LOCPATH", dir.c_str(), 1);
+    setenv("LC_ALL", "de_DE.UTF-8", 1);
+    EffectExportsTest::SetUp();  // loads the plug-in under that locale
+  }
+  void TearDown() override {
+    EffectExportsTest::TearDown();
+    unsetenv("LC_ALL");
+    unsetenv("LOCPATH");
+  }
+  static bool CommaSeparator(const std::string& dir) {
+    setenv("LOCPATH", dir.c_str(), 1);
+    locale_t loc = newlocale(LC_NUMERIC_MASK, "de_DE.UTF-8", static_cast<locale_t>(0));
+    unsetenv("LOCPATH");
+    if (loc == static_cast<locale_t>(0)) return false;
+    const bool comma = std::string(nl_langinfo_l(RADIXCHAR, loc)) == ",";
+    freelocale(loc);
+    return comma;
+  }
+};
+
+TEST_F(CommaLocaleTest, BeforeBassInitTheUsersSeparatorHoldsUntilSetChorus) {
+  LendWindow();
+  Push({"0", "0", "1000", "0.5"});
+  EXPECT_EQ(Shown(fx.Bass_SetReverb), Boxes{"Set Reverb Error - '0.5' is not a valid floating point value"});
+  Push({"0", "0", "1000", "0,5"});
+  EXPECT_EQ(Shown(fx.Bass_SetReverb), Boxes{});
+  // The chorus switches to "." before it converts, even when a text fails.
+  Push({"bad", "10", "16", "25", "1.1", "1", "3"});
+  EXPECT_EQ(Shown(fx.Bass_SetChorus), Boxes{"Set Chorus Error - 'bad' is not a valid floating point value"});
+  Push({"0", "0", "1000", "0,5"});
+  EXPECT_EQ(Shown(fx.Bass_SetReverb), Boxes{"Set Reverb Error - '0,5' is not a valid floating point value"});
+  Push({"0", "0", "1000", "0.5"});
+  EXPECT_EQ(Shown(fx.Bass_SetReverb), Boxes{});
+}
+
+TEST_F(CommaLocaleTest, BassInitSwitchesToAPoint) {
+  LendWindow();
+  Push({"50", "50", "500", "0,5"});
+  EXPECT_EQ(Shown(fx.Bass_SetEcho), Boxes{});
+  plugin.Bass_Init();
+  initialised = true;
+  EXPECT_EQ(Shown(fx.Bass_SetEcho), Boxes{"Set Echo Error - '0,5' is not a valid floating point value"});
+  Push({"50", "50", "500", "0.5"});
+  EXPECT_EQ(Shown(fx.Bass_SetEcho), Boxes{});
 }
 
 }  // namespace

@@ -141,6 +141,25 @@ TEST_F(DisplayTest, AModeOtherThanFirstOrSecondSwitchesNoTimer) {
   PumpFor(300);
 }
 
+TEST_F(DisplayTest, PlayWithoutAKnownModeLeavesAHiddenFormHidden) {
+  StartPlayer();
+  Place();
+  ASSERT_TRUE(plugin.Create(MakeWav("hidden.wav", 4.0, 44100, 2)));
+  StopDraw();  // hidden; no mode given yet
+  plugin.Bass_Play();
+  ASSERT_TRUE(PumpUntil([&] { return plugin.Position() >= 1; }, 3000));
+  EXPECT_FALSE(tovui_is_visible(Form()));
+  // A mode spelled with a capital is no mode either.
+  StartDraw("Second", kBlueOnYellow, 100, 20, 10, 5);
+  StopDraw();
+  plugin.Bass_Pause();
+  plugin.Bass_Play();
+  PumpFor(400);
+  EXPECT_FALSE(tovui_is_visible(Form()));
+  EXPECT_EQ(Pixel(50, 50), kWhite);
+  EXPECT_TRUE(MessageBoxes().empty());
+}
+
 TEST_F(DisplayTest, ColourFieldsThatAreNotIntegersShowStartDrawErrorAndStartNothing) {
   StartPlayer();
   Place();
