@@ -130,6 +130,30 @@ TEST_F(Capture, NullInputRecordsSilenceAndACallbackCanStopIt) {
   EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_INIT);
 }
 
+// A callback may stop its own recording; it is not called again afterwards.
+TEST_F(Capture, ACallbackCanStopItsOwnRecordingWithBassChannelStop) {
+  setenv("TOVARIN_AUDIO_INPUT", "null", 1);
+  ASSERT_TRUE(BASS_RecordInit(-1));
+  struct SelfStop {
+    std::atomic<int> calls{0};
+    std::atomic<int> stop_result{-1};
+    static BOOL proc(HRECORD handle, const void*, DWORD, void* user) {
+      auto* self = static_cast<SelfStop*>(user);
+      if (++self->calls == 2) self->stop_result = BASS_ChannelStop(handle);
+      return 1;
+    }
+  } got;
+  HRECORD h = BASS_RecordStart(8000, 1, 0, &SelfStop::proc, &got);
+  ASSERT_NE(h, 0u);
+  for (int i = 0; i < 400 && got.stop_result < 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  EXPECT_EQ(got.stop_result, 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(got.calls, 2);
+  EXPECT_EQ(BASS_ChannelIsActive(h), BASS_ACTIVE_STOPPED);
+  EXPECT_FALSE(BASS_ChannelStop(h));  // already stopped and freed
+  ASSERT_TRUE(BASS_RecordFree());
+}
+
 TEST_F(Capture, AutoFallsBackToSilenceWithoutADevice) {
   setenv("TOVARIN_AUDIO_INPUT", "auto", 1);
   ASSERT_TRUE(BASS_RecordInit(-1));

@@ -263,6 +263,21 @@ TEST(Reverb, DryMixIsTheInputTimesInGain) {
   for (size_t i = 0; i < x.size(); ++i) ASSERT_NEAR(y[i], x[i] * g, 1e-4) << i;
 }
 
+// A band set to 0 dB passes the sound untouched; set back to a gain it starts
+// afresh rather than ringing with what it held before.
+TEST(ParamEq, ABandSwitchedBackOnDoesNotReplayOldSound) {
+  BASS_DX8_PARAMEQ boost{1000, 12, 15}, flat{1000, 12, 0};
+  auto e = effect(BASS_FX_DX8_PARAMEQ, 44100, 2, &boost);
+  std::vector<float> sine(4421 * 2);  // ends near a peak
+  for (size_t i = 0; i < sine.size(); ++i) sine[i] = 0.5f * std::sin(2 * M_PI * 1000 * (i / 2) / 44100.0);
+  run(*e, sine, 2);
+  ASSERT_TRUE(e->set_parameters(&flat));
+  run(*e, std::vector<float>(441 * 2, 0.f), 2);
+  ASSERT_TRUE(e->set_parameters(&boost));
+  auto y = run(*e, std::vector<float>(441 * 2, 0.f), 2);
+  for (size_t i = 0; i < y.size(); ++i) ASSERT_EQ(y[i], 0.f) << i;
+}
+
 TEST(EffectsAlone, SilenceStaysCleanAfterSound) {
   for (DWORD type : {BASS_FX_DX8_PARAMEQ, BASS_FX_DX8_CHORUS, BASS_FX_DX8_FLANGER, BASS_FX_DX8_ECHO,
                      BASS_FX_DX8_COMPRESSOR, BASS_FX_DX8_REVERB}) {

@@ -173,6 +173,23 @@ TEST_F(Playback, SetPositionLandsOnTheExactFrame) {
   for (int f = 0; f < 441; ++f) ASSERT_EQ(w.at(f, 1), std::lrint(noise16(target + f, 1) * 32768)) << f;
 }
 
+// Resampled streams of several lengths, mono and stereo: once a stream has
+// ended its position is its length, whatever the resampler's rounding.
+TEST_F(Playback, AResampledStreamEndsAtItsLength) {
+  for (int64_t len : {4800, 4805, 4817, 4830, 9601}) {
+    for (int chans : {1, 2}) {
+      HSTREAM h = make_stream(48000, chans, len, noise16);
+      ASSERT_TRUE(BASS_ChannelPlay(h, 0));
+      run_blocks(len / 441 + 10);
+      ASSERT_EQ(BASS_ChannelIsActive(h), BASS_ACTIVE_STOPPED) << len;
+      const QWORD length = BASS_ChannelGetLength(h, BASS_POS_BYTE);
+      EXPECT_EQ(length, QWORD(len * chans * 2));
+      EXPECT_EQ(BASS_ChannelGetPosition(h, BASS_POS_BYTE), length) << len << " frames, " << chans << " channels";
+      ASSERT_TRUE(BASS_StreamFree(h));
+    }
+  }
+}
+
 TEST_F(Playback, ThirtyTwoStreamsPlayTogetherAndSum) {
   std::vector<HSTREAM> hs;
   for (int i = 0; i < 32; ++i) {

@@ -10,6 +10,7 @@
 #include <map>
 
 #include "audio/bass.h"
+#include "audio/decode/ffmpeg_source.hpp"
 #include "audio/source.hpp"
 #include "media.hpp"
 
@@ -147,6 +148,31 @@ TEST_P(FileFormat, SeekLandsOnTheExactSample) {
   ASSERT_TRUE(s->seek_to(100));
   EXPECT_FALSE(s->finished());
   EXPECT_EQ(drain(*s).size(), ref.size() - 200);
+}
+
+// A seek the decoder cannot finish in time still returns; until the decoder
+// has moved nothing is delivered, and then the sound starts at the target.
+TEST(SlowSeek, NothingFromTheOldPlaceIsDeliveredWhileTheDecoderCatchesUp) {
+  if (!have_tool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+  const Format& f = kFormats[0];
+  const auto& ref = Media::get().reference[f.name];
+  auto s = open_file_source(Media::get().path(f), nullptr);
+  ASSERT_TRUE(s);
+  s->start();
+  const int64_t target = 44100 + 321;
+  tovarin::audio::decode::testing_hold_seeks(true);
+  const bool moved = s->seek_to(target);
+  std::vector<float> buf(64 * 2);
+  const size_t early = s->read(buf.data(), 64);
+  const bool finished_early = s->finished();
+  tovarin::audio::decode::testing_hold_seeks(false);
+  EXPECT_TRUE(moved);
+  EXPECT_EQ(early, 0u);
+  EXPECT_FALSE(finished_early);
+  const auto got = drain(*s, 2048);
+  ASSERT_EQ(got.size(), 2048u * 2);
+  EXPECT_LE(max_diff(got.data(), ref.data() + target * 2, 2048 * 2), f.tolerance);
+  EXPECT_EQ(s->position(), target + 2048);
 }
 
 TEST_P(FileFormat, FilePositionsAreBytesOfTheFile) {

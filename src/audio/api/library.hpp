@@ -73,6 +73,9 @@ struct Library {
   std::vector<float> input_volumes;
   int current_input = 0;
   HandleTable<Recording> records{HandleKind::Record};
+  // Stopped from their own callback, which cannot wait for its own thread:
+  // silent from then on, freed with the capture device.
+  std::vector<Recording*> retired_records;
   std::atomic<float> record_volume{1.f};  // read by capture threads
   // housekeeping thread
   std::thread housekeeper;
@@ -106,8 +109,10 @@ void free_stream(Library& lib, Stream* stream);
 void publish_fx(Library& lib, Stream* stream);
 
 // Stops and frees a recording; the capture callback is not running and
-// never runs again once this returns. Takes mu itself (the callback must not
-// be waited for while mu is held). False when the handle is not a recording.
+// never runs again once this returns (called from that callback, it returns
+// at once and the callback is not called again). Takes mu itself (the
+// callback must not be waited for while mu is held). False when the handle
+// is not a recording.
 bool stop_recording(DWORD handle);
 // Stops every recording and closes the capture device. Call with mu held.
 void free_capture(Library& lib);

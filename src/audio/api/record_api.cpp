@@ -10,12 +10,22 @@ using namespace tovarin::audio;
 
 namespace tovarin::audio {
 
+namespace {
+// The recording whose callback runs on this thread, if any.
+thread_local const Recording* t_in_callback = nullptr;
+}  // namespace
+
 void free_capture(Library& lib) {
   for (Recording* r : lib.records.all()) {
     lib.records.remove(r->handle);
     r->capture.reset();  // stops the capture thread
     delete r;
   }
+  for (Recording* r : lib.retired_records) {
+    r->capture.reset();
+    delete r;
+  }
+  lib.retired_records.clear();
   lib.capture_device.reset();
   lib.input_volumes.clear();
 }
@@ -25,9 +35,16 @@ bool stop_recording(DWORD handle) {
   std::unique_ptr<Recording> r;
   {
     std::lock_guard lock(lib.mu);
-    r.reset(lib.records.get(handle));
-    if (!r) return false;
+    Recording* found = lib.records.get(handle);
+    if (!found) return false;
     lib.records.remove(handle);
+    if (found == t_in_callback) {
+      // The sink ends the capture when the callback returns.
+      found->active = false;
+      lib.retired_records.push_back(found);
+      return true;
+    }
+    r.reset(found);
   }
   // The callback may be running: wait for it without holding the lock.
   r->capture.reset();
@@ -64,12 +81,18 @@ BOOL BASS_RecordFree() {
   return guarded<BOOL>(0, [&]() -> BOOL {
     Library& lib = library();
     std::vector<DWORD> handles;
+    std::vector<Recording*> retired;
     {
       std::lock_guard lock(lib.mu);
       if (!lib.capture_device) return fail(BASS_ERROR_INIT);
       for (Recording* r : lib.records.all()) handles.push_back(r->handle);
+      retired.swap(lib.retired_records);
     }
     for (DWORD h : handles) stop_recording(h);
+    for (Recording* r : retired) {
+      r->capture.reset();
+      delete r;
+    }
     std::lock_guard lock(lib.mu);
     free_capture(lib);
     set_error(BASS_OK);
@@ -134,9 +157,11 @@ HRECORD BASS_RecordStart(DWORD freq, DWORD chans, DWORD flags, RECORDPROC* proc,
         for (size_t i = 0; i < n; ++i) r->scratch[i] = static_cast<int16_t>(std::lrint(frames[i] * v));
         data = r->scratch.data();
       }
+      t_in_callback = r;
       bool go_on = r->proc(r->handle, data, static_cast<DWORD>(n * sizeof(int16_t)), r->user) != 0;
+      t_in_callback = nullptr;
       if (!go_on) r->active = false;
-      return go_on;
+      return r->active.load();  // also false once the callback stopped its own recording
     };
     std::string why;
     r->capture = lib.capture_device->start(static_cast<int>(freq), channels, sink, &why);

@@ -28,11 +28,14 @@ constexpr const char* kFileFormats =
 constexpr const char* kStreamFormats = "mp3,aac,ogg,flac,wav,loas,matroska";
 
 constexpr double kRingSeconds = 2.0;
-constexpr int64_t kSeekWaitMs = 5000;
+// A seek waits this long for the decoder; a slower one completes on its own.
+constexpr int64_t kSeekWaitMs = 1000;
 // Opening must find decodable audio within this many packets.
 constexpr int kMaxProbePackets = 2000;
 // A file whose length needs a scan gets this long; past it the length is an estimate.
 constexpr int kScanLimitMs = 3000;
+
+std::atomic<bool> g_hold_seeks{false};
 
 int64_t now_ns() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -545,7 +548,11 @@ bool FfmpegSource::push_pending() {
   return false;
 }
 
+void testing_hold_seeks(bool hold) { g_hold_seeks.store(hold); }
+
 void FfmpegSource::do_seek(int64_t target) {
+  while (g_hold_seeks.load(std::memory_order_relaxed) && !stop_)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ring_->reset();
   pending_.clear();
   pending_off_ = 0;
@@ -599,11 +606,13 @@ void FfmpegSource::run() {
       ended = input_eof_ && pending_.empty();
       push_pending();
       handled = req;
+      // Everything read() relies on is in place before the seek counts as done.
+      position_.store(target, std::memory_order_relaxed);
+      if (ended) done_.store(true, std::memory_order_release);
       {
         std::lock_guard lk(mu_);
-        seek_done_ = req;
+        seek_done_.store(req, std::memory_order_release);
       }
-      if (ended) done_.store(true, std::memory_order_release);
       cv_.notify_all();
       continue;
     }
@@ -633,13 +642,19 @@ bool FfmpegSource::seek_to(int64_t frame) {
   const uint64_t req = ++seek_requested_;
   seek_target_ = frame;
   cv_.notify_all();
-  if (!cv_.wait_for(lk, std::chrono::milliseconds(kSeekWaitMs), [&] { return seek_done_ >= req || stop_; }))
-    return false;
+  // A decoder still busy after the wait completes the seek later; read()
+  // delivers nothing until then, so the next frame read is `frame` either way.
+  cv_.wait_for(lk, std::chrono::milliseconds(kSeekWaitMs), [&] { return seek_done_ >= req || stop_; });
   position_.store(frame, std::memory_order_release);
   return true;
 }
 
+bool FfmpegSource::seeking() const {
+  return seek_done_.load(std::memory_order_acquire) != seek_requested_.load(std::memory_order_acquire);
+}
+
 size_t FfmpegSource::read(float* out, size_t frames) {
+  if (seeking()) return 0;  // the decoder is resetting the ring
   const size_t n = ring_->pop(out, frames);
   position_.fetch_add(static_cast<int64_t>(n), std::memory_order_acq_rel);
   // Wake a decoder that waits for room once half the ring is free. Signalling
@@ -651,7 +666,7 @@ size_t FfmpegSource::read(float* out, size_t frames) {
 }
 
 bool FfmpegSource::finished() const {
-  return done_.load(std::memory_order_acquire) && ring_->readable() == 0;
+  return !seeking() && done_.load(std::memory_order_acquire) && ring_->readable() == 0;
 }
 
 int64_t FfmpegSource::file_position(uint32_t mode) const {

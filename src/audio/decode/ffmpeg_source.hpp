@@ -70,6 +70,7 @@ class FfmpegSource final : public Source {
   void poll_live_metadata();
   void do_seek(int64_t target);
   bool push_pending();              // true when pending_ went into the ring entirely
+  bool seeking() const;             // a seek was asked for and is not done yet
   void run();
   void set_deadline_ms(int64_t ms);
 
@@ -120,8 +121,9 @@ class FfmpegSource final : public Source {
   std::mutex mu_;
   std::condition_variable cv_;
   int64_t seek_target_ = 0;
-  uint64_t seek_requested_ = 0;
-  uint64_t seek_done_ = 0;
+  // Atomic as well, for read(): while they differ the decoder owns the ring.
+  std::atomic<uint64_t> seek_requested_{0};
+  std::atomic<uint64_t> seek_done_{0};
 
   // ---- guarded by tags_mu_ ----
   mutable std::mutex tags_mu_;
@@ -130,5 +132,10 @@ class FfmpegSource final : public Source {
 
   std::thread thread_;
 };
+
+// ---- test hook (not exported) ----
+// While held, decoder threads wait before carrying out a seek, as a stalled
+// decoder would.
+void testing_hold_seeks(bool hold);
 
 }  // namespace tovarin::audio::decode

@@ -15,7 +15,7 @@ constexpr int kMaxChannels = 8;
 
 class ParamEq final : public Effect {
  public:
-  ParamEq() { box_.set(settings_); }
+  ParamEq() { box_.set(active_); }
 
   void prepare(int rate, int channels) override {
     rate_ = rate;
@@ -50,7 +50,12 @@ class ParamEq final : public Effect {
   }
 
   void process(float* x, size_t frames) override {
-    if (box_.take(active_)) compute(active_);
+    if (box_.take(active_)) {
+      const bool was_bypassed = bypass_;
+      compute(active_);
+      // The memories stopped when the band went flat; they belong to old sound.
+      if (was_bypassed && !bypass_) reset();
+    }
     if (bypass_) return;
     const int ch = channels_;
     for (int c = 0; c < ch; ++c) {
@@ -96,7 +101,6 @@ class ParamEq final : public Effect {
   int channels_ = 2;
   SettingsBox<BASS_DX8_PARAMEQ> box_;
   // audio thread
-  BASS_DX8_PARAMEQ settings_{8000.f, 12.f, 0.f};
   BASS_DX8_PARAMEQ active_{8000.f, 12.f, 0.f};
   bool bypass_ = true;
   double b0_ = 1, b1_ = 0, b2_ = 0, a1_ = 0, a2_ = 0;
