@@ -6,7 +6,7 @@ namespace tovarin::audio {
 namespace {
 class NullOutput final : public PacedOutput {
  public:
-  using PacedOutput::PacedOutput;
+  explicit NullOutput(int rate) : PacedOutput(rate, /*may_idle=*/true) {}
   ~NullOutput() override { stop(); }
 
  protected:

@@ -27,6 +27,9 @@ class Output {
   virtual bool start(Mixer* mixer, std::string* error) = 0;
   virtual void stop() = 0;
   virtual int latency_frames() const = 0;
+  // Control thread: a channel has started playing. An output that idles
+  // while nothing plays renders again at once.
+  virtual void wake() {}
 };
 
 // Opens the output named by choice ("auto", "null", "wav:PATH"); null with a

@@ -13,7 +13,8 @@ std::mutex g_current_mu;
 PacedOutput* g_current = nullptr;  // the running paced output, for the test hooks
 }  // namespace
 
-PacedOutput::PacedOutput(int rate) : rate_(rate), block_(static_cast<size_t>(rate / 100)) {}
+PacedOutput::PacedOutput(int rate, bool may_idle)
+    : rate_(rate), block_(static_cast<size_t>(rate / 100)), may_idle_(may_idle) {}
 
 PacedOutput::~PacedOutput() { stop(); }
 
@@ -44,6 +45,14 @@ void PacedOutput::stop() {
   finish();
 }
 
+void PacedOutput::wake() {
+  {
+    std::lock_guard lock(mu_);
+    woken_ = true;
+  }
+  cv_.notify_all();
+}
+
 void PacedOutput::run() {
   using clock = std::chrono::steady_clock;
   const auto period = std::chrono::nanoseconds(1'000'000'000LL * static_cast<long long>(block_) / rate_);
@@ -59,16 +68,26 @@ void PacedOutput::run() {
         if (cv_.wait_until(lock, next, [&] { return quit_; })) return;
       }
     }
-    mixer_->render(buf_.data(), block_);
+    const bool playing = mixer_->render(buf_.data(), block_);
     consume(buf_.data(), block_);
+    bool idle = false;
     {
-      std::lock_guard lock(mu_);
+      std::unique_lock lock(mu_);
       ++rendered_;
+      if (!playing && may_idle_ && !manual_) {
+        // Nothing to hear and no timeline to keep: sleep long, unless a
+        // channel starts playing (woken_ is set under mu_, so a wake that
+        // came during the block is not missed).
+        cv_.wait_for(lock, std::chrono::milliseconds(100), [&] { return quit_ || woken_; });
+        if (quit_) return;
+        idle = true;
+      }
+      woken_ = false;
     }
     done_cv_.notify_all();
     next += period;
     auto now = clock::now();
-    if (now - next > std::chrono::milliseconds(200)) next = now;
+    if (idle || now - next > std::chrono::milliseconds(200)) next = now;
   }
 }
 

@@ -2,7 +2,9 @@
 // renders 10 ms blocks and sleeps until each block's time has come, so it
 // sleeps rather than spins while nothing plays. When it falls behind by more
 // than 200 ms (a stalled machine) it starts counting afresh instead of
-// rushing to catch up.
+// rushing to catch up. An output that keeps no timeline of its own (null)
+// may idle: while nothing plays it wakes every 100 ms instead of every block,
+// and wake() brings it back at once.
 //
 // For tests, pacing can be switched to manual before the output starts:
 // then a block is rendered only when run_blocks() asks for it, which makes
@@ -22,12 +24,13 @@ namespace tovarin::audio {
 
 class PacedOutput : public Output {
  public:
-  explicit PacedOutput(int rate);
+  explicit PacedOutput(int rate, bool may_idle = false);
   ~PacedOutput() override;
 
   bool start(Mixer* mixer, std::string* error) override;
   void stop() override;
   int latency_frames() const override { return 0; }
+  void wake() override;
 
  protected:
   // Output thread: one rendered block.
@@ -41,6 +44,7 @@ class PacedOutput : public Output {
 
   const int rate_;
   const size_t block_;
+  const bool may_idle_;
   Mixer* mixer_ = nullptr;
   std::thread thread_;
   std::vector<float> buf_;  // output thread
@@ -51,6 +55,7 @@ class PacedOutput : public Output {
   bool manual_ = false;
   long credits_ = 0;   // blocks asked for in manual mode
   long rendered_ = 0;  // blocks rendered
+  bool woken_ = false;  // a channel started playing since the last block
   std::condition_variable done_cv_;
 
   friend void testing_set_manual_pacing(bool);

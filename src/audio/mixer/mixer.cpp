@@ -14,18 +14,19 @@ Mixer::Mixer(int rate) : rate_(rate), current_(std::make_unique<List>()) {
 
 Mixer::~Mixer() = default;
 
-void Mixer::render(float* out, size_t frames) {
+bool Mixer::render(float* out, size_t frames) {
   auto t0 = std::chrono::steady_clock::now();
   seq_.fetch_add(1, std::memory_order_seq_cst);
   const List* list = list_.load(std::memory_order_seq_cst);
   const Channel* excluded = excluded_.load(std::memory_order_seq_cst);
   std::fill(out, out + frames * 2, 0.f);
-  bool any_ended = false;
+  bool any_ended = false, any_playing = false;
   for (size_t done = 0; done < frames;) {
     size_t n = std::min(frames - done, Channel::kMaxBlock);
     float* o = out + done * 2;
     for (Channel* ch : *list) {
       if (ch == excluded || ch->state() != PlayState::Playing) continue;
+      any_playing = true;
       any_ended |= ch->mix_into(o, n);
     }
     done += n;
@@ -41,6 +42,7 @@ void Mixer::render(float* out, size_t frames) {
     float cpu = cpu_.load(std::memory_order_relaxed);
     cpu_.store(static_cast<float>(cpu + alpha * (100.0 * spent / period - cpu)), std::memory_order_relaxed);
   }
+  return any_playing;
 }
 
 void Mixer::synchronize() {

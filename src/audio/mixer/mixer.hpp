@@ -41,7 +41,8 @@ class Mixer {
 
   // ---- audio thread ----
   // Writes `frames` stereo interleaved frames into out.
-  void render(float* out, size_t frames);
+  // Returns whether any channel was playing during the block.
+  bool render(float* out, size_t frames);
 
   // ---- control thread ----
   void add(Channel* channel);
