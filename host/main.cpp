@@ -6,6 +6,7 @@
 //   tovarin play FILE|URL        a command-line player, with the plug-in's
 //                                spectrum in the host window
 #include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +27,11 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// SIGINT and SIGTERM end playback the way `q` does: fade out, free the
+// library (a wav: output is completed), exit 0.
+volatile sig_atomic_t g_quit_signal = 0;
+void OnQuitSignal(int) { g_quit_signal = 1; }
 
 constexpr int32_t kWindowWidth = 320;
 constexpr int32_t kWindowHeight = 256;
@@ -169,7 +175,12 @@ int Play(Session& s, const std::string& source, PlayOptions options) {
   auto reached_end = Clock::time_point{};
   auto next_status = Clock::now();
   bool quit = false, ended = false;
+  struct sigaction quit_action {};
+  quit_action.sa_handler = OnQuitSignal;
+  sigaction(SIGINT, &quit_action, nullptr);
+  sigaction(SIGTERM, &quit_action, nullptr);
   while (!quit && !ended) {
+    if (g_quit_signal) quit = true;
     if (s.Pump(50, keys.active())) {
       for (std::string key = keys.Read(); !key.empty(); key = keys.Read()) {
         if (key == "q") {
@@ -211,7 +222,7 @@ int Play(Session& s, const std::string& source, PlayOptions options) {
       const std::string t = api.Tag("%TITL");
       if (!t.empty() && t != live_title) {
         live_title = t;
-        std::cout << (tty_out ? "\r\x1b[K" : "") << "Now:    " << live_title << "\n";
+        std::cout << (tty_out ? "\r\x1b[K" : "") << "Now:    " << live_title << std::endl;
         last_shown = UINT32_MAX;
       }
     }
@@ -224,7 +235,7 @@ int Play(Session& s, const std::string& source, PlayOptions options) {
       if (tty_out)
         std::cout << "\r\x1b[K" << line << std::flush;
       else
-        std::cout << line << "\n";
+        std::cout << line << std::endl;  // a pipe or file sees each line as it comes
     }
     if (state != State::kPlaying) continue;
     // The end: the position has reached the length (whole seconds, so wait

@@ -1,6 +1,7 @@
 // tovarin, the reference host, on media made here by ffmpeg, with the
 // silent real-time output.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -151,4 +152,35 @@ TEST(HostPlay, DrawsTheSpectrumOfWhatPlaysIntoItsWindow) {
   EXPECT_GE(top_x, 1 + 10 * 5 - 5);
   EXPECT_LE(top_x, 1 + 11 * 5 + 5);
   EXPECT_LT(top_y, h / 2 - 20) << "the tone's bar is too short";
+}
+
+// A station on loopback whose live title changes about once a second (the
+// radio tests' server): the host shows each new title as it arrives.
+TEST(HostPlay, ShowsTheLiveTitleOfAStationAsItChanges) {
+  const std::string mp3 = MakeMedia("station.mp3", "-b:a 128k");
+  ASSERT_FALSE(mp3.empty());
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t server = fork();
+  ASSERT_GE(server, 0);
+  if (server == 0) {
+    dup2(out[1], 1);
+    execl("/usr/bin/python3", "python3", TOVARIN_FAULT_SERVER, mp3.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  char port[16] = {};
+  const ssize_t n = read(out[0], port, sizeof port - 1);
+  close(out[0]);
+  // The station never ends: the host is stopped after 7 s (exit 124).
+  const Result r = n > 0 ? Host("play http://127.0.0.1:" + std::to_string(std::atoi(port)) + "/icy?t=changing", 7)
+                         : Result{};
+  kill(server, SIGKILL);
+  waitpid(server, nullptr, 0);
+  ASSERT_GT(n, 0) << "the station did not start";
+  EXPECT_NE(r.output.find("Song 0"), std::string::npos) << r.output;
+  size_t changes = 0;
+  for (size_t at = r.output.find("Now:"); at != std::string::npos; at = r.output.find("Now:", at + 1)) ++changes;
+  EXPECT_GE(changes, 2u) << r.output;
+  EXPECT_NE(r.output.find("Now:    Song 2"), std::string::npos) << r.output;
 }
