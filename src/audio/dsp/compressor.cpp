@@ -4,12 +4,10 @@
 // given times.
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 #include "audio/bass.h"
 #include "audio/dsp/effect.hpp"
-#include "audio/dsp/spin_lock.hpp"
 
 namespace tovarin::audio::dsp {
 namespace {
@@ -18,7 +16,7 @@ constexpr int kMaxChannels = 8;
 constexpr float kMaxPredelayMs = 4.f;
 constexpr double kFloorDb = -200;
 
-class Compressor final : public Effect {
+class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
  public:
   Compressor() { box_.set(active_); }
 
@@ -32,23 +30,14 @@ class Compressor final : public Effect {
     reset();
   }
 
-  bool set_parameters(const void* record) override {
-    if (!record) return false;
-    BASS_DX8_COMPRESSOR s;
-    std::memcpy(&s, record, sizeof s);
+  bool accept(BASS_DX8_COMPRESSOR& s) const override {
     if (!(s.fGain >= -60 && s.fGain <= 60)) return false;
     if (!(s.fAttack >= 0.01f && s.fAttack <= 500)) return false;
     if (!(s.fRelease >= 50 && s.fRelease <= 3000)) return false;
     if (!(s.fThreshold >= -60 && s.fThreshold <= 0)) return false;
     if (!(s.fRatio >= 1 && s.fRatio <= 100)) return false;
     if (!(s.fPredelay >= 0 && s.fPredelay <= kMaxPredelayMs)) return false;
-    box_.set(s);
     return true;
-  }
-
-  void get_parameters(void* record) const override {
-    BASS_DX8_COMPRESSOR s = box_.get();
-    std::memcpy(record, &s, sizeof s);
   }
 
   void reset() override {
@@ -98,7 +87,6 @@ class Compressor final : public Effect {
   int rate_ = 44100;
   int channels_ = 2;
   size_t len_ = 2;
-  SettingsBox<BASS_DX8_COMPRESSOR> box_;
   // audio thread
   BASS_DX8_COMPRESSOR active_{0, 10, 200, -20, 3, 4};
   std::vector<float> delay_line_;

@@ -2,12 +2,10 @@
 // read each other's lines, so repeats alternate sides.
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 #include "audio/bass.h"
 #include "audio/dsp/effect.hpp"
-#include "audio/dsp/spin_lock.hpp"
 
 namespace tovarin::audio::dsp {
 namespace {
@@ -15,7 +13,7 @@ namespace {
 constexpr int kMaxChannels = 8;
 constexpr float kMaxDelayMs = 2000.f;
 
-class Echo final : public Effect {
+class Echo final : public RecordEffect<BASS_DX8_ECHO> {
  public:
   Echo() { box_.set(active_); }
 
@@ -29,21 +27,12 @@ class Echo final : public Effect {
     reset();
   }
 
-  bool set_parameters(const void* record) override {
-    if (!record) return false;
-    BASS_DX8_ECHO s;
-    std::memcpy(&s, record, sizeof s);
+  bool accept(BASS_DX8_ECHO& s) const override {
     if (!(s.fWetDryMix >= 0 && s.fWetDryMix <= 100)) return false;
     if (!(s.fFeedback >= 0 && s.fFeedback <= 100)) return false;
     if (!(s.fLeftDelay >= 1 && s.fLeftDelay <= kMaxDelayMs)) return false;
     if (!(s.fRightDelay >= 1 && s.fRightDelay <= kMaxDelayMs)) return false;
-    box_.set(s);
     return true;
-  }
-
-  void get_parameters(void* record) const override {
-    BASS_DX8_ECHO s = box_.get();
-    std::memcpy(record, &s, sizeof s);
   }
 
   void reset() override {
@@ -92,7 +81,6 @@ class Echo final : public Effect {
   int rate_ = 44100;
   int channels_ = 2;
   size_t len_ = 2;
-  SettingsBox<BASS_DX8_ECHO> box_;
   // audio thread
   BASS_DX8_ECHO active_{50, 50, 500, 500, 0};
   std::vector<float> line_;

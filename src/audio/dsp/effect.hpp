@@ -62,7 +62,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
+
+#include "audio/dsp/spin_lock.hpp"
 
 namespace tovarin::audio::dsp {
 
@@ -78,6 +81,32 @@ class Effect {
   // ---- audio thread ----
   virtual void reset() = 0;
   virtual void process(float* interleaved, size_t frames) = 0;
+};
+
+// What every effect does with its parameter record: set_parameters copies
+// the record, lets the effect check the whole of it (and adjust it where its
+// rules say so) and hands it to the audio thread through box_; process()
+// picks it up with box_.take(). get_parameters answers what was last set.
+template <class Record>
+class RecordEffect : public Effect {
+ public:
+  bool set_parameters(const void* record) final {
+    if (!record) return false;
+    Record r;
+    std::memcpy(&r, record, sizeof r);
+    if (!accept(r)) return false;
+    box_.set(r);
+    return true;
+  }
+  void get_parameters(void* record) const final {
+    const Record r = box_.get();
+    std::memcpy(record, &r, sizeof r);
+  }
+
+ protected:
+  // Control thread: false when any field is out of range.
+  virtual bool accept(Record& r) const = 0;
+  SettingsBox<Record> box_;
 };
 
 // Values below this are flushed to zero in recursive state, so silence never

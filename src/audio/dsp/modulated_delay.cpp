@@ -2,18 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 #include "audio/bass.h"
-#include "audio/dsp/spin_lock.hpp"
 
 namespace tovarin::audio::dsp {
 namespace {
 
 constexpr int kMaxChannels = 8;
 
-class ModulatedDelay final : public Effect {
+class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
  public:
   explicit ModulatedDelay(const ModulatedDelayKind& k) : kind_(k) {
     active_ = {k.mix, k.depth, k.feedback, k.frequency, k.waveform, k.delay, k.phase};
@@ -32,10 +30,7 @@ class ModulatedDelay final : public Effect {
     reset();
   }
 
-  bool set_parameters(const void* record) override {
-    if (!record) return false;
-    BASS_DX8_CHORUS s;
-    std::memcpy(&s, record, sizeof s);
+  bool accept(BASS_DX8_CHORUS& s) const override {
     if (!(s.fWetDryMix >= 0 && s.fWetDryMix <= 100)) return false;
     if (!(s.fDepth >= 0 && s.fDepth <= 100)) return false;
     if (!(s.fFeedback >= -99 && s.fFeedback <= 99)) return false;
@@ -43,13 +38,7 @@ class ModulatedDelay final : public Effect {
     if (s.lWaveform > 1) return false;
     if (!(s.fDelay >= 0 && s.fDelay <= kind_.max_delay_ms)) return false;
     if (s.lPhase > 4) return false;
-    box_.set(s);
     return true;
-  }
-
-  void get_parameters(void* record) const override {
-    BASS_DX8_CHORUS s = box_.get();
-    std::memcpy(record, &s, sizeof s);
   }
 
   void reset() override {
@@ -125,7 +114,6 @@ class ModulatedDelay final : public Effect {
   int channels_ = 2;
   int lines_ = 1;
   size_t len_ = 4;
-  SettingsBox<BASS_DX8_CHORUS> box_;
   // audio thread
   BASS_DX8_CHORUS active_{};
   std::vector<float> line_;

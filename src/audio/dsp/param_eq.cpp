@@ -2,18 +2,16 @@
 // cookbook's "peaking EQ", bandwidth in octaves).
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "audio/bass.h"
 #include "audio/dsp/effect.hpp"
-#include "audio/dsp/spin_lock.hpp"
 
 namespace tovarin::audio::dsp {
 namespace {
 
 constexpr int kMaxChannels = 8;
 
-class ParamEq final : public Effect {
+class ParamEq final : public RecordEffect<BASS_DX8_PARAMEQ> {
  public:
   ParamEq() { box_.set(active_); }
 
@@ -28,21 +26,12 @@ class ParamEq final : public Effect {
     reset();
   }
 
-  bool set_parameters(const void* record) override {
-    if (!record) return false;
-    BASS_DX8_PARAMEQ s;
-    std::memcpy(&s, record, sizeof s);
+  bool accept(BASS_DX8_PARAMEQ& s) const override {
     if (!(s.fCenter >= 80.f && s.fCenter <= 16000.f)) return false;
     if (!(s.fBandwidth >= 1.f && s.fBandwidth <= 36.f)) return false;
     if (!(s.fGain >= -15.f && s.fGain <= 15.f)) return false;
     s.fCenter = clamp_center(s.fCenter);
-    box_.set(s);
     return true;
-  }
-
-  void get_parameters(void* record) const override {
-    BASS_DX8_PARAMEQ s = box_.get();
-    std::memcpy(record, &s, sizeof s);
   }
 
   void reset() override {
@@ -99,7 +88,6 @@ class ParamEq final : public Effect {
   // control thread
   int rate_ = 0;
   int channels_ = 2;
-  SettingsBox<BASS_DX8_PARAMEQ> box_;
   // audio thread
   BASS_DX8_PARAMEQ active_{8000.f, 12.f, 0.f};
   bool bypass_ = true;

@@ -6,12 +6,10 @@
 // the network; even channels hear lines 0 and 2, odd ones lines 1 and 3.
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 #include "audio/bass.h"
 #include "audio/dsp/effect.hpp"
-#include "audio/dsp/spin_lock.hpp"
 
 namespace tovarin::audio::dsp {
 namespace {
@@ -20,7 +18,7 @@ constexpr int kMaxChannels = 8;
 constexpr int kLines = 4;
 constexpr double kBaseMs = 45.0;
 
-class Reverb final : public Effect {
+class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
  public:
   Reverb() { box_.set(active_); }
 
@@ -37,21 +35,12 @@ class Reverb final : public Effect {
     reset();
   }
 
-  bool set_parameters(const void* record) override {
-    if (!record) return false;
-    BASS_DX8_REVERB s;
-    std::memcpy(&s, record, sizeof s);
+  bool accept(BASS_DX8_REVERB& s) const override {
     if (!(s.fInGain >= -96 && s.fInGain <= 0)) return false;
     if (!(s.fReverbMix >= -96 && s.fReverbMix <= 0)) return false;
     if (!(s.fReverbTime >= 0.001f && s.fReverbTime <= 3000)) return false;
     if (!(s.fHighFreqRTRatio >= 0.001f && s.fHighFreqRTRatio <= 0.999f)) return false;
-    box_.set(s);
     return true;
-  }
-
-  void get_parameters(void* record) const override {
-    BASS_DX8_REVERB s = box_.get();
-    std::memcpy(record, &s, sizeof s);
   }
 
   void reset() override {
@@ -124,7 +113,6 @@ class Reverb final : public Effect {
   int rate_ = 44100;
   int channels_ = 2;
   size_t length_[kLines] = {};
-  SettingsBox<BASS_DX8_REVERB> box_;
   // audio thread
   BASS_DX8_REVERB active_{0, 0, 1000, 0.001f};
   std::vector<float> line_[kLines];
