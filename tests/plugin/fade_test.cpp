@@ -27,27 +27,13 @@ int FirstAtLeast(const std::vector<int>& env, int level, size_t from = 0) {
   return -1;
 }
 
-class FadeTest : public PluginTest {
+class FadeTest : public WavOutputTest {
  protected:
-  void SetUp() override {
-    output_ = TempDir() + "/out-" + std::to_string(getpid()) + "-" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".wav";
-    setenv("TOVARIN_AUDIO_OUTPUT", ("wav:" + output_).c_str(), 1);
-    PluginTest::SetUp();
-  }
-
-  // Closes the library (which completes the output file) and reads it.
-  std::vector<int> Heard() {
-    plugin.Bass_Free();
-    initialised = false;
-    WavData wav;
-    EXPECT_TRUE(ReadWav(output_, wav)) << output_;
-    return Envelope(wav);
-  }
+  // The envelope of what was heard (the library is freed first).
+  std::vector<int> Heard() { return Envelope(WavOutputTest::Heard()); }
 
   // A steady sine of amplitude 0.5: full volume peaks near 16384.
   static constexpr int kFull = 16384;
-  std::string output_;
 };
 
 }  // namespace

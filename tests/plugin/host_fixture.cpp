@@ -162,3 +162,18 @@ bool ReadWav(const std::string& path, WavData& out) {
   std::memcpy(out.samples.data(), bytes.data(), out.samples.size() * 2);
   return true;
 }
+
+void WavOutputTest::SetUp() {
+  output_ = TempDir() + "/out-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".wav";
+  setenv("TOVARIN_AUDIO_OUTPUT", ("wav:" + output_).c_str(), 1);
+  PluginTest::SetUp();
+}
+
+WavData WavOutputTest::Heard() {
+  plugin.Bass_Free();
+  initialised = false;
+  WavData wav;
+  EXPECT_TRUE(ReadWav(output_, wav)) << output_;
+  return wav;
+}

@@ -76,3 +76,13 @@ struct WavData {
   std::vector<int16_t> samples;  // interleaved
 };
 bool ReadWav(const std::string& path, WavData& out);
+
+// A PluginTest whose audio output is a WAV file of its own, one per test.
+class WavOutputTest : public PluginTest {
+ protected:
+  void SetUp() override;
+  // Frees the library, which completes the file, and reads it back.
+  WavData Heard();
+
+  std::string output_;
+};

@@ -13,21 +13,15 @@
 
 namespace {
 
-class EffectSoundTest : public PluginTest {
+class EffectSoundTest : public WavOutputTest {
  protected:
   void SetUp() override {
-    output_ = TempDir() + "/out-" + std::to_string(getpid()) + "-" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".wav";
-    setenv("TOVARIN_AUDIO_OUTPUT", ("wav:" + output_).c_str(), 1);
-    PluginTest::SetUp();
+    WavOutputTest::SetUp();
     ASSERT_TRUE(fx.Resolve(plugin.library));
   }
-  // Closes the library (which completes the output file); the left channel.
+  // The left channel of what was heard (the library is freed first).
   std::vector<double> HeardLeft() {
-    plugin.Bass_Free();
-    initialised = false;
-    WavData wav;
-    EXPECT_TRUE(ReadWav(output_, wav)) << output_;
+    const WavData wav = Heard();
     std::vector<double> left;
     for (size_t i = 0; i < wav.samples.size(); i += wav.channels) left.push_back(wav.samples[i]);
     return left;
@@ -40,7 +34,6 @@ class EffectSoundTest : public PluginTest {
   }
 
   EffectExports fx;
-  std::string output_;
 };
 
 // Level of the 1000 Hz component per 10 ms window (exactly ten cycles at
