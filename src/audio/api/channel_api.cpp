@@ -13,6 +13,15 @@ constexpr QWORD kBadQword = static_cast<QWORD>(-1);
 
 int64_t frame_bytes(const Stream* s) { return static_cast<int64_t>(s->channel->info().channels) * 2; }
 
+// Bytes of a frame count, saturating instead of overflowing: whatever a
+// source reports, a byte figure stays a figure.
+QWORD frames_to_bytes(int64_t frames, const Stream* s) {
+  const int64_t fb = frame_bytes(s);
+  if (frames <= 0) return 0;
+  if (frames > INT64_MAX / fb) return static_cast<QWORD>(INT64_MAX / fb * fb);
+  return static_cast<QWORD>(frames * fb);
+}
+
 // Runs fn(lib, stream) with the library locked and the handle checked.
 template <class R, class Fn>
 R with_stream(DWORD handle, R failure, Fn&& fn) {
@@ -90,7 +99,7 @@ QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode) {
     const Channel& ch = *s->channel;
     // Everything mixed has been heard once the channel has ended.
     int latency = ch.ended() ? 0 : lib.output->latency_frames();
-    return static_cast<QWORD>(ch.heard_frame(latency) * frame_bytes(s));
+    return frames_to_bytes(ch.heard_frame(latency), s);
   });
 }
 
@@ -99,7 +108,7 @@ QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode) {
     if (mode != BASS_POS_BYTE) return set_error(BASS_ERROR_NOTAVAIL), kBadQword;
     int64_t len = s->channel->info().length_frames;
     if (len < 0) return set_error(BASS_ERROR_NOTAVAIL), kBadQword;
-    return static_cast<QWORD>(len * frame_bytes(s));
+    return frames_to_bytes(len, s);
   });
 }
 
