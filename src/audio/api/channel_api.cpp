@@ -186,6 +186,24 @@ DWORD BASS_ChannelGetLevel(DWORD handle) {
 }
 
 BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info) {
+  if ((handle >> 30) == static_cast<DWORD>(HandleKind::Record)) {
+    // A capture's format: the rate and channel count asked for, or the
+    // defaults that stood in for 0.
+    return guarded<BOOL>(0, [&]() -> BOOL {
+      Library& lib = library();
+      std::lock_guard lock(lib.mu);
+      Recording* r = lib.records.get(handle);
+      if (!r) return fail(BASS_ERROR_HANDLE);
+      if (!info) return fail(BASS_ERROR_ILLPARAM);
+      *info = {};
+      info->freq = static_cast<DWORD>(r->rate);
+      info->chans = static_cast<DWORD>(r->channels);
+      info->ctype = BASS_CTYPE_RECORD;
+      info->origres = 16;
+      set_error(BASS_OK);
+      return 1;
+    });
+  }
   return with_stream<BOOL>(handle, 0, [&](Library&, Stream* s) -> BOOL {
     if (!info) return fail(BASS_ERROR_ILLPARAM);
     const SourceInfo& src = s->channel->info();
