@@ -113,6 +113,16 @@ class RecordEffect : public Effect {
 // decays into denormals.
 constexpr double kDenormalFloor = 1e-25;
 
+// Largest magnitude let into the effects: 60 dB over full scale, far above
+// any real signal, and far enough below the float range that no effect's
+// gain (at most some 60 dB more) can overflow to infinity.
+constexpr float kSampleLimit = 1000.f;
+
+// Makes a block safe for the effects and meters: a non-finite sample
+// becomes 0 and a finite one is clipped to +-kSampleLimit. Returns how many
+// samples it changed (normally 0).
+size_t sanitize(float* samples, size_t count);
+
 // New effect of a BASS_FX_DX8_* type with its defaults, or null when the
 // type is unknown or not available.
 std::unique_ptr<Effect> make_effect(uint32_t type);

@@ -58,8 +58,8 @@ class ParamEq final : public RecordEffect<BASS_DX8_PARAMEQ> {
         z.s2 = b2_ * in - a2_ * out;
         s = static_cast<float>(out);
       }
-      if (std::fabs(z.s1) < kDenormalFloor) z.s1 = 0;
-      if (std::fabs(z.s2) < kDenormalFloor) z.s2 = 0;
+      if (!(std::fabs(z.s1) >= kDenormalFloor)) z.s1 = 0;  // tiny, or not a number
+      if (!(std::fabs(z.s2) >= kDenormalFloor)) z.s2 = 0;
     }
   }
 

@@ -95,6 +95,9 @@ size_t Channel::read_input(size_t want) {
   want = std::min(want, kChunk);
   size_t got = source_->read(src_buf_.data(), want);
   if (got == 0) return 0;
+  // A NaN or infinity from a decoder would stay in every effect's memory
+  // (and in the meters) for good: it becomes silence here.
+  dsp::sanitize(src_buf_.data(), got * in_channels_);
   if (const FxChain* chain = fx_.load(std::memory_order_acquire))
     for (auto* e : chain->effects) e->process(src_buf_.data(), got);
   history_.write(src_buf_.data(), got);

@@ -9,7 +9,8 @@
 // off the channel (Mixer::run_excluded), never concurrently with mix_into().
 //
 // Sound path in mix_into(): frames at the source's rate and channel count ->
-// effects by priority -> history -> mono doubled to both sides -> resampled
+// sanitised (non-finite samples become 0, see dsp::sanitize) -> effects by
+// priority -> history -> mono doubled to both sides -> resampled
 // (libswresample, only when the rate differs or there are more than two
 // channels, which it also mixes down) -> volume and pan, each change ramped
 // linearly over 5 ms -> added into the output block.
