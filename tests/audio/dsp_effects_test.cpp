@@ -189,6 +189,31 @@ TEST(Compressor, AttackCoversNinetyPercentInItsTime) {
   EXPECT_NEAR(gr_db(2 * rate - 1), -10 * 2 / 3.0, 0.01);
 }
 
+// A sound that starts from silence (at the very start, after a pause, or
+// after silence that followed a loud passage) is caught in the attack time:
+// its gain reduction reaches 90 % of the final one after fAttack.
+TEST(Compressor, AttackFromSilenceTakesTheAttackTime) {
+  BASS_DX8_COMPRESSOR p{0, 20, 200, -20, 3, 0};
+  const int rate = 48000, attack = 20 * 48;
+  const float loud = float(std::pow(10, -10 / 20.0));
+  struct Case {
+    int burst, silence;  // frames of a loud burst, then of silence, before the onset
+  } cases[] = {{0, 0}, {0, 24000}, {4800, 48000}};
+  for (auto c : cases) {
+    SCOPED_TRACE(c.silence);
+    auto e = effect(BASS_FX_DX8_COMPRESSOR, rate, 1, &p);
+    const int onset = c.burst + c.silence;
+    std::vector<float> x(onset + rate);
+    for (int n = 0; n < int(x.size()); ++n) x[n] = n < c.burst || n >= onset ? loud : 0.f;
+    auto y = run(*e, x, 1);
+    const double final_db = 20 * std::log10(y.back() / loud);
+    ASSERT_NEAR(final_db, -10 * 2 / 3.0, 0.01);
+    int reached = onset;
+    while (reached < int(y.size()) && 20 * std::log10(y[reached] / loud) > 0.9 * final_db) ++reached;
+    EXPECT_NEAR(reached - onset, attack, attack * 0.1);
+  }
+}
+
 TEST(Compressor, PredelayDelaysTheSound) {
   BASS_DX8_COMPRESSOR p{0, 10, 200, 0, 1, 4};  // ratio 1: no compression
   auto e = effect(BASS_FX_DX8_COMPRESSOR, 8000, 1, &p);

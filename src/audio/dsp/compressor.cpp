@@ -2,6 +2,12 @@
 // and look-ahead. The detector follows the mean of the channels' absolute
 // values in dB; its attack and release cover 90 % of a step (in dB) in the
 // given times.
+//
+// Digital silence has no level in dB to follow, so the detector neither
+// starts from nor falls into minus infinity: it starts at the threshold, and
+// during silence it releases no lower than the threshold (or holds where it
+// is when already below). A sound that begins from silence is then caught
+// in the attack time, as a step from the threshold.
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -15,6 +21,7 @@ namespace {
 constexpr int kMaxChannels = 8;
 constexpr float kMaxPredelayMs = 4.f;
 constexpr double kFloorDb = -200;
+constexpr double kSilence = 1e-5;  // -100 dB: below any 16-bit signal
 
 class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
  public:
@@ -43,7 +50,7 @@ class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
   void reset() override {
     std::fill(delay_line_.begin(), delay_line_.end(), 0.f);
     pos_ = 0;
-    env_db_ = kFloorDb;
+    env_db_ = active_.fThreshold;
   }
 
   void process(float* x, size_t frames) override {
@@ -55,9 +62,13 @@ class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
       double level = 0;
       for (int c = 0; c < ch; ++c) level += std::fabs(f[c]);
       level /= ch;
-      double in_db = level > 1e-10 ? 20 * std::log10(level) : kFloorDb;
-      double a = in_db > env_db_ ? attack_ : release_;
-      env_db_ = a * env_db_ + (1 - a) * in_db;
+      if (level > kSilence) {
+        double in_db = 20 * std::log10(level);
+        double a = in_db > env_db_ ? attack_ : release_;
+        env_db_ = a * env_db_ + (1 - a) * in_db;
+      } else if (env_db_ > T) {
+        env_db_ = std::max(T, release_ * env_db_ + (1 - release_) * kFloorDb);
+      }
       double gr_db = env_db_ > T ? (T + (env_db_ - T) / R) - env_db_ : 0;
       float g = static_cast<float>(std::pow(10.0, (gr_db + active_.fGain) / 20));
       // The sound is delayed against the detector, so attacks are caught.
@@ -91,7 +102,7 @@ class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
   BASS_DX8_COMPRESSOR active_{0, 10, 200, -20, 3, 4};
   std::vector<float> delay_line_;
   size_t pos_ = 0, delay_ = 0;
-  double env_db_ = kFloorDb, attack_ = 0, release_ = 0;
+  double env_db_ = -20, attack_ = 0, release_ = 0;
 };
 
 }  // namespace
