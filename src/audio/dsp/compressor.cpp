@@ -14,6 +14,7 @@
 
 #include "audio/bass.h"
 #include "audio/dsp/effect.hpp"
+#include "audio/dsp/fast_math.hpp"
 
 namespace tovarin::audio::dsp {
 namespace {
@@ -21,7 +22,11 @@ namespace {
 constexpr int kMaxChannels = 8;
 constexpr float kMaxPredelayMs = 4.f;
 constexpr double kFloorDb = -200;
-constexpr double kSilence = 1e-5;  // -100 dB: below any 16-bit signal
+constexpr float kSilence = 1e-5f;  // -100 dB: below any 16-bit signal
+constexpr float kSilentMark = -1e30f;
+constexpr size_t kPiece = 256;  // frames per pass of the stages below
+constexpr float kDbPerLog2 = 6.02059991f;   // 20 log10(2)
+constexpr float kLog2PerDb = 0.166096405f;  // log2(10) / 20
 
 class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
  public:
@@ -30,7 +35,9 @@ class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
   void prepare(int rate, int channels) override {
     rate_ = rate;
     channels_ = std::clamp(channels, 1, kMaxChannels);
-    len_ = static_cast<size_t>(kMaxPredelayMs * rate / 1000.f) + 2;
+    size_t need = static_cast<size_t>(kMaxPredelayMs * rate / 1000.f) + 2;
+    len_ = 2;
+    while (len_ < need) len_ <<= 1;  // positions wrap with a mask
     delay_line_.assign(len_ * channels_, 0.f);
     active_ = box_.get();
     compute();
@@ -53,35 +60,72 @@ class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
     env_db_ = active_.fThreshold;
   }
 
+  // In pieces, each in three passes: the level in dB of every frame (no
+  // dependency between frames, so it vectorises), the detector and the
+  // static curve (the only serial part, a few operations per frame), then
+  // the gains and the delayed sound.
   void process(float* x, size_t frames) override {
     if (box_.take(active_)) compute();
-    const int ch = channels_;
-    const double T = active_.fThreshold, R = active_.fRatio;
-    for (size_t i = 0; i < frames; ++i) {
-      float* f = x + i * ch;
-      double level = 0;
-      for (int c = 0; c < ch; ++c) level += std::fabs(f[c]);
-      level /= ch;
-      if (level > kSilence) {
-        double in_db = 20 * std::log10(level);
-        double a = in_db > env_db_ ? attack_ : release_;
-        env_db_ = a * env_db_ + (1 - a) * in_db;
-      } else if (env_db_ > T) {
-        env_db_ = std::max(T, release_ * env_db_ + (1 - release_) * kFloorDb);
-      }
-      double gr_db = env_db_ > T ? (T + (env_db_ - T) / R) - env_db_ : 0;
-      float g = static_cast<float>(std::pow(10.0, (gr_db + active_.fGain) / 20));
-      // The sound is delayed against the detector, so attacks are caught.
-      size_t read = (pos_ + len_ - delay_) % len_;
-      for (int c = 0; c < ch; ++c) {
-        delay_line_[pos_ * ch + c] = f[c];
-        f[c] = delay_line_[read * ch + c] * g;
-      }
-      if (++pos_ == len_) pos_ = 0;
+    if (delay_line_.empty()) return;
+    for (size_t done = 0; done < frames;) {
+      const size_t n = std::min(kPiece, frames - done);
+      run(x + done * channels_, n);
+      done += n;
     }
   }
 
  private:
+  void run(float* x, size_t n) {
+    const int ch = channels_;
+    const float inv_ch = 1.f / ch;
+    for (size_t i = 0; i < n; ++i) {
+      float level = 0;
+      for (int c = 0; c < ch; ++c) level += std::fabs(x[i * ch + c]);
+      level *= inv_ch;
+      db_[i] = level > kSilence ? kDbPerLog2 * fast_log2(level) : kSilentMark;
+    }
+    const double T = active_.fThreshold, slope = 1 - 1 / static_cast<double>(active_.fRatio);
+    const float makeup = active_.fGain;
+    double env = env_db_;
+    for (size_t i = 0; i < n; ++i) {
+      const double in_db = db_[i];
+      if (in_db > kSilentMark) {
+        const double a = in_db > env ? attack_ : release_;
+        env = a * env + (1 - a) * in_db;
+      } else if (env > T) {
+        env = std::max(T, release_ * env + (1 - release_) * kFloorDb);
+      }
+      const double gr_db = env > T ? (T - env) * slope : 0;
+      db_[i] = static_cast<float>(gr_db) + makeup;
+    }
+    env_db_ = env;
+    for (size_t i = 0; i < n; ++i) db_[i] = fast_exp2(db_[i] * kLog2PerDb);
+    // The sound is delayed against the detector, so attacks are caught.
+    const size_t mask = len_ - 1;
+    float* const line = delay_line_.data();
+    size_t pos = pos_;
+    if (ch == 2) {
+      for (size_t i = 0; i < n; ++i) {
+        const size_t read = (pos - delay_) & mask;
+        line[pos * 2] = x[2 * i];
+        line[pos * 2 + 1] = x[2 * i + 1];
+        x[2 * i] = line[read * 2] * db_[i];
+        x[2 * i + 1] = line[read * 2 + 1] * db_[i];
+        pos = (pos + 1) & mask;
+      }
+    } else {
+      for (size_t i = 0; i < n; ++i) {
+        const size_t read = (pos - delay_) & mask;
+        for (int c = 0; c < ch; ++c) {
+          line[pos * ch + c] = x[i * ch + c];
+          x[i * ch + c] = line[read * ch + c] * db_[i];
+        }
+        pos = (pos + 1) & mask;
+      }
+    }
+    pos_ = pos;
+  }
+
   // One-pole coefficient that covers 90 % of a step in ms milliseconds.
   double coefficient(double ms) const {
     double n = std::max(1.0, ms * rate_ / 1000.0);
@@ -103,6 +147,7 @@ class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
   std::vector<float> delay_line_;
   size_t pos_ = 0, delay_ = 0;
   double env_db_ = -20, attack_ = 0, release_ = 0;
+  float db_[kPiece];  // levels in dB, then gains, of the piece at hand
 };
 
 }  // namespace

@@ -69,6 +69,23 @@
 
 namespace tovarin::audio::dsp {
 
+constexpr int kMaxEffectChannels = 8;
+
+// One second-order section per channel in transposed direct form II, with
+// double memories (low centres stay stable). An effect that is just that
+// (the equalizer band) hands its section to the chain, which runs
+// neighbouring sections together in one pass over the block.
+struct Biquad {
+  double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
+  bool bypass = true;  // passes the sound untouched
+  double s1[kMaxEffectChannels] = {}, s2[kMaxEffectChannels] = {};
+};
+
+// Runs `count` sections in series over interleaved frames of `channels`
+// channels (1..8; the k-th channel uses memories k), skipping bypassed ones,
+// and flushes tiny memories to zero afterwards.
+void run_biquads(Biquad* const* sections, size_t count, float* interleaved, size_t frames, int channels);
+
 class Effect {
  public:
   virtual ~Effect() = default;
@@ -81,7 +98,15 @@ class Effect {
   // ---- audio thread ----
   virtual void reset() = 0;
   virtual void process(float* interleaved, size_t frames) = 0;
+  // Instead of process(): an effect that is one Biquad per channel takes up
+  // its new settings and hands the section over for this block; null for
+  // every other effect.
+  virtual Biquad* take_biquad() { return nullptr; }
 };
+
+// Runs a chain of effects in order over a block (audio thread), fusing
+// neighbouring biquad sections into shared passes.
+void run_chain(Effect* const* effects, size_t count, float* interleaved, size_t frames, int channels);
 
 // What every effect does with its parameter record: set_parameters copies
 // the record, lets the effect check the whole of it (and adjust it where its

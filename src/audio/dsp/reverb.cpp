@@ -14,6 +14,8 @@
 // decorrelated; a mono stream hears their mean.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "audio/bass.h"
@@ -30,11 +32,16 @@ constexpr double kDiffuserMs[kDiffusers] = {1.3, 1.9, 2.9, 4.1};
 constexpr float kDiffuserGain = 0.62f;
 constexpr double kCrossoverHz = 2000.0;
 
-// Signs feeding the lines and reading them out: no two alike and none a
-// Hadamard row, so every line is reached at once and left and right differ.
-constexpr float kInSign[kLines] = {1, 1, -1, 1, -1, -1, 1, -1};
-constexpr float kLeft[kLines] = {1, 1, 1, -1, 1, -1, -1, -1};
-constexpr float kRight[kLines] = {1, -1, 1, 1, -1, -1, 1, -1};
+// Four lanes of floats: GCC's vector extension, which becomes SSE on x86
+// (SSE2 is the baseline of both targets) and plain code elsewhere. The eight
+// lines are two of them.
+typedef float F4 __attribute__((vector_size(16)));
+
+// Signs feeding the lines and reading them out (lines 0..3, then 4..7):
+// orthogonal left and right patterns, so the sides are decorrelated.
+constexpr F4 kInSign4[2] = {{1, 1, -1, 1}, {-1, -1, 1, -1}};
+constexpr F4 kLeft4[2] = {{1, 1, 1, -1}, {1, -1, -1, -1}};
+constexpr F4 kRight4[2] = {{1, -1, 1, 1}, {-1, -1, 1, -1}};
 
 bool is_prime(size_t n) {
   if (n < 2) return false;
@@ -49,43 +56,59 @@ size_t pow2_at_least(size_t n) {
   return p;
 }
 
-// In-place orthogonal mixing: the fast Walsh-Hadamard transform of eight
-// values, scaled by 1/sqrt(8) so it keeps energy.
-inline void hadamard8(float* v) {
-  for (int h = 1; h < kLines; h <<= 1)
-    for (int i = 0; i < kLines; i += 2 * h)
-      for (int j = i; j < i + h; ++j) {
-        float a = v[j], b = v[j + h];
-        v[j] = a + b;
-        v[j + h] = a - b;
-      }
-  constexpr float kScale = 0.35355339059327373f;
-  for (int i = 0; i < kLines; ++i) v[i] *= kScale;
+typedef int32_t I4 __attribute__((vector_size(16)));
+
+inline F4 load4(const float* p) {
+  F4 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+inline void store4(float* p, F4 v) { std::memcpy(p, &v, sizeof v); }
+inline F4 splat(float x) { return F4{x, x, x, x}; }
+// Values too small to matter (or not numbers) become 0, so nothing in the
+// loop ever decays into denormals.
+inline F4 flush4(F4 v) {
+  const F4 a = v < 0 ? -v : v;
+  const I4 keep = a >= splat(1e-25f);
+  return reinterpret_cast<F4>(reinterpret_cast<I4>(v) & keep);
+}
+inline float sum4(F4 v) { return (v[0] + v[1]) + (v[2] + v[3]); }
+
+// The orthogonal mixing: the fast Walsh-Hadamard transform of the eight
+// values (lo: lines 0..3, hi: 4..7), scaled by 1/sqrt(8) so it keeps energy.
+inline void hadamard8(F4& lo, F4& hi) {
+  const F4 a = lo + hi, b = lo - hi;
+  lo = a;
+  hi = b;
+  const F4 odd = {1, -1, 1, -1}, half = {1, 1, -1, -1};
+  const I4 swap1 = {1, 0, 3, 2}, swap2 = {2, 3, 0, 1};
+  lo = lo * odd + __builtin_shuffle(lo, swap1);
+  hi = hi * odd + __builtin_shuffle(hi, swap1);
+  lo = lo * half + __builtin_shuffle(lo, swap2);
+  hi = hi * half + __builtin_shuffle(hi, swap2);
+  const F4 scale = splat(0.35355339059327373f);
+  lo *= scale;
+  hi *= scale;
 }
 
-// Transposed direct form II biquad over the eight lines at once.
-struct Biquad8 {
-  float b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
-  float s1[kLines] = {}, s2[kLines] = {};
-  inline void run(const float* x, float* y) {
-    for (int i = 0; i < kLines; ++i) {
-      float in = x[i];
-      float out = b0 * in + s1[i];
-      s1[i] = b1 * in - a1 * out + s2[i];
-      s2[i] = b2 * in - a2 * out;
-      y[i] = out;
-    }
+// Transposed direct form II biquad over four lines at once.
+struct Biquad4 {
+  F4 s1 = {}, s2 = {};
+  inline F4 run(F4 in, F4 b0, F4 b1, F4 b2, F4 a1, F4 a2) {
+    const F4 out = b0 * in + s1;
+    s1 = b1 * in - a1 * out + s2;
+    s2 = b2 * in - a2 * out;
+    return out;
   }
-  void clear() {
-    std::fill(std::begin(s1), std::end(s1), 0.f);
-    std::fill(std::begin(s2), std::end(s2), 0.f);
-  }
+  void clear() { s1 = s2 = F4{}; }
   void flush() {
-    for (int i = 0; i < kLines; ++i) {
-      if (!(std::fabs(s1[i]) >= 1e-25f)) s1[i] = 0;  // also clears a NaN
-      if (!(std::fabs(s2[i]) >= 1e-25f)) s2[i] = 0;
-    }
+    s1 = flush4(s1);
+    s2 = flush4(s2);
   }
+};
+
+struct Coefficients {
+  F4 b0 = splat(1), b1 = {}, b2 = {}, a1 = {}, a2 = {};
 };
 
 class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
@@ -126,89 +149,108 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
   void reset() override {
     std::fill(lines_.begin(), lines_.end(), 0.f);
     for (auto& d : diff_) std::fill(d.begin(), d.end(), 0.f);
-    lp1_.clear();
-    lp2_.clear();
-    ap_.clear();
+    for (auto* b : {&lp1_[0], &lp1_[1], &lp2_[0], &lp2_[1], &ap_[0], &ap_[1]}) b->clear();
     n_ = 0;
   }
 
   void process(float* x, size_t frames) override {
     if (box_.take(active_)) compute();
     if (lines_.empty()) return;
+    // Everything the loop touches lives in locals: the buffers' float
+    // stores could otherwise alias the members, which would then be
+    // reloaded for every sample.
     const int ch = channels_;
-    const float inv_ch = 1.f / ch;
-    for (size_t t = 0; t < frames; ++t) {
+    const float in_gain = in_gain_ / ch, dry = dry_, out_gain = out_gain_, in_scale = in_scale_;
+    float* const lines = lines_.data();
+    const size_t mask = mask_;
+    size_t length[kLines];
+    std::copy(std::begin(length_), std::end(length_), length);
+    float* diff[kDiffusers];
+    size_t diff_len[kDiffusers], diff_mask[kDiffusers];
+    for (int k = 0; k < kDiffusers; ++k) {
+      diff[k] = diff_[k].data();
+      diff_len[k] = diff_len_[k];
+      diff_mask[k] = diff_mask_[k];
+    }
+    const Coefficients lp = lp_, ap = ap_c_;
+    const F4 g_span[2] = {g_span_[0], g_span_[1]}, g_high[2] = {g_high_[0], g_high_[1]};
+    const bool use_allpass = use_allpass_;
+    Biquad4 lp1a = lp1_[0], lp1b = lp1_[1], lp2a = lp2_[0], lp2b = lp2_[1], apa = ap_[0], apb = ap_[1];
+    size_t n = n_;
+    for (size_t t = 0; t < frames; ++t, ++n) {
       float* f = x + t * ch;
-      float sum = 0;
-      for (int c = 0; c < ch; ++c) sum += f[c];
-      float wl, wr;
-      step(sum * inv_ch * in_gain_, wl, wr);
+      float in = 0;
+      for (int c = 0; c < ch; ++c) in += f[c];
+      in *= in_gain;
+      // Diffusion: Schroeder allpasses in series.
+      for (int k = 0; k < kDiffusers; ++k) {
+        const float delayed = diff[k][(n - diff_len[k]) & diff_mask[k]];
+        const float w = in + kDiffuserGain * delayed;
+        diff[k][n & diff_mask[k]] = std::fabs(w) < 1e-25f ? 0.f : w;
+        in = delayed - kDiffuserGain * w;
+      }
+      // The lines' outputs through the loop filter (lines 0..3 and 4..7,
+      // written out twice so their memories stay in registers).
+      const F4 v0 = {lines[((n - length[0]) & mask) * kLines + 0], lines[((n - length[1]) & mask) * kLines + 1],
+                     lines[((n - length[2]) & mask) * kLines + 2], lines[((n - length[3]) & mask) * kLines + 3]};
+      const F4 v1 = {lines[((n - length[4]) & mask) * kLines + 4], lines[((n - length[5]) & mask) * kLines + 5],
+                     lines[((n - length[6]) & mask) * kLines + 6], lines[((n - length[7]) & mask) * kLines + 7]};
+      F4 y[2];
+      y[0] = g_span[0] * lp2a.run(lp1a.run(v0, lp.b0, lp.b1, lp.b2, lp.a1, lp.a2), lp.b0, lp.b1, lp.b2, lp.a1, lp.a2);
+      y[1] = g_span[1] * lp2b.run(lp1b.run(v1, lp.b0, lp.b1, lp.b2, lp.a1, lp.a2), lp.b0, lp.b1, lp.b2, lp.a1, lp.a2);
+      if (use_allpass) {
+        y[0] += g_high[0] * apa.run(v0, ap.b0, ap.b1, ap.b2, ap.a1, ap.a2);
+        y[1] += g_high[1] * apb.run(v1, ap.b0, ap.b1, ap.b2, ap.a1, ap.a2);
+      }
+      y[0] = flush4(y[0]);
+      y[1] = flush4(y[1]);
+      const float wl = sum4(y[0] * kLeft4[0] + y[1] * kLeft4[1]) * out_gain;
+      const float wr = sum4(y[0] * kRight4[0] + y[1] * kRight4[1]) * out_gain;
+      // Mixed back into the lines with the new input.
+      hadamard8(y[0], y[1]);
+      float* w = lines + (n & mask) * kLines;
+      const F4 feed = splat(in * in_scale);
+      store4(w, feed * kInSign4[0] + y[0]);
+      store4(w + 4, feed * kInSign4[1] + y[1]);
       if (ch == 2) {
-        f[0] = dry_ * f[0] + wl;
-        f[1] = dry_ * f[1] + wr;
+        f[0] = dry * f[0] + wl;
+        f[1] = dry * f[1] + wr;
       } else if (ch == 1) {
-        f[0] = dry_ * f[0] + 0.5f * (wl + wr);
+        f[0] = dry * f[0] + 0.5f * (wl + wr);
       } else {
-        for (int c = 0; c < ch; ++c) f[c] = dry_ * f[c] + (c % 2 ? wr : wl);
+        for (int c = 0; c < ch; ++c) f[c] = dry * f[c] + (c % 2 ? wr : wl);
       }
     }
-    lp1_.flush();
-    lp2_.flush();
-    ap_.flush();
+    n_ = n;
+    lp1_[0] = lp1a;
+    lp1_[1] = lp1b;
+    lp2_[0] = lp2a;
+    lp2_[1] = lp2b;
+    ap_[0] = apa;
+    ap_[1] = apb;
+    for (int h = 0; h < 2; ++h) {
+      lp1_[h].flush();
+      lp2_[h].flush();
+      ap_[h].flush();
+    }
   }
 
  private:
-  // One sample into the network; the wet left and right (already scaled by
-  // the wet gain) out.
-  inline void step(float in, float& wl, float& wr) {
-    // Diffusion: Schroeder allpasses in series.
-    for (int k = 0; k < kDiffusers; ++k) {
-      std::vector<float>& buf = diff_[k];
-      const size_t m = diff_mask_[k];
-      float delayed = buf[(n_ - diff_len_[k]) & m];
-      float w = in + kDiffuserGain * delayed;
-      buf[n_ & m] = std::fabs(w) < 1e-25f ? 0.f : w;
-      in = delayed - kDiffuserGain * w;
-    }
-    float o[kLines], lp[kLines], ap[kLines], y[kLines];
-    for (int i = 0; i < kLines; ++i) o[i] = lines_[((n_ - length_[i]) & mask_) * kLines + i];
-    lp1_.run(o, lp);
-    lp2_.run(lp, lp);
-    if (use_allpass_) {
-      ap_.run(o, ap);
-      for (int i = 0; i < kLines; ++i) y[i] = g_high_[i] * ap[i] + g_span_[i] * lp[i];
-    } else {
-      for (int i = 0; i < kLines; ++i) y[i] = g_span_[i] * lp[i];
-    }
-    for (int i = 0; i < kLines; ++i) y[i] = std::fabs(y[i]) < 1e-25f ? 0.f : y[i];
-    float l = 0, r = 0;
-    for (int i = 0; i < kLines; ++i) {
-      l += kLeft[i] * y[i];
-      r += kRight[i] * y[i];
-    }
-    wl = l * out_gain_;
-    wr = r * out_gain_;
-    hadamard8(y);
-    float* w = &lines_[(n_ & mask_) * kLines];
-    in *= in_scale_;
-    for (int i = 0; i < kLines; ++i) w[i] = in * kInSign[i] + y[i];
-    ++n_;
-  }
-
   void compute() {
     const auto& s = active_;
     const double t60 = s.fReverbTime / 1000.0;
     const double fs = rate_;
     double gmean = 0;
     use_allpass_ = false;
+    float g_high[kLines], g_span[kLines];
     for (int i = 0; i < kLines; ++i) {
       double m = static_cast<double>(length_[i]);
       double g = std::pow(10.0, -3 * m / (fs * t60));
-      double g_high = std::pow(10.0, -3 * m / (fs * t60 * s.fHighFreqRTRatio));
-      if (g_high < 1e-7) g_high = 0;  // gone within a pass: skip the allpass path
-      g_high_[i] = static_cast<float>(g_high);
-      g_span_[i] = static_cast<float>(g - g_high);
-      use_allpass_ |= g_high > 0;
+      double gh = std::pow(10.0, -3 * m / (fs * t60 * s.fHighFreqRTRatio));
+      if (gh < 1e-7) gh = 0;  // gone within a pass: skip the allpass path
+      g_high[i] = static_cast<float>(gh);
+      g_span[i] = static_cast<float>(g - gh);
+      use_allpass_ |= gh > 0;
       gmean += g / kLines;
     }
     // Fourth-order Linkwitz-Riley crossover: two Butterworth lowpasses in
@@ -217,17 +259,13 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
     const double w0 = 2 * M_PI * fc / fs, alpha = std::sin(w0) / (2 * M_SQRT1_2), c = std::cos(w0);
     const double a0 = 1 + alpha;
     const float a1 = static_cast<float>(-2 * c / a0), a2 = static_cast<float>((1 - alpha) / a0);
-    for (Biquad8* b : {&lp1_, &lp2_}) {
-      b->b0 = b->b2 = static_cast<float>((1 - c) / 2 / a0);
-      b->b1 = static_cast<float>((1 - c) / a0);
-      b->a1 = a1;
-      b->a2 = a2;
+    const float lb0 = static_cast<float>((1 - c) / 2 / a0), lb1 = static_cast<float>((1 - c) / a0);
+    lp_ = {splat(lb0), splat(lb1), splat(lb0), splat(a1), splat(a2)};
+    ap_c_ = {splat(a2), splat(a1), splat(1), splat(a1), splat(a2)};
+    for (int h = 0; h < 2; ++h) {
+      g_high_[h] = load4(g_high + 4 * h);
+      g_span_[h] = load4(g_span + 4 * h);
     }
-    ap_.b0 = a2;
-    ap_.b1 = a1;
-    ap_.b2 = 1;
-    ap_.a1 = a1;
-    ap_.a2 = a2;
     // About unity energy for the wet path: each pass keeps g^2 of it.
     in_scale_ = static_cast<float>(1 / std::sqrt(double(kLines)));
     const double share = std::pow(10.0, s.fReverbMix / 10.0);
@@ -249,9 +287,10 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
   std::vector<float> lines_;  // frame-major: kLines values per frame
   std::vector<float> diff_[kDiffusers];
   size_t n_ = 0;
-  Biquad8 lp1_, lp2_, ap_;
+  Biquad4 lp1_[2], lp2_[2], ap_[2];
+  Coefficients lp_, ap_c_;
   bool use_allpass_ = false;
-  float g_high_[kLines] = {}, g_span_[kLines] = {};
+  F4 g_high_[2] = {}, g_span_[2] = {};
   float in_scale_ = 0.35f, out_gain_ = 0.1f, dry_ = 0, in_gain_ = 1;
 };
 
