@@ -15,6 +15,7 @@
 #include "audio/bass.h"
 #include "audio/dsp/effect.hpp"
 #include "audio/dsp/fast_math.hpp"
+#include "audio/dsp/simd.hpp"
 
 namespace tovarin::audio::dsp {
 namespace {
@@ -78,7 +79,19 @@ class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
   void run(float* x, size_t n) {
     const int ch = channels_;
     const float inv_ch = 1.f / ch;
-    for (size_t i = 0; i < n; ++i) {
+    size_t i = 0;
+    if (ch == 2) {
+      // Four frames at a time: (|L| + |R|) / 2, then dB.
+      const I4 even = {0, 2, 4, 6}, odd = {1, 3, 5, 7};
+      for (; i + 4 <= n; i += 4) {
+        const F4 a = abs4(load4(x + 2 * i)), b = abs4(load4(x + 2 * i + 4));
+        const F4 level = (__builtin_shuffle(a, b, even) + __builtin_shuffle(a, b, odd)) * 0.5f;
+        const I4 loud = level > kSilence;
+        const F4 db = kDbPerLog2 * log2_4(loud ? level : splat(1.f));
+        store4(db_ + i, loud ? db : splat(kSilentMark));
+      }
+    }
+    for (; i < n; ++i) {
       float level = 0;
       for (int c = 0; c < ch; ++c) level += std::fabs(x[i * ch + c]);
       level *= inv_ch;
@@ -87,19 +100,22 @@ class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
     const double T = active_.fThreshold, slope = 1 - 1 / static_cast<double>(active_.fRatio);
     const float makeup = active_.fGain;
     double env = env_db_;
-    for (size_t i = 0; i < n; ++i) {
+    const double attack = attack_, release = release_;
+    for (i = 0; i < n; ++i) {
       const double in_db = db_[i];
       if (in_db > kSilentMark) {
-        const double a = in_db > env ? attack_ : release_;
+        // Rising or falling follows the music at random: select, don't branch.
+        const double a = release + (attack - release) * static_cast<double>(in_db > env);
         env = a * env + (1 - a) * in_db;
       } else if (env > T) {
-        env = std::max(T, release_ * env + (1 - release_) * kFloorDb);
+        env = std::max(T, release * env + (1 - release) * kFloorDb);
       }
-      const double gr_db = env > T ? (T - env) * slope : 0;
-      db_[i] = static_cast<float>(gr_db) + makeup;
+      db_[i] = static_cast<float>(std::min(0.0, (T - env) * slope)) + makeup;
     }
     env_db_ = env;
-    for (size_t i = 0; i < n; ++i) db_[i] = fast_exp2(db_[i] * kLog2PerDb);
+    i = 0;
+    for (; i + 4 <= n; i += 4) store4(db_ + i, exp2_4(load4(db_ + i) * kLog2PerDb));
+    for (; i < n; ++i) db_[i] = fast_exp2(db_[i] * kLog2PerDb);
     // The sound is delayed against the detector, so attacks are caught.
     const size_t mask = len_ - 1;
     float* const line = delay_line_.data();

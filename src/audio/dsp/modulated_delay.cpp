@@ -5,11 +5,13 @@
 #include <vector>
 
 #include "audio/bass.h"
+#include "audio/dsp/simd.hpp"
 
 namespace tovarin::audio::dsp {
 namespace {
 
 constexpr int kMaxChannels = 8;
+constexpr size_t kPiece = 256;  // frames whose LFO is worked out ahead
 
 // Per sample the work is: the LFO (a rotating phasor for the sine, the
 // phase itself for the triangle, no trigonometry), one write per line and
@@ -57,23 +59,67 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
   void process(float* x, size_t frames) override {
     if (box_.take(active_)) compute();
     if (line_.empty()) return;
-    switch (channels_) {
-      case 1:
-        run<1>(x, frames, 1);
-        break;
-      case 2:
-        run<2>(x, frames, 2);
-        break;
-      default:
-        run<0>(x, frames, channels_);
-        break;
+    for (size_t done = 0; done < frames;) {
+      const size_t n = std::min(kPiece, frames - done);
+      sweep_piece(n);
+      float* piece = x + done * channels_;
+      switch (channels_) {
+        case 1:
+          run<1>(piece, n, 1);
+          break;
+        case 2:
+          run<2>(piece, n, 2);
+          break;
+        default:
+          run<0>(piece, n, channels_);
+          break;
+      }
+      done += n;
+      phase_ += phase_step_ * static_cast<double>(n);
+      phase_ -= std::floor(phase_);
     }
-    phase_ += phase_step_ * static_cast<double>(frames);
-    phase_ -= std::floor(phase_);
   }
 
  private:
+  // The delays (in samples) of the left and right reads for the next n
+  // frames. The sine LFO rotates four phasors a step of four samples at a
+  // time, so no sample waits on the one before; each piece starts from the
+  // exact phase, so nothing drifts.
+  void sweep_piece(size_t n) {
+    const double step = phase_step_, offset = phase_offset_;
+    const float centre = static_cast<float>(centre_), sweep = static_cast<float>(sweep_);
+    if (active_.lWaveform != 0) {
+      F4 s, c;
+      for (int k = 0; k < 4; ++k) {
+        const double w = 2 * M_PI * (phase_ + k * step);
+        s[k] = static_cast<float>(std::sin(w));
+        c[k] = static_cast<float>(std::cos(w));
+      }
+      const F4 rs = splat(static_cast<float>(std::sin(8 * M_PI * step)));
+      const F4 rc = splat(static_cast<float>(std::cos(8 * M_PI * step)));
+      const F4 os = splat(static_cast<float>(std::sin(2 * M_PI * offset)));
+      const F4 oc = splat(static_cast<float>(std::cos(2 * M_PI * offset)));
+      for (size_t i = 0; i < n; i += 4) {
+        store4(d0_ + i, centre + sweep * s);
+        store4(d1_ + i, centre + sweep * (s * oc + c * os));
+        const F4 s2 = s * rc + c * rs;
+        c = c * rc - s * rs;
+        s = s2;
+      }
+    } else {
+      double p = phase_;
+      for (size_t i = 0; i < n; ++i) {
+        d0_[i] = static_cast<float>(centre_ + sweep_ * triangle(p));
+        d1_[i] = static_cast<float>(centre_ + sweep_ * triangle(p + offset));
+        p += step;
+      }
+    }
+  }
+
   // kCh: the channel count when known at compile time (0: ch at run time).
+  // Settings and positions are copied into locals first: the line's float
+  // stores could otherwise alias the members, which would then be reloaded
+  // for every sample.
   template <int kCh>
   void run(float* x, size_t frames, int ch_rt) {
     const int ch = kCh ? kCh : ch_rt;
@@ -81,15 +127,21 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
     const bool mono = lines == 1;
     float* const line = line_.data();
     const size_t mask = mask_;
-    const float inv_ch = 1.f / ch;
-    // LFO: sine by rotating (c, s) one step per sample, from this block's
-    // phase; the right-hand LFO is the left one turned by the phase offset.
-    const bool sine = active_.lWaveform != 0;
-    const double w = 2 * M_PI * phase_;
-    double s = std::sin(w), c = std::cos(w);
-    const double rs = std::sin(2 * M_PI * phase_step_), rc = std::cos(2 * M_PI * phase_step_);
-    const double os = std::sin(2 * M_PI * phase_offset_), oc = std::cos(2 * M_PI * phase_offset_);
-    double p = phase_;
+    const float inv_ch = 1.f / ch, wet = wet_, dry = dry_, fb = fb_;
+    const size_t fb_whole = fb_whole_;
+    const float fb_frac = fb_frac_;
+    // The line `delay` samples before the write position (0 = the sample
+    // just written there), linearly interpolated; delay >= 0.
+    auto tap = [&](size_t pos, int k, float delay) {
+      const int32_t whole = static_cast<int32_t>(delay);
+      const float frac = delay - static_cast<float>(whole);
+      const size_t a = (pos - static_cast<size_t>(whole)) & mask, b = (a - 1) & mask;
+      return line[a * lines + k] * (1 - frac) + line[b * lines + k] * frac;
+    };
+    auto feedback = [&](size_t pos, int k) {
+      const size_t a = (pos - fb_whole) & mask, b = (a - 1) & mask;
+      return line[a * lines + k] * (1 - fb_frac) + line[b * lines + k] * fb_frac;
+    };
     size_t pos = pos_;
     for (size_t i = 0; i < frames; ++i) {
       float* f = x + i * ch;
@@ -97,27 +149,17 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
       if (mono) {
         float in = 0;
         for (int k = 0; k < ch; ++k) in += f[k];
-        line[pos] = flush(in * inv_ch + fb_ * fixed_tap(line, pos, 0, 1));
+        line[pos] = flush(in * inv_ch + fb * feedback(pos, 0));
       } else {
-        for (int k = 0; k < ch; ++k) line[pos * lines + k] = flush(f[k] + fb_ * fixed_tap(line, pos, k, lines));
+        for (int k = 0; k < ch; ++k) line[pos * lines + k] = flush(f[k] + fb * feedback(pos, k));
       }
-      double l0, l1;
-      if (sine) {
-        l0 = s;
-        l1 = s * oc + c * os;
-        const double s2 = s * rc + c * rs;
-        c = c * rc - s * rs;
-        s = s2;
+      const float d0 = d0_[i], d1 = d1_[i];
+      if (ch == 2) {
+        const float w0 = tap(pos, 0, d0), w1 = tap(pos, mono ? 0 : 1, d1);
+        f[0] = dry * f[0] + wet * w0;
+        f[1] = dry * f[1] + wet * w1;
       } else {
-        l0 = triangle(p);
-        l1 = triangle(p + phase_offset_);
-        p += phase_step_;
-        if (p >= 1) p -= 1;
-      }
-      const double d0 = centre_ + sweep_ * l0, d1 = centre_ + sweep_ * l1;
-      for (int k = 0; k < ch; ++k) {
-        const float wet = tap(line, pos, mono ? 0 : k, lines, k % 2 ? d1 : d0);
-        f[k] = dry_ * f[k] + wet_ * wet;
+        for (int k = 0; k < ch; ++k) f[k] = dry * f[k] + wet * tap(pos, mono ? 0 : k, k % 2 ? d1 : d0);
       }
       pos = (pos + 1) & mask;
     }
@@ -130,20 +172,6 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
   static double triangle(double p) {
     p -= std::floor(p);
     return p < 0.5 ? 4 * p - 1 : 3 - 4 * p;
-  }
-
-  // The line `delay` samples before the write position (0 = the sample just
-  // written there), linearly interpolated; delay >= 0.
-  float tap(const float* line, size_t pos, int k, int lines, double delay) const {
-    const size_t whole = static_cast<size_t>(delay);
-    const float frac = static_cast<float>(delay - static_cast<double>(whole));
-    const size_t a = (pos - whole) & mask_, b = (a - 1) & mask_;
-    return line[a * lines + k] * (1 - frac) + line[b * lines + k] * frac;
-  }
-  // The same at the centre tap of the feedback, fixed per block.
-  float fixed_tap(const float* line, size_t pos, int k, int lines) const {
-    const size_t a = (pos - fb_whole_) & mask_, b = (a - 1) & mask_;
-    return line[a * lines + k] * (1 - fb_frac_) + line[b * lines + k] * fb_frac_;
   }
 
   void compute() {
@@ -175,6 +203,7 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
   size_t pos_ = 0;
   double phase_ = 0, phase_step_ = 0, phase_offset_ = 0;
   double centre_ = 0, sweep_ = 0;
+  float d0_[kPiece + 3], d1_[kPiece + 3];  // the piece's read delays, left and right
   size_t fb_whole_ = 1;
   float fb_frac_ = 0;
   float wet_ = 0.5f, dry_ = 0.5f, fb_ = 0;

@@ -20,6 +20,7 @@
 
 #include "audio/bass.h"
 #include "audio/dsp/effect.hpp"
+#include "audio/dsp/simd.hpp"
 
 namespace tovarin::audio::dsp {
 namespace {
@@ -31,11 +32,6 @@ constexpr int kDiffusers = 4;
 constexpr double kDiffuserMs[kDiffusers] = {1.3, 1.9, 2.9, 4.1};
 constexpr float kDiffuserGain = 0.62f;
 constexpr double kCrossoverHz = 2000.0;
-
-// Four lanes of floats: GCC's vector extension, which becomes SSE on x86
-// (SSE2 is the baseline of both targets) and plain code elsewhere. The eight
-// lines are two of them.
-typedef float F4 __attribute__((vector_size(16)));
 
 // Signs feeding the lines and reading them out (lines 0..3, then 4..7):
 // orthogonal left and right patterns, so the sides are decorrelated.
@@ -55,24 +51,6 @@ size_t pow2_at_least(size_t n) {
   while (p < n) p <<= 1;
   return p;
 }
-
-typedef int32_t I4 __attribute__((vector_size(16)));
-
-inline F4 load4(const float* p) {
-  F4 v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-inline void store4(float* p, F4 v) { std::memcpy(p, &v, sizeof v); }
-inline F4 splat(float x) { return F4{x, x, x, x}; }
-// Values too small to matter (or not numbers) become 0, so nothing in the
-// loop ever decays into denormals.
-inline F4 flush4(F4 v) {
-  const F4 a = v < 0 ? -v : v;
-  const I4 keep = a >= splat(1e-25f);
-  return reinterpret_cast<F4>(reinterpret_cast<I4>(v) & keep);
-}
-inline float sum4(F4 v) { return (v[0] + v[1]) + (v[2] + v[3]); }
 
 // The orthogonal mixing: the fast Walsh-Hadamard transform of the eight
 // values (lo: lines 0..3, hi: 4..7), scaled by 1/sqrt(8) so it keeps energy.
