@@ -122,6 +122,67 @@ void StartSpectrum(host::PluginApi& api, const std::string& mode) {
   api.StartDraw();
 }
 
+// Tells when playback has ended, from what the exports show: positions in
+// whole seconds and the two levels, which the library answers 0 once a
+// stream has played out (and for digital silence).
+//
+// A file has ended when its levels are 0 and its position has reached the
+// length (from then on at most a second of audio is left, so silence there
+// can only shorten the end by the silence itself). A stream without a length
+// has ended when it has been quiet for kQuietStream without its position
+// moving; one that the library freed by itself answers position 0. The
+// levels are 0 also in the moment between Bass_Play and the stream starting
+// (the fade starts it), so they count only once sound was heard or
+// kStartGrace has passed since the play. A URL stream that stops
+// delivering data keeps its levels: after kStandStill without a moving
+// position it counts as ended too. Nothing here runs while paused or
+// stopped, and every play, resume or seek starts the watch afresh.
+class EndWatch {
+ public:
+  EndWatch(bool url, uint32_t length) : url_(url), length_(length) {}
+
+  void Played(Clock::time_point now) {
+    play_at_ = last_move_ = now;
+    highest_ = 0;
+    quiet_since_ = {};
+    heard_ = false;
+  }
+
+  bool Ended(Clock::time_point now, uint32_t position, bool quiet) {
+    if (position != position_) {
+      position_ = position;
+      last_move_ = now;
+      highest_ = std::max(highest_, position);
+    }
+    if (url_ && highest_ > 0 && position == 0) return true;  // freed at its end
+    if (!quiet) {
+      heard_ = true;
+      quiet_since_ = {};
+    } else if (quiet_since_ == Clock::time_point{}) {
+      quiet_since_ = now;
+    }
+    const bool started = heard_ || now - play_at_ >= kStartGrace;
+    if (started && quiet) {
+      if (length_ > 0 || !url_) {
+        if (position >= length_) return true;
+      } else if (now - quiet_since_ >= kQuietStream && last_move_ <= quiet_since_) {
+        return true;
+      }
+    }
+    return url_ && now - last_move_ > kStandStill;
+  }
+
+ private:
+  static constexpr auto kStartGrace = std::chrono::milliseconds(500);
+  static constexpr auto kQuietStream = std::chrono::milliseconds(400);
+  static constexpr auto kStandStill = std::chrono::seconds(4);
+  bool url_;
+  uint32_t length_;
+  uint32_t position_ = 0, highest_ = 0;
+  bool heard_ = false;
+  Clock::time_point play_at_{}, last_move_{}, quiet_since_{};
+};
+
 int Play(Session& s, const std::string& source, PlayOptions options) {
   int volume = options.volume;
   if (!IsUrl(source)) {
@@ -168,11 +229,11 @@ int Play(Session& s, const std::string& source, PlayOptions options) {
   api.Bass_Play();
 
   enum class State { kPlaying, kPaused, kStopped } state = State::kPlaying;
-  uint32_t position = 0, last_shown = UINT32_MAX, highest = 0;
+  uint32_t position = 0, last_shown = UINT32_MAX;
   std::string last_line;
   std::string live_title = title;
-  auto last_move = Clock::now();
-  auto reached_end = Clock::time_point{};
+  EndWatch end(IsUrl(source), length);
+  end.Played(Clock::now());
   auto next_status = Clock::now();
   bool quit = false, ended = false;
   struct sigaction quit_action {};
@@ -181,8 +242,10 @@ int Play(Session& s, const std::string& source, PlayOptions options) {
   sigaction(SIGTERM, &quit_action, nullptr);
   while (!quit && !ended) {
     if (g_quit_signal) quit = true;
+    bool force_status = false;
     if (s.Pump(50, keys.active())) {
       for (std::string key = keys.Read(); !key.empty(); key = keys.Read()) {
+        force_status = true;
         if (key == "q") {
           quit = true;
         } else if (key == " ") {
@@ -192,6 +255,7 @@ int Play(Session& s, const std::string& source, PlayOptions options) {
           } else {
             api.Bass_Play();
             state = State::kPlaying;
+            end.Played(Clock::now());
           }
         } else if (key == "s") {
           api.Bass_Stop();
@@ -199,10 +263,14 @@ int Play(Session& s, const std::string& source, PlayOptions options) {
         } else if (key == "p") {
           api.Bass_Play();
           state = State::kPlaying;
-        } else if (key == "left" || key == "right") {
+          end.Played(Clock::now());
+        } else if ((key == "left" || key == "right") && state != State::kStopped) {
+          // A stopped stream plays again from its start, so a seek then
+          // would be lost.
           const int64_t to = static_cast<int64_t>(position) + (key == "right" ? 5 : -5);
           api.SetData(static_cast<int32_t>(std::max<int64_t>(0, std::min<int64_t>(to, length ? length : to))));
           api.Bass_SetPosition();
+          end.Played(Clock::now());
         } else if (key == "+" || key == "-") {
           volume = std::max(0, std::min(100, volume + (key == "+" ? 10 : -10)));
           api.SetData(volume);
@@ -211,13 +279,15 @@ int Play(Session& s, const std::string& source, PlayOptions options) {
       }
     }
     const auto now = Clock::now();
-    if (now < next_status) continue;
+    position = static_cast<uint32_t>(std::strtoul(api.Query(api.Bass_GetPosition).c_str(), nullptr, 10));
+    if (state == State::kPlaying) {
+      api.Bass_GetLLevel();
+      const bool quiet = std::string(api.GetFile()) == "0" && api.Query(api.Bass_GetRLevel) == "0";
+      ended = end.Ended(now, position, quiet);
+    }
+    if (now < next_status && !force_status && !ended) continue;
     next_status = now + std::chrono::milliseconds(100);
 
-    const uint32_t pos = static_cast<uint32_t>(std::strtoul(api.Query(api.Bass_GetPosition).c_str(), nullptr, 10));
-    if (pos != position) last_move = now;
-    position = pos;
-    highest = std::max(highest, pos);
     if (IsUrl(source)) {
       const std::string t = api.Tag("%TITL");
       if (!t.empty() && t != live_title) {
@@ -226,30 +296,23 @@ int Play(Session& s, const std::string& source, PlayOptions options) {
         last_shown = UINT32_MAX;
       }
     }
+    // The plug-in keeps a stopped stream's position, but plays it again
+    // from its start: show where play will begin.
+    const uint32_t shown = state == State::kStopped ? 0 : position;
     const char* label = state == State::kPlaying ? "playing" : state == State::kPaused ? "paused " : "stopped";
-    const std::string line = std::string("[") + label + "] " + api.Format(pos) +
-                             (length ? " / " + api.Format(length) : "") + "  vol " + std::to_string(volume) + "%";
-    if (line != last_line || pos != last_shown) {
+    // A file's length is always known (0 for a clip under half a second); a
+    // stream's 0 means it has none.
+    const bool has_length = length > 0 || !IsUrl(source);
+    const std::string line = std::string("[") + label + "] " + api.Format(shown) +
+                             (has_length ? " / " + api.Format(length) : "") + "  vol " + std::to_string(volume) + "%";
+    if (line != last_line || shown != last_shown) {
       last_line = line;
-      last_shown = pos;
+      last_shown = shown;
       if (tty_out)
         std::cout << "\r\x1b[K" << line << std::flush;
       else
         std::cout << line << std::endl;  // a pipe or file sees each line as it comes
     }
-    if (state != State::kPlaying) continue;
-    // The end: the position has reached the length (whole seconds, so wait
-    // until the levels fall silent or one more second has passed), or it
-    // stands still for long, or an internet stream has gone (position 0).
-    if (length > 0 && pos >= length) {
-      if (reached_end == Clock::time_point{}) reached_end = now;
-      api.Bass_GetLLevel();
-      const bool silent = std::string(api.GetFile()) == "0" && api.Query(api.Bass_GetRLevel) == "0";
-      if ((silent && now - reached_end > std::chrono::milliseconds(300)) || now - reached_end > std::chrono::seconds(1))
-        ended = true;
-    }
-    if (now - last_move > std::chrono::seconds(length > 0 ? 3 : 4)) ended = true;
-    if (IsUrl(source) && highest > 0 && pos == 0) ended = true;
   }
   if (tty_out) std::cout << "\n";
   if (!options.snapshot.empty()) {
@@ -262,6 +325,8 @@ int Play(Session& s, const std::string& source, PlayOptions options) {
   if (!ended) {
     api.Bass_Stop();
     s.PumpFor(300);  // let the fade out run
+  } else {
+    s.PumpFor(100);  // the output device plays what it still holds
   }
   api.Bass_Free();
   return 0;
