@@ -3,8 +3,8 @@
 //
 //   tovarin                      plays a short piece it makes itself
 //   tovarin info [--snapshot P]  the plug-in's description and its form
-//   tovarin play FILE|URL        a command-line player, with the plug-in's
-//                                spectrum in the host window
+//   tovarin play FILE|URL...     a command-line player of files in turn, with
+//                                the plug-in's spectrum in the host window
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include <tovarin/ui.h>
 
@@ -103,7 +104,9 @@ int Info(Session& s, const std::string& snapshot, bool show) {
 bool IsUrl(const std::string& source) { return source.find("http:") != std::string::npos; }
 
 struct PlayOptions {
-  int volume = 100;
+  int volume = 100;               // carried from one file to the next
+  bool several = false;           // n/b move between files
+  bool keys_shown = false;        // the key help is printed once
   std::string spectrum = "bars";  // bars, line or off
   std::string snapshot;           // PNG of the host window when playback ends
   bool show = false;              // the host window in the terminal at the end
@@ -183,17 +186,27 @@ class EndWatch {
   Clock::time_point play_at_{}, last_move_{}, quiet_since_{};
 };
 
-int Play(Session& s, const std::string& source, PlayOptions options) {
-  int volume = options.volume;
+// What comes after a file: the next one, the previous one, or the end of
+// the list (q, a signal).
+enum class After { kNext, kPrevious, kQuit };
+
+struct Played {
+  int rc = 0;
+  After after = After::kNext;
+};
+
+// Plays one file or URL. rc is 0, or 2/3 when it could not be played.
+Played Play(Session& s, const std::string& source, PlayOptions& options, host::RawKeys& keys) {
+  int& volume = options.volume;
   if (!IsUrl(source)) {
     struct stat st {};
     if (stat(source.c_str(), &st) != 0) {
       std::cerr << "tovarin: no such file: " << source << "\n";
-      return 2;
+      return {2, After::kNext};
     }
     if (!S_ISREG(st.st_mode)) {
       std::cerr << "tovarin: not a regular file: " << source << "\n";
-      return 2;
+      return {2, After::kNext};
     }
   }
   auto& api = s.api;
@@ -205,7 +218,7 @@ int Play(Session& s, const std::string& source, PlayOptions options) {
   if (!api.Bass_Create()) {
     std::cerr << "tovarin: cannot play " << source << " (not an audio file or stream the plug-in can open)\n";
     api.Bass_Free();
-    return 3;
+    return {3, After::kNext};
   }
   api.SetData(volume);
   api.Bass_SetVolume();
@@ -215,6 +228,8 @@ int Play(Session& s, const std::string& source, PlayOptions options) {
   const std::string artist = api.Tag("%ARTI");
   std::cout << "Title:  " << (title.empty() ? std::filesystem::path(source).filename().string() : title) << "\n";
   if (!artist.empty()) std::cout << "Artist: " << artist << "\n";
+  const std::string album = api.Tag("%ALBM");
+  if (!album.empty() && album != title) std::cout << "Album:  " << album << "\n";
   const std::string freq = api.Query(api.Bass_GetFreq);
   const std::string chans = api.Query(api.Bass_GetChannels);
   const std::string bits = api.Query(api.Bass_GetBit);
@@ -223,9 +238,12 @@ int Play(Session& s, const std::string& source, PlayOptions options) {
   std::cout << "\n";
   const uint32_t length = static_cast<uint32_t>(std::strtoul(api.Query(api.Bass_GetLength).c_str(), nullptr, 10));
 
-  host::RawKeys keys;
   const bool tty_out = isatty(STDOUT_FILENO);
-  if (keys.active()) std::cout << "keys: space pause/resume, s stop, p play, left/right seek 5 s, +/- volume, q quit\n";
+  if (keys.active() && !options.keys_shown)
+    std::cout << "keys: space pause/resume, s stop, p play, left/right seek 5 s, +/- volume, "
+              << (options.several ? "n/b next/previous, " : "") << "q quit\n";
+  options.keys_shown = true;
+  After after = After::kNext;
   api.Bass_Play();
 
   enum class State { kPlaying, kPaused, kStopped } state = State::kPlaying;
@@ -241,13 +259,20 @@ int Play(Session& s, const std::string& source, PlayOptions options) {
   sigaction(SIGINT, &quit_action, nullptr);
   sigaction(SIGTERM, &quit_action, nullptr);
   while (!quit && !ended) {
-    if (g_quit_signal) quit = true;
+    if (g_quit_signal) {
+      quit = true;
+      after = After::kQuit;
+    }
     bool force_status = false;
     if (s.Pump(50, keys.active())) {
       for (std::string key = keys.Read(); !key.empty(); key = keys.Read()) {
         force_status = true;
         if (key == "q") {
           quit = true;
+          after = After::kQuit;
+        } else if ((key == "n" || key == "b") && options.several) {
+          quit = true;
+          after = key == "n" ? After::kNext : After::kPrevious;
         } else if (key == " ") {
           if (state == State::kPlaying) {
             api.Bass_Pause();
@@ -315,11 +340,14 @@ int Play(Session& s, const std::string& source, PlayOptions options) {
     }
   }
   if (tty_out) std::cout << "\n";
+  int rc = 0;
   if (!options.snapshot.empty()) {
-    if (tovui_save_png(s.window, options.snapshot.c_str()))
+    if (tovui_save_png(s.window, options.snapshot.c_str())) {
       std::cout << "snapshot: " << options.snapshot << "\n";
-    else
-      std::cerr << "tovarin: cannot write " << options.snapshot << "\n";
+    } else {
+      std::cerr << "tovarin: cannot write the snapshot " << options.snapshot << "\n";
+      rc = 4;
+    }
   }
   if (options.show) host::ShowWindow(s.window, 80);
   if (!ended) {
@@ -329,7 +357,26 @@ int Play(Session& s, const std::string& source, PlayOptions options) {
     s.PumpFor(100);  // the output device plays what it still holds
   }
   api.Bass_Free();
-  return 0;
+  return {rc, after};
+}
+
+// Plays the files in turn; n and b move along the list, q ends it. The exit
+// code is 0, or that of the last file that could not be played.
+int PlayList(Session& s, const std::vector<std::string>& sources, PlayOptions options) {
+  host::RawKeys keys;
+  options.several = sources.size() > 1;
+  int rc = 0;
+  for (size_t i = 0; i < sources.size();) {
+    if (options.several) std::cout << "[" << i + 1 << "/" << sources.size() << "] " << sources[i] << "\n";
+    const Played played = Play(s, sources[i], options, keys);
+    if (played.rc != 0) rc = played.rc;
+    if (played.after == After::kQuit) break;
+    if (played.after == After::kPrevious)
+      i = i > 0 ? i - 1 : 0;
+    else
+      ++i;
+  }
+  return rc;
 }
 
 }  // namespace
@@ -337,7 +384,10 @@ int Play(Session& s, const std::string& source, PlayOptions options) {
 int main(int argc, char** argv) {
   CLI::App app{"tovarin: the reference host of the tovarin audio plug-in"};
   std::string plugin_path = host::DefaultPluginPath();
-  app.add_option("--plugin", plugin_path, "Plugin.so to load (default: beside this program)");
+  app.set_version_flag("--version", "tovarin " TOVARIN_VERSION);
+  // Options of the program may also follow the subcommand.
+  app.fallthrough();
+  app.add_option("--plugin", plugin_path, "Plugin.so to load (default: beside this program, or the installed one)");
   app.require_subcommand(0, 1);
 
   auto* info = app.add_subcommand("info", "show the plug-in's description and its form");
@@ -347,9 +397,9 @@ int main(int argc, char** argv) {
   info->add_flag("--show", show, "draw the host window in the terminal (24-bit colour)");
 
   auto* play = app.add_subcommand("play", "play a file or an http: stream through the plug-in");
-  std::string source;
+  std::vector<std::string> sources;
   PlayOptions options;
-  play->add_option("source", source, "audio file or URL")->required();
+  play->add_option("sources", sources, "audio files or URLs, played in turn")->required();
   play->add_option("--volume", options.volume, "volume in percent")->check(CLI::Range(0, 100));
   play->add_option("--spectrum", options.spectrum, "the plug-in's spectrum display: bars, line or off")
       ->check(CLI::IsMember({"bars", "line", "off"}));
@@ -365,7 +415,7 @@ int main(int argc, char** argv) {
     rc = Info(session, snapshot, show);
   } else if (*play) {
     std::cout << session.api.GetInfo() << "\n" << session.api.Copyright() << "\n";
-    rc = Play(session, source, options);
+    rc = PlayList(session, sources, options);
   } else {
     // No subcommand: play a short piece made here.
     std::cout << session.api.GetInfo() << "\n" << session.api.Copyright() << "\n";
@@ -376,7 +426,7 @@ int main(int argc, char** argv) {
       std::cerr << "tovarin: cannot write the demo piece\n";
       rc = 1;
     } else {
-      rc = Play(session, wav, PlayOptions{});
+      rc = PlayList(session, {wav}, PlayOptions{});
       std::remove(wav.c_str());
       rmdir(dir);
     }
