@@ -22,6 +22,7 @@
 #include <tovarin/ui.h>
 
 #include "melody.hpp"
+#include "output.hpp"
 #include "plugin_api.hpp"
 #include "terminal.hpp"
 
@@ -106,7 +107,8 @@ bool IsUrl(const std::string& source) { return source.find("http:") != std::stri
 struct PlayOptions {
   int volume = 100;               // carried from one file to the next
   bool several = false;           // n/b move between files
-  bool keys_shown = false;        // the key help is printed once
+  bool keys_shown = false;        // the key help and the output in use are
+  bool output_shown = false;      // printed once
   std::string spectrum = "bars";  // bars, line or off
   std::string snapshot;           // PNG of the host window when playback ends
   bool show = false;              // the host window in the terminal at the end
@@ -211,7 +213,9 @@ Played Play(Session& s, const std::string& source, PlayOptions& options, host::R
   }
   auto& api = s.api;
   api.Draw(0, 0, 0, kWindowWidth, kWindowHeight);
-  api.Bass_Init();
+  host::InitQuietly(api);
+  if (!options.output_shown) std::cout << host::OutputInUse() << "\n";
+  options.output_shown = true;
   api.SetData(1);
   api.Bass_ChannelNum();
   api.SetFile(source.c_str());

@@ -41,10 +41,10 @@ struct Result {
 };
 
 // Runs the host with a time limit; stdin is not a terminal, so no keys.
-Result Host(const std::string& args, int limit_s = 60) {
+Result Host(const std::string& args, int limit_s = 60, const std::string& env = "TOVARIN_AUDIO_OUTPUT=null") {
   const std::string out = Dir() + "/out.txt";
-  const std::string cmd = "TOVARIN_AUDIO_OUTPUT=null timeout " + std::to_string(limit_s) + " " TOVARIN_HOST_PATH " " +
-                          args + " </dev/null >" + out + " 2>&1";
+  const std::string cmd = env + " timeout " + std::to_string(limit_s) + " " TOVARIN_HOST_PATH " " + args +
+                          " </dev/null >" + out + " 2>&1";
   const auto start = std::chrono::steady_clock::now();
   const int status = std::system(cmd.c_str());
   Result r;
@@ -276,4 +276,19 @@ TEST(HostPlay, AFileOverHttpEndsWithItsSound) {
   EXPECT_EQ(r.exit_code, 0) << r.output;
   EXPECT_NE(r.output.find("[playing] 00:02"), std::string::npos) << r.output;
   EXPECT_LT(r.seconds, 5.0);
+}
+
+// The output in use is named; a sound server that is down leaves no sound
+// library noise in the terminal (ALSA's "cannot find card" lines).
+TEST(HostPlay, NamesTheOutputAndKeepsSoundLibraryNoiseOut) {
+  const std::string media = MakeMedia("output.flac", "-c:a flac");
+  ASSERT_FALSE(media.empty());
+  const Result silent = Host("play " + media, 20);
+  EXPECT_NE(silent.output.find("output: silent"), std::string::npos) << silent.output;
+  const Result down = Host("play " + media, 20, "env -u TOVARIN_AUDIO_OUTPUT PULSE_SERVER=127.0.0.1:1");
+  EXPECT_EQ(down.exit_code, 0) << down.output;
+  EXPECT_EQ(down.output.find("ALSA lib"), std::string::npos) << down.output;
+  EXPECT_TRUE(down.output.find("no sound device: playing to a silent output") != std::string::npos ||
+              down.output.find("output: sound device") != std::string::npos)
+      << down.output;
 }
