@@ -58,7 +58,7 @@ options() {
     convert) echo "-max_len=512" ;;
     icy) echo "-max_len=4096" ;;
     exports) echo "-max_len=2048 -timeout=30 -rss_limit_mb=4096 -detect_leaks=0" ;;
-    media) echo "-max_len=131072 -timeout=20 -rss_limit_mb=2560" ;;
+    media) echo "-max_len=131072 -timeout=20 -rss_limit_mb=2560 -dict=$root/fuzz/media.dict" ;;
   esac
 }
 
