@@ -9,6 +9,7 @@
 // file descriptors after the first 10 cycles and at the end, their growth,
 // and whether the library really left the process each time.
 #include <dlfcn.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -32,6 +33,10 @@ long ResidentKiB() {
   }
   return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
+
+// Bytes the allocator has handed out and not had back: growth here is held
+// memory, growth of the resident size alone may be fragmentation.
+long HeapKiB() { return static_cast<long>(mallinfo2().uordblks / 1024); }
 
 int Count(const char* dir) {
   int n = 0;
@@ -69,7 +74,7 @@ int main(int argc, char** argv) {
 
   tovui_set_presenter(&CloseBox, nullptr);
   const uint32_t host = tovui_create_window(0, 0, 0, 400, 300);
-  long rss_warm = 0;
+  long rss_warm = 0, heap_warm = 0;
   int threads_warm = 0, fds_warm = 0;
   long still_loaded = 0, failed = 0;
   const auto start = std::chrono::steady_clock::now();
@@ -101,19 +106,25 @@ int main(int argc, char** argv) {
       ++still_loaded;
       dlclose(again);
     }
+    if (getenv("UNLOAD_TRACE") && c % 100 == 0)
+      std::fprintf(stderr, "cycle %ld: resident %.1f MiB, heap %.1f MiB\n", c, ResidentKiB() / 1024.0,
+                   HeapKiB() / 1024.0);
     if (c == 10 || (cycles < 10 && c == cycles)) {
       rss_warm = ResidentKiB();
+      heap_warm = HeapKiB();
       threads_warm = Count("/proc/self/task");
       fds_warm = Count("/proc/self/fd");
     }
   }
   const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const long rss = ResidentKiB();
+  const long rss = ResidentKiB(), heap = HeapKiB();
   const int threads = Count("/proc/self/task"), fds = Count("/proc/self/fd");
   std::printf("unload: %ld load-play-unload cycles of Plugin.so in %.1f s (%.1f ms each), %ld failed opens\n", cycles,
               secs, secs * 1000 / cycles, failed);
   std::printf("  resident memory:   %.1f MiB after 10 cycles, %.1f MiB at the end, growth %+.2f MiB\n",
               rss_warm / 1024.0, rss / 1024.0, (rss - rss_warm) / 1024.0);
+  std::printf("  heap in use:       %.1f MiB after 10 cycles, %.1f MiB at the end, growth %+.2f MiB\n",
+              heap_warm / 1024.0, heap / 1024.0, (heap - heap_warm) / 1024.0);
   std::printf("  threads:           %d after 10 cycles, %d at the end\n", threads_warm, threads);
   std::printf("  file descriptors:  %d after 10 cycles, %d at the end\n", fds_warm, fds);
   std::printf("  still mapped after dlclose: %ld of %ld cycles\n", still_loaded, cycles);
