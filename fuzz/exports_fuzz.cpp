@@ -264,7 +264,7 @@ void Step(FuzzedDataProvider& in) {
       GetShortInfo();
       break;
     case 46: Pump(0); break;
-    case 47: Pump(in.ConsumeIntegralInRange<int>(1, 30)); break;
+    case 47: Pump(in.ConsumeIntegralInRange<int>(1, 10)); break;
     case 48:  // a lent window goes away under the form
       if (g_extra && g_forms < kMaxForms) {
         tovui_destroy_window(g_extra);
@@ -312,6 +312,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SetParentWindow(g_host);
     g_relend = false;
   }
+  // Pumping first answers a fade that waits for the form, so freeing
+  // need not wait for it to give up.
+  Pump(0);
   Call(Bass_Free);
   for (int i = 0; i < 10; ++i) Push(""), Data(0);
   Call(Bass_Init);
@@ -321,6 +324,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   Call(Record_Stop);
   Call(StopDraw);
+  Pump(0);
   Call(Bass_Free);
   Pump(0);
   // Whatever the input did, what it started ends with it: the library's

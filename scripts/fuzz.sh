@@ -57,7 +57,7 @@ options() {
   case "$1" in
     convert) echo "-max_len=512" ;;
     icy) echo "-max_len=4096" ;;
-    exports) echo "-max_len=2048 -timeout=30 -rss_limit_mb=4096 -detect_leaks=0" ;;
+    exports) echo "-max_len=2048 -len_control=0 -timeout=30 -rss_limit_mb=4096 -detect_leaks=0" ;;
     media) echo "-max_len=131072 -timeout=20 -rss_limit_mb=2560 -dict=$root/fuzz/media.dict" ;;
   esac
 }
