@@ -9,9 +9,9 @@
 // high frequencies. The loop filter is a shelf built from a fourth-order
 // Linkwitz-Riley crossover at 2 kHz: low x LP + high x HP, where LP + HP is
 // an allpass, so the gain is flat at the low value up to about 1 kHz for any
-// ratio and reaches the high value above about 4 kHz. Left and right take
-// the filtered lines with orthogonal sign patterns, so they are
-// decorrelated; a mono stream hears their mean.
+// ratio and reaches the high value above about 4 kHz. Left and right are two
+// rows of the mixing (orthogonal sign patterns over the filtered lines), so
+// they are decorrelated; a mono stream hears their mean.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -34,11 +34,9 @@ constexpr float kDiffuserGain = 0.62f;
 constexpr double kCrossoverHz = 2000.0;
 constexpr size_t kPiece = 256;  // frames diffused ahead of the network
 
-// Signs feeding the lines and reading them out (lines 0..3, then 4..7):
-// orthogonal left and right patterns, so the sides are decorrelated.
+// Signs feeding the input into the lines (0..3, then 4..7): not a row of the
+// mixing matrix, so the first pass already spreads over every line.
 constexpr F4 kInSign4[2] = {{1, 1, -1, 1}, {-1, -1, 1, -1}};
-constexpr F4 kLeft4[2] = {{1, 1, 1, -1}, {1, -1, -1, -1}};
-constexpr F4 kRight4[2] = {{1, -1, 1, 1}, {-1, -1, 1, -1}};
 
 bool is_prime(size_t n) {
   if (n < 2) return false;
@@ -198,10 +196,10 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
       }
       y[0] = flush4(y[0]);
       y[1] = flush4(y[1]);
-      const float wl = sum4(y[0] * kLeft4[0] + y[1] * kLeft4[1]) * out_gain;
-      const float wr = sum4(y[0] * kRight4[0] + y[1] * kRight4[1]) * out_gain;
-      // Mixed back into the lines with the new input.
+      // Mixed back into the lines with the new input; two of the mixed
+      // values (orthogonal sign patterns over the lines) are left and right.
       hadamard8(y[0], y[1]);
+      const float wl = y[0][1] * out_gain, wr = y[0][2] * out_gain;
       float* w = lines + (n & mask) * kLines;
       const F4 feed = splat(in * in_scale);
       store4(w, feed * kInSign4[0] + y[0]);
@@ -264,7 +262,8 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
     in_scale_ = static_cast<float>(1 / std::sqrt(double(kLines)));
     const double share = std::pow(10.0, s.fReverbMix / 10.0);
     const double gain = std::pow(10.0, s.fInGain / 20.0);
-    const double norm = std::sqrt(2 * std::max(1e-6, 1 - gmean * gmean));
+    // (The outputs are taken after the mixing, which scales by 1/sqrt(8).)
+    const double norm = std::sqrt(2 * std::max(1e-6, 1 - gmean * gmean)) * std::sqrt(double(kLines));
     dry_ = static_cast<float>(std::sqrt(std::max(0.0, 1 - share)) * gain);
     out_gain_ = static_cast<float>(std::sqrt(share) * norm);
     in_gain_ = static_cast<float>(gain);
