@@ -27,7 +27,9 @@ void flush(Biquad& q, int channels) {
 }
 
 #if defined(__SSE2__)
-template <int K>
+// kShared: every section has a1 == b1 (the peaking band does), which saves
+// a multiplication per section.
+template <int K, bool kShared>
 void stereo_pass(Biquad* const* q, float* x, size_t frames) {
   __m128d b0[K], b1[K], b2[K], a1[K], a2[K], z1[K], z2[K];
   // Unrolled, the arrays become registers.
@@ -47,7 +49,10 @@ void stereo_pass(Biquad* const* q, float* x, size_t frames) {
 #pragma GCC unroll 4
     for (int k = 0; k < K; ++k) {
       const __m128d out = _mm_add_pd(_mm_mul_pd(b0[k], v), z1[k]);
-      z1[k] = _mm_add_pd(_mm_sub_pd(_mm_mul_pd(b1[k], v), _mm_mul_pd(a1[k], out)), z2[k]);
+      if (kShared)
+        z1[k] = _mm_add_pd(_mm_mul_pd(b1[k], _mm_sub_pd(v, out)), z2[k]);
+      else
+        z1[k] = _mm_add_pd(_mm_sub_pd(_mm_mul_pd(b1[k], v), _mm_mul_pd(a1[k], out)), z2[k]);
       z2[k] = _mm_sub_pd(_mm_mul_pd(b2[k], v), _mm_mul_pd(a2[k], out));
       v = out;
     }
@@ -58,6 +63,15 @@ void stereo_pass(Biquad* const* q, float* x, size_t frames) {
     _mm_storeu_pd(q[k]->s1, z1[k]);
     _mm_storeu_pd(q[k]->s2, z2[k]);
   }
+}
+template <int K>
+void stereo_pass(Biquad* const* q, float* x, size_t frames) {
+  bool shared = true;
+  for (int k = 0; k < K; ++k) shared &= q[k]->a1 == q[k]->b1;
+  if (shared)
+    stereo_pass<K, true>(q, x, frames);
+  else
+    stereo_pass<K, false>(q, x, frames);
 }
 #endif
 
