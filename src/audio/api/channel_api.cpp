@@ -13,6 +13,15 @@ constexpr QWORD kBadQword = static_cast<QWORD>(-1);
 
 int64_t frame_bytes(const Stream* s) { return static_cast<int64_t>(s->channel->info().channels) * 2; }
 
+// Bytes of a frame count, saturating instead of overflowing: whatever a
+// source reports, a byte figure stays a figure.
+QWORD frames_to_bytes(int64_t frames, const Stream* s) {
+  const int64_t fb = frame_bytes(s);
+  if (frames <= 0) return 0;
+  if (frames > INT64_MAX / fb) return static_cast<QWORD>(INT64_MAX / fb * fb);
+  return static_cast<QWORD>(frames * fb);
+}
+
 bool decoding(const Stream* s) { return s->flags & BASS_STREAM_DECODE; }
 
 // Runs fn(lib, stream) with the library locked and the handle checked.
@@ -94,7 +103,7 @@ QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode) {
     const Channel& ch = *s->channel;
     // Everything mixed has been heard once the channel has ended.
     int latency = ch.ended() || decoding(s) ? 0 : lib.output->latency_frames();
-    return static_cast<QWORD>(ch.heard_frame(latency) * frame_bytes(s));
+    return frames_to_bytes(ch.heard_frame(latency), s);
   });
 }
 
@@ -103,7 +112,7 @@ QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode) {
     if (mode != BASS_POS_BYTE) return set_error(BASS_ERROR_NOTAVAIL), kBadQword;
     int64_t len = s->channel->info().length_frames;
     if (len < 0) return set_error(BASS_ERROR_NOTAVAIL), kBadQword;
-    return static_cast<QWORD>(len * frame_bytes(s));
+    return frames_to_bytes(len, s);
   });
 }
 
@@ -182,6 +191,24 @@ DWORD BASS_ChannelGetLevel(DWORD handle) {
 }
 
 BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info) {
+  if ((handle >> 30) == static_cast<DWORD>(HandleKind::Record)) {
+    // A capture's format: the rate and channel count asked for, or the
+    // defaults that stood in for 0.
+    return guarded<BOOL>(0, [&]() -> BOOL {
+      Library& lib = library();
+      std::lock_guard lock(lib.mu);
+      Recording* r = lib.records.get(handle);
+      if (!r) return fail(BASS_ERROR_HANDLE);
+      if (!info) return fail(BASS_ERROR_ILLPARAM);
+      *info = {};
+      info->freq = static_cast<DWORD>(r->rate);
+      info->chans = static_cast<DWORD>(r->channels);
+      info->ctype = BASS_CTYPE_RECORD;
+      info->origres = 16;
+      set_error(BASS_OK);
+      return 1;
+    });
+  }
   return with_stream<BOOL>(handle, 0, [&](Library&, Stream* s) -> BOOL {
     if (!info) return fail(BASS_ERROR_ILLPARAM);
     const SourceInfo& src = s->channel->info();
