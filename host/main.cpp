@@ -23,6 +23,7 @@
 
 #include "melody.hpp"
 #include "output.hpp"
+#include "probe.hpp"
 #include "plugin_api.hpp"
 #include "terminal.hpp"
 
@@ -201,13 +202,12 @@ struct Played {
 Played Play(Session& s, const std::string& source, PlayOptions& options, host::RawKeys& keys) {
   int& volume = options.volume;
   if (!IsUrl(source)) {
-    struct stat st {};
-    if (stat(source.c_str(), &st) != 0) {
-      std::cerr << "tovarin: no such file: " << source << "\n";
+    if (source.rfind("https://", 0) == 0) {
+      std::cerr << "tovarin: cannot play " << source << ": the plug-in opens http: URLs only\n";
       return {2, After::kNext};
     }
-    if (!S_ISREG(st.st_mode)) {
-      std::cerr << "tovarin: not a regular file: " << source << "\n";
+    if (const std::string wrong = host::CheckFile(source); !wrong.empty()) {
+      std::cerr << "tovarin: " << wrong << "\n";
       return {2, After::kNext};
     }
   }
@@ -220,7 +220,9 @@ Played Play(Session& s, const std::string& source, PlayOptions& options, host::R
   api.Bass_ChannelNum();
   api.SetFile(source.c_str());
   if (!api.Bass_Create()) {
-    std::cerr << "tovarin: cannot play " << source << " (not an audio file or stream the plug-in can open)\n";
+    std::string why = IsUrl(source) ? host::ProbeUrl(source) : "";
+    if (why.empty()) why = IsUrl(source) ? "no audio stream the plug-in can play there" : "not an audio file the plug-in can play";
+    std::cerr << "tovarin: cannot play " << source << ": " << why << "\n";
     api.Bass_Free();
     return {3, After::kNext};
   }

@@ -152,6 +152,31 @@ TEST(HostPlay, MissingFileGivesAClearMessageAndNonZeroExit) {
   EXPECT_NE(r.output.find("no-such-file.mp3"), std::string::npos) << r.output;
 }
 
+// What the host can tell about a source that does not play, said plainly.
+TEST(HostPlay, SourcesThatCannotPlayAreExplained) {
+  const std::string mp3 = MakeMedia("served.mp3", "-b:a 128k");
+  ASSERT_FALSE(mp3.empty());
+  FaultServer server(mp3);
+  ASSERT_GT(server.port, 0);
+  std::ofstream(Dir() + "/empty.mp3");
+  std::filesystem::create_directories(Dir() + "/folder.mp3");
+  const std::pair<std::string, std::string> cases[] = {
+      {Dir() + "/folder.mp3", "is a directory"},
+      {Dir() + "/empty.mp3", "is empty"},
+      {"http://127.0.0.1:1/radio.mp3", "refuses the connection"},
+      {server.Url("/404"), "404 Not Found"},
+  };
+  for (const auto& [source, says] : cases) {
+    const Result r = Host("play " + source, 30);
+    EXPECT_NE(r.exit_code, 0) << source;
+    EXPECT_NE(r.output.find(says), std::string::npos) << source << ": " << r.output;
+  }
+  // A snapshot that cannot be written ends with a non-zero exit.
+  const Result snap = Host("play " + mp3 + " --snapshot " + Dir() + "/no-dir/x.png", 30);
+  EXPECT_NE(snap.exit_code, 0) << snap.output;
+  EXPECT_NE(snap.output.find("cannot write"), std::string::npos) << snap.output;
+}
+
 TEST(HostPlay, AFileThatIsNotAudioIsRefusedWithNonZeroExit) {
   const std::string text = Dir() + "/notes.txt";
   std::ofstream(text) << "not audio\n";
