@@ -111,6 +111,7 @@ struct PlayOptions {
   bool keys_shown = false;        // the key help and the output in use are
   bool output_shown = false;      // printed once
   std::string spectrum = "bars";  // bars, line or off
+  bool live = false;              // the display drawn in the terminal while playing
   std::string snapshot;           // PNG of the host window when playback ends
   bool show = false;              // the host window in the terminal at the end
 };
@@ -259,6 +260,11 @@ Played Play(Session& s, const std::string& source, PlayOptions& options, host::R
   EndWatch end(IsUrl(source), length);
   end.Played(Clock::now());
   auto next_status = Clock::now();
+  // At most 25 frames a second of the live display.
+  constexpr auto kFramePeriod = std::chrono::milliseconds(40);
+  const bool live = options.live && tty_out && options.spectrum != "off";
+  auto next_frame = Clock::now();
+  int frame_lines = 0;
   bool quit = false, ended = false;
   struct sigaction quit_action {};
   quit_action.sa_handler = OnQuitSignal;
@@ -316,6 +322,17 @@ Played Play(Session& s, const std::string& source, PlayOptions& options, host::R
       const bool quiet = std::string(api.GetFile()) == "0" && api.Query(api.Bass_GetRLevel) == "0";
       ended = end.Ended(now, position, quiet);
     }
+    if (live && now >= next_frame && !ended) {
+      // The display area, redrawn in place above the status line.
+      next_frame = now + kFramePeriod;
+      int lines = 0;
+      std::string out = frame_lines > 0 ? "\r\x1b[" + std::to_string(frame_lines) + "A" : std::string("\r\x1b[K");
+      out += host::RenderWindow(s.window, 80, kWindowHeight / 2, &lines);
+      out += "\x1b[K" + last_line;
+      frame_lines = lines;
+      std::fwrite(out.data(), 1, out.size(), stdout);
+      std::fflush(stdout);
+    }
     if (now < next_status && !force_status && !ended) continue;
     next_status = now + std::chrono::milliseconds(100);
 
@@ -325,6 +342,7 @@ Played Play(Session& s, const std::string& source, PlayOptions& options, host::R
         live_title = t;
         std::cout << (tty_out ? "\r\x1b[K" : "") << "Now:    " << live_title << std::endl;
         last_shown = UINT32_MAX;
+        frame_lines = 0;  // the next frame starts below this line
       }
     }
     // The plug-in keeps a stopped stream's position, but plays it again
@@ -407,12 +425,15 @@ int main(int argc, char** argv) {
   PlayOptions options;
   play->add_option("sources", sources, "audio files or URLs, played in turn")->required();
   play->add_option("--volume", options.volume, "volume in percent")->check(CLI::Range(0, 100));
-  play->add_option("--spectrum", options.spectrum, "the plug-in's spectrum display: bars, line or off")
+  play->add_option("--spectrum", options.spectrum,
+                   "the plug-in's spectrum display: bars, line or off; given, it is drawn live in the terminal")
       ->check(CLI::IsMember({"bars", "line", "off"}));
   play->add_option("--snapshot", options.snapshot, "write a PNG of the host window when playback ends");
   play->add_flag("--show", options.show, "draw the host window in the terminal when playback ends");
 
   CLI11_PARSE(app, argc, argv);
+  // Asked for by name, the display is also drawn live in the terminal.
+  options.live = play->count("--spectrum") > 0;
 
   Session session;
   if (!session.Open(plugin_path)) return 1;

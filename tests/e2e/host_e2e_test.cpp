@@ -270,9 +270,13 @@ TEST(HostKeys, ResumesAfterALongPauseAndShowsAStopAtTheStart) {
   EXPECT_NE(r.output.find("[playing] 00:02 / 00:02"), std::string::npos) << r.output;
   EXPECT_GE(r.seconds, 6.5) << "ended before the rest of the tone was played";
 
-  const Result stop = HostWithKeys("play " + media, {{1.4, "s"}, {2.0, "q"}});
+  // Asked for by name, the spectrum is also drawn live in the terminal: bars
+  // in the pen colour, redrawn in place (cursor up) above the status line.
+  const Result stop = HostWithKeys("play " + media + " --spectrum bars", {{1.4, "s"}, {2.0, "q"}});
   EXPECT_EQ(stop.exit_code, 0) << stop.output;
   EXPECT_NE(stop.output.find("[stopped] 00:00 / 00:02"), std::string::npos) << stop.output;
+  EXPECT_NE(stop.output.find("\x1b[38;2;40;200;255m"), std::string::npos);
+  EXPECT_NE(stop.output.find("\x1b[16A"), std::string::npos);
 }
 
 // Clips shorter than a second show their length and end with their sound,
