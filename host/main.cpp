@@ -81,6 +81,37 @@ struct Session {
   }
 };
 
+// For a picture of the form: the display running for a moment on the
+// built-in piece, played to the silent output (info makes no sound).
+void RunDisplay(Session& s) {
+  char dir_template[] = "/tmp/tovarin-XXXXXX";
+  const char* dir = mkdtemp(dir_template);
+  if (!dir) return;
+  const std::string wav = std::string(dir) + "/tovarin-melody.wav";
+  auto& api = s.api;
+  if (host::WriteMelody(wav)) {
+    setenv("TOVARIN_AUDIO_OUTPUT", "null", 1);
+    api.Bass_Init();
+    api.SetData(1);
+    api.Bass_ChannelNum();
+    api.SetFile(wav.c_str());
+    if (api.Bass_Create()) {
+      api.SetFile("first");
+      api.SetFile("040#200#255#012#016#032#");  // pen, then brush
+      api.SetData(5);                             // bar width
+      api.SetData(10);                            // timer interval, ms
+      api.SetData(22);                            // bars: the form's width
+      api.SetData(200);                           // height
+      api.StartDraw();
+      api.Bass_Play();
+      s.PumpFor(1200);
+    }
+    api.Bass_Free();
+  }
+  std::remove(wav.c_str());
+  rmdir(dir);
+}
+
 int Info(Session& s, const std::string& snapshot, bool show) {
   s.api.Draw(0, 8, 8, 111, 240);
   s.PumpFor(50);
@@ -92,6 +123,7 @@ int Info(Session& s, const std::string& snapshot, bool show) {
               << "\n";
   else
     std::cout << "form: none\n";
+  if (!snapshot.empty() || show) RunDisplay(s);
   if (!snapshot.empty()) {
     if (!tovui_save_png(s.window, snapshot.c_str())) {
       std::cerr << "tovarin: cannot write " << snapshot << "\n";

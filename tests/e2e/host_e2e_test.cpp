@@ -202,6 +202,17 @@ TEST(HostInfo, DescribesThePluginAndWritesASnapshot) {
   fgets(line, sizeof line, probe);
   pclose(probe);
   EXPECT_EQ(std::string(line).substr(0, 7), "320,256");
+  // The form shows its display running on the built-in piece: bars in the
+  // pen colour, not a white area.
+  FILE* dec = popen(("ffmpeg -v error -i " + png + " -f rawvideo -pix_fmt rgb24 -").c_str(), "r");
+  ASSERT_NE(dec, nullptr);
+  std::vector<unsigned char> rgb(size_t(320) * 256 * 3);
+  const size_t got = fread(rgb.data(), 1, rgb.size(), dec);
+  pclose(dec);
+  ASSERT_EQ(got, rgb.size());
+  int pen = 0;
+  for (size_t i = 0; i < rgb.size(); i += 3) pen += rgb[i] == 40 && rgb[i + 1] == 200 && rgb[i + 2] == 255;
+  EXPECT_GT(pen, 100) << "no bars in the snapshot";
 }
 
 TEST(HostDefault, PlaysItsOwnPieceWithoutArguments) {
