@@ -65,6 +65,8 @@ void TStreamPlayer::FreeChannel(int32_t index) {
   } catch (...) {
     ShowMessage("FreeChannel Error");
   }
+  // A fade has nothing left to act on: no worker outlives the library.
+  EndFades();
 }
 
 }  // namespace tovarin

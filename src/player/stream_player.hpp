@@ -160,5 +160,8 @@ extern std::shared_ptr<std::mutex> FadeLock;
 void PrepareFadeWorkers();
 // Ends every fade worker and waits for them (the library is unloading).
 void StopFadeWorkers() noexcept;
+// Ends the running and waiting fades at their next step and waits for them
+// (Bass_Free). Host thread.
+void EndFades() noexcept;
 
 }  // namespace tovarin

@@ -8,6 +8,7 @@ extern "C" {
 
 #include "audio/bass.h"
 #include "audio/decode/ffmpeg_source.hpp"
+#include "audio/decode/riff_scan.hpp"
 #include "audio/source.hpp"
 
 namespace tovarin::audio {
@@ -34,6 +35,7 @@ std::unique_ptr<Source> open_file_source(const std::string& path, int* error) {
   decode::OpenRequest req;
   req.location = path;
   req.file_size = static_cast<int64_t>(st.st_size);
+  req.readable_bytes = decode::wave_readable_prefix(path, req.file_size);
   try {
     return decode::FfmpegSource::open(req, error);
   } catch (const std::bad_alloc&) {
