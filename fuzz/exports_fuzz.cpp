@@ -238,7 +238,10 @@ void Step(FuzzedDataProvider& in) {
     case 35: Call(StartDraw); break;
     case 36: Call(StopDraw); break;
     case 37: {
-      const int32_t l = Integer(in), t = Integer(in), w = Integer(in), h = Integer(in);
+      // Sizes from a window's usual range, or any integer at all (a window
+      // surface is capped, so a huge one costs a 64 MB surface: not every time).
+      auto size = [&in] { return in.ConsumeBool() ? in.ConsumeIntegralInRange<int32_t>(-8, 1200) : Integer(in); };
+      const int32_t l = Integer(in), t = Integer(in), w = size(), h = size();
       ++g_calls;
       Draw(Integer(in), l, t, w, h);
       break;
@@ -271,8 +274,15 @@ void Step(FuzzedDataProvider& in) {
         g_relend = true;
       }
       break;
+    case 52: case 53: case 54: Push(Text(in)); break;
+    case 55: case 56: case 57: Data(Integer(in)); break;
+    case 58: Query(in.PickValueInArray({Bass_GetPosition, Bass_GetLength, Bass_GetLLevel, Bass_GetRLevel,
+                                        Bass_GetFreq, Bass_GetBit, Bass_GetChannels, Bass_GetTags}));
+      break;
+    case 59: ++g_calls; (void)Bass_ChannelNum(); break;
     default: {
-      // The common host sequences, so that something plays: a slot, a file, play.
+      // The common host sequence, so that something plays: a slot, a file, play.
+      // (Opening a file is the dearest call: a few of these an input.)
       Data(in.ConsumeIntegralInRange<int32_t>(1, 32));
       ++g_calls;
       (void)Bass_ChannelNum();
