@@ -110,13 +110,22 @@ struct Station {
       _exit(127);
     }
     close(fds[1]);
+    // The read end stays open while the server runs: it may still be
+    // writing the line's end, and a closed pipe would end it.
+    out = fds[0];
     char line[32] = {};
-    ssize_t n = read(fds[0], line, sizeof line - 1);
-    close(fds[0]);
-    port = n > 0 ? std::atoi(line) : 0;
+    size_t have = 0;
+    while (have < sizeof line - 1 && std::memchr(line, '\n', have) == nullptr) {
+      const ssize_t n = read(out, line + have, sizeof line - 1 - have);
+      if (n <= 0) break;
+      have += static_cast<size_t>(n);
+    }
+    port = std::atoi(line);
     return port > 0;
   }
+  int out = -1;
   ~Station() {
+    if (out >= 0) close(out);
     if (pid > 0) {
       kill(pid, SIGTERM);
       waitpid(pid, nullptr, 0);
