@@ -23,6 +23,8 @@
 // auto tries the system's default device (SDL2) and falls back to a silent
 // device paced in real time; wav: writes what is heard to a 16-bit WAV file
 // (output) or reads the capture from one, then silence (input).
+// https stations are verified against the PEM file TOVARIN_CA_FILE names,
+// else against the system's certificate bundle.
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
@@ -122,6 +123,17 @@ std::string header_value(std::string_view headers, std::string_view name) {
   return {};
 }
 
+// The certificates that https servers are verified against: the PEM file
+// named by TOVARIN_CA_FILE, else the system's bundle. Null when neither is
+// found (the TLS backend then uses its own default store, if any).
+const char* ca_file() {
+  if (const char* env = std::getenv("TOVARIN_CA_FILE"); env && *env) return env;
+  for (const char* path : {"/etc/ssl/certs/ca-certificates.crt", "/etc/pki/tls/certs/ca-bundle.crt",
+                           "/etc/ssl/cert.pem"})
+    if (::access(path, R_OK) == 0) return path;
+  return nullptr;
+}
+
 }  // namespace
 
 int FfmpegSource::interrupt_callback(void* opaque) {
@@ -225,6 +237,10 @@ int FfmpegSource::open_input() {
     av_dict_set(&opts, "user_agent", "tovarin/1.0", 0);
     av_dict_set_int(&opts, "timeout", int64_t{req_.connect_timeout_ms} * 1000, 0);
     av_dict_set_int(&opts, "rw_timeout", int64_t{req_.data_timeout_ms} * 1000, 0);
+    // https: FFmpeg's TLS does not verify the server unless told to, and
+    // some of its backends trust nothing without a CA file.
+    av_dict_set(&opts, "tls_verify", "1", 0);
+    if (const char* ca = ca_file()) av_dict_set(&opts, "ca_file", ca, 0);
     // A live stream gives a second of audio per second: probe little, or opening waits for it.
     fmt_->probesize = 64 * 1024;
     fmt_->max_analyze_duration = 500000;
