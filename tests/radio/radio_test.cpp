@@ -251,6 +251,41 @@ TEST_F(Radio, StreamsThatStopOrVanishEndCleanly) {
   }
 }
 
+TEST_F(Radio, AStationThatDropsIsConnectedAgainAndPlaysOn) {
+  // Its first connection drops after 3 s: reset, or gone silent.
+  for (const std::string drop : {"reset", "stall"}) {
+    SCOPED_TRACE(drop);
+    auto s = open("/flaky?drop=" + drop + "&id=" + drop, nullptr);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->tag(TagKey::Title), "Part 1");
+    size_t frames = 0;
+    int64_t bytes = 0;
+    const auto t = Clock::now();
+    while (s->tag(TagKey::Title) != "Part 2" && !s->finished() && seconds_since(t) < 12) {
+      frames += take(*s, 4410, 1).size() / 2;
+      bytes = std::max(bytes, s->file_position(BASS_FILEPOS_END));
+    }
+    EXPECT_EQ(s->tag(TagKey::Title), "Part 2");  // the second connection's live title
+    const auto after = take(*s, 44100, 10);
+    EXPECT_EQ(after.size(), 88200u);
+    EXPECT_FALSE(s->finished());
+    // Position and bytes received count on across the connections.
+    EXPECT_EQ(s->position(), static_cast<int64_t>(frames + after.size() / 2));
+    EXPECT_GT(s->file_position(BASS_FILEPOS_END), bytes);
+  }
+}
+
+TEST_F(Radio, AStationThatStaysGoneEndsTheStream) {
+  auto s = open("/gone?id=1", nullptr);
+  ASSERT_TRUE(s);
+  const auto t = Clock::now();
+  const auto pcm = take(*s, 1 << 30, 15);
+  EXPECT_TRUE(s->finished());
+  EXPECT_GT(pcm.size() / 2, 3u * 44100);  // 3 s at the station's pace of four times real time
+  // The drop at 3 s, then attempts for at most the data timeout; allow the shared machine plenty.
+  EXPECT_LT(seconds_since(t), 3 + kDataMs / 1000.0 + 4);
+}
+
 TEST_F(Radio, ClosingAStalledOrBusyStreamIsPrompt) {
   for (const char* path : {"/stall", "/live"}) {
     SCOPED_TRACE(path);
