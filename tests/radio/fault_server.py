@@ -19,7 +19,8 @@ certificate and key (PEM). Paths:
   /loop          302 to itself, forever
   /flaky?id=K&drop=D  like /icy with the title "Part N", N counting the connections
                  made with id K; the first one drops after 3 s (D=reset: a TCP
-                 reset, D=stall: nothing more sent), later ones play on
+                 reset, D=stall: nothing more sent), later ones play on; without
+                 drop=, no connection drops
   /gone?id=K     like /flaky?drop=reset, but later connections get 503
 """
 import os
@@ -125,7 +126,8 @@ def handle(conn, tls):
             if n > 1 and route == "/gone":
                 conn.sendall(b"HTTP/1.0 503 Service Unavailable\r\nContent-Length: 0\r\n\r\n")
                 return
-            send_stream(conn, names=[b"StreamTitle='Part %d';" % n], seconds=3.0 if n == 1 else None)
+            drops = n == 1 and (route == "/gone" or "drop" in args)
+            send_stream(conn, names=[b"StreamTitle='Part %d';" % n], seconds=3.0 if drops else None)
             if args.get("drop") == "stall":
                 time.sleep(3600)
             # Closing with a zero linger time resets the connection.

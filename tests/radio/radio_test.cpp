@@ -275,6 +275,16 @@ TEST_F(Radio, AStationThatDropsIsConnectedAgainAndPlaysOn) {
   }
 }
 
+TEST_F(Radio, APauseLongerThanTheDataTimeoutIsNoDrop) {
+  auto s = open("/flaky?id=pause", nullptr);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(take(*s, 44100, 5).size(), 88200u);
+  usleep((kDataMs + 1500) * 1000);  // nobody reads: the decoder waits for room all along
+  EXPECT_EQ(take(*s, 3 * 44100, 10).size(), 3 * 88200u);
+  EXPECT_FALSE(s->finished());
+  EXPECT_EQ(s->tag(TagKey::Title), "Part 1");  // the first connection still
+}
+
 TEST_F(Radio, AStationThatStaysGoneEndsTheStream) {
   auto s = open("/gone?id=1", nullptr);
   ASSERT_TRUE(s);

@@ -709,6 +709,9 @@ bool FfmpegSource::push_pending() {
   if (pending_off_ >= total) {
     pending_.clear();
     pending_off_ = 0;
+    // The station's silence is counted from when more audio is wanted: time
+    // spent waiting for room in the ring (a paused stream) is not its fault.
+    if (req_.is_url) last_audio_ns_ = now_ns();
     return true;
   }
   return false;
