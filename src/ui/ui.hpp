@@ -21,10 +21,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-#if defined(__GNUC__)
+#if defined(_WIN32)
+#define TOVUI_EXPORT
+#elif defined(__GNUC__)
 #define TOVUI_EXPORT __attribute__((visibility("default")))
 #else
 #define TOVUI_EXPORT
@@ -138,6 +141,11 @@ TOVUI_EXPORT bool close_box(Handle box);
 // - Everything is clipped to the bitmap; coordinates outside are allowed, and
 //   a shape costs no more than the part of it that lies inside.
 // A bitmap side is at most kMaxBitmap pixels (larger sizes are cut to it).
+//
+// Two implementations, chosen at build time: pixels in memory drawn by this
+// library (the window system's own), or a GDI DIB section drawn by GDI on
+// Windows. The Windows one follows the platform's own pixel rules, which the
+// rules above describe; pixels() exists only for the in-memory one.
 constexpr int32_t kMaxBitmap = 8192;
 class TOVUI_EXPORT Bitmap {
  public:
@@ -146,7 +154,15 @@ class TOVUI_EXPORT Bitmap {
   int32_t width() const { return width_; }
   int32_t height() const { return height_; }
   Color pixel(int32_t x, int32_t y) const;  // 0 outside
+#if !defined(_WIN32)
   const std::vector<Color>& pixels() const { return pixels_; }
+#else
+  ~Bitmap();
+  Bitmap(const Bitmap&) = delete;
+  Bitmap& operator=(const Bitmap&) = delete;
+  struct Gdi;  // device context, DIB section, pen and brush
+  Gdi& gdi() const { return *gdi_; }
+#endif
 
   void set_pen(Color c) { pen_ = c; }
   Color pen() const { return pen_; }
@@ -159,7 +175,11 @@ class TOVUI_EXPORT Bitmap {
 
  private:
   int32_t width_ = 0, height_ = 0;
+#if !defined(_WIN32)
   std::vector<Color> pixels_;  // row by row
+#else
+  std::unique_ptr<Gdi> gdi_;
+#endif
   Color pen_ = kBlack, brush_ = kWhite;
   int32_t cur_x_ = 0, cur_y_ = 0;
 };
