@@ -6,6 +6,8 @@
 // painted on WM_ERASEBKGND in its own colour.
 #include <algorithm>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "ui/win32/win32.hpp"
 
@@ -127,11 +129,9 @@ Handle set_parent(Handle window, Handle new_parent) {
 
 Handle child(Handle window, int32_t index) {
   if (!is_window(window) || index < 0) return 0;
-  // In creation order: a new child goes to the top of the z-order, so the
-  // oldest is the last one.
+  // In creation order: user32 puts a new child below its older siblings.
   HWND c = GetWindow(Hwnd(window), GW_CHILD);
-  if (c) c = GetWindow(c, GW_HWNDLAST);
-  for (int32_t i = 0; c && i < index; ++i) c = GetWindow(c, GW_HWNDPREV);
+  for (int32_t i = 0; c && i < index; ++i) c = GetWindow(c, GW_HWNDNEXT);
   return ToHandle(c);
 }
 
@@ -160,7 +160,8 @@ bool show_window(Handle window, bool show) {
   return true;
 }
 
-bool is_visible(Handle window) { return is_window(window) && IsWindowVisible(Hwnd(window)); }
+// The window's own flag, whatever its ancestors show.
+bool is_visible(Handle window) { return is_window(window) && (GetWindowLongA(Hwnd(window), GWL_STYLE) & WS_VISIBLE); }
 
 bool set_window_proc(Handle window, WindowProc proc) {
   if (!is_window(window)) return false;
@@ -217,9 +218,60 @@ bool set_timer(Handle window, uintptr_t id, uint32_t interval_ms) {
 
 bool kill_timer(Handle window, uintptr_t id) { return is_window(window) && KillTimer(Hwnd(window), id) != 0; }
 
+namespace {
+
+// A presenter sees every message box of the thread that installed it as the
+// box becomes active (a WH_CBT hook), and closes it with close_box.
+struct Presenting {
+  Presenter presenter = nullptr;
+  void* user = nullptr;
+  HHOOK hook = nullptr;
+  std::vector<HWND> seen;  // boxes already handed over (activation repeats)
+};
+thread_local Presenting presenting;
+
+LRESULT CALLBACK CbtHook(int code, WPARAM wparam, LPARAM lparam) {
+  Presenting& p = presenting;
+  if (code == HCBT_ACTIVATE && p.presenter) {
+    HWND box = reinterpret_cast<HWND>(wparam);
+    char cls[16] = {};
+    GetClassNameA(box, cls, sizeof cls);
+    std::erase_if(p.seen, [](HWND w) { return !IsWindow(w); });
+    if (std::string(cls) == "#32770" && std::find(p.seen.begin(), p.seen.end(), box) == p.seen.end()) {
+      p.seen.push_back(box);
+      std::string text(4096, '\0'), caption(256, '\0');
+      text.resize(GetDlgItemTextA(box, 0xFFFF, text.data(), int(text.size())));
+      caption.resize(GetWindowTextA(box, caption.data(), int(caption.size())));
+      p.presenter(p.user, ToHandle(box), text.c_str(), caption.c_str());
+    }
+  }
+  return CallNextHookEx(p.hook, code, wparam, lparam);
+}
+
+}  // namespace
+
+void set_presenter(Presenter presenter, void* user) {
+  Presenting& p = presenting;
+  p.presenter = presenter;
+  p.user = user;
+  if (presenter && !p.hook) p.hook = SetWindowsHookExA(WH_CBT, &CbtHook, nullptr, GetCurrentThreadId());
+  if (!presenter && p.hook) {
+    UnhookWindowsHookEx(p.hook);
+    p.hook = nullptr;
+    p.seen.clear();
+  }
+}
+
+bool close_box(Handle box) {
+  char cls[16] = {};
+  if (!is_window(box) || !GetClassNameA(Hwnd(box), cls, sizeof cls) || std::string(cls) != "#32770") return false;
+  return PostMessageA(Hwnd(box), WM_COMMAND, IDOK, 0) != 0;
+}
+
 void message_box(Handle owner, const std::string& text, const std::string& caption) {
   // MessageBoxA runs its own modal loop, which goes on dispatching the
   // thread's timers and posted messages: a procedure may show another box.
+  // Without a presenter the box waits for the user, as on any desktop.
   MessageBoxA(is_window(owner) ? Hwnd(owner) : nullptr, text.c_str(), caption.c_str(), MB_OK);
 }
 
