@@ -47,9 +47,14 @@ constexpr Color kWhite = 0xFFFFFF;
 constexpr Color kBlack = 0x000000;
 
 // Message numbers that the window system itself sends.
+// (Where windows.h came first, its macros of the same values stand in.)
+#if defined(WM_DESTROY) && defined(WM_TIMER) && defined(WM_USER)
+static_assert(WM_DESTROY == 2 && WM_TIMER == 0x0113 && WM_USER == 0x0400);
+#else
 constexpr uint32_t WM_DESTROY = 2;
 constexpr uint32_t WM_TIMER = 0x0113;  // wparam: the timer id
 constexpr uint32_t WM_USER = 0x0400;
+#endif
 
 // A window procedure. Its result is the message's result (ignored for posted
 // messages). It may create, destroy and post freely, and may show a message box.

@@ -40,7 +40,8 @@ TEST_F(WindowsExportTest, EveryExportIsFoundByNameAndByItsOrdinal) {
   }
   EXPECT_EQ(GetProcAddress(module, MAKEINTRESOURCEA(57)), nullptr);
   // A host that calls by ordinal: GetInfo is @48.
-  auto get_info = reinterpret_cast<const char* (*)()>(GetProcAddress(module, MAKEINTRESOURCEA(48)));
+  auto get_info =
+      reinterpret_cast<const char* (*)()>(reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(48))));
   ASSERT_NE(get_info, nullptr);
   EXPECT_STREQ(get_info(), "Tovarin 1.0 betta");
 }
@@ -84,7 +85,7 @@ class LinuxMatchTest : public WavOutputTest {
     const std::string linux_host = LinuxHost();
     if (linux_host.empty()) GTEST_SKIP() << "no Linux build to compare with (TOVARIN_LINUX_HOST)";
     const std::string reference = media + ".linux.wav";
-    ASSERT_TRUE(Run("TOVARIN_AUDIO_OUTPUT=wav:" + reference + " " + linux_host + " play --spectrum off " + media +
+    ASSERT_TRUE(::Run("TOVARIN_AUDIO_OUTPUT=wav:" + reference + " " + linux_host + " play --spectrum off " + media +
                     " </dev/null >/dev/null 2>&1"));
     WavData linux_wav;
     ASSERT_TRUE(ReadWav(reference, linux_wav));
@@ -109,7 +110,7 @@ class LinuxMatchTest : public WavOutputTest {
 
 TEST_F(LinuxMatchTest, AWavSoundsAsOnLinux) {
   const std::string media = TempDir() + "/match.wav";
-  ASSERT_TRUE(Run("ffmpeg -v error -y -f lavfi -i 'anoisesrc=d=3:c=pink:a=0.3:seed=7' -f lavfi -i "
+  ASSERT_TRUE(::Run("ffmpeg -v error -y -f lavfi -i 'anoisesrc=d=3:c=pink:a=0.3:seed=7' -f lavfi -i "
                   "'sine=f=440:d=3' -filter_complex amix=inputs=2,pan='stereo|c0=c0|c1=0.5*c0' -ar 44100 "
                   "-c:a pcm_s16le " + media));
   ExpectSameSound(media, 3.0);
@@ -117,7 +118,7 @@ TEST_F(LinuxMatchTest, AWavSoundsAsOnLinux) {
 
 TEST_F(LinuxMatchTest, AnMp3SoundsAsOnLinux) {
   const std::string media = TempDir() + "/match.mp3";
-  ASSERT_TRUE(Run("ffmpeg -v error -y -f lavfi -i 'anoisesrc=d=3:c=pink:a=0.3:seed=9' -f lavfi -i "
+  ASSERT_TRUE(::Run("ffmpeg -v error -y -f lavfi -i 'anoisesrc=d=3:c=pink:a=0.3:seed=9' -f lavfi -i "
                   "'sine=f=660:d=3' -filter_complex amix=inputs=2,pan='stereo|c0=c0|c1=0.5*c0' -ar 44100 "
                   "-c:a libmp3lame -b:a 160k " + media));
   ExpectSameSound(media, 3.0);
@@ -139,7 +140,7 @@ std::string Ansi(const std::string& utf8) {
 TEST_F(PluginTest, ANonAsciiFileNameOpensAndItsTitleReadsBackInTheAnsiCodePage) {
   const std::string name = TempDir() + "/caf\xC3\xA9 \xC3\x9C" "ber.wav";  // UTF-8, as the file system has it
   const std::string title = "Gr\xC3\xBC\xC3\x9F" "e \xC3\xA0 Z\xC3\xBCrich";
-  ASSERT_TRUE(Run("ffmpeg -v error -y -f lavfi -i 'sine=d=0.5' -metadata title='" + title + "' -c:a pcm_s16le '" +
+  ASSERT_TRUE(::Run("ffmpeg -v error -y -f lavfi -i 'sine=d=0.5' -metadata title='" + title + "' -c:a pcm_s16le '" +
                   name + "'"));
   const std::string ansi_name = Ansi(name), ansi_title = Ansi(title);
   if (ansi_name.empty() || ansi_title.empty()) GTEST_SKIP() << "code page " << GetACP() << " lacks these letters";
