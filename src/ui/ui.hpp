@@ -165,6 +165,8 @@ class TOVUI_EXPORT Bitmap {
   ~Bitmap();
   Bitmap(const Bitmap&) = delete;
   Bitmap& operator=(const Bitmap&) = delete;
+  Bitmap(Bitmap&&) noexcept;  // leaves the source unusable but destructible
+  Bitmap& operator=(Bitmap&&) noexcept;
   struct Gdi;  // device context, DIB section, pen and brush
   Gdi& gdi() const { return *gdi_; }
 #endif

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
+#include <utility>
 
 #include "ui/win32/win32.hpp"
 
@@ -12,8 +14,10 @@ namespace tovui {
 namespace {
 
 // GDI's coordinate space is narrower than 32 bits; shapes are cut to a
-// margin around the bitmap before GDI sees them.
+// margin around the bitmap before GDI sees them: rectangles exactly, lines
+// only when they reach far beyond it (GDI draws anything nearer itself).
 constexpr int32_t kMargin = 2;
+constexpr double kLineReach = 1 << 20;
 
 Color FromDib(uint32_t word) {  // 0x00RRGGBB -> red + 256 green + 65536 blue
   return ((word >> 16) & 0xFF) | (word & 0xFF00) | ((word & 0xFF) << 16);
@@ -26,7 +30,18 @@ Bitmap::Bitmap(int32_t width, int32_t height) : gdi_(std::make_unique<Gdi>()) {
   resize(width, height);
 }
 
+Bitmap::Bitmap(Bitmap&&) noexcept = default;
+
+Bitmap& Bitmap::operator=(Bitmap&& other) noexcept {
+  if (this != &other) {
+    this->~Bitmap();
+    new (this) Bitmap(std::move(other));
+  }
+  return *this;
+}
+
 Bitmap::~Bitmap() {
+  if (!gdi_) return;
   Gdi& g = *gdi_;
   if (g.dc) {
     if (g.first_bitmap) SelectObject(g.dc, g.first_bitmap);
@@ -144,9 +159,9 @@ void Bitmap::line_to(int32_t x, int32_t y) {
   cur_x_ = x;
   cur_y_ = y;
   if (width_ == 0 || height_ == 0 || (x0 == x1 && y0 == y1)) return;
-  // Liang-Barsky against the bitmap grown by the margin: only far-away
-  // lines are cut, and their cut ends lie outside the bitmap.
-  const double lo_x = -kMargin, hi_x = double(width_) + kMargin, lo_y = -kMargin, hi_y = double(height_) + kMargin;
+  // Liang-Barsky against the bitmap grown by kLineReach: only far-away
+  // lines are cut, and their cut ends lie far outside the bitmap.
+  const double lo_x = -kLineReach, hi_x = width_ + kLineReach, lo_y = -kLineReach, hi_y = height_ + kLineReach;
   const bool inside = x0 >= lo_x && x0 <= hi_x && x1 >= lo_x && x1 <= hi_x && y0 >= lo_y && y0 <= hi_y &&
                       y1 >= lo_y && y1 <= hi_y;
   if (!inside) {
