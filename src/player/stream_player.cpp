@@ -62,6 +62,7 @@ void TStreamPlayer::FreeChannel(int32_t index) {
   try {
     if (ValidSlot(index)) BASS_ChannelStop(Streams[index]);
     BASS_Free();
+    JoinEndedFadeWorkers();
   } catch (...) {
     ShowMessage("FreeChannel Error");
   }

@@ -1,17 +1,13 @@
 // Transport with volume fades: the exports record a command and start a
 // worker; the worker posts the volume steps to the form, whose ChangeVolume
 // handler sets the volume and carries out the command on the host's thread.
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <thread>
 #include <vector>
 
 #include "audio/bass.h"
 #include "form/main_form.hpp"
+#include "platform/platform.hpp"
 #include "player/stream_player.hpp"
 
 namespace tovarin {
@@ -46,13 +42,17 @@ WorkerList& Workers() {
   return list;
 }
 
-void LowerPriority() {
-  // One step below normal for this thread only; refused without privilege
-  // to raise it back, which is not needed.
-  const id_t tid = static_cast<id_t>(syscall(SYS_gettid));
-  errno = 0;
-  const int current = getpriority(PRIO_PROCESS, tid);
-  if (errno == 0) setpriority(PRIO_PROCESS, tid, current + 1);
+// Joins the workers that are done (called with list.mutex held).
+void JoinEnded(WorkerList& list) {
+  for (auto it = list.workers.begin(); it != list.workers.end();) {
+    if (it->done->load()) {
+      it->thread.join();
+      platform::release_module();
+      it = list.workers.erase(it);
+    } else {
+      ++it;
+    }
+  }
 }
 
 class TVolumeEffect {
@@ -120,16 +120,11 @@ void TStreamPlayer::StartFade() {
   auto done = std::make_shared<std::atomic<bool>>(false);
   auto& list = Workers();
   std::lock_guard<std::mutex> lock(list.mutex);
-  for (auto it = list.workers.begin(); it != list.workers.end();) {
-    if (it->done->load()) {
-      it->thread.join();
-      it = list.workers.erase(it);
-    } else {
-      ++it;
-    }
-  }
+  JoinEnded(list);
+  // A worker runs this module's code: it stays loaded until it is joined.
+  platform::hold_module();
   list.workers.push_back(Worker{std::thread([effect, done] {
-                               LowerPriority();
+                               platform::lower_thread_priority();
                                // A failure (out of memory while posting) ends
                                // this fade; it must not end the host.
                                try {
@@ -143,6 +138,12 @@ void TStreamPlayer::StartFade() {
 
 void PrepareFadeWorkers() { Workers(); }
 
+void JoinEndedFadeWorkers() {
+  auto& list = Workers();
+  std::lock_guard<std::mutex> lock(list.mutex);
+  JoinEnded(list);
+}
+
 void StopFadeWorkers() noexcept {
   g_unloading.store(true);
   std::vector<Worker> workers;
@@ -151,8 +152,10 @@ void StopFadeWorkers() noexcept {
     std::lock_guard<std::mutex> lock(list.mutex);
     workers.swap(list.workers);
   }
+  // A Windows process that is ending has ended them already.
+  const bool gone = platform::process_exiting();
   for (auto& w : workers)
-    if (w.thread.joinable()) w.thread.join();
+    if (w.thread.joinable()) gone ? w.thread.detach() : w.thread.join();
 }
 
 void TStreamPlayer::Play(int32_t index) {

@@ -1,5 +1,3 @@
-#include <sys/stat.h>
-
 #include <mutex>
 
 extern "C" {
@@ -9,6 +7,7 @@ extern "C" {
 #include "audio/bass.h"
 #include "audio/decode/ffmpeg_source.hpp"
 #include "audio/source.hpp"
+#include "platform/platform.hpp"
 
 namespace tovarin::audio {
 
@@ -24,16 +23,16 @@ void quiet_ffmpeg_log() {
 }  // namespace
 
 std::unique_ptr<Source> open_file_source(const std::string& path, int* error) {
-  struct stat st {};
+  int64_t size = 0;
   // Only regular files: a FIFO or a device would block the reader or never end.
-  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (!platform::regular_file(path, &size)) {
     if (error) *error = BASS_ERROR_FILEOPEN;
     return nullptr;
   }
   quiet_ffmpeg_log();
   decode::OpenRequest req;
   req.location = path;
-  req.file_size = static_cast<int64_t>(st.st_size);
+  req.file_size = size;
   try {
     return decode::FfmpegSource::open(req, error);
   } catch (const std::bad_alloc&) {
