@@ -7,7 +7,7 @@
 #include "audio/tags.h"
 #include "form/main_form.hpp"
 #include "player/stream_player.hpp"
-#include "plugin/convert.hpp"
+#include "format/convert.hpp"
 
 namespace tovarin {
 namespace {

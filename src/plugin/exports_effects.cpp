@@ -9,7 +9,7 @@
 #include "form/main_form.hpp"
 #include "player/stream_player.hpp"
 #include "plugin/args.hpp"
-#include "plugin/convert.hpp"
+#include "format/convert.hpp"
 #include "plugin/exports.hpp"
 #include "plugin/guard.hpp"
 

@@ -4,7 +4,7 @@
 
 #include "form/main_form.hpp"
 #include "player/stream_player.hpp"
-#include "plugin/convert.hpp"
+#include "format/convert.hpp"
 #include "visual/frames.hpp"
 
 namespace tovarin {

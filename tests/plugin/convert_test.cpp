@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "plugin/args.hpp"
-#include "plugin/convert.hpp"
+#include "format/convert.hpp"
 
 using namespace tovarin;
 

@@ -1,4 +1,4 @@
-#include "plugin/convert.hpp"
+#include "format/convert.hpp"
 
 #include <langinfo.h>
 #include <locale.h>
