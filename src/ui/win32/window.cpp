@@ -109,6 +109,8 @@ Handle create_window(Handle parent, Rect bounds, WindowProc proc, Color backgrou
     delete data;  // WM_NCCREATE never stored it, or WM_NCDESTROY already freed it
     return 0;
   }
+  // Painted now, not at the next pump: a new window shows its background at once.
+  UpdateWindow(hwnd);
   return ToHandle(hwnd);
 }
 
@@ -137,8 +139,10 @@ Handle child(Handle window, int32_t index) {
 
 bool set_window_pos(Handle window, Rect bounds) {
   if (!is_window(window)) return false;
-  return SetWindowPos(Hwnd(window), nullptr, bounds.x, bounds.y, std::max(bounds.width, 0),
-                      std::max(bounds.height, 0), SWP_NOZORDER | SWP_NOACTIVATE) != 0;
+  const bool ok = SetWindowPos(Hwnd(window), nullptr, bounds.x, bounds.y, std::max(bounds.width, 0),
+                               std::max(bounds.height, 0), SWP_NOZORDER | SWP_NOACTIVATE) != 0;
+  UpdateWindow(Hwnd(window));  // the uncovered part shows the background at once
+  return ok;
 }
 
 bool get_window_rect(Handle window, Rect& bounds) {
@@ -157,6 +161,7 @@ bool show_window(Handle window, bool show) {
   if (!is_window(window)) return false;
   // Shown without activation: the host keeps its focus.
   ShowWindow(Hwnd(window), show ? SW_SHOWNA : SW_HIDE);
+  if (show) UpdateWindow(Hwnd(window));
   return true;
 }
 
