@@ -190,22 +190,44 @@ bool post_message(Handle window, uint32_t msg, uintptr_t wparam, intptr_t lparam
   return window != 0 && PostMessageA(Hwnd(window), msg, wparam, lparam) != 0;
 }
 
+namespace {
+// Marks the end of what was posted before a pump began (a thread message,
+// wparam = the pump's own number, so that nested pumps tell theirs apart).
+constexpr UINT kPumpMark = WM_APP + 0x3FF0;
+thread_local WPARAM pump_number = 0;
+}  // namespace
+
 int pump(int32_t timeout_ms) {
   MSG m;
   if (timeout_ms != 0 && !PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE))
     MsgWaitForMultipleObjects(0, nullptr, FALSE, timeout_ms < 0 ? INFINITE : DWORD(timeout_ms), QS_ALLINPUT);
-  // Bounded, so that a procedure that keeps posting to itself cannot hold
-  // the caller here.
+  // Posted messages first, up to those that were there when this pump
+  // began (what a handler posts meanwhile waits for the next pump), then the
+  // due timers and painting. Bounded, so that nothing can hold the caller.
+  const WPARAM mine = ++pump_number;
+  PostThreadMessageA(GetCurrentThreadId(), kPumpMark, mine, 0);
   int count = 0;
-  while (count < 1000 && PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
-    if (m.message == WM_QUIT) {
-      PostQuitMessage(int(m.wParam));  // left for the caller's own loop
-      break;
+  auto dispatch = [&](UINT first, UINT last, bool counted) {
+    for (int n = 0; n < 1000 && PeekMessageA(&m, nullptr, first, last, PM_REMOVE); ++n) {
+      if (m.message == WM_QUIT) {
+        PostQuitMessage(int(m.wParam));  // left for the caller's own loop
+        return false;
+      }
+      if (m.message == kPumpMark && m.hwnd == nullptr) {
+        if (m.wParam == mine) return true;
+        continue;  // an outer pump's mark: it will stop at the queue's end
+      }
+      TranslateMessage(&m);
+      DispatchMessageA(&m);
+      if (counted) ++count;
     }
-    TranslateMessage(&m);
-    DispatchMessageA(&m);
-    ++count;
-  }
+    return true;
+  };
+  if (!dispatch(0, 0, true)) return count;  // stops at this pump's mark
+  // Timers, each due one once (user32 makes at most one WM_TIMER per timer
+  // until it is taken), then painting; both come after the posted messages.
+  if (!dispatch(WM_TIMER, WM_TIMER, true)) return count;
+  dispatch(WM_PAINT, WM_PAINT, false);
   return count;
 }
 
