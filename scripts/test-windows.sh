@@ -37,9 +37,9 @@ dll=$out/bin/Plugin.dll
 # --- 3. the export table and the imports -----------------------------------------
 say "objdump -p Plugin.dll"
 dump=$(objdump -p "$dll")
-# The name table: "[ordinal] name" rows after "[Ordinal/Name Pointer] Table".
-exports=$(awk '/\[Ordinal\/Name Pointer\] Table/ {on=1; next} on && /^\t\[ *[0-9]+\] / {
-  gsub(/[\[\]]/, " "); print $1, $2; next } on && NF == 0 {on=0}' <<<"$dump" | sort -k2)
+# The name table: "[ordinal - base] name" rows after "[Ordinal/Name Pointer] Table".
+exports=$(awk '/Ordinal Base/ {base=$NF} /\[Ordinal\/Name Pointer\] Table/ {on=1; next}
+  on && /^\t\[ *[0-9]+\] / { gsub(/[\[\]]/, " "); print $1 + base, $2; next } on && NF == 0 {on=0}' <<<"$dump" | sort -k2)
 expected=$(sed -n 's/^ *\([A-Za-z_0-9]*\) *@\([0-9]*\).*/\2 \1/p' "$root/src/plugin/Plugin.def" | sort -k2)
 [ "$(wc -l <<<"$expected")" = 56 ] || fail "Plugin.def does not list 56 exports"
 if [ "$exports" != "$expected" ]; then
