@@ -20,11 +20,15 @@ int RunUnixShell(const std::string& command, int timeout_ms) {
     quoted += c;
   }
   quoted += '"';
-  std::string line = "/bin/sh -c " + quoted;
-  STARTUPINFOA si{};
+  // The tests write their commands in UTF-8, as the Unix side reads them.
+  const std::string line = "/bin/sh -c " + quoted;
+  std::wstring wide(line.size() + 1, L'\0');
+  wide.resize(MultiByteToWideChar(CP_UTF8, 0, line.c_str(), int(line.size()), wide.data(), int(wide.size())));
+  STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
+  if (wide.empty() || !CreateProcessW(nullptr, wide.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    return -1;
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
