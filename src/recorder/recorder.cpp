@@ -21,8 +21,12 @@ struct RecorderHome {
   std::unique_ptr<TBassRecorder> current;
   ~RecorderHome() {
     try {
-      // An ending Windows process has ended the capture thread already.
-      if (current && current->Recording && !platform::process_exiting()) current->StopRecord(false);
+      if (current && current->Recording) {
+        if (platform::process_exiting())
+          current->CompleteFileAtExit();  // the capture thread is gone already
+        else
+          current->StopRecord(false);
+      }
     } catch (...) {
     }
     Recorder.store(nullptr);
@@ -41,6 +45,15 @@ void WriteAll(int fd, const void* data, size_t length) {
 
 void PatchSize(int fd, uint32_t value, int64_t offset) {
   if (!platform::write_at(fd, &value, sizeof value, offset)) throw std::runtime_error(std::strerror(errno));
+}
+
+// Writes the sizes into the header of a file that nothing writes any more.
+void PatchSizes(int fd) {
+  const int64_t size = platform::file_size(fd);
+  if (size < 0) throw std::runtime_error("no file size");
+  const uint32_t riff = static_cast<uint32_t>(size) - 8u;
+  PatchSize(fd, riff, 4);
+  PatchSize(fd, riff - 36u, 40);
 }
 
 }  // namespace
@@ -118,11 +131,7 @@ void TBassRecorder::StopRecord(bool report) {
     // Once this returns the callback never runs again, so the file is ours.
     BASS_ChannelStop(RecordHandle);
     const int fd = OutFile.load();
-    const int64_t size = platform::file_size(fd);
-    if (size < 0) throw std::runtime_error("no file size");
-    const uint32_t riff = static_cast<uint32_t>(size) - 8u;
-    PatchSize(fd, riff, 4);
-    PatchSize(fd, riff - 36u, 40);
+    PatchSizes(fd);
     OutFile.store(-1);
     platform::close_file(fd);
     Recording = false;
@@ -130,6 +139,17 @@ void TBassRecorder::StopRecord(bool report) {
     // Still recording: another stop may complete the file.
     if (report) ShowMessage("Stop Record Error");
   }
+}
+
+void TBassRecorder::CompleteFileAtExit() {
+  const int fd = OutFile.exchange(-1);
+  if (fd < 0) return;
+  try {
+    PatchSizes(fd);
+  } catch (...) {
+  }
+  platform::close_file(fd);
+  Recording = false;
 }
 
 BOOL RecordWriteProc(HRECORD /*handle*/, const void* buffer, DWORD length, void* /*user*/) {
