@@ -3,8 +3,8 @@
 //
 //   tovarin                      plays a short piece it makes itself
 //   tovarin info [--snapshot P]  the plug-in's description and its form
-//   tovarin play FILE|URL        a command-line player, with the plug-in's
-//                                spectrum in the host window
+//   tovarin play FILE|URL...     a command-line player of files in turn, with
+//                                the plug-in's spectrum in the host window
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -17,10 +17,12 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include <tovarin/ui.h>
 
 #include "melody.hpp"
+#include "output.hpp"
 #include "plugin_api.hpp"
 #include "terminal.hpp"
 
@@ -103,7 +105,10 @@ int Info(Session& s, const std::string& snapshot, bool show) {
 bool IsUrl(const std::string& source) { return source.find("http:") != std::string::npos; }
 
 struct PlayOptions {
-  int volume = 100;
+  int volume = 100;               // carried from one file to the next
+  bool several = false;           // n/b move between files
+  bool keys_shown = false;        // the key help and the output in use are
+  bool output_shown = false;      // printed once
   std::string spectrum = "bars";  // bars, line or off
   std::string snapshot;           // PNG of the host window when playback ends
   bool show = false;              // the host window in the terminal at the end
@@ -122,29 +127,102 @@ void StartSpectrum(host::PluginApi& api, const std::string& mode) {
   api.StartDraw();
 }
 
-int Play(Session& s, const std::string& source, PlayOptions options) {
-  int volume = options.volume;
+// Tells when playback has ended, from what the exports show: positions in
+// whole seconds and the two levels, which the library answers 0 once a
+// stream has played out (and for digital silence).
+//
+// A file has ended when its levels are 0 and its position has reached the
+// length (from then on at most a second of audio is left, so silence there
+// can only shorten the end by the silence itself). A stream without a length
+// has ended when it has been quiet for kQuietStream without its position
+// moving; one that the library freed by itself answers position 0. The
+// levels are 0 also in the moment between Bass_Play and the stream starting
+// (the fade starts it), so they count only once sound was heard or
+// kStartGrace has passed since the play. A URL stream that stops
+// delivering data keeps its levels: after kStandStill without a moving
+// position it counts as ended too. Nothing here runs while paused or
+// stopped, and every play, resume or seek starts the watch afresh.
+class EndWatch {
+ public:
+  EndWatch(bool url, uint32_t length) : url_(url), length_(length) {}
+
+  void Played(Clock::time_point now) {
+    play_at_ = last_move_ = now;
+    highest_ = 0;
+    quiet_since_ = {};
+    heard_ = false;
+  }
+
+  bool Ended(Clock::time_point now, uint32_t position, bool quiet) {
+    if (position != position_) {
+      position_ = position;
+      last_move_ = now;
+      highest_ = std::max(highest_, position);
+    }
+    if (url_ && highest_ > 0 && position == 0) return true;  // freed at its end
+    if (!quiet) {
+      heard_ = true;
+      quiet_since_ = {};
+    } else if (quiet_since_ == Clock::time_point{}) {
+      quiet_since_ = now;
+    }
+    const bool started = heard_ || now - play_at_ >= kStartGrace;
+    if (started && quiet) {
+      if (length_ > 0 || !url_) {
+        if (position >= length_) return true;
+      } else if (now - quiet_since_ >= kQuietStream && last_move_ <= quiet_since_) {
+        return true;
+      }
+    }
+    return url_ && now - last_move_ > kStandStill;
+  }
+
+ private:
+  static constexpr auto kStartGrace = std::chrono::milliseconds(500);
+  static constexpr auto kQuietStream = std::chrono::milliseconds(400);
+  static constexpr auto kStandStill = std::chrono::seconds(4);
+  bool url_;
+  uint32_t length_;
+  uint32_t position_ = 0, highest_ = 0;
+  bool heard_ = false;
+  Clock::time_point play_at_{}, last_move_{}, quiet_since_{};
+};
+
+// What comes after a file: the next one, the previous one, or the end of
+// the list (q, a signal).
+enum class After { kNext, kPrevious, kQuit };
+
+struct Played {
+  int rc = 0;
+  After after = After::kNext;
+};
+
+// Plays one file or URL. rc is 0, or 2/3 when it could not be played.
+Played Play(Session& s, const std::string& source, PlayOptions& options, host::RawKeys& keys) {
+  int& volume = options.volume;
   if (!IsUrl(source)) {
     struct stat st {};
     if (stat(source.c_str(), &st) != 0) {
       std::cerr << "tovarin: no such file: " << source << "\n";
-      return 2;
+      return {2, After::kNext};
     }
     if (!S_ISREG(st.st_mode)) {
       std::cerr << "tovarin: not a regular file: " << source << "\n";
-      return 2;
+      return {2, After::kNext};
     }
   }
   auto& api = s.api;
   api.Draw(0, 0, 0, kWindowWidth, kWindowHeight);
-  api.Bass_Init();
+  host::InitQuietly(api);
+  if (!options.output_shown) std::cout << host::OutputInUse() << "\n";
+  options.output_shown = true;
   api.SetData(1);
   api.Bass_ChannelNum();
   api.SetFile(source.c_str());
   if (!api.Bass_Create()) {
     std::cerr << "tovarin: cannot play " << source << " (not an audio file or stream the plug-in can open)\n";
     api.Bass_Free();
-    return 3;
+    return {3, After::kNext};
   }
   api.SetData(volume);
   api.Bass_SetVolume();
@@ -154,6 +232,8 @@ int Play(Session& s, const std::string& source, PlayOptions options) {
   const std::string artist = api.Tag("%ARTI");
   std::cout << "Title:  " << (title.empty() ? std::filesystem::path(source).filename().string() : title) << "\n";
   if (!artist.empty()) std::cout << "Artist: " << artist << "\n";
+  const std::string album = api.Tag("%ALBM");
+  if (!album.empty() && album != title) std::cout << "Album:  " << album << "\n";
   const std::string freq = api.Query(api.Bass_GetFreq);
   const std::string chans = api.Query(api.Bass_GetChannels);
   const std::string bits = api.Query(api.Bass_GetBit);
@@ -162,17 +242,20 @@ int Play(Session& s, const std::string& source, PlayOptions options) {
   std::cout << "\n";
   const uint32_t length = static_cast<uint32_t>(std::strtoul(api.Query(api.Bass_GetLength).c_str(), nullptr, 10));
 
-  host::RawKeys keys;
   const bool tty_out = isatty(STDOUT_FILENO);
-  if (keys.active()) std::cout << "keys: space pause/resume, s stop, p play, left/right seek 5 s, +/- volume, q quit\n";
+  if (keys.active() && !options.keys_shown)
+    std::cout << "keys: space pause/resume, s stop, p play, left/right seek 5 s, +/- volume, "
+              << (options.several ? "n/b next/previous, " : "") << "q quit\n";
+  options.keys_shown = true;
+  After after = After::kNext;
   api.Bass_Play();
 
   enum class State { kPlaying, kPaused, kStopped } state = State::kPlaying;
-  uint32_t position = 0, last_shown = UINT32_MAX, highest = 0;
+  uint32_t position = 0, last_shown = UINT32_MAX;
   std::string last_line;
   std::string live_title = title;
-  auto last_move = Clock::now();
-  auto reached_end = Clock::time_point{};
+  EndWatch end(IsUrl(source), length);
+  end.Played(Clock::now());
   auto next_status = Clock::now();
   bool quit = false, ended = false;
   struct sigaction quit_action {};
@@ -180,11 +263,20 @@ int Play(Session& s, const std::string& source, PlayOptions options) {
   sigaction(SIGINT, &quit_action, nullptr);
   sigaction(SIGTERM, &quit_action, nullptr);
   while (!quit && !ended) {
-    if (g_quit_signal) quit = true;
+    if (g_quit_signal) {
+      quit = true;
+      after = After::kQuit;
+    }
+    bool force_status = false;
     if (s.Pump(50, keys.active())) {
       for (std::string key = keys.Read(); !key.empty(); key = keys.Read()) {
+        force_status = true;
         if (key == "q") {
           quit = true;
+          after = After::kQuit;
+        } else if ((key == "n" || key == "b") && options.several) {
+          quit = true;
+          after = key == "n" ? After::kNext : After::kPrevious;
         } else if (key == " ") {
           if (state == State::kPlaying) {
             api.Bass_Pause();
@@ -192,6 +284,7 @@ int Play(Session& s, const std::string& source, PlayOptions options) {
           } else {
             api.Bass_Play();
             state = State::kPlaying;
+            end.Played(Clock::now());
           }
         } else if (key == "s") {
           api.Bass_Stop();
@@ -199,10 +292,14 @@ int Play(Session& s, const std::string& source, PlayOptions options) {
         } else if (key == "p") {
           api.Bass_Play();
           state = State::kPlaying;
-        } else if (key == "left" || key == "right") {
+          end.Played(Clock::now());
+        } else if ((key == "left" || key == "right") && state != State::kStopped) {
+          // A stopped stream plays again from its start, so a seek then
+          // would be lost.
           const int64_t to = static_cast<int64_t>(position) + (key == "right" ? 5 : -5);
           api.SetData(static_cast<int32_t>(std::max<int64_t>(0, std::min<int64_t>(to, length ? length : to))));
           api.Bass_SetPosition();
+          end.Played(Clock::now());
         } else if (key == "+" || key == "-") {
           volume = std::max(0, std::min(100, volume + (key == "+" ? 10 : -10)));
           api.SetData(volume);
@@ -211,13 +308,15 @@ int Play(Session& s, const std::string& source, PlayOptions options) {
       }
     }
     const auto now = Clock::now();
-    if (now < next_status) continue;
+    position = static_cast<uint32_t>(std::strtoul(api.Query(api.Bass_GetPosition).c_str(), nullptr, 10));
+    if (state == State::kPlaying) {
+      api.Bass_GetLLevel();
+      const bool quiet = std::string(api.GetFile()) == "0" && api.Query(api.Bass_GetRLevel) == "0";
+      ended = end.Ended(now, position, quiet);
+    }
+    if (now < next_status && !force_status && !ended) continue;
     next_status = now + std::chrono::milliseconds(100);
 
-    const uint32_t pos = static_cast<uint32_t>(std::strtoul(api.Query(api.Bass_GetPosition).c_str(), nullptr, 10));
-    if (pos != position) last_move = now;
-    position = pos;
-    highest = std::max(highest, pos);
     if (IsUrl(source)) {
       const std::string t = api.Tag("%TITL");
       if (!t.empty() && t != live_title) {
@@ -226,45 +325,62 @@ int Play(Session& s, const std::string& source, PlayOptions options) {
         last_shown = UINT32_MAX;
       }
     }
+    // The plug-in keeps a stopped stream's position, but plays it again
+    // from its start: show where play will begin.
+    const uint32_t shown = state == State::kStopped ? 0 : position;
     const char* label = state == State::kPlaying ? "playing" : state == State::kPaused ? "paused " : "stopped";
-    const std::string line = std::string("[") + label + "] " + api.Format(pos) +
-                             (length ? " / " + api.Format(length) : "") + "  vol " + std::to_string(volume) + "%";
-    if (line != last_line || pos != last_shown) {
+    // A file's length is always known (0 for a clip under half a second); a
+    // stream's 0 means it has none.
+    const bool has_length = length > 0 || !IsUrl(source);
+    const std::string line = std::string("[") + label + "] " + api.Format(shown) +
+                             (has_length ? " / " + api.Format(length) : "") + "  vol " + std::to_string(volume) + "%";
+    if (line != last_line || shown != last_shown) {
       last_line = line;
-      last_shown = pos;
+      last_shown = shown;
       if (tty_out)
         std::cout << "\r\x1b[K" << line << std::flush;
       else
         std::cout << line << std::endl;  // a pipe or file sees each line as it comes
     }
-    if (state != State::kPlaying) continue;
-    // The end: the position has reached the length (whole seconds, so wait
-    // until the levels fall silent or one more second has passed), or it
-    // stands still for long, or an internet stream has gone (position 0).
-    if (length > 0 && pos >= length) {
-      if (reached_end == Clock::time_point{}) reached_end = now;
-      api.Bass_GetLLevel();
-      const bool silent = std::string(api.GetFile()) == "0" && api.Query(api.Bass_GetRLevel) == "0";
-      if ((silent && now - reached_end > std::chrono::milliseconds(300)) || now - reached_end > std::chrono::seconds(1))
-        ended = true;
-    }
-    if (now - last_move > std::chrono::seconds(length > 0 ? 3 : 4)) ended = true;
-    if (IsUrl(source) && highest > 0 && pos == 0) ended = true;
   }
   if (tty_out) std::cout << "\n";
+  int rc = 0;
   if (!options.snapshot.empty()) {
-    if (tovui_save_png(s.window, options.snapshot.c_str()))
+    if (tovui_save_png(s.window, options.snapshot.c_str())) {
       std::cout << "snapshot: " << options.snapshot << "\n";
-    else
-      std::cerr << "tovarin: cannot write " << options.snapshot << "\n";
+    } else {
+      std::cerr << "tovarin: cannot write the snapshot " << options.snapshot << "\n";
+      rc = 4;
+    }
   }
   if (options.show) host::ShowWindow(s.window, 80);
   if (!ended) {
     api.Bass_Stop();
     s.PumpFor(300);  // let the fade out run
+  } else {
+    s.PumpFor(100);  // the output device plays what it still holds
   }
   api.Bass_Free();
-  return 0;
+  return {rc, after};
+}
+
+// Plays the files in turn; n and b move along the list, q ends it. The exit
+// code is 0, or that of the last file that could not be played.
+int PlayList(Session& s, const std::vector<std::string>& sources, PlayOptions options) {
+  host::RawKeys keys;
+  options.several = sources.size() > 1;
+  int rc = 0;
+  for (size_t i = 0; i < sources.size();) {
+    if (options.several) std::cout << "[" << i + 1 << "/" << sources.size() << "] " << sources[i] << "\n";
+    const Played played = Play(s, sources[i], options, keys);
+    if (played.rc != 0) rc = played.rc;
+    if (played.after == After::kQuit) break;
+    if (played.after == After::kPrevious)
+      i = i > 0 ? i - 1 : 0;
+    else
+      ++i;
+  }
+  return rc;
 }
 
 }  // namespace
@@ -272,7 +388,10 @@ int Play(Session& s, const std::string& source, PlayOptions options) {
 int main(int argc, char** argv) {
   CLI::App app{"tovarin: the reference host of the tovarin audio plug-in"};
   std::string plugin_path = host::DefaultPluginPath();
-  app.add_option("--plugin", plugin_path, "Plugin.so to load (default: beside this program)");
+  app.set_version_flag("--version", "tovarin " TOVARIN_VERSION);
+  // Options of the program may also follow the subcommand.
+  app.fallthrough();
+  app.add_option("--plugin", plugin_path, "Plugin.so to load (default: beside this program, or the installed one)");
   app.require_subcommand(0, 1);
 
   auto* info = app.add_subcommand("info", "show the plug-in's description and its form");
@@ -282,9 +401,9 @@ int main(int argc, char** argv) {
   info->add_flag("--show", show, "draw the host window in the terminal (24-bit colour)");
 
   auto* play = app.add_subcommand("play", "play a file or an http: stream through the plug-in");
-  std::string source;
+  std::vector<std::string> sources;
   PlayOptions options;
-  play->add_option("source", source, "audio file or URL")->required();
+  play->add_option("sources", sources, "audio files or URLs, played in turn")->required();
   play->add_option("--volume", options.volume, "volume in percent")->check(CLI::Range(0, 100));
   play->add_option("--spectrum", options.spectrum, "the plug-in's spectrum display: bars, line or off")
       ->check(CLI::IsMember({"bars", "line", "off"}));
@@ -300,7 +419,7 @@ int main(int argc, char** argv) {
     rc = Info(session, snapshot, show);
   } else if (*play) {
     std::cout << session.api.GetInfo() << "\n" << session.api.Copyright() << "\n";
-    rc = Play(session, source, options);
+    rc = PlayList(session, sources, options);
   } else {
     // No subcommand: play a short piece made here.
     std::cout << session.api.GetInfo() << "\n" << session.api.Copyright() << "\n";
@@ -311,7 +430,7 @@ int main(int argc, char** argv) {
       std::cerr << "tovarin: cannot write the demo piece\n";
       rc = 1;
     } else {
-      rc = Play(session, wav, PlayOptions{});
+      rc = PlayList(session, {wav}, PlayOptions{});
       std::remove(wav.c_str());
       rmdir(dir);
     }

@@ -55,7 +55,13 @@ std::string DefaultPluginPath() {
   if (n <= 0) return "Plugin.so";
   std::string path(self, static_cast<size_t>(n));
   const auto slash = path.rfind('/');
-  return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/Plugin.so";
+  const std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+#ifdef TOVARIN_INSTALLED_PLUGIN
+  // Installed: bin/tovarin and lib/tovarin/Plugin.so.
+  const std::string installed = dir + "/" TOVARIN_INSTALLED_PLUGIN;
+  if (access((dir + "/Plugin.so").c_str(), F_OK) != 0 && access(installed.c_str(), F_OK) == 0) return installed;
+#endif
+  return dir + "/Plugin.so";
 }
 
 }  // namespace host

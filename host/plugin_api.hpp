@@ -30,7 +30,7 @@ struct PluginApi {
   std::string Format(uint32_t seconds);
 };
 
-// Plugin.so beside this executable.
+// Plugin.so beside this executable, or where an installation puts it.
 std::string DefaultPluginPath();
 
 }  // namespace host

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package that the build, the tests and the benchmarks need.
 # Idempotent: packages already present are skipped by apt-get.
+# `install-deps.sh build`: only what building needs (scripts/run.sh).
 set -euo pipefail
 
 BUILD_PKGS=(cmake g++ pkg-config make
@@ -9,6 +10,7 @@ BUILD_PKGS=(cmake g++ pkg-config make
   googletest libgtest-dev libbenchmark-dev)
 TEST_PKGS=(ffmpeg sox libsox-fmt-all icecast2 pulseaudio pulseaudio-utils xvfb curl
   python3 python3-numpy valgrind)
+[ "${1:-}" = build ] && TEST_PKGS=()
 
 need=()
 for p in "${BUILD_PKGS[@]}" "${TEST_PKGS[@]}"; do

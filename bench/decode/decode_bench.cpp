@@ -2,7 +2,7 @@
 // same files, and memory held by open file and URL streams. Prints medians
 // and ratios measured in the same run.
 //
-//   bench-decode [seconds of audio, default 600] [repeats, default 5]
+//   bench-decode [seconds of audio 1..3600, default 600] [repeats 1..100, default 5]
 // TOVARIN_FAULT_SERVER=tests/radio/fault_server.py adds the URL figures.
 #include <malloc.h>
 #include <signal.h>
@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -60,11 +61,39 @@ double ffmpeg_seconds(const std::string& path) {
   return since(t);
 }
 
+constexpr const char* kUsage =
+    "usage: bench-decode [SECONDS] [REPEATS]\n"
+    "  SECONDS  seconds of audio in each test file, 1..3600 (default 600)\n"
+    "  REPEATS  runs per format, medians reported, 1..100 (default 5)\n"
+    "  TOVARIN_FAULT_SERVER=tests/radio/fault_server.py adds the URL figures.\n";
+
+// A whole positive number within [1, max]; anything else (a flag, a text,
+// 0, a sign, a fraction) is refused, so no test file without an end is made.
+bool positive_arg(const char* text, long max, int* out) {
+  if (!text || *text < '0' || *text > '9') return false;
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text, &end, 10);
+  if (errno != 0 || *end != '\0' || v < 1 || v > max) return false;
+  *out = static_cast<int>(v);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int seconds = argc > 1 ? std::atoi(argv[1]) : 600;
-  const int repeats = argc > 2 ? std::atoi(argv[2]) : 5;
+  int seconds = 600, repeats = 5;
+  if (argc > 1 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (argc > 3 || (argc > 1 && !positive_arg(argv[1], 3600, &seconds)) ||
+      (argc > 2 && !positive_arg(argv[2], 100, &repeats))) {
+    std::fprintf(stderr, "bench-decode: expected whole positive numbers, got:");
+    for (int i = 1; i < argc; ++i) std::fprintf(stderr, " '%s'", argv[i]);
+    std::fprintf(stderr, "\n%s", kUsage);
+    return 2;
+  }
   char tmpl[] = "/tmp/tovarin-bench-XXXXXX";
   const std::string dir = ::mkdtemp(tmpl);
   const std::string src = "-f lavfi -i \"anoisesrc=d=" + std::to_string(seconds) +

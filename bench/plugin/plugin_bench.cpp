@@ -27,6 +27,8 @@
 #include <tovarin/plugin.h>
 #include <tovarin/ui.h>
 
+#include "bench_args.hpp"
+
 namespace {
 
 struct Api {
@@ -200,4 +202,11 @@ BENCHMARK(BM_StationFirstSound)->Unit(benchmark::kMillisecond)->UseRealTime()->I
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  if (!bench::CheckArguments(argc, argv)) return 2;
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -54,10 +54,12 @@ enum : int32_t {
   BASS_ERROR_DECODE = 38,
   BASS_ERROR_TIMEOUT = 40,
   BASS_ERROR_FILEFORM = 41,
+  BASS_ERROR_ENDED = 45,
   BASS_ERROR_UNKNOWN = -1,
 };
 
 constexpr DWORD BASS_STREAM_AUTOFREE = 0x40000;
+constexpr DWORD BASS_STREAM_DECODE = 0x200000;
 constexpr DWORD BASS_POS_BYTE = 0;
 constexpr DWORD BASS_FILEPOS_CURRENT = 0;
 constexpr DWORD BASS_FILEPOS_DOWNLOAD = 1;
@@ -66,6 +68,7 @@ constexpr DWORD BASS_FILEPOS_START = 3;
 constexpr DWORD BASS_ATTRIB_VOL = 2;
 constexpr DWORD BASS_ATTRIB_PAN = 3;
 constexpr DWORD BASS_DATA_FFT1024 = 0x80000002;
+constexpr DWORD BASS_DATA_FLOAT = 0x40000000;
 
 // Channel states (BASS_ChannelIsActive).
 constexpr DWORD BASS_ACTIVE_STOPPED = 0;
@@ -144,6 +147,11 @@ HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD le
 // (5 s to connect, 5 s without data). flags may hold BASS_STREAM_AUTOFREE:
 // the stream frees itself when it ends or is stopped.
 HSTREAM BASS_StreamCreateURL(const char* url, DWORD offset, DWORD flags, DOWNLOADPROC* proc, void* user);
+// Both creators also take BASS_STREAM_DECODE: a decoding stream is never
+// played (ChannelPlay and ChannelPause fail with BASS_ERROR_DECODE); the
+// caller pulls its samples, after its effects, with BASS_ChannelGetData as
+// fast as it likes. Its position is the frames pulled so far; ChannelStop
+// halts it (GetData then fails with BASS_ERROR_NOPLAY) until ChannelSetPosition.
 BOOL BASS_StreamFree(HSTREAM handle);
 // File positions in bytes of the source file; (QWORD)-1 on failure.
 // BASS_FILEPOS_END: the file's size (for a URL stream the Content-Length, or
@@ -188,6 +196,13 @@ BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info);
 // 1024 frames heard (channels mixed to mono, Hann window). Returns the bytes
 // written (2048), or (DWORD)-1 on failure. Scaling (audio/dsp/fft.hpp): a
 // sine of amplitude A (full scale 1) centred on a bin reads A in that bin.
+// Any other length is a byte count of sample data, offered by decoding
+// streams only (BASS_ERROR_NOTAVAIL otherwise): the next whole frames of the
+// stream at its own rate and channel count, after its effects, as 16-bit
+// samples (clipped like the wav: output) or, with BASS_DATA_FLOAT in the
+// length, as floats. Returns the bytes written, fewer than asked only at the
+// end (or when a live source stalls for a second); (DWORD)-1 with
+// BASS_ERROR_ENDED once nothing is left. None of these allocates.
 DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length);
 
 // Effects, applied to a channel in priority order (higher first; equal

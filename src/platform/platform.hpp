@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace tovarin::platform {
 
@@ -35,6 +36,10 @@ std::string user_decimal_separator();
 // --- threads --------------------------------------------------------------
 // Lowers the calling thread's priority one step below normal.
 void lower_thread_priority();
+// Names a thread for debuggers and system tools (at most 15 characters are
+// kept on Linux), from the thread that made it, so that it carries the name
+// from the moment it exists.
+void name_thread(std::thread& thread, const char* name);
 
 // --- files ----------------------------------------------------------------
 // True when path names a regular file (not a directory, FIFO or device);
@@ -49,10 +54,19 @@ std::FILE* open_file(const std::string& path, const char* mode);
 // recorder's WAV file. -1 means none; errors leave errno set.
 // Removes any file at path, then creates it empty for writing.
 int create_file(const std::string& path);
-// Writes everything; false on an error (the rest is not written).
+// Appends everything (at the end of what write_all wrote before); false on
+// an error (the rest is not written). write_at may run beside it on another
+// thread: neither moves the other's place.
 bool write_all(int fd, const void* data, size_t length);
-// Writes at an absolute offset without moving the descriptor's position.
+// Writes at an absolute offset.
 bool write_at(int fd, const void* data, size_t length, int64_t offset);
+// Opens an existing file for reading; -1 when it does not open.
+int open_read(const std::string& path);
+// Reads exactly length bytes at an absolute offset; false when short.
+bool read_at(int fd, void* data, size_t length, int64_t offset);
+// Reads up to length bytes at an absolute offset: the count, 0 at the end of
+// the file, -1 on an error (errno set).
+int64_t read_some_at(int fd, void* data, size_t length, int64_t offset);
 // The file's size, or -1.
 int64_t file_size(int fd);
 void close_file(int fd);

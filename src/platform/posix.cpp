@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -46,6 +47,8 @@ void lower_thread_priority() {
   const int current = getpriority(PRIO_PROCESS, tid);
   if (errno == 0) setpriority(PRIO_PROCESS, tid, current + 1);
 }
+
+void name_thread(std::thread& thread, const char* name) { pthread_setname_np(thread.native_handle(), name); }
 
 bool regular_file(const std::string& path, int64_t* size) {
   struct stat st {};
@@ -89,6 +92,29 @@ bool write_at(int fd, const void* data, size_t length, int64_t offset) {
     length -= static_cast<size_t>(n);
   }
   return true;
+}
+
+int open_read(const std::string& path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }
+
+bool read_at(int fd, void* data, size_t length, int64_t offset) {
+  char* p = static_cast<char*>(data);
+  while (length > 0) {
+    const ssize_t n = ::pread(fd, p, length, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    offset += n;
+    length -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+int64_t read_some_at(int fd, void* data, size_t length, int64_t offset) {
+  ssize_t n;
+  do {
+    n = ::pread(fd, data, length, static_cast<off_t>(offset));
+  } while (n < 0 && errno == EINTR);
+  return n;
 }
 
 int64_t file_size(int fd) {

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <pthread.h>
+
 #include <atomic>
 #include <cerrno>
 #include <cwchar>
@@ -66,6 +68,15 @@ std::string user_decimal_separator() {
 
 void lower_thread_priority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL); }
 
+void name_thread(std::thread& thread, const char* name) {
+  // Windows 10 1607 and later; looked up, so that older systems still load
+  // the module.
+  using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+  static const auto set = reinterpret_cast<SetDescription>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription")));
+  if (set) set(pthread_gethandle(thread.native_handle()), widen(name, CP_UTF8).c_str());
+}
+
 bool regular_file(const std::string& path, int64_t* size) {
   if (path.empty()) return false;
   // Opening tells a disk file from a device ("CON", "NUL", "COM1") or a pipe,
@@ -95,25 +106,56 @@ int create_file(const std::string& path) {
   return _wopen(wide.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
 }
 
-bool write_all(int fd, const void* data, size_t length) {
-  const char* p = static_cast<const char*>(data);
+namespace {
+// One WriteFile or ReadFile at an offset, in pieces of at most 1 GiB. An
+// offset of -1 writes at the end of the file (atomically, like O_APPEND), so
+// appending and positional writes never share a file position.
+bool transfer_at(int fd, void* data, size_t length, int64_t offset, bool write) {
+  const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  if (h == INVALID_HANDLE_VALUE) return false;
+  char* p = static_cast<char*>(data);
   while (length > 0) {
-    const unsigned chunk = length > (1u << 30) ? (1u << 30) : static_cast<unsigned>(length);
-    const int n = _write(fd, p, chunk);
-    if (n <= 0) return false;
-    p += n;
-    length -= static_cast<size_t>(n);
+    OVERLAPPED at{};
+    at.Offset = offset < 0 ? 0xFFFFFFFFu : static_cast<DWORD>(offset);
+    at.OffsetHigh = offset < 0 ? 0xFFFFFFFFu : static_cast<DWORD>(offset >> 32);
+    const DWORD chunk = length > (1u << 30) ? (1u << 30) : static_cast<DWORD>(length);
+    DWORD done = 0;
+    const BOOL ok = write ? WriteFile(h, p, chunk, &done, &at) : ReadFile(h, p, chunk, &done, &at);
+    if (!ok || done == 0) return false;
+    p += done;
+    if (offset >= 0) offset += done;
+    length -= done;
   }
   return true;
 }
+}  // namespace
+
+bool write_all(int fd, const void* data, size_t length) {
+  return transfer_at(fd, const_cast<void*>(data), length, -1, true);
+}
 
 bool write_at(int fd, const void* data, size_t length, int64_t offset) {
-  // No positional write in the C runtime: seek there and back.
-  const __int64 at = _lseeki64(fd, 0, SEEK_CUR);
-  if (at < 0 || _lseeki64(fd, offset, SEEK_SET) < 0) return false;
-  const bool ok = write_all(fd, data, length);
-  _lseeki64(fd, at, SEEK_SET);
-  return ok;
+  return offset >= 0 && transfer_at(fd, const_cast<void*>(data), length, offset, true);
+}
+
+int open_read(const std::string& path) {
+  return _wopen(wide_path(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+}
+
+bool read_at(int fd, void* data, size_t length, int64_t offset) {
+  return offset >= 0 && transfer_at(fd, data, length, offset, false);
+}
+
+int64_t read_some_at(int fd, void* data, size_t length, int64_t offset) {
+  const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD done = 0;
+  const DWORD chunk = length > (1u << 30) ? (1u << 30) : static_cast<DWORD>(length);
+  if (h == INVALID_HANDLE_VALUE || offset < 0) return errno = EBADF, -1;
+  if (ReadFile(h, data, chunk, &done, &at)) return done;
+  return GetLastError() == ERROR_HANDLE_EOF ? 0 : (errno = EIO, -1);
 }
 
 int64_t file_size(int fd) { return fd < 0 ? -1 : _filelengthi64(fd); }

@@ -62,10 +62,11 @@ void TStreamPlayer::FreeChannel(int32_t index) {
   try {
     if (ValidSlot(index)) BASS_ChannelStop(Streams[index]);
     BASS_Free();
-    JoinEndedFadeWorkers();
   } catch (...) {
     ShowMessage("FreeChannel Error");
   }
+  // A fade has nothing left to act on: no worker outlives the library.
+  EndFades();
 }
 
 }  // namespace tovarin

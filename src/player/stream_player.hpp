@@ -158,10 +158,10 @@ extern std::shared_ptr<std::mutex> FadeLock;
 // Makes the workers' registry at load, so that it outlives the unload
 // handling that joins them.
 void PrepareFadeWorkers();
-// Joins the workers that have finished their fade, so that nothing of
-// theirs keeps the module loaded after the host has freed the library.
-void JoinEndedFadeWorkers();
 // Ends every fade worker and waits for them (the library is unloading).
 void StopFadeWorkers() noexcept;
+// Ends the running and waiting fades at their next step and waits for them
+// (Bass_Free). Host thread.
+void EndFades() noexcept;
 
 }  // namespace tovarin

@@ -1,6 +1,7 @@
 // Transport with volume fades: the exports record a command and start a
 // worker; the worker posts the volume steps to the form, whose ChangeVolume
 // handler sets the volume and carries out the command on the host's thread.
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -20,6 +21,12 @@ namespace {
 
 // Set when the library unloads: every worker ends at its next step.
 std::atomic<bool> g_unloading{false};
+// Set while Bass_Free ends the running fades: they end at their next step.
+std::atomic<bool> g_ending{false};
+
+// A fade has at most this many steps: above it the steps grow, so that no
+// volume, however large, holds the transport for more than about 2 s.
+constexpr int64_t kMostSteps = 2000;
 
 // A host that stops pumping altogether leaves a worker waiting for the
 // form's answer; after this long it gives the fade up.
@@ -29,6 +36,11 @@ constexpr auto kWaitSlice = std::chrono::milliseconds(20);
 // The workers' threads. A worker's last act is to mark itself done; the next
 // StartFade joins the finished ones, and unloading joins them all, so no
 // worker runs the library's code after it is gone.
+//
+// At most one worker waits for FadeLock behind the running one: it reads
+// PendingCommand only once it holds the lock, so it carries out whatever
+// command is the latest by then, and a newer command needs no worker of its
+// own. So however fast the host asks, two workers at most exist.
 struct Worker {
   std::thread thread;
   std::shared_ptr<std::atomic<bool>> done;
@@ -36,22 +48,30 @@ struct Worker {
 struct WorkerList {
   std::mutex mutex;
   std::vector<Worker> workers;  // guarded by mutex
+  int waiting = 0;              // guarded by mutex: started, FadeLock not yet entered
 };
 WorkerList& Workers() {
   static WorkerList list;
   return list;
 }
 
-// Joins the workers that are done (called with list.mutex held).
-void JoinEnded(WorkerList& list) {
-  for (auto it = list.workers.begin(); it != list.workers.end();) {
-    if (it->done->load()) {
-      it->thread.join();
-      platform::release_module();
-      it = list.workers.erase(it);
-    } else {
-      ++it;
-    }
+// A worker runs this module's code: the module stays loaded from the
+// worker's start until it is joined (see platform::hold_module).
+void Join(Worker& w) {
+  w.thread.join();
+  platform::release_module();
+}
+
+// Every worker of the list, taken out of it (host thread).
+void JoinAll(std::vector<Worker>& workers) {
+  // A Windows process that is ending has ended them already.
+  const bool gone = platform::process_exiting();
+  for (auto& w : workers) {
+    if (!w.thread.joinable()) continue;
+    if (gone)
+      w.thread.detach();
+    else
+      Join(w);
   }
 }
 
@@ -66,17 +86,28 @@ class TVolumeEffect {
     // The worker keeps the lock it entered alive, even if Bass_Init has
     // made a new FadeLock meanwhile.
     std::lock_guard<std::mutex> fade(*lock_);
+    {
+      // From here on a new command needs a worker of its own.
+      auto& list = Workers();
+      std::lock_guard<std::mutex> registry(list.mutex);
+      --list.waiting;
+    }
     if (!RequestVolume()) return;
+    // Up to kMostSteps steps of 1 percent; beyond, steps of `stride`, always
+    // ending on the same values (N ... 3, 2, 1 down; 1, 2 ... N up), since
+    // steps 1 and 2 are where the form carries the command out.
     const int32_t command = PendingCommand.load();
     if (command == kCommandStop || command == kCommandPause) {
-      const int32_t n = SavedVolume.load();
-      for (int32_t s = n; s >= 1; --s)
-        if (!PostStep(s)) return;
+      const int64_t n = SavedVolume.load();
+      const int64_t stride = Stride(n);
+      for (int64_t s = n; s >= 1; s = s <= 2 ? s - 1 : std::max<int64_t>(s - stride, 2))
+        if (!PostStep(static_cast<int32_t>(s))) return;
     }
     if (PendingCommand.load() == kCommandPlay) {
-      const int32_t n = SavedVolume.load();
-      for (int32_t s = 1; s <= n; ++s)
-        if (!PostStep(s)) return;
+      const int64_t n = SavedVolume.load();
+      const int64_t stride = Stride(n);
+      for (int64_t s = 1; s <= n; s = s == n ? n + 1 : std::min<int64_t>(s + stride, n))
+        if (!PostStep(static_cast<int32_t>(s))) return;
     }
   }
 
@@ -92,16 +123,19 @@ class TVolumeEffect {
     const uint64_t ticket = ++link_->Requests;
     const auto limit = std::chrono::steady_clock::now() + kAnswerLimit;
     while (link_->Answers < ticket) {
-      if (!link_->Alive || g_unloading.load() || std::chrono::steady_clock::now() >= limit) return false;
+      if (!link_->Alive || g_unloading.load() || g_ending.load() || std::chrono::steady_clock::now() >= limit)
+        return false;
       link_->Answered.wait_for(lock, kWaitSlice);
     }
     return true;
   }
 
+  static int64_t Stride(int64_t n) { return n > kMostSteps ? (n + kMostSteps - 1) / kMostSteps : 1; }
+
   bool PostStep(int32_t s) {
     Step = s;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    if (g_unloading.load()) return false;
+    if (g_unloading.load() || g_ending.load()) return false;
     // Posting to a dead form fails, and then the fade ends.
     return tovui::post_message(link_->Window, MSG_CHANGE_VOLUME, 0, Step);
   }
@@ -120,8 +154,17 @@ void TStreamPlayer::StartFade() {
   auto done = std::make_shared<std::atomic<bool>>(false);
   auto& list = Workers();
   std::lock_guard<std::mutex> lock(list.mutex);
-  JoinEnded(list);
-  // A worker runs this module's code: it stays loaded until it is joined.
+  for (auto it = list.workers.begin(); it != list.workers.end();) {
+    if (it->done->load()) {
+      Join(*it);
+      it = list.workers.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  // The waiting worker will read the PendingCommand just written.
+  if (list.waiting > 0) return;
+  list.workers.reserve(list.workers.size() + 1);
   platform::hold_module();
   list.workers.push_back(Worker{std::thread([effect, done] {
                                platform::lower_thread_priority();
@@ -134,14 +177,25 @@ void TStreamPlayer::StartFade() {
                                done->store(true);
                              }),
                              done});
+  // Counted once it exists; it cannot enter FadeLock's count before we let
+  // go of the registry.
+  ++list.waiting;
+  platform::name_thread(list.workers.back().thread, "tovarin-fade");
 }
 
 void PrepareFadeWorkers() { Workers(); }
 
-void JoinEndedFadeWorkers() {
-  auto& list = Workers();
-  std::lock_guard<std::mutex> lock(list.mutex);
-  JoinEnded(list);
+void EndFades() noexcept {
+  // Host thread, as StartFade: no worker starts while these are joined.
+  g_ending.store(true);
+  std::vector<Worker> workers;
+  {
+    auto& list = Workers();
+    std::lock_guard<std::mutex> lock(list.mutex);
+    workers.swap(list.workers);
+  }
+  JoinAll(workers);
+  g_ending.store(false);
 }
 
 void StopFadeWorkers() noexcept {
@@ -152,10 +206,7 @@ void StopFadeWorkers() noexcept {
     std::lock_guard<std::mutex> lock(list.mutex);
     workers.swap(list.workers);
   }
-  // A Windows process that is ending has ended them already.
-  const bool gone = platform::process_exiting();
-  for (auto& w : workers)
-    if (w.thread.joinable()) gone ? w.thread.detach() : w.thread.join();
+  JoinAll(workers);
 }
 
 void TStreamPlayer::Play(int32_t index) {

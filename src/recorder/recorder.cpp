@@ -117,6 +117,16 @@ void TBassRecorder::StartRecord(const std::string& path, int32_t rate, int32_t c
     // empty file.
     RecordHandle =
         BASS_RecordStart(static_cast<DWORD>(rate), static_cast<DWORD>(channels), 0, &RecordWriteProc, nullptr);
+    // Asked for 0 Hz or 0 channels, the library captures its default
+    // format: the header states what the file really holds, or no reader
+    // could play it.
+    BASS_CHANNELINFO captured{};
+    if (RecordHandle != 0 && BASS_ChannelGetInfo(RecordHandle, &captured) &&
+        (captured.freq != WavHeader.SampleRate || captured.chans != WavHeader.Channels)) {
+      WavHeader = MakeWavHeader(captured.freq, captured.chans);
+      // Beside the appending capture, never over it: the samples start at 44.
+      platform::write_at(fd, &WavHeader, sizeof WavHeader, 0);
+    }
     Recording = true;
   } catch (...) {
     Recording = false;
@@ -127,18 +137,21 @@ void TBassRecorder::StartRecord(const std::string& path, int32_t rate, int32_t c
 
 void TBassRecorder::StopRecord(bool report) {
   if (!Recording) return;
+  bool patched = false;
   try {
     // Once this returns the callback never runs again, so the file is ours.
     BASS_ChannelStop(RecordHandle);
     const int fd = OutFile.load();
     PatchSizes(fd);
-    OutFile.store(-1);
-    platform::close_file(fd);
-    Recording = false;
+    patched = true;
   } catch (...) {
-    // Still recording: another stop may complete the file.
-    if (report) ShowMessage("Stop Record Error");
   }
+  // The stop completes whatever the patch did (a full disk, a size limit):
+  // a stop that failed for good would otherwise hold the recorder forever.
+  // The message is the only sign that the file's sizes are wrong.
+  platform::close_file(OutFile.exchange(-1));
+  Recording = false;
+  if (!patched && report) ShowMessage("Stop Record Error");
 }
 
 void TBassRecorder::CompleteFileAtExit() {

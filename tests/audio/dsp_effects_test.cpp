@@ -189,6 +189,31 @@ TEST(Compressor, AttackCoversNinetyPercentInItsTime) {
   EXPECT_NEAR(gr_db(2 * rate - 1), -10 * 2 / 3.0, 0.01);
 }
 
+// A sound that starts from silence (at the very start, after a pause, or
+// after silence that followed a loud passage) is caught in the attack time:
+// its gain reduction reaches 90 % of the final one after fAttack.
+TEST(Compressor, AttackFromSilenceTakesTheAttackTime) {
+  BASS_DX8_COMPRESSOR p{0, 20, 200, -20, 3, 0};
+  const int rate = 48000, attack = 20 * 48;
+  const float loud = float(std::pow(10, -10 / 20.0));
+  struct Case {
+    int burst, silence;  // frames of a loud burst, then of silence, before the onset
+  } cases[] = {{0, 0}, {0, 24000}, {4800, 48000}};
+  for (auto c : cases) {
+    SCOPED_TRACE(c.silence);
+    auto e = effect(BASS_FX_DX8_COMPRESSOR, rate, 1, &p);
+    const int onset = c.burst + c.silence;
+    std::vector<float> x(onset + rate);
+    for (int n = 0; n < int(x.size()); ++n) x[n] = n < c.burst || n >= onset ? loud : 0.f;
+    auto y = run(*e, x, 1);
+    const double final_db = 20 * std::log10(y.back() / loud);
+    ASSERT_NEAR(final_db, -10 * 2 / 3.0, 0.01);
+    int reached = onset;
+    while (reached < int(y.size()) && 20 * std::log10(y[reached] / loud) > 0.9 * final_db) ++reached;
+    EXPECT_NEAR(reached - onset, attack, attack * 0.1);
+  }
+}
+
 TEST(Compressor, PredelayDelaysTheSound) {
   BASS_DX8_COMPRESSOR p{0, 10, 200, 0, 1, 4};  // ratio 1: no compression
   auto e = effect(BASS_FX_DX8_COMPRESSOR, 8000, 1, &p);
@@ -214,6 +239,47 @@ double rt60(const std::vector<double>& h, int rate) {
   double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
   return -60 / slope;
 }
+
+// The part of x between lo and hi Hz: eighth-order Butterworth high- and
+// lowpasses (cookbook biquads) in series.
+std::vector<double> band(const std::vector<double>& x, double lo, double hi, int rate) {
+  std::vector<double> y = x;
+  for (int kind = 0; kind < 2; ++kind)
+    for (double q : {0.50979558, 0.60134489, 0.89997622, 2.56291545}) {
+      double w0 = 2 * M_PI * (kind ? hi : lo) / rate, alpha = std::sin(w0) / (2 * q), c = std::cos(w0);
+      double b0 = kind ? (1 - c) / 2 : (1 + c) / 2, b1 = kind ? 1 - c : -(1 + c), a0 = 1 + alpha;
+      double s1 = 0, s2 = 0;
+      for (double& v : y) {
+        double out = (b0 * v) / a0 + s1;
+        s1 = (b1 * v) / a0 + (2 * c / a0) * out + s2;
+        s2 = (b0 * v) / a0 - ((1 - alpha) / a0) * out;
+        v = out;
+      }
+    }
+  return y;
+}
+
+// Normalised echo density (Abel and Huang) of a 20 ms window centred on
+// sample at: the share of samples above the window's RMS over that share
+// for Gaussian noise (erfc(1/sqrt 2)). Noise reads about 1, sparse echoes
+// much less.
+double echo_density(const std::vector<double>& h, size_t at, int rate) {
+  const size_t half = rate / 100;
+  double e = 0;
+  for (size_t i = at - half; i < at + half; ++i) e += h[i] * h[i];
+  const double sigma = std::sqrt(e / (2 * half));
+  size_t above = 0;
+  for (size_t i = at - half; i < at + half; ++i) above += std::fabs(h[i]) > sigma;
+  return double(above) / (2 * half) / std::erfc(1 / std::sqrt(2.0));
+}
+
+std::vector<double> reverb_ir(const BASS_DX8_REVERB& p, double seconds, int channel = 0) {
+  auto e = effect(BASS_FX_DX8_REVERB, 44100, 2, &p);
+  auto y = run(*e, impulse(size_t(44100 * seconds), 2), 2);
+  std::vector<double> h(y.size() / 2);
+  for (size_t i = 0; i < h.size(); ++i) h[i] = y[2 * i + channel];
+  return h;
+}
 }  // namespace
 
 TEST(Reverb, MeasuringCodeReadsASyntheticDecay) {
@@ -222,6 +288,42 @@ TEST(Reverb, MeasuringCodeReadsASyntheticDecay) {
   std::vector<double> h(44100 * 2);
   for (size_t i = 0; i < h.size(); ++i) h[i] = d(rng) * std::pow(10, -3.0 * i / 44100 / 0.8);
   EXPECT_NEAR(rt60(h, 44100), 0.8, 0.02);
+  EXPECT_NEAR(rt60(band(h, 500, 1000, 44100), 44100), 0.8, 0.04);
+  EXPECT_NEAR(echo_density(h, 44100, 44100), 1.0, 0.1);
+  std::vector<double> sparse(44100, 0.0);
+  for (size_t i = 0; i < sparse.size(); i += 50) sparse[i] = 1;
+  EXPECT_LT(echo_density(sparse, 22050, 44100), 0.1);
+}
+
+// Lows decay in the reverb time whatever the ratio; the 4-8 kHz band in the
+// reverb time x ratio.
+TEST(Reverb, EachBandDecaysInItsOwnTime) {
+  for (float ratio : {0.001f, 0.01f, 0.1f, 0.5f, 0.999f}) {
+    SCOPED_TRACE(ratio);
+    auto h = reverb_ir({0, 0, 1000, ratio}, 2.5);
+    EXPECT_NEAR(rt60(band(h, 125, 250, 44100), 44100), 1.0, 0.1);
+    EXPECT_NEAR(rt60(band(h, 500, 1000, 44100), 44100), 1.0, 0.1);
+    if (ratio >= 0.1f) {
+      EXPECT_NEAR(rt60(band(h, 4000, 8000, 44100), 44100), ratio, ratio * 0.25);
+    }
+  }
+}
+
+// A tail, not a flutter of separate echoes: dense from 100 ms on. A 20 ms
+// window of band-limited noise reads anywhere from about 0.78 to 1.1, so the
+// profile is averaged over 50 ms (five windows) for the defaults, whose highs
+// are gone after the first pass; the full-band tail holds window by window.
+TEST(Reverb, TailIsDenseFrom100Ms) {
+  for (int channel : {0, 1}) {
+    auto h = reverb_ir({0, 0, 1000, 0.001f}, 1.0, channel);
+    for (size_t at = 4410; at + 2205 <= 44100 - 441; at += 2205) {
+      double mean = 0;
+      for (size_t k = 0; k < 5; ++k) mean += echo_density(h, at + k * 441, 44100) / 5;
+      ASSERT_GE(mean, 0.8) << channel << " " << at;
+    }
+    h = reverb_ir({0, 0, 1000, 0.999f}, 1.0, channel);
+    for (size_t at = 4410; at <= 44100 - 441; at += 441) ASSERT_GE(echo_density(h, at, 44100), 0.8) << channel << " " << at;
+  }
 }
 
 TEST(Reverb, DecayTimeIsTheReverbTime) {

@@ -148,3 +148,42 @@ TEST_F(Effects, HigherPriorityRunsFirstEqualOnesInAttachOrder) {
   Wav w = finish();
   for (size_t i = 0; i < std::size(cases); ++i) EXPECT_NEAR(w.at(i * 4410 + 4000, 0) / 32768.0, cases[i].expect, 0.005) << i;
 }
+
+// One NaN and one infinity in the stream (as a float file may carry) must
+// not stay in any effect: the equalizer's output is the clean one again a
+// block later, and no effect sticks at full scale or keeps clicking.
+TEST_F(Effects, NonFiniteSamplesDoNotPoisonTheEffects) {
+  const int64_t nan_at = 2000, inf_at = 2300, frames = 44100;
+  auto clean = [](int64_t f, int c) { return 0.25f * noise16(f, c); };
+  auto dirty = [&](int64_t f, int c) {
+    return f == nan_at && c == 0 ? NAN : f == inf_at && c == 1 ? INFINITY : clean(f, c);
+  };
+  const DWORD types[] = {BASS_FX_DX8_PARAMEQ, BASS_FX_DX8_CHORUS, BASS_FX_DX8_FLANGER, BASS_FX_DX8_ECHO,
+                         BASS_FX_DX8_COMPRESSOR, BASS_FX_DX8_REVERB};
+  for (DWORD type : types)
+    for (bool poisoned : {false, true}) {
+      HSTREAM h = poisoned ? make_stream(44100, 2, frames, dirty) : make_stream(44100, 2, frames, clean);
+      HFX fx = BASS_ChannelSetFX(h, type, 0);
+      BASS_DX8_PARAMEQ boost{1000, 12, 6};
+      if (type == BASS_FX_DX8_PARAMEQ) {
+        ASSERT_TRUE(BASS_FXSetParameters(fx, &boost));
+      }
+      ASSERT_TRUE(BASS_ChannelPlay(h, 0));
+      run_blocks(100);
+      ASSERT_TRUE(BASS_StreamFree(h));
+    }
+  Wav w = finish();
+  ASSERT_TRUE(w.valid);
+  for (size_t k = 0; k < std::size(types); ++k) {
+    SCOPED_TRACE(types[k]);
+    const size_t clean_at = 2 * k * frames, dirty_at = clean_at + frames;
+    for (size_t f = size_t(nan_at) + 441; f < size_t(frames); ++f)
+      for (int c = 0; c < 2; ++c) {
+        int16_t v = w.at(dirty_at + f, c);
+        ASSERT_TRUE(v > -32768 && v < 32767) << f;
+        if (types[k] == BASS_FX_DX8_PARAMEQ && f >= size_t(inf_at) + 441) {
+          ASSERT_NEAR(v, w.at(clean_at + f, c), 1) << f;
+        }
+      }
+  }
+}

@@ -101,6 +101,55 @@ TEST_F(FilePlayback, FlacAt48000MatchesSoxResamplingByCorrelation) {
   EXPECT_GT(best, 0.9999);
 }
 
+namespace {
+// Ten equalizer bands at +6 dB and the five effects with their defaults.
+void attach_full_chain(HSTREAM h) {
+  const float centres[10] = {80, 170, 310, 600, 1000, 3000, 6000, 12000, 14000, 16000};
+  for (int band = 0; band < 10; ++band) {
+    HFX fx = BASS_ChannelSetFX(h, BASS_FX_DX8_PARAMEQ, band + 1);
+    BASS_DX8_PARAMEQ p{centres[band], 12, 6};
+    ASSERT_TRUE(BASS_FXSetParameters(fx, &p));
+  }
+  for (DWORD t : {BASS_FX_DX8_FLANGER, BASS_FX_DX8_CHORUS, BASS_FX_DX8_REVERB, BASS_FX_DX8_ECHO, BASS_FX_DX8_COMPRESSOR})
+    ASSERT_NE(BASS_ChannelSetFX(h, t, 1), 0u);
+}
+}  // namespace
+
+// A decoding stream hands out what playing the same file with the same
+// effects writes to the wav: output, sample for sample, and then ends.
+TEST_F(FilePlayback, DecodingStreamGivesWhatPlayingWrites) {
+  std::string file = media("dec.wav", "-r 44100 -c 2 -b 16 -e signed", "synth 0.5 pinknoise vol 0.5");
+  HSTREAM played = BASS_StreamCreateFile(0, file.c_str(), 0, 0, 0);
+  HSTREAM pulled = BASS_StreamCreateFile(0, file.c_str(), 0, 0, BASS_STREAM_DECODE);
+  ASSERT_NE(pulled, 0u) << BASS_ErrorGetCode();
+  attach_full_chain(played);
+  attach_full_chain(pulled);
+  EXPECT_FALSE(BASS_ChannelPlay(pulled, 0));
+  EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_DECODE);
+  std::vector<int16_t> data(22050 * 2 + 4096);
+  DWORD got = 0;
+  for (int calls = 0; calls < 100; ++calls) {  // an odd size: whole frames only
+    DWORD n = BASS_ChannelGetData(pulled, reinterpret_cast<uint8_t*>(data.data()) + got, 4003);
+    if (n == DWORD(-1)) break;
+    ASSERT_EQ(n % 4, 0u);
+    got += n;
+    if (got == 4000 * 4) {
+      EXPECT_EQ(BASS_ChannelGetPosition(pulled, BASS_POS_BYTE), 4000u * 4);
+    }
+  }
+  EXPECT_EQ(got, 22050u * 4);
+  EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ENDED);
+  EXPECT_EQ(BASS_ChannelIsActive(pulled), BASS_ACTIVE_STOPPED);
+  ASSERT_TRUE(BASS_ChannelPlay(played, 0));
+  settle();
+  run_blocks(60);
+  Wav out = finish();
+  ASSERT_TRUE(out.valid);
+  size_t mismatches = 0;
+  for (size_t i = 0; i < 22050 * 2; ++i) mismatches += out.samples[i] != data[i];
+  EXPECT_EQ(mismatches, 0u);
+}
+
 TEST_F(FilePlayback, FilesThatCannotPlayAreRefused) {
   EXPECT_EQ(BASS_StreamCreateFile(0, (path_ + ".missing.wav").c_str(), 0, 0, 0), 0u);
   EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEOPEN);

@@ -7,6 +7,18 @@
 
 using namespace audio_test;
 
+// Allocations made by this thread, counted by the test binary's operator new.
+namespace {
+thread_local size_t t_allocations = 0;
+}
+void* operator new(size_t n) {
+  ++t_allocations;
+  if (void* p = std::malloc(n ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+
 using Meters = LibraryTest;
 
 namespace {
@@ -83,6 +95,29 @@ TEST_F(Meters, LevelsForgetWhatIsOlderThan20Ms) {
   EXPECT_GT(BASS_ChannelGetLevel(h) & 0xffff, 29000u);
   run_blocks(2);
   EXPECT_EQ(BASS_ChannelGetLevel(h), 0u);
+}
+
+// The display asks for the FFT and the levels on every tick, and a decoder
+// pulls sample data in a loop: none of them may allocate.
+TEST_F(Meters, QueriesAllocateNothingPerCall) {
+  HSTREAM played = make_stream(48000, 2, -1, noise16);
+  HSTREAM pulled = make_stream(44100, 1, -1, noise16, BASS_STREAM_DECODE);
+  ASSERT_TRUE(BASS_ChannelPlay(played, 0));
+  run_blocks(3);
+  float fft[512];
+  std::vector<uint8_t> data(10000);
+  auto all_queries = [&] {
+    for (HSTREAM h : {played, pulled}) {
+      ASSERT_EQ(BASS_ChannelGetData(h, fft, BASS_DATA_FFT1024), 2048u);
+      ASSERT_NE(BASS_ChannelGetLevel(h), DWORD(-1));
+    }
+    ASSERT_EQ(BASS_ChannelGetData(pulled, data.data(), 10000), 10000u);
+    ASSERT_EQ(BASS_ChannelGetData(pulled, data.data(), 10000 | BASS_DATA_FLOAT), 10000u);
+  };
+  all_queries();
+  const size_t before = t_allocations;
+  for (int i = 0; i < 10; ++i) all_queries();
+  EXPECT_EQ(t_allocations - before, 0u);
 }
 
 TEST(MetersCpu, CpuIsASmallPercentWhilePlaying) {

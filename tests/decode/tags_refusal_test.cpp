@@ -197,6 +197,63 @@ TEST_F(Files, DamagedFilesPlayWhatDecodesAndEnd) {
   EXPECT_GT(drain_count(*s), 30000);
 }
 
+// Little-endian fields for hand-made headers.
+std::string le32(uint32_t v) {
+  std::string b(4, '\0');
+  for (int i = 0; i < 4; ++i) b[i] = static_cast<char>(v >> (8 * i));
+  return b;
+}
+std::string le64(uint64_t v) { return le32(static_cast<uint32_t>(v)) + le32(static_cast<uint32_t>(v >> 32)); }
+
+TEST_F(Files, HeadersThatLieAreBoundedByTheFileOrRefusedAtOnce) {
+  const std::string s16 = read(make("s16.wav", "-c:a pcm_s16le"));
+  const std::string f32 = read(make("f32.wav", "-c:a pcm_f32le"));
+  const size_t fmt = s16.find("fmt "), list = s16.find("LIST"), data16 = s16.find("data");
+  ASSERT_TRUE(fmt != std::string::npos && list != std::string::npos && data16 != std::string::npos);
+  auto patch = [](std::string b, size_t at, const std::string& field) { return b.replace(at, field.size(), field); };
+  const std::string fmt16 = s16.substr(fmt, 24);  // 44100 Hz stereo 16-bit
+  const std::string huge_info = "LIST" + le32(0xFFFFFFFF) + "INFO" + "ISFT" + le32(0x7FFFFFF0) + "Lavf";
+  struct Case {
+    const char* name;
+    std::string bytes;
+    int64_t frames;  // expected length; -1: refused
+  } cases[] = {
+      // RF64 whose ds64 counts 2^61 samples in 8 KB.
+      {"rf64.wav",
+       "RF64" + le32(0xFFFFFFFF) + "WAVE" + "ds64" + le32(28) + le64(uint64_t{1} << 61) + le64(uint64_t{1} << 61) +
+           le64(uint64_t{1} << 61) + le32(0) + fmt16 + "data" + le32(0xFFFFFFFF) + std::string(8000, '\0'),
+       2000},
+      // Float: the data size and the fact chunk's sample count both lie.
+      {"f32.wav", patch(patch(f32, f32.find("data") + 4, le32(0x7FFFFFF0)), f32.find("fact") + 8, le32(0x7FFFFFFF)),
+       44100},
+      // A rate no device plays: refused, not a ring of gigabytes.
+      {"rate.wav", patch(s16, fmt + 12, le32(0x7FFFFFFF)), -1},
+      {"rate0.wav", patch(s16, fmt + 12, le32(0)), -1},
+      {"channels.wav", patch(s16, fmt + 10, std::string("\x40\x00", 2)), -1},
+      // A LIST claiming 4 GiB whose tag claims 2 GiB: before the data it hides
+      // the data (refused), after it only the tag is lost.
+      {"list-first.wav", s16.substr(0, list) + huge_info + s16.substr(list), -1},
+      {"list-last.wav", s16 + huge_info, 44100},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    write(dir.file(c.name), c.bytes);
+    int err = 0;
+    const auto t0 = std::chrono::steady_clock::now();
+    auto s = open_file_source(dir.file(c.name), &err);
+    // A broken file is refused in milliseconds; a second is a generous bound against stalls of several.
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
+    if (c.frames < 0) {
+      EXPECT_FALSE(s);
+      EXPECT_EQ(err, BASS_ERROR_FILEFORM);
+      continue;
+    }
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->info().length_frames, c.frames);
+    EXPECT_EQ(drain_count(*s), c.frames);
+  }
+}
+
 TEST_F(Files, LongVbrMp3HasExactLengthAndSeeks) {
   // Long enough that only the tail is decoded to count, at a low VBR quality
   // whose small frames lean on the bit reservoir.

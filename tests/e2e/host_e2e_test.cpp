@@ -1,6 +1,8 @@
 // tovarin, the reference host, on media made here by ffmpeg, with the
 // silent real-time output.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,10 +41,10 @@ struct Result {
 };
 
 // Runs the host with a time limit; stdin is not a terminal, so no keys.
-Result Host(const std::string& args, int limit_s = 60) {
+Result Host(const std::string& args, int limit_s = 60, const std::string& env = "TOVARIN_AUDIO_OUTPUT=null") {
   const std::string out = Dir() + "/out.txt";
-  const std::string cmd = "TOVARIN_AUDIO_OUTPUT=null timeout " + std::to_string(limit_s) + " " TOVARIN_HOST_PATH " " +
-                          args + " </dev/null >" + out + " 2>&1";
+  const std::string cmd = env + " timeout " + std::to_string(limit_s) + " " TOVARIN_HOST_PATH " " + args +
+                          " </dev/null >" + out + " 2>&1";
   const auto start = std::chrono::steady_clock::now();
   const int status = std::system(cmd.c_str());
   Result r;
@@ -53,6 +55,44 @@ Result Host(const std::string& args, int limit_s = 60) {
   return r;
 }
 
+// Runs the host on a pseudo-terminal, as a listener would, typing each key
+// at its time (seconds from the start). Returns what the terminal showed.
+Result HostWithKeys(const std::string& args, const std::vector<std::pair<double, std::string>>& keys,
+                    int limit_s = 30) {
+  Result r;
+  int master = -1;
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  if (pid < 0) return r;
+  if (pid == 0) {
+    setenv("TOVARIN_AUDIO_OUTPUT", "null", 1);
+    const std::string cmd = "exec timeout " + std::to_string(limit_s) + " " TOVARIN_HOST_PATH " " + args;
+    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
+  size_t next = 0;
+  for (;;) {
+    pollfd fd{master, POLLIN, 0};
+    if (poll(&fd, 1, 20) > 0) {
+      char buf[4096];
+      const ssize_t n = read(master, buf, sizeof buf);
+      if (n <= 0) break;  // the host has gone
+      r.output.append(buf, static_cast<size_t>(n));
+    }
+    if (next < keys.size() && elapsed() >= keys[next].first) {
+      (void)!write(master, keys[next].second.data(), keys[next].second.size());
+      ++next;
+    }
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  close(master);
+  r.seconds = elapsed();
+  r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
 std::string MakeMedia(const std::string& name, const std::string& codec_args) {
   const std::string path = Dir() + "/" + name;
   const std::string cmd = "ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=2.2:sample_rate=44100 -ac 2 "
@@ -60,6 +100,30 @@ std::string MakeMedia(const std::string& name, const std::string& codec_args) {
                           codec_args + " " + path;
   return std::system(cmd.c_str()) == 0 ? path : std::string();
 }
+
+// The radio tests' misbehaving HTTP server on loopback, serving one MP3.
+struct FaultServer {
+  pid_t pid = -1;
+  int port = 0;
+  explicit FaultServer(const std::string& mp3) {
+    int out[2];
+    if (pipe(out) != 0) return;
+    pid = fork();
+    if (pid == 0) {
+      dup2(out[1], 1);
+      execl("/usr/bin/python3", "python3", TOVARIN_FAULT_SERVER, mp3.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(out[1]);
+    char text[16] = {};
+    if (pid > 0 && read(out[0], text, sizeof text - 1) > 0) port = std::atoi(text);
+    close(out[0]);
+  }
+  ~FaultServer() {
+    if (pid > 0) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
+  }
+  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
+};
 
 }  // namespace
 
@@ -159,28 +223,72 @@ TEST(HostPlay, DrawsTheSpectrumOfWhatPlaysIntoItsWindow) {
 TEST(HostPlay, ShowsTheLiveTitleOfAStationAsItChanges) {
   const std::string mp3 = MakeMedia("station.mp3", "-b:a 128k");
   ASSERT_FALSE(mp3.empty());
-  int out[2];
-  ASSERT_EQ(pipe(out), 0);
-  const pid_t server = fork();
-  ASSERT_GE(server, 0);
-  if (server == 0) {
-    dup2(out[1], 1);
-    execl("/usr/bin/python3", "python3", TOVARIN_FAULT_SERVER, mp3.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(out[1]);
-  char port[16] = {};
-  const ssize_t n = read(out[0], port, sizeof port - 1);
-  close(out[0]);
+  FaultServer server(mp3);
+  ASSERT_GT(server.port, 0) << "the station did not start";
   // The station never ends: the host is stopped after 7 s (exit 124).
-  const Result r = n > 0 ? Host("play http://127.0.0.1:" + std::to_string(std::atoi(port)) + "/icy?t=changing", 7)
-                         : Result{};
-  kill(server, SIGKILL);
-  waitpid(server, nullptr, 0);
-  ASSERT_GT(n, 0) << "the station did not start";
+  const Result r = Host("play " + server.Url("/icy?t=changing"), 7);
   EXPECT_NE(r.output.find("Song 0"), std::string::npos) << r.output;
   size_t changes = 0;
   for (size_t at = r.output.find("Now:"); at != std::string::npos; at = r.output.find("Now:", at + 1)) ++changes;
   EXPECT_GE(changes, 2u) << r.output;
   EXPECT_NE(r.output.find("Now:    Song 2"), std::string::npos) << r.output;
+}
+
+// A pause longer than the host's stall timeout, then space: playback goes on
+// to the end. While stopped, the line shows where play begins again (00:00).
+TEST(HostKeys, ResumesAfterALongPauseAndShowsAStopAtTheStart) {
+  const std::string media = MakeMedia("keys.flac", "-c:a flac");
+  ASSERT_FALSE(media.empty());
+  const Result r = HostWithKeys("play " + media, {{1.4, " "}, {6.0, " "}});
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_NE(r.output.find("[paused ] 00:01"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("[playing] 00:02 / 00:02"), std::string::npos) << r.output;
+  EXPECT_GE(r.seconds, 6.5) << "ended before the rest of the tone was played";
+
+  const Result stop = HostWithKeys("play " + media, {{1.4, "s"}, {2.0, "q"}});
+  EXPECT_EQ(stop.exit_code, 0) << stop.output;
+  EXPECT_NE(stop.output.find("[stopped] 00:00 / 00:02"), std::string::npos) << stop.output;
+}
+
+// Clips shorter than a second show their length and end with their sound,
+// not after a stall timeout (4 s before).
+TEST(HostPlay, ShortClipsShowALengthAndEndWithTheirSound) {
+  for (const char* d : {"0.3", "0.8"}) {
+    const std::string path = Dir() + "/short" + d + ".wav";
+    ASSERT_EQ(std::system(("ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=" + std::string(d) +
+                           " -ac 2 " + path).c_str()),
+              0);
+    const Result r = Host("play " + path, 20);
+    EXPECT_EQ(r.exit_code, 0) << r.output;
+    EXPECT_NE(r.output.find(std::string(d) == "0.3" ? "/ 00:00" : "/ 00:01"), std::string::npos) << r.output;
+    EXPECT_LT(r.seconds, 3.0) << d;
+  }
+}
+
+// A file over HTTP has no length for the plug-in; it still ends with its
+// sound (2.2 s), not after a stall timeout.
+TEST(HostPlay, AFileOverHttpEndsWithItsSound) {
+  const std::string mp3 = MakeMedia("over-http.mp3", "-b:a 128k");
+  ASSERT_FALSE(mp3.empty());
+  FaultServer server(mp3);
+  ASSERT_GT(server.port, 0);
+  const Result r = Host("play " + server.Url("/ok"), 20);
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_NE(r.output.find("[playing] 00:02"), std::string::npos) << r.output;
+  EXPECT_LT(r.seconds, 5.0);
+}
+
+// The output in use is named; a sound server that is down leaves no sound
+// library noise in the terminal (ALSA's "cannot find card" lines).
+TEST(HostPlay, NamesTheOutputAndKeepsSoundLibraryNoiseOut) {
+  const std::string media = MakeMedia("output.flac", "-c:a flac");
+  ASSERT_FALSE(media.empty());
+  const Result silent = Host("play " + media, 20);
+  EXPECT_NE(silent.output.find("output: silent"), std::string::npos) << silent.output;
+  const Result down = Host("play " + media, 20, "env -u TOVARIN_AUDIO_OUTPUT PULSE_SERVER=127.0.0.1:1");
+  EXPECT_EQ(down.exit_code, 0) << down.output;
+  EXPECT_EQ(down.output.find("ALSA lib"), std::string::npos) << down.output;
+  EXPECT_TRUE(down.output.find("no sound device: playing to a silent output") != std::string::npos ||
+              down.output.find("output: sound device") != std::string::npos)
+      << down.output;
 }

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "host_fixture.hpp"
@@ -143,4 +145,63 @@ TEST_F(FadeTest, StopDuringQueuedPlayStepsTurnsThemIntoStops) {
   ASSERT_GE(start, 0);
   const int full = FirstAtLeast(env, kFull * 9 / 10, start);
   EXPECT_GE(full - start, 80);
+}
+
+namespace {
+// Fade workers alive in this process, by the name they give their threads.
+int FadeThreads() {
+  int n = 0;
+  std::error_code ec;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    if (std::getline(comm, name) && name == "tovarin-fade") ++n;
+  }
+  return n;
+}
+}  // namespace
+
+TEST_F(FadeTest, WorkersStayFewAndAHugeVolumeFadesInAboutTwoSeconds) {
+  StartPlayer();
+  ASSERT_TRUE(plugin.Create(MakeWav("busy.wav", 10.0, 44100, 2, 1000.0)));
+  int most = 0;
+  // Play and stop every few milliseconds: one running fade, one waiting.
+  for (int i = 0; i < 50; ++i) {
+    plugin.Bass_Play();
+    PumpFor(3);
+    plugin.Bass_Stop();
+    PumpFor(3);
+    most = std::max(most, FadeThreads());
+  }
+  EXPECT_LE(most, 2);
+  // 2^31-1 percent: a play fade of that many 1 ms steps would last 24 days.
+  plugin.SetVolume(INT32_MAX);
+  plugin.Bass_Play();
+  for (int i = 0; i < 20; ++i) {
+    plugin.Bass_Stop();
+    PumpFor(2);
+    plugin.Bass_Play();
+    PumpFor(2);
+    most = std::max(most, FadeThreads());
+  }
+  EXPECT_LE(most, 2);
+  // The running fade and the waiting one, about 2 s each at most.
+  EXPECT_TRUE(PumpUntil([] { return FadeThreads() == 0; }, 8000));
+  PumpFor(100);  // their last steps, still queued, set volumes of their own
+  ASSERT_EQ(FadeThreads(), 0);
+  // Alone, a play fade of 2^31-1 percent takes about 2 s, then plays.
+  plugin.SetVolume(INT32_MAX);
+  const auto t0 = std::chrono::steady_clock::now();
+  plugin.Bass_Play();
+  EXPECT_TRUE(PumpUntil([] { return FadeThreads() == 0; }, 8000));
+  const auto took = std::chrono::steady_clock::now() - t0;
+  EXPECT_GT(took, std::chrono::milliseconds(1500));
+  EXPECT_LT(took, std::chrono::seconds(6));
+  EXPECT_GE(plugin.Position(), 1);
+  // Bass_Free ends a fade under way.
+  plugin.Bass_Stop();
+  PumpFor(20);
+  plugin.Bass_Free();
+  EXPECT_EQ(FadeThreads(), 0);
+  EXPECT_TRUE(MessageBoxes().empty());
 }

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <vector>
+#include <iterator>
 
 #include "audio/api/library.hpp"
 
@@ -12,6 +12,17 @@ namespace {
 constexpr QWORD kBadQword = static_cast<QWORD>(-1);
 
 int64_t frame_bytes(const Stream* s) { return static_cast<int64_t>(s->channel->info().channels) * 2; }
+
+// Bytes of a frame count, saturating instead of overflowing: whatever a
+// source reports, a byte figure stays a figure.
+QWORD frames_to_bytes(int64_t frames, const Stream* s) {
+  const int64_t fb = frame_bytes(s);
+  if (frames <= 0) return 0;
+  if (frames > INT64_MAX / fb) return static_cast<QWORD>(INT64_MAX / fb * fb);
+  return static_cast<QWORD>(frames * fb);
+}
+
+bool decoding(const Stream* s) { return s->flags & BASS_STREAM_DECODE; }
 
 // Runs fn(lib, stream) with the library locked and the handle checked.
 template <class R, class Fn>
@@ -29,6 +40,7 @@ R with_stream(DWORD handle, R failure, Fn&& fn) {
 
 BOOL BASS_ChannelPlay(DWORD handle, BOOL restart) {
   return with_stream<BOOL>(handle, 0, [&](Library& lib, Stream* s) -> BOOL {
+    if (decoding(s)) return fail(BASS_ERROR_DECODE);
     Channel* ch = s->channel.get();
     if (restart && !lib.mixer->run_excluded(ch, [&] { return ch->reposition(0); })) return fail(BASS_ERROR_POSITION);
     ch->set_state(PlayState::Playing);
@@ -39,6 +51,7 @@ BOOL BASS_ChannelPlay(DWORD handle, BOOL restart) {
 
 BOOL BASS_ChannelPause(DWORD handle) {
   return with_stream<BOOL>(handle, 0, [&](Library&, Stream* s) -> BOOL {
+    if (decoding(s)) return fail(BASS_ERROR_DECODE);
     PlayState st = s->channel->state();
     if (st == PlayState::Paused) return fail(BASS_ERROR_ALREADY);
     if (st != PlayState::Playing) return fail(BASS_ERROR_NOPLAY);
@@ -89,8 +102,8 @@ QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode) {
     if (mode != BASS_POS_BYTE) return set_error(BASS_ERROR_NOTAVAIL), kBadQword;
     const Channel& ch = *s->channel;
     // Everything mixed has been heard once the channel has ended.
-    int latency = ch.ended() ? 0 : lib.output->latency_frames();
-    return static_cast<QWORD>(ch.heard_frame(latency) * frame_bytes(s));
+    int latency = ch.ended() || decoding(s) ? 0 : lib.output->latency_frames();
+    return frames_to_bytes(ch.heard_frame(latency), s);
   });
 }
 
@@ -99,7 +112,7 @@ QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode) {
     if (mode != BASS_POS_BYTE) return set_error(BASS_ERROR_NOTAVAIL), kBadQword;
     int64_t len = s->channel->info().length_frames;
     if (len < 0) return set_error(BASS_ERROR_NOTAVAIL), kBadQword;
-    return static_cast<QWORD>(len * frame_bytes(s));
+    return frames_to_bytes(len, s);
   });
 }
 
@@ -112,6 +125,7 @@ BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos, DWORD mode) {
     if (len >= 0 && frame > len) return fail(BASS_ERROR_POSITION);
     Channel* ch = s->channel.get();
     if (!lib.mixer->run_excluded(ch, [&] { return ch->reposition(frame); })) return fail(BASS_ERROR_POSITION);
+    if (decoding(s)) ch->set_state(PlayState::Playing);  // a stopped or ended decoder goes on from here
     return 1;
   });
 }
@@ -161,12 +175,12 @@ BOOL BASS_ChannelGetAttribute(DWORD handle, DWORD attrib, float* value) {
 
 DWORD BASS_ChannelGetLevel(DWORD handle) {
   return with_stream<DWORD>(handle, static_cast<DWORD>(-1), [&](Library&, Stream* s) -> DWORD {
-    const Channel& ch = *s->channel;
+    Channel& ch = *s->channel;
     if (ch.state() != PlayState::Playing) return 0;
     const int chans = ch.history().channels();
     const size_t frames = std::max<size_t>(1, static_cast<size_t>(ch.info().rate) / 50);  // 20 ms
-    std::vector<float> buf(frames * chans);
-    ch.history().latest(buf.data(), frames);
+    float* buf = ch.scratch();  // holds 20 ms: no allocation per call
+    ch.history().latest(buf, frames);
     float peak[2] = {0, 0};
     for (size_t i = 0; i < frames; ++i)
       for (int c = 0; c < std::min(chans, 2); ++c) peak[c] = std::max(peak[c], std::fabs(buf[i * chans + c]));
@@ -177,6 +191,24 @@ DWORD BASS_ChannelGetLevel(DWORD handle) {
 }
 
 BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info) {
+  if ((handle >> 30) == static_cast<DWORD>(HandleKind::Record)) {
+    // A capture's format: the rate and channel count asked for, or the
+    // defaults that stood in for 0.
+    return guarded<BOOL>(0, [&]() -> BOOL {
+      Library& lib = library();
+      std::lock_guard lock(lib.mu);
+      Recording* r = lib.records.get(handle);
+      if (!r) return fail(BASS_ERROR_HANDLE);
+      if (!info) return fail(BASS_ERROR_ILLPARAM);
+      *info = {};
+      info->freq = static_cast<DWORD>(r->rate);
+      info->chans = static_cast<DWORD>(r->channels);
+      info->ctype = BASS_CTYPE_RECORD;
+      info->origres = 16;
+      set_error(BASS_OK);
+      return 1;
+    });
+  }
   return with_stream<BOOL>(handle, 0, [&](Library&, Stream* s) -> BOOL {
     if (!info) return fail(BASS_ERROR_ILLPARAM);
     const SourceInfo& src = s->channel->info();
@@ -191,15 +223,64 @@ BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info) {
   });
 }
 
+namespace {
+constexpr DWORD kBadDword = static_cast<DWORD>(-1);
+
+// Sample data of a decoding stream: whole frames, 16-bit or float.
+DWORD pull_samples(Stream* s, void* buffer, DWORD length) {
+  Channel& ch = *s->channel;
+  const bool as_float = length & BASS_DATA_FLOAT;
+  const size_t chans = static_cast<size_t>(ch.info().channels);
+  const size_t sample_bytes = as_float ? sizeof(float) : sizeof(int16_t);
+  const size_t want = (length & ~BASS_DATA_FLOAT) / (sample_bytes * chans);
+  if (ch.ended()) return set_error(BASS_ERROR_ENDED), kBadDword;
+  if (ch.state() != PlayState::Playing) return set_error(BASS_ERROR_NOPLAY), kBadDword;
+  // In pieces through the channel's scratch room: no allocation per call,
+  // and the caller's buffer needs no particular alignment.
+  uint8_t* out = static_cast<uint8_t*>(buffer);
+  const size_t piece = ch.scratch_frames();
+  size_t have = 0;
+  while (have < want) {
+    const size_t ask = std::min(piece, want - have);
+    const size_t got = ch.decode(ch.scratch(), ask, 1000);
+    const float* x = ch.scratch();
+    const size_t n = got * chans;
+    if (as_float) {
+      std::memcpy(out + have * chans * sizeof(float), x, n * sizeof(float));
+    } else {
+      int16_t pcm[256];
+      for (size_t i = 0; i < n;) {
+        const size_t m = std::min(n - i, std::size(pcm));
+        for (size_t j = 0; j < m; ++j) {
+          // As the wav: output: clip to full scale, round, keep 32767 the top.
+          long v = std::lrint(std::clamp(x[i + j], -1.f, 1.f) * 32768.f);
+          pcm[j] = static_cast<int16_t>(std::min(v, 32767L));
+        }
+        std::memcpy(out + (have * chans + i) * sizeof(int16_t), pcm, m * sizeof(int16_t));
+        i += m;
+      }
+    }
+    have += got;
+    if (got < ask) break;  // ended or stalled
+  }
+  if (have == 0 && ch.ended()) return set_error(BASS_ERROR_ENDED), kBadDword;
+  return static_cast<DWORD>(have * chans * sample_bytes);
+}
+}  // namespace
+
 DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length) {
-  return with_stream<DWORD>(handle, static_cast<DWORD>(-1), [&](Library& lib, Stream* s) -> DWORD {
-    if (length != BASS_DATA_FFT1024) return set_error(BASS_ERROR_ILLPARAM), static_cast<DWORD>(-1);
-    if (!buffer) return set_error(BASS_ERROR_ILLPARAM), static_cast<DWORD>(-1);
-    const auto& hist = s->channel->history();
-    std::vector<float> frames(dsp::Fft1024::kSize * hist.channels());
-    hist.latest(frames.data(), dsp::Fft1024::kSize);
-    if (!lib.fft.magnitudes(frames.data(), hist.channels(), static_cast<float*>(buffer)))
-      return set_error(BASS_ERROR_UNKNOWN), static_cast<DWORD>(-1);
+  return with_stream<DWORD>(handle, kBadDword, [&](Library& lib, Stream* s) -> DWORD {
+    if (!buffer) return set_error(BASS_ERROR_ILLPARAM), kBadDword;
+    if (length != BASS_DATA_FFT1024) {
+      if (!decoding(s)) return set_error(BASS_ERROR_NOTAVAIL), kBadDword;
+      return pull_samples(s, buffer, length);
+    }
+    Channel& ch = *s->channel;
+    const auto& hist = ch.history();
+    float* frames = ch.scratch();  // holds 1024 frames: no allocation per call
+    hist.latest(frames, dsp::Fft1024::kSize);
+    if (!lib.fft.magnitudes(frames, hist.channels(), static_cast<float*>(buffer)))
+      return set_error(BASS_ERROR_UNKNOWN), kBadDword;
     return dsp::Fft1024::kBins * sizeof(float);
   });
 }

@@ -114,7 +114,11 @@ HSTREAM create_stream_from_source(std::unique_ptr<Source> source, DWORD flags) {
   Library& lib = library();
   std::lock_guard lock(lib.mu);
   if (!lib.initialised) return fail(BASS_ERROR_INIT);
-  auto channel = std::make_unique<Channel>(std::move(source), lib.rate);
+  // A decoding stream keeps its own rate (no resampler) and never joins the
+  // mixer: its caller pulls it.
+  const bool decode = flags & BASS_STREAM_DECODE;
+  const int out_rate = decode ? source->info().rate : lib.rate;
+  auto channel = std::make_unique<Channel>(std::move(source), out_rate);
   std::string why;
   if (!channel->init(&why)) return fail(BASS_ERROR_FORMAT);
   auto stream = std::make_unique<Stream>();
@@ -123,7 +127,10 @@ HSTREAM create_stream_from_source(std::unique_ptr<Source> source, DWORD flags) {
   if (!stream->handle) return fail(BASS_ERROR_MEM);
   stream->channel = std::move(channel);
   stream->channel->source().start();
-  lib.mixer->add(stream->channel.get());
+  if (decode)
+    stream->channel->set_state(PlayState::Playing);
+  else
+    lib.mixer->add(stream->channel.get());
   set_error(BASS_OK);
   return stream.release()->handle;
 }

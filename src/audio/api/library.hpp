@@ -55,6 +55,7 @@ struct Recording {
   void* user = nullptr;
   std::unique_ptr<Capture> capture;
   std::atomic<bool> active{true};  // false once the callback asked to stop
+  int rate = 0, channels = 0;      // what is captured (the defaults filled in)
   std::vector<int16_t> scratch;    // capture thread: samples after the input's volume
 };
 

@@ -149,6 +149,8 @@ HRECORD BASS_RecordStart(DWORD freq, DWORD chans, DWORD flags, RECORDPROC* proc,
     if (!rec->handle) return fail(BASS_ERROR_MEM);
     Recording* r = rec.get();
     const int channels = static_cast<int>(chans);
+    r->rate = static_cast<int>(freq);
+    r->channels = channels;
     r->scratch.resize(static_cast<size_t>(freq / 10) * chans);
     std::atomic<float>* volume = &lib.record_volume;
     auto sink = [r, channels, volume](const int16_t* frames, size_t count) -> bool {

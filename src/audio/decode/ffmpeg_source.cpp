@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
 #include "audio/bass.h"
 #include "audio/decode/mp3_header.hpp"
 #include "audio/decode/text.hpp"
+#include "platform/platform.hpp"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -28,12 +30,18 @@ constexpr const char* kFileFormats =
 constexpr const char* kStreamFormats = "mp3,aac,ogg,flac,wav,loas,matroska";
 
 constexpr double kRingSeconds = 2.0;
+// The ring never holds more floats than this (16 MiB), so high rates with
+// many channels buffer less time rather than more memory.
+constexpr size_t kRingMaxFloats = size_t{1} << 22;
 // A seek waits this long for the decoder; a slower one completes on its own.
 constexpr int64_t kSeekWaitMs = 1000;
 // Opening must find decodable audio within this many packets.
 constexpr int kMaxProbePackets = 2000;
 // A file whose length needs a scan gets this long; past it the length is an estimate.
 constexpr int kScanLimitMs = 3000;
+// No codec packs more frames into a byte of file than this (lossless codecs
+// on digital silence come nearest); a header claiming more is not believed.
+constexpr int64_t kMaxFramesPerByte = 4096;
 
 std::atomic<bool> g_hold_seeks{false};
 
@@ -144,6 +152,56 @@ void FfmpegSource::close_input() {
   if (pkt_) av_packet_free(&pkt_);
   if (dec_) avcodec_free_context(&dec_);
   if (fmt_) avformat_close_input(&fmt_);
+  if (prefix_io_) {
+    av_freep(&prefix_io_->buffer);
+    avio_context_free(&prefix_io_);
+  }
+  platform::close_file(prefix_.fd);
+  prefix_ = Prefix{};
+}
+
+namespace {
+
+int prefix_read(void* opaque, uint8_t* buf, int n) {
+  auto* f = static_cast<FfmpegSource::Prefix*>(opaque);
+  const int64_t left = f->size - f->pos;
+  if (left <= 0) return AVERROR_EOF;
+  const int64_t got = platform::read_some_at(f->fd, buf, static_cast<size_t>(std::min<int64_t>(n, left)), f->pos);
+  if (got < 0) return AVERROR(errno);
+  if (got == 0) return AVERROR_EOF;
+  f->pos += got;
+  return static_cast<int>(got);
+}
+
+int64_t prefix_seek(void* opaque, int64_t offset, int whence) {
+  auto* f = static_cast<FfmpegSource::Prefix*>(opaque);
+  whence &= ~AVSEEK_FORCE;
+  if (whence == AVSEEK_SIZE) return f->size;
+  int64_t to = -1;
+  if (whence == SEEK_SET) to = offset;
+  else if (whence == SEEK_CUR) to = f->pos + offset;
+  else if (whence == SEEK_END) to = f->size + offset;
+  if (to < 0) return AVERROR(EINVAL);
+  return f->pos = to;
+}
+
+}  // namespace
+
+bool FfmpegSource::open_prefix() {
+  prefix_.fd = platform::open_read(req_.location);
+  if (prefix_.fd < 0) return false;
+  prefix_.size = req_.readable_bytes;
+  constexpr int kBuffer = 32768;
+  auto* buffer = static_cast<unsigned char*>(av_malloc(kBuffer));
+  if (!buffer) return false;
+  prefix_io_ = avio_alloc_context(buffer, kBuffer, 0, &prefix_, &prefix_read, nullptr, &prefix_seek);
+  if (!prefix_io_) {
+    av_free(buffer);
+    return false;
+  }
+  fmt_->pb = prefix_io_;
+  fmt_->flags |= AVFMT_FLAG_CUSTOM_IO;
+  return true;
 }
 
 int FfmpegSource::open_input() {
@@ -172,6 +230,13 @@ int FfmpegSource::open_input() {
   } else {
     // The explicit scheme keeps a path holding ':' from naming another protocol.
     url = "file:" + req_.location;
+    if (req_.readable_bytes >= 0) {
+      if (!open_prefix()) {
+        av_dict_free(&opts);
+        return BASS_ERROR_FILEOPEN;
+      }
+      url = req_.location;  // named for probing only; the bytes come from the prefix
+    }
     av_dict_set(&opts, "protocol_whitelist", "file", 0);
     av_dict_set(&opts, "format_whitelist", kFileFormats, 0);
   }
@@ -199,7 +264,9 @@ int FfmpegSource::open_input() {
   const int rate = st->codecpar->sample_rate > 0 ? st->codecpar->sample_rate : dec_->sample_rate;
   const int channels =
       st->codecpar->ch_layout.nb_channels > 0 ? st->codecpar->ch_layout.nb_channels : dec_->ch_layout.nb_channels;
-  if (rate <= 0 || channels < 1 || channels > 8) return BASS_ERROR_FILEFORM;
+  // A rate or channel count no device plays is damage, and sizing buffers
+  // from it could ask for gigabytes.
+  if (rate < 1 || rate > kMaxSourceRate || channels < 1 || channels > kMaxSourceChannels) return BASS_ERROR_FILEFORM;
   if (info_.rate == 0) {
     info_.rate = rate;
     info_.channels = channels;
@@ -376,30 +443,51 @@ bool FfmpegSource::position_before(int64_t frame) {
   return true;
 }
 
+int64_t FfmpegSource::frames_file_can_hold() const {
+  // Whatever the headers say, a file cannot hold more frames than its bytes
+  // carry: exactly so for PCM-like codecs (a fixed number of bits a
+  // sample), and for compressed ones far fewer than kMaxFramesPerByte. Kept
+  // small enough that a length in bytes (frames x channels x 2) fits 63 bits.
+  constexpr int64_t kCap = INT64_MAX / (2 * kMaxSourceChannels);
+  if (req_.file_size < 0) return kCap;
+  const AVCodecParameters* par = fmt_->streams[stream_]->codecpar;
+  const int bits = av_get_bits_per_sample(par->codec_id);
+  const int64_t size = std::min<int64_t>(req_.file_size, kCap / kMaxFramesPerByte);
+  if (bits > 0) return size * 8 / (int64_t{bits} * info_.channels);
+  return size * kMaxFramesPerByte;
+}
+
 bool FfmpegSource::determine_length() {
   AVStream* st = fmt_->streams[stream_];
   const AVCodecID id = st->codecpar->codec_id;
   const AVRational rate_tb{1, info_.rate};
   const bool mpeg_audio = id == AV_CODEC_ID_MP3 || id == AV_CODEC_ID_MP2 || id == AV_CODEC_ID_MP1;
+  const int64_t most = frames_file_can_hold();
   // Raw elementary streams have no index: their timestamps after a seek are guesses.
   const bool raw_stream = av_match_list(fmt_->iformat->name, "mp3,aac,ac3,eac3,dts,truehd,mlp,loas", ',') > 0;
+  // A header that promises more than the file holds lies (or the file was
+  // cut short): count what decodes instead.
+  const int64_t declared =
+      st->duration != AV_NOPTS_VALUE && st->duration >= 0 ? av_rescale_q(st->duration, st->time_base, rate_tb) : -1;
+  const bool plausible = declared >= 0 && declared <= most;
   // MPEG audio and AAC: the container's figure counts encoder delay and padding
   // the decoder trims (or estimates from the bitrate), so count what decodes.
-  const bool count_decoded = raw_stream || mpeg_audio || id == AV_CODEC_ID_AAC || st->duration == AV_NOPTS_VALUE ||
+  const bool count_decoded = raw_stream || mpeg_audio || id == AV_CODEC_ID_AAC || !plausible ||
                              fmt_->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
   if (!count_decoded) {
-    int64_t frames = av_rescale_q(st->duration, st->time_base, rate_tb);
+    int64_t frames = declared;
     // Opus pre-skip is inside the container's duration but never decoded.
     if (id == AV_CODEC_ID_OPUS) frames -= st->codecpar->initial_padding;
-    info_.length_frames = std::max<int64_t>(frames, 0);
+    info_.length_frames = std::clamp<int64_t>(frames, 0, most);
     length_exact_ = true;
     return true;
   }
   int64_t estimate = -1;
-  if (st->duration != AV_NOPTS_VALUE)
-    estimate = av_rescale_q(st->duration, st->time_base, rate_tb);
-  else if (fmt_->duration != AV_NOPTS_VALUE)
+  if (declared >= 0)
+    estimate = declared;
+  else if (fmt_->duration != AV_NOPTS_VALUE && fmt_->duration >= 0)
     estimate = av_rescale_q(fmt_->duration, AV_TIME_BASE_Q, rate_tb);
+  estimate = std::min(estimate, most);
   const int64_t give_up = now_ns() + int64_t{kScanLimitMs} * 1000000;
   bool complete = true;
   if (raw_stream) {
@@ -439,7 +527,7 @@ bool FfmpegSource::determine_length() {
       // The decoder's own delay (529 samples) is inside the padding already dropped at the start.
       if (mpeg_audio)
         if (auto gap = read_lame_gap(req_.location)) end_skip = std::max(gap->padding - 529, 0);
-      info_.length_frames = std::max<int64_t>(scanned - start_skip - end_skip, 0);
+      info_.length_frames = std::clamp<int64_t>(scanned - start_skip - end_skip, 0, most);
       length_exact_ = true;
       return true;
     }
@@ -461,7 +549,8 @@ bool FfmpegSource::determine_length() {
   const int64_t counted = next_index_;
   if (!rewind()) return false;
   if (complete && counted > 0) {
-    info_.length_frames = counted;
+    // Counted by timestamps, which damage can inflate as well.
+    info_.length_frames = std::min(counted, most);
     length_exact_ = true;
   } else {
     info_.length_frames = std::max<int64_t>(estimate, 0);
@@ -524,7 +613,9 @@ std::unique_ptr<FfmpegSource> FfmpegSource::open(const OpenRequest& req, int* er
   s->open_deadline_ns_ = 0;
   s->set_deadline_ms(0);
   if (req.file_size >= 0) s->content_length_ = req.file_size;
-  s->ring_ = std::make_unique<FrameRing>(static_cast<size_t>(s->info_.rate * kRingSeconds), s->info_.channels);
+  const size_t ring_frames = std::min(static_cast<size_t>(s->info_.rate * kRingSeconds),
+                                      kRingMaxFloats / static_cast<size_t>(s->info_.channels));
+  s->ring_ = std::make_unique<FrameRing>(ring_frames, s->info_.channels);
   s->push_pending();
   s->thread_ = std::thread([p = s.get()] { p->run(); });
   if (error) *error = BASS_OK;

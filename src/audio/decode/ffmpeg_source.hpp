@@ -27,6 +27,7 @@ struct AVFormatContext;
 struct AVCodecContext;
 struct AVPacket;
 struct AVFrame;
+struct AVIOContext;
 }
 
 namespace tovarin::audio::decode {
@@ -37,6 +38,9 @@ struct OpenRequest {
   int connect_timeout_ms = 5000;
   int data_timeout_ms = 5000;
   int64_t file_size = -1;  // files: from stat
+  // Files: when >= 0, the demuxer sees only this many leading bytes (the
+  // rest is damage it would mishandle).
+  int64_t readable_bytes = -1;
 };
 
 class FfmpegSource final : public Source {
@@ -57,14 +61,22 @@ class FfmpegSource final : public Source {
 
   static int interrupt_callback(void* opaque);
 
+  // A file read only up to `size` bytes (OpenRequest::readable_bytes).
+  struct Prefix {
+    int fd = -1;
+    int64_t size = 0, pos = 0;
+  };
+
  private:
   explicit FfmpegSource(const OpenRequest& req);
   int open_input();                 // BASS_OK or a BASS_ERROR_* code
   void close_input();
+  bool open_prefix();               // fmt_ reads the file through prefix_
   bool rewind();                    // reopen from the first sample
   int next_frame();                 // 1: pending_ holds audio, 0: nothing yet, -1: the end
   bool take_frame();                // converts frame_ into pending_; false when all of it is dropped
   bool determine_length();
+  int64_t frames_file_can_hold() const;
   bool position_before(int64_t frame);  // demuxer at or before frame, decoder flushed
   void read_container_tags();
   void poll_live_metadata();
@@ -87,6 +99,8 @@ class FfmpegSource final : public Source {
   AVCodecContext* dec_ = nullptr;
   AVPacket* pkt_ = nullptr;
   AVFrame* frame_ = nullptr;
+  Prefix prefix_;
+  AVIOContext* prefix_io_ = nullptr;
   int stream_ = -1;
   int64_t origin_pts_;              // pts of frame 0, in the stream's time base
   int64_t first_frame_frames_ = 0;  // frames the first decoded frame gave

@@ -6,6 +6,7 @@ extern "C" {
 
 #include "audio/bass.h"
 #include "audio/decode/ffmpeg_source.hpp"
+#include "audio/decode/riff_scan.hpp"
 #include "audio/source.hpp"
 #include "platform/platform.hpp"
 
@@ -33,6 +34,7 @@ std::unique_ptr<Source> open_file_source(const std::string& path, int* error) {
   decode::OpenRequest req;
   req.location = path;
   req.file_size = size;
+  req.readable_bytes = decode::wave_readable_prefix(path, req.file_size);
   try {
     return decode::FfmpegSource::open(req, error);
   } catch (const std::bad_alloc&) {

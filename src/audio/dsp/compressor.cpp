@@ -2,12 +2,20 @@
 // and look-ahead. The detector follows the mean of the channels' absolute
 // values in dB; its attack and release cover 90 % of a step (in dB) in the
 // given times.
+//
+// Digital silence has no level in dB to follow, so the detector neither
+// starts from nor falls into minus infinity: it starts at the threshold, and
+// during silence it releases no lower than the threshold (or holds where it
+// is when already below). A sound that begins from silence is then caught
+// in the attack time, as a step from the threshold.
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "audio/bass.h"
 #include "audio/dsp/effect.hpp"
+#include "audio/dsp/fast_math.hpp"
+#include "audio/dsp/simd.hpp"
 
 namespace tovarin::audio::dsp {
 namespace {
@@ -15,6 +23,11 @@ namespace {
 constexpr int kMaxChannels = 8;
 constexpr float kMaxPredelayMs = 4.f;
 constexpr double kFloorDb = -200;
+constexpr float kSilence = 1e-5f;  // -100 dB: below any 16-bit signal
+constexpr float kSilentMark = -1e30f;
+constexpr size_t kPiece = 256;  // frames per pass of the stages below
+constexpr float kDbPerLog2 = 6.02059991f;   // 20 log10(2)
+constexpr float kLog2PerDb = 0.166096405f;  // log2(10) / 20
 
 class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
  public:
@@ -23,7 +36,9 @@ class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
   void prepare(int rate, int channels) override {
     rate_ = rate;
     channels_ = std::clamp(channels, 1, kMaxChannels);
-    len_ = static_cast<size_t>(kMaxPredelayMs * rate / 1000.f) + 2;
+    size_t need = static_cast<size_t>(kMaxPredelayMs * rate / 1000.f) + 2;
+    len_ = 2;
+    while (len_ < need) len_ <<= 1;  // positions wrap with a mask
     delay_line_.assign(len_ * channels_, 0.f);
     active_ = box_.get();
     compute();
@@ -43,34 +58,90 @@ class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
   void reset() override {
     std::fill(delay_line_.begin(), delay_line_.end(), 0.f);
     pos_ = 0;
-    env_db_ = kFloorDb;
+    env_db_ = active_.fThreshold;
   }
 
+  // In pieces, each in three passes: the level in dB of every frame (no
+  // dependency between frames, so it vectorises), the detector and the
+  // static curve (the only serial part, a few operations per frame), then
+  // the gains and the delayed sound.
   void process(float* x, size_t frames) override {
     if (box_.take(active_)) compute();
-    const int ch = channels_;
-    const double T = active_.fThreshold, R = active_.fRatio;
-    for (size_t i = 0; i < frames; ++i) {
-      float* f = x + i * ch;
-      double level = 0;
-      for (int c = 0; c < ch; ++c) level += std::fabs(f[c]);
-      level /= ch;
-      double in_db = level > 1e-10 ? 20 * std::log10(level) : kFloorDb;
-      double a = in_db > env_db_ ? attack_ : release_;
-      env_db_ = a * env_db_ + (1 - a) * in_db;
-      double gr_db = env_db_ > T ? (T + (env_db_ - T) / R) - env_db_ : 0;
-      float g = static_cast<float>(std::pow(10.0, (gr_db + active_.fGain) / 20));
-      // The sound is delayed against the detector, so attacks are caught.
-      size_t read = (pos_ + len_ - delay_) % len_;
-      for (int c = 0; c < ch; ++c) {
-        delay_line_[pos_ * ch + c] = f[c];
-        f[c] = delay_line_[read * ch + c] * g;
-      }
-      if (++pos_ == len_) pos_ = 0;
+    if (delay_line_.empty()) return;
+    for (size_t done = 0; done < frames;) {
+      const size_t n = std::min(kPiece, frames - done);
+      run(x + done * channels_, n);
+      done += n;
     }
   }
 
  private:
+  void run(float* x, size_t n) {
+    const int ch = channels_;
+    const float inv_ch = 1.f / ch;
+    size_t i = 0;
+    if (ch == 2) {
+      // Four frames at a time: (|L| + |R|) / 2, then dB.
+      const I4 even = {0, 2, 4, 6}, odd = {1, 3, 5, 7};
+      for (; i + 4 <= n; i += 4) {
+        const F4 a = abs4(load4(x + 2 * i)), b = abs4(load4(x + 2 * i + 4));
+        const F4 level = (__builtin_shuffle(a, b, even) + __builtin_shuffle(a, b, odd)) * 0.5f;
+        const I4 loud = level > kSilence;
+        const F4 db = kDbPerLog2 * log2_4(loud ? level : splat(1.f));
+        store4(db_ + i, loud ? db : splat(kSilentMark));
+      }
+    }
+    for (; i < n; ++i) {
+      float level = 0;
+      for (int c = 0; c < ch; ++c) level += std::fabs(x[i * ch + c]);
+      level *= inv_ch;
+      db_[i] = level > kSilence ? kDbPerLog2 * fast_log2(level) : kSilentMark;
+    }
+    const double T = active_.fThreshold, slope = 1 - 1 / static_cast<double>(active_.fRatio);
+    const float makeup = active_.fGain;
+    double env = env_db_;
+    const double attack = attack_, release = release_;
+    for (i = 0; i < n; ++i) {
+      const double in_db = db_[i];
+      if (in_db > kSilentMark) {
+        // Rising or falling follows the music at random: select, don't branch.
+        const double a = release + (attack - release) * static_cast<double>(in_db > env);
+        env = a * env + (1 - a) * in_db;
+      } else if (env > T) {
+        env = std::max(T, release * env + (1 - release) * kFloorDb);
+      }
+      db_[i] = static_cast<float>(std::min(0.0, (T - env) * slope)) + makeup;
+    }
+    env_db_ = env;
+    i = 0;
+    for (; i + 4 <= n; i += 4) store4(db_ + i, exp2_4(load4(db_ + i) * kLog2PerDb));
+    for (; i < n; ++i) db_[i] = fast_exp2(db_[i] * kLog2PerDb);
+    // The sound is delayed against the detector, so attacks are caught.
+    const size_t mask = len_ - 1;
+    float* const line = delay_line_.data();
+    size_t pos = pos_;
+    if (ch == 2) {
+      for (size_t i = 0; i < n; ++i) {
+        const size_t read = (pos - delay_) & mask;
+        line[pos * 2] = x[2 * i];
+        line[pos * 2 + 1] = x[2 * i + 1];
+        x[2 * i] = line[read * 2] * db_[i];
+        x[2 * i + 1] = line[read * 2 + 1] * db_[i];
+        pos = (pos + 1) & mask;
+      }
+    } else {
+      for (size_t i = 0; i < n; ++i) {
+        const size_t read = (pos - delay_) & mask;
+        for (int c = 0; c < ch; ++c) {
+          line[pos * ch + c] = x[i * ch + c];
+          x[i * ch + c] = line[read * ch + c] * db_[i];
+        }
+        pos = (pos + 1) & mask;
+      }
+    }
+    pos_ = pos;
+  }
+
   // One-pole coefficient that covers 90 % of a step in ms milliseconds.
   double coefficient(double ms) const {
     double n = std::max(1.0, ms * rate_ / 1000.0);
@@ -91,7 +162,8 @@ class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
   BASS_DX8_COMPRESSOR active_{0, 10, 200, -20, 3, 4};
   std::vector<float> delay_line_;
   size_t pos_ = 0, delay_ = 0;
-  double env_db_ = kFloorDb, attack_ = 0, release_ = 0;
+  double env_db_ = -20, attack_ = 0, release_ = 0;
+  float db_[kPiece];  // levels in dB, then gains, of the piece at hand
 };
 
 }  // namespace

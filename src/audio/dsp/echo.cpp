@@ -20,7 +20,10 @@ class Echo final : public RecordEffect<BASS_DX8_ECHO> {
   void prepare(int rate, int channels) override {
     rate_ = rate;
     channels_ = channels < 1 ? 1 : channels > kMaxChannels ? kMaxChannels : channels;
-    len_ = static_cast<size_t>(kMaxDelayMs * rate / 1000.f) + 2;
+    // A power of two, so positions wrap with a mask.
+    size_t need = static_cast<size_t>(kMaxDelayMs * rate / 1000.f) + 2;
+    len_ = 2;
+    while (len_ < need) len_ <<= 1;
     line_.assign(len_ * channels_, 0.f);
     active_ = box_.get();
     compute();
@@ -42,28 +45,49 @@ class Echo final : public RecordEffect<BASS_DX8_ECHO> {
 
   void process(float* x, size_t frames) override {
     if (box_.take(active_)) compute();
+    if (line_.empty()) return;
     const int ch = channels_;
     const bool pan = active_.lPanDelay != 0 && ch >= 2;
+    const size_t mask = len_ - 1;
+    float* const line = line_.data();
+    size_t pos = pos_;
+    if (ch == 2) {
+      // With pan delay, left and right swap lines (and delays).
+      const size_t dl = delay_[pan ? 1 : 0], dr = delay_[pan ? 0 : 1];
+      const int sl = pan ? 1 : 0, sr = pan ? 0 : 1;
+      for (size_t i = 0; i < frames; ++i) {
+        float* f = x + 2 * i;
+        const float d0 = line[((pos - dl) & mask) * 2 + sl], d1 = line[((pos - dr) & mask) * 2 + sr];
+        const float in0 = f[0], in1 = f[1];
+        line[pos * 2] = flush(in_gain_ * in0 + fb_ * d0);
+        line[pos * 2 + 1] = flush(in_gain_ * in1 + fb_ * d1);
+        f[0] = dry_ * in0 + wet_ * d0;
+        f[1] = dry_ * in1 + wet_ * d1;
+        pos = (pos + 1) & mask;
+      }
+      pos_ = pos;
+      return;
+    }
     for (size_t i = 0; i < frames; ++i) {
       float d[kMaxChannels];
       for (int c = 0; c < ch; ++c) {
-        // With pan delay, left and right swap lines (and delays); further
-        // channels keep their own.
+        // Further channels keep their own lines.
         int src = pan && c < 2 ? 1 - c : c;
-        size_t at = (pos_ + len_ - delay_[src]) % len_;
-        d[c] = line_[at * ch + src];
+        d[c] = line[((pos - delay_[src]) & mask) * ch + src];
       }
       for (int c = 0; c < ch; ++c) {
         float in = x[i * ch + c];
-        float v = in_gain_ * in + fb_ * d[c];
-        line_[pos_ * ch + c] = std::fabs(v) < 1e-25f ? 0.f : v;
+        line[pos * ch + c] = flush(in_gain_ * in + fb_ * d[c]);
         x[i * ch + c] = dry_ * in + wet_ * d[c];
       }
-      if (++pos_ == len_) pos_ = 0;
+      pos = (pos + 1) & mask;
     }
+    pos_ = pos;
   }
 
  private:
+  static float flush(float v) { return std::fabs(v) < 1e-25f ? 0.f : v; }
+
   void compute() {
     const float w = active_.fWetDryMix / 100.f, f = active_.fFeedback / 100.f;
     wet_ = w;

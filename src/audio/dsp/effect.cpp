@@ -1,5 +1,7 @@
 #include "audio/dsp/effect.hpp"
 
+#include <cmath>
+
 #include "audio/bass.h"
 
 namespace tovarin::audio::dsp {
@@ -15,6 +17,21 @@ constexpr EffectEntry kEffects[] = {
     {BASS_FX_DX8_COMPRESSOR, make_compressor},  {BASS_FX_DX8_REVERB, make_reverb},
 };
 }  // namespace
+
+size_t sanitize(float* x, size_t n) {
+  // A cheap check first (it vectorises); the repair runs only on a bad block.
+  bool bad = false;
+  for (size_t i = 0; i < n; ++i) bad |= !(std::fabs(x[i]) <= kSampleLimit);
+  if (!bad) return 0;
+  size_t changed = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const float a = std::fabs(x[i]);
+    if (a <= kSampleLimit) continue;
+    x[i] = std::isfinite(a) ? std::copysign(kSampleLimit, x[i]) : 0.f;
+    ++changed;
+  }
+  return changed;
+}
 
 std::unique_ptr<Effect> make_effect(uint32_t type) {
   for (const auto& e : kEffects)

@@ -69,6 +69,23 @@
 
 namespace tovarin::audio::dsp {
 
+constexpr int kMaxEffectChannels = 8;
+
+// One second-order section per channel in transposed direct form II, with
+// double memories (low centres stay stable). An effect that is just that
+// (the equalizer band) hands its section to the chain, which runs
+// neighbouring sections together in one pass over the block.
+struct Biquad {
+  double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
+  bool bypass = true;  // passes the sound untouched
+  double s1[kMaxEffectChannels] = {}, s2[kMaxEffectChannels] = {};
+};
+
+// Runs `count` sections in series over interleaved frames of `channels`
+// channels (1..8; the k-th channel uses memories k), skipping bypassed ones,
+// and flushes tiny memories to zero afterwards.
+void run_biquads(Biquad* const* sections, size_t count, float* interleaved, size_t frames, int channels);
+
 class Effect {
  public:
   virtual ~Effect() = default;
@@ -81,7 +98,15 @@ class Effect {
   // ---- audio thread ----
   virtual void reset() = 0;
   virtual void process(float* interleaved, size_t frames) = 0;
+  // Instead of process(): an effect that is one Biquad per channel takes up
+  // its new settings and hands the section over for this block; null for
+  // every other effect.
+  virtual Biquad* take_biquad() { return nullptr; }
 };
+
+// Runs a chain of effects in order over a block (audio thread), fusing
+// neighbouring biquad sections into shared passes.
+void run_chain(Effect* const* effects, size_t count, float* interleaved, size_t frames, int channels);
 
 // What every effect does with its parameter record: set_parameters copies
 // the record, lets the effect check the whole of it (and adjust it where its
@@ -112,6 +137,16 @@ class RecordEffect : public Effect {
 // Values below this are flushed to zero in recursive state, so silence never
 // decays into denormals.
 constexpr double kDenormalFloor = 1e-25;
+
+// Largest magnitude let into the effects: 60 dB over full scale, far above
+// any real signal, and far enough below the float range that no effect's
+// gain (at most some 60 dB more) can overflow to infinity.
+constexpr float kSampleLimit = 1000.f;
+
+// Makes a block safe for the effects and meters: a non-finite sample
+// becomes 0 and a finite one is clipped to +-kSampleLimit. Returns how many
+// samples it changed (normally 0).
+size_t sanitize(float* samples, size_t count);
 
 // New effect of a BASS_FX_DX8_* type with its defaults, or null when the
 // type is unknown or not available.

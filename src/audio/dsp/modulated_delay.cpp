@@ -5,12 +5,18 @@
 #include <vector>
 
 #include "audio/bass.h"
+#include "audio/dsp/simd.hpp"
 
 namespace tovarin::audio::dsp {
 namespace {
 
 constexpr int kMaxChannels = 8;
+constexpr size_t kPiece = 256;  // frames whose LFO is worked out ahead
 
+// Per sample the work is: the LFO (a rotating phasor for the sine, the
+// phase itself for the triangle, no trigonometry), one write per line and
+// linear interpolation at two points per read. The line is a power of two
+// long, so positions wrap with a mask.
 class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
  public:
   explicit ModulatedDelay(const ModulatedDelayKind& k) : kind_(k) {
@@ -23,8 +29,11 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
     channels_ = std::clamp(channels, 1, kMaxChannels);
     lines_ = kind_.mono_line ? 1 : channels_;
     // The sweep reaches 1.5 x the longest delay, plus room to interpolate.
-    len_ = static_cast<size_t>(kind_.max_delay_ms * 1.5f * rate / 1000.f) + 4;
-    line_.assign(len_ * lines_, 0.f);
+    size_t need = static_cast<size_t>(kind_.max_delay_ms * 1.5f * rate / 1000.f) + 4;
+    size_t len = 4;
+    while (len < need) len <<= 1;
+    mask_ = len - 1;
+    line_.assign(len * lines_, 0.f);
     active_ = box_.get();
     compute();
     reset();
@@ -49,48 +58,120 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
 
   void process(float* x, size_t frames) override {
     if (box_.take(active_)) compute();
-    const int ch = channels_;
-    for (size_t i = 0; i < frames; ++i) {
-      float* f = x + i * ch;
-      // Feed the line(s): input plus feedback from the centre tap.
-      if (lines_ == 1) {
-        float in = 0;
-        for (int c = 0; c < ch; ++c) in += f[c];
-        in /= ch;
-        write(0, in + fb_ * tap(0, centre_fb_));
-      } else {
-        for (int c = 0; c < ch; ++c) write(c, f[c] + fb_ * tap(c, centre_fb_));
+    if (line_.empty()) return;
+    for (size_t done = 0; done < frames;) {
+      const size_t n = std::min(kPiece, frames - done);
+      sweep_piece(n);
+      float* piece = x + done * channels_;
+      switch (channels_) {
+        case 1:
+          run<1>(piece, n, 1);
+          break;
+        case 2:
+          run<2>(piece, n, 2);
+          break;
+        default:
+          run<0>(piece, n, channels_);
+          break;
       }
-      const double l0 = lfo(phase_), l1 = lfo(phase_ + phase_offset_);
-      for (int c = 0; c < ch; ++c) {
-        double delay = centre_ + sweep_ * (c % 2 ? l1 : l0);
-        float wet = tap(lines_ == 1 ? 0 : c, delay);
-        f[c] = dry_ * f[c] + wet_ * wet;
-      }
-      if (++pos_ == len_) pos_ = 0;
-      phase_ += phase_step_;
-      if (phase_ >= 1) phase_ -= 1;
+      done += n;
+      phase_ += phase_step_ * static_cast<double>(n);
+      phase_ -= std::floor(phase_);
     }
   }
 
  private:
-  // LFO in -1..+1 at phase p (cycles).
-  double lfo(double p) const {
-    p -= std::floor(p);
-    if (active_.lWaveform == 0) return p < 0.5 ? 4 * p - 1 : 3 - 4 * p;  // triangle
-    return std::sin(2 * M_PI * p);
+  // The delays (in samples) of the left and right reads for the next n
+  // frames. The sine LFO rotates four phasors a step of four samples at a
+  // time, so no sample waits on the one before; each piece starts from the
+  // exact phase, so nothing drifts.
+  void sweep_piece(size_t n) {
+    const double step = phase_step_, offset = phase_offset_;
+    const float centre = static_cast<float>(centre_), sweep = static_cast<float>(sweep_);
+    if (active_.lWaveform != 0) {
+      F4 s, c;
+      for (int k = 0; k < 4; ++k) {
+        const double w = 2 * M_PI * (phase_ + k * step);
+        s[k] = static_cast<float>(std::sin(w));
+        c[k] = static_cast<float>(std::cos(w));
+      }
+      const F4 rs = splat(static_cast<float>(std::sin(8 * M_PI * step)));
+      const F4 rc = splat(static_cast<float>(std::cos(8 * M_PI * step)));
+      const F4 os = splat(static_cast<float>(std::sin(2 * M_PI * offset)));
+      const F4 oc = splat(static_cast<float>(std::cos(2 * M_PI * offset)));
+      for (size_t i = 0; i < n; i += 4) {
+        store4(d0_ + i, centre + sweep * s);
+        store4(d1_ + i, centre + sweep * (s * oc + c * os));
+        const F4 s2 = s * rc + c * rs;
+        c = c * rc - s * rs;
+        s = s2;
+      }
+    } else {
+      double p = phase_;
+      for (size_t i = 0; i < n; ++i) {
+        d0_[i] = static_cast<float>(centre_ + sweep_ * triangle(p));
+        d1_[i] = static_cast<float>(centre_ + sweep_ * triangle(p + offset));
+        p += step;
+      }
+    }
   }
 
-  void write(int line, float v) { line_[pos_ * lines_ + line] = std::fabs(v) < 1e-25f ? 0.f : v; }
+  // kCh: the channel count when known at compile time (0: ch at run time).
+  // Settings and positions are copied into locals first: the line's float
+  // stores could otherwise alias the members, which would then be reloaded
+  // for every sample.
+  template <int kCh>
+  void run(float* x, size_t frames, int ch_rt) {
+    const int ch = kCh ? kCh : ch_rt;
+    const int lines = lines_;
+    const bool mono = lines == 1;
+    float* const line = line_.data();
+    const size_t mask = mask_;
+    const float inv_ch = 1.f / ch, wet = wet_, dry = dry_, fb = fb_;
+    const size_t fb_whole = fb_whole_;
+    const float fb_frac = fb_frac_;
+    // The line `delay` samples before the write position (0 = the sample
+    // just written there), linearly interpolated; delay >= 0.
+    auto tap = [&](size_t pos, int k, float delay) {
+      const int32_t whole = static_cast<int32_t>(delay);
+      const float frac = delay - static_cast<float>(whole);
+      const size_t a = (pos - static_cast<size_t>(whole)) & mask, b = (a - 1) & mask;
+      return line[a * lines + k] * (1 - frac) + line[b * lines + k] * frac;
+    };
+    auto feedback = [&](size_t pos, int k) {
+      const size_t a = (pos - fb_whole) & mask, b = (a - 1) & mask;
+      return line[a * lines + k] * (1 - fb_frac) + line[b * lines + k] * fb_frac;
+    };
+    size_t pos = pos_;
+    for (size_t i = 0; i < frames; ++i) {
+      float* f = x + i * ch;
+      // Feed the line(s): input plus feedback from the centre tap.
+      if (mono) {
+        float in = 0;
+        for (int k = 0; k < ch; ++k) in += f[k];
+        line[pos] = flush(in * inv_ch + fb * feedback(pos, 0));
+      } else {
+        for (int k = 0; k < ch; ++k) line[pos * lines + k] = flush(f[k] + fb * feedback(pos, k));
+      }
+      const float d0 = d0_[i], d1 = d1_[i];
+      if (ch == 2) {
+        const float w0 = tap(pos, 0, d0), w1 = tap(pos, mono ? 0 : 1, d1);
+        f[0] = dry * f[0] + wet * w0;
+        f[1] = dry * f[1] + wet * w1;
+      } else {
+        for (int k = 0; k < ch; ++k) f[k] = dry * f[k] + wet * tap(pos, mono ? 0 : k, k % 2 ? d1 : d0);
+      }
+      pos = (pos + 1) & mask;
+    }
+    pos_ = pos;
+  }
 
-  // The line `delay` samples before the current write position (0 = the
-  // sample just written), linearly interpolated.
-  float tap(int line, double delay) const {
-    delay = std::clamp(delay, 0.0, static_cast<double>(len_ - 2));
-    size_t whole = static_cast<size_t>(delay);
-    float frac = static_cast<float>(delay - whole);
-    size_t a = (pos_ + len_ - whole) % len_, b = (a + len_ - 1) % len_;
-    return line_[a * lines_ + line] * (1 - frac) + line_[b * lines_ + line] * frac;
+  static float flush(float v) { return std::fabs(v) < 1e-25f ? 0.f : v; }
+
+  // LFO in -1..+1 at phase p (cycles, any sign).
+  static double triangle(double p) {
+    p -= std::floor(p);
+    return p < 0.5 ? 4 * p - 1 : 3 - 4 * p;
   }
 
   void compute() {
@@ -101,9 +182,11 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
     centre_ = s.fDelay * rate_ / 1000.0;
     // Feedback is read before this sample is written, so it is at least one
     // sample old.
-    centre_fb_ = std::max(1.0, centre_);
+    const double centre_fb = std::max(1.0, centre_);
+    fb_whole_ = static_cast<size_t>(centre_fb);
+    fb_frac_ = static_cast<float>(centre_fb - static_cast<double>(fb_whole_));
     sweep_ = s.fDepth / 100.0 * centre_ / 2;
-    phase_step_ = s.fFrequency / rate_;
+    phase_step_ = rate_ > 0 ? s.fFrequency / rate_ : 0;
     static constexpr double kPhase[5] = {-0.5, -0.25, 0, 0.25, 0.5};
     phase_offset_ = kPhase[std::min<unsigned>(s.lPhase, 4)];
   }
@@ -113,13 +196,16 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
   int rate_ = 44100;
   int channels_ = 2;
   int lines_ = 1;
-  size_t len_ = 4;
+  size_t mask_ = 3;
   // audio thread
   BASS_DX8_CHORUS active_{};
-  std::vector<float> line_;
+  std::vector<float> line_;  // frame-major: lines_ values per frame
   size_t pos_ = 0;
   double phase_ = 0, phase_step_ = 0, phase_offset_ = 0;
-  double centre_ = 0, centre_fb_ = 0, sweep_ = 0;
+  double centre_ = 0, sweep_ = 0;
+  float d0_[kPiece + 3], d1_[kPiece + 3];  // the piece's read delays, left and right
+  size_t fb_whole_ = 1;
+  float fb_frac_ = 0;
   float wet_ = 0.5f, dry_ = 0.5f, fb_ = 0;
 };
 

@@ -9,7 +9,7 @@
 namespace tovarin::audio::dsp {
 namespace {
 
-constexpr int kMaxChannels = 8;
+constexpr int kMaxChannels = kMaxEffectChannels;
 
 class ParamEq final : public RecordEffect<BASS_DX8_PARAMEQ> {
  public:
@@ -35,54 +35,40 @@ class ParamEq final : public RecordEffect<BASS_DX8_PARAMEQ> {
   }
 
   void reset() override {
-    for (auto& z : state_) z = {};
+    for (int c = 0; c < kMaxChannels; ++c) q_.s1[c] = q_.s2[c] = 0;
+  }
+
+  Biquad* take_biquad() override {
+    if (box_.take(active_)) {
+      const bool was_bypassed = q_.bypass;
+      compute(active_);
+      // The memories stopped when the band went flat; they belong to old sound.
+      if (was_bypassed && !q_.bypass) reset();
+    }
+    return &q_;
   }
 
   void process(float* x, size_t frames) override {
-    if (box_.take(active_)) {
-      const bool was_bypassed = bypass_;
-      compute(active_);
-      // The memories stopped when the band went flat; they belong to old sound.
-      if (was_bypassed && !bypass_) reset();
-    }
-    if (bypass_) return;
-    const int ch = channels_;
-    for (int c = 0; c < ch; ++c) {
-      State& z = state_[c];
-      for (size_t i = 0; i < frames; ++i) {
-        float& s = x[i * ch + c];
-        // Transposed direct form II, in double so low centres stay stable.
-        double in = s;
-        double out = b0_ * in + z.s1;
-        z.s1 = b1_ * in - a1_ * out + z.s2;
-        z.s2 = b2_ * in - a2_ * out;
-        s = static_cast<float>(out);
-      }
-      if (std::fabs(z.s1) < kDenormalFloor) z.s1 = 0;
-      if (std::fabs(z.s2) < kDenormalFloor) z.s2 = 0;
-    }
+    Biquad* q = take_biquad();
+    run_biquads(&q, 1, x, frames, channels_);
   }
 
  private:
-  struct State {
-    double s1 = 0, s2 = 0;
-  };
-
   float clamp_center(float fc) const { return rate_ > 0 ? std::min(fc, rate_ / 3.f) : fc; }
 
   void compute(const BASS_DX8_PARAMEQ& s) {
-    bypass_ = s.fGain == 0.f || rate_ <= 0;
-    if (bypass_) return;
+    q_.bypass = s.fGain == 0.f || rate_ <= 0;
+    if (q_.bypass) return;
     const double A = std::pow(10.0, s.fGain / 40.0);
     const double w0 = 2 * M_PI * s.fCenter / rate_;
     const double bw = s.fBandwidth / 12.0;
     const double alpha = std::sin(w0) * std::sinh(std::log(2.0) / 2 * bw * w0 / std::sin(w0));
     const double a0 = 1 + alpha / A;
-    b0_ = (1 + alpha * A) / a0;
-    b1_ = -2 * std::cos(w0) / a0;
-    b2_ = (1 - alpha * A) / a0;
-    a1_ = b1_;
-    a2_ = (1 - alpha / A) / a0;
+    q_.b0 = (1 + alpha * A) / a0;
+    q_.b1 = -2 * std::cos(w0) / a0;
+    q_.b2 = (1 - alpha * A) / a0;
+    q_.a1 = q_.b1;
+    q_.a2 = (1 - alpha / A) / a0;
   }
 
   // control thread
@@ -90,9 +76,7 @@ class ParamEq final : public RecordEffect<BASS_DX8_PARAMEQ> {
   int channels_ = 2;
   // audio thread
   BASS_DX8_PARAMEQ active_{8000.f, 12.f, 0.f};
-  bool bypass_ = true;
-  double b0_ = 1, b1_ = 0, b2_ = 0, a1_ = 0, a2_ = 0;
-  State state_[kMaxChannels];
+  Biquad q_;
 };
 
 }  // namespace

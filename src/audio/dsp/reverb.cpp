@@ -1,34 +1,115 @@
-// Reverb: a feedback delay network of four lines (45 ms apart by steps of
-// 2^(1/4)) mixed by an orthogonal (Hadamard) matrix. Each line of M samples
-// has loop gain 10^(-3 M / (fs T60)), so every mode decays by 60 dB in the
-// reverb time; a one-pole lowpass in each loop lowers the loop gain at high
-// frequencies to that of a decay in T60 x ratio. The channels' mean feeds
-// the network; even channels hear lines 0 and 2, odd ones lines 1 and 3.
+// Reverb: input diffusion, then a feedback delay network of eight lines.
+//
+// The channels' mean (times the input gain) runs through four short
+// allpasses, which smear an impulse into a dense burst, and enters eight
+// recirculating lines of 34..62 ms (steps of 2^(1/8), prime lengths) mixed by
+// an orthogonal 8 x 8 Hadamard matrix. A line of M samples has loop gain
+// g = 10^(-3 M / (fs T60)) at low frequencies, so every mode decays by 60 dB
+// in the reverb time whatever the line, and 10^(-3 M / (fs T60 ratio)) at
+// high frequencies. The loop filter is a shelf built from a fourth-order
+// Linkwitz-Riley crossover at 2 kHz: low x LP + high x HP, where LP + HP is
+// an allpass, so the gain is flat at the low value up to about 1 kHz for any
+// ratio and reaches the high value above about 4 kHz. Left and right take
+// the filtered lines with orthogonal sign patterns, so they are
+// decorrelated; a mono stream hears their mean.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "audio/bass.h"
 #include "audio/dsp/effect.hpp"
+#include "audio/dsp/simd.hpp"
 
 namespace tovarin::audio::dsp {
 namespace {
 
 constexpr int kMaxChannels = 8;
-constexpr int kLines = 4;
-constexpr double kBaseMs = 45.0;
+constexpr int kLines = 8;
+constexpr double kShortestMs = 34.0;
+constexpr int kDiffusers = 4;
+constexpr double kDiffuserMs[kDiffusers] = {1.3, 1.9, 2.9, 4.1};
+constexpr float kDiffuserGain = 0.62f;
+constexpr double kCrossoverHz = 2000.0;
+
+// Signs feeding the lines and reading them out (lines 0..3, then 4..7):
+// orthogonal left and right patterns, so the sides are decorrelated.
+constexpr F4 kInSign4[2] = {{1, 1, -1, 1}, {-1, -1, 1, -1}};
+constexpr F4 kLeft4[2] = {{1, 1, 1, -1}, {1, -1, -1, -1}};
+constexpr F4 kRight4[2] = {{1, -1, 1, 1}, {-1, -1, 1, -1}};
+
+bool is_prime(size_t n) {
+  if (n < 2) return false;
+  for (size_t d = 2; d * d <= n; ++d)
+    if (n % d == 0) return false;
+  return true;
+}
+
+size_t pow2_at_least(size_t n) {
+  size_t p = 1;
+  while (p < n) p <<= 1;
+  return p;
+}
+
+// The orthogonal mixing: the fast Walsh-Hadamard transform of the eight
+// values (lo: lines 0..3, hi: 4..7), scaled by 1/sqrt(8) so it keeps energy.
+inline void hadamard8(F4& lo, F4& hi) {
+  const F4 a = lo + hi, b = lo - hi;
+  lo = a;
+  hi = b;
+  const F4 odd = {1, -1, 1, -1}, half = {1, 1, -1, -1};
+  const I4 swap1 = {1, 0, 3, 2}, swap2 = {2, 3, 0, 1};
+  lo = lo * odd + __builtin_shuffle(lo, swap1);
+  hi = hi * odd + __builtin_shuffle(hi, swap1);
+  lo = lo * half + __builtin_shuffle(lo, swap2);
+  hi = hi * half + __builtin_shuffle(hi, swap2);
+  const F4 scale = splat(0.35355339059327373f);
+  lo *= scale;
+  hi *= scale;
+}
+
+// Transposed direct form II biquad over four lines at once.
+struct Biquad4 {
+  F4 s1 = {}, s2 = {};
+  inline F4 run(F4 in, F4 b0, F4 b1, F4 b2, F4 a1, F4 a2) {
+    const F4 out = b0 * in + s1;
+    s1 = b1 * in - a1 * out + s2;
+    s2 = b2 * in - a2 * out;
+    return out;
+  }
+  void clear() { s1 = s2 = F4{}; }
+  void flush() {
+    s1 = flush4(s1);
+    s2 = flush4(s2);
+  }
+};
+
+struct Coefficients {
+  F4 b0 = splat(1), b1 = {}, b2 = {}, a1 = {}, a2 = {};
+};
 
 class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
  public:
   Reverb() { box_.set(active_); }
 
   void prepare(int rate, int channels) override {
-    rate_ = rate;
+    rate_ = rate > 0 ? rate : 44100;
     channels_ = std::clamp(channels, 1, kMaxChannels);
+    size_t longest = 0;
     for (int i = 0; i < kLines; ++i) {
-      size_t m = static_cast<size_t>(std::lround(kBaseMs * std::pow(2.0, i / 4.0) * rate / 1000.0));
-      length_[i] = std::max<size_t>(m | 1, 3);  // odd lengths keep the modes apart
-      line_[i].assign(length_[i], 0.f);
+      size_t m = static_cast<size_t>(std::lround(kShortestMs * std::pow(2.0, i / 8.0) * rate_ / 1000.0));
+      m = std::max<size_t>(m, 3);
+      while (!is_prime(m)) ++m;  // prime lengths keep the modes apart
+      length_[i] = m;
+      longest = std::max(longest, m);
+    }
+    mask_ = pow2_at_least(longest + 1) - 1;
+    lines_.assign((mask_ + 1) * kLines, 0.f);
+    for (int k = 0; k < kDiffusers; ++k) {
+      diff_len_[k] = std::max<size_t>(1, static_cast<size_t>(std::lround(kDiffuserMs[k] * rate_ / 1000.0)));
+      diff_mask_[k] = pow2_at_least(diff_len_[k] + 1) - 1;
+      diff_[k].assign(diff_mask_[k] + 1, 0.f);
     }
     active_ = box_.get();
     compute();
@@ -44,43 +125,91 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
   }
 
   void reset() override {
-    for (int i = 0; i < kLines; ++i) {
-      std::fill(line_[i].begin(), line_[i].end(), 0.f);
-      pos_[i] = 0;
-      lp_[i] = 0;
-    }
+    std::fill(lines_.begin(), lines_.end(), 0.f);
+    for (auto& d : diff_) std::fill(d.begin(), d.end(), 0.f);
+    for (auto* b : {&lp1_[0], &lp1_[1], &lp2_[0], &lp2_[1], &ap_[0], &ap_[1]}) b->clear();
+    n_ = 0;
   }
 
   void process(float* x, size_t frames) override {
     if (box_.take(active_)) compute();
+    if (lines_.empty()) return;
+    // Everything the loop touches lives in locals: the buffers' float
+    // stores could otherwise alias the members, which would then be
+    // reloaded for every sample.
     const int ch = channels_;
-    for (size_t n = 0; n < frames; ++n) {
-      float* f = x + n * ch;
+    const float in_gain = in_gain_ / ch, dry = dry_, out_gain = out_gain_, in_scale = in_scale_;
+    float* const lines = lines_.data();
+    const size_t mask = mask_;
+    size_t length[kLines];
+    std::copy(std::begin(length_), std::end(length_), length);
+    float* diff[kDiffusers];
+    size_t diff_len[kDiffusers], diff_mask[kDiffusers];
+    for (int k = 0; k < kDiffusers; ++k) {
+      diff[k] = diff_[k].data();
+      diff_len[k] = diff_len_[k];
+      diff_mask[k] = diff_mask_[k];
+    }
+    const Coefficients lp = lp_, ap = ap_c_;
+    const F4 g_span[2] = {g_span_[0], g_span_[1]}, g_high[2] = {g_high_[0], g_high_[1]};
+    const bool use_allpass = use_allpass_;
+    Biquad4 lp1a = lp1_[0], lp1b = lp1_[1], lp2a = lp2_[0], lp2b = lp2_[1], apa = ap_[0], apb = ap_[1];
+    size_t n = n_;
+    for (size_t t = 0; t < frames; ++t, ++n) {
+      float* f = x + t * ch;
       float in = 0;
       for (int c = 0; c < ch; ++c) in += f[c];
-      in = in / ch * in_gain_;
-      float o[kLines], y[kLines];
-      for (int i = 0; i < kLines; ++i) {
-        o[i] = line_[i][pos_[i]];  // written length_[i] samples ago
-        lp_[i] = (1 - b_[i]) * o[i] + b_[i] * lp_[i];
-        if (std::fabs(lp_[i]) < 1e-25f) lp_[i] = 0;
-        y[i] = g_[i] * lp_[i];
+      in *= in_gain;
+      // Diffusion: Schroeder allpasses in series.
+      for (int k = 0; k < kDiffusers; ++k) {
+        const float delayed = diff[k][(n - diff_len[k]) & diff_mask[k]];
+        const float w = in + kDiffuserGain * delayed;
+        diff[k][n & diff_mask[k]] = std::fabs(w) < 1e-25f ? 0.f : w;
+        in = delayed - kDiffuserGain * w;
       }
-      // Orthogonal mixing keeps the loop gains what they are per line.
-      float m0 = 0.5f * (y[0] + y[1] + y[2] + y[3]);
-      float m1 = 0.5f * (y[0] - y[1] + y[2] - y[3]);
-      float m2 = 0.5f * (y[0] + y[1] - y[2] - y[3]);
-      float m3 = 0.5f * (y[0] - y[1] - y[2] + y[3]);
-      const float mixed[kLines] = {m0, m1, m2, m3};
-      for (int i = 0; i < kLines; ++i) {
-        line_[i][pos_[i]] = in + mixed[i];
-        if (++pos_[i] == length_[i]) pos_[i] = 0;
+      // The lines' outputs through the loop filter (lines 0..3 and 4..7,
+      // written out twice so their memories stay in registers).
+      const F4 v0 = {lines[((n - length[0]) & mask) * kLines + 0], lines[((n - length[1]) & mask) * kLines + 1],
+                     lines[((n - length[2]) & mask) * kLines + 2], lines[((n - length[3]) & mask) * kLines + 3]};
+      const F4 v1 = {lines[((n - length[4]) & mask) * kLines + 4], lines[((n - length[5]) & mask) * kLines + 5],
+                     lines[((n - length[6]) & mask) * kLines + 6], lines[((n - length[7]) & mask) * kLines + 7]};
+      F4 y[2];
+      y[0] = g_span[0] * lp2a.run(lp1a.run(v0, lp.b0, lp.b1, lp.b2, lp.a1, lp.a2), lp.b0, lp.b1, lp.b2, lp.a1, lp.a2);
+      y[1] = g_span[1] * lp2b.run(lp1b.run(v1, lp.b0, lp.b1, lp.b2, lp.a1, lp.a2), lp.b0, lp.b1, lp.b2, lp.a1, lp.a2);
+      if (use_allpass) {
+        y[0] += g_high[0] * apa.run(v0, ap.b0, ap.b1, ap.b2, ap.a1, ap.a2);
+        y[1] += g_high[1] * apb.run(v1, ap.b0, ap.b1, ap.b2, ap.a1, ap.a2);
       }
-      const float wl = (o[0] + o[2]) * norm_, wr = (o[1] + o[3]) * norm_;
-      for (int c = 0; c < ch; ++c) {
-        float wet = ch == 1 ? 0.5f * (wl + wr) : c % 2 ? wr : wl;
-        f[c] = dry_ * f[c] + wet_ * wet;
+      y[0] = flush4(y[0]);
+      y[1] = flush4(y[1]);
+      const float wl = sum4(y[0] * kLeft4[0] + y[1] * kLeft4[1]) * out_gain;
+      const float wr = sum4(y[0] * kRight4[0] + y[1] * kRight4[1]) * out_gain;
+      // Mixed back into the lines with the new input.
+      hadamard8(y[0], y[1]);
+      float* w = lines + (n & mask) * kLines;
+      const F4 feed = splat(in * in_scale);
+      store4(w, feed * kInSign4[0] + y[0]);
+      store4(w + 4, feed * kInSign4[1] + y[1]);
+      if (ch == 2) {
+        f[0] = dry * f[0] + wl;
+        f[1] = dry * f[1] + wr;
+      } else if (ch == 1) {
+        f[0] = dry * f[0] + 0.5f * (wl + wr);
+      } else {
+        for (int c = 0; c < ch; ++c) f[c] = dry * f[c] + (c % 2 ? wr : wl);
       }
+    }
+    n_ = n;
+    lp1_[0] = lp1a;
+    lp1_[1] = lp1b;
+    lp2_[0] = lp2a;
+    lp2_[1] = lp2b;
+    ap_[0] = apa;
+    ap_[1] = apb;
+    for (int h = 0; h < 2; ++h) {
+      lp1_[h].flush();
+      lp2_[h].flush();
+      ap_[h].flush();
     }
   }
 
@@ -88,24 +217,40 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
   void compute() {
     const auto& s = active_;
     const double t60 = s.fReverbTime / 1000.0;
-    double gmean = 1;
+    const double fs = rate_;
+    double gmean = 0;
+    use_allpass_ = false;
+    float g_high[kLines], g_span[kLines];
     for (int i = 0; i < kLines; ++i) {
       double m = static_cast<double>(length_[i]);
-      double g = std::pow(10.0, -3 * m / (rate_ * t60));
-      double g_high = std::pow(10.0, -3 * m / (rate_ * t60 * s.fHighFreqRTRatio));
-      double r = g > 0 ? std::max(g_high / g, 1e-6) : 1;
-      g_[i] = static_cast<float>(g);
-      // One pole with unity gain at DC and gain r at Nyquist.
-      b_[i] = static_cast<float>((1 - r) / (1 + r));
-      gmean *= g;
+      double g = std::pow(10.0, -3 * m / (fs * t60));
+      double gh = std::pow(10.0, -3 * m / (fs * t60 * s.fHighFreqRTRatio));
+      if (gh < 1e-7) gh = 0;  // gone within a pass: skip the allpass path
+      g_high[i] = static_cast<float>(gh);
+      g_span[i] = static_cast<float>(g - gh);
+      use_allpass_ |= gh > 0;
+      gmean += g / kLines;
     }
-    gmean = std::pow(gmean, 1.0 / kLines);
-    // About unity energy for the wet path: a comb's tail carries 1 / (1 - g^2).
-    norm_ = static_cast<float>(std::sqrt(std::max(1e-6, 1 - gmean * gmean)) / std::sqrt(2.0));
+    // Fourth-order Linkwitz-Riley crossover: two Butterworth lowpasses in
+    // series, and the second-order allpass with the same poles (LP + HP).
+    const double fc = std::min(kCrossoverHz, 0.2 * fs);
+    const double w0 = 2 * M_PI * fc / fs, alpha = std::sin(w0) / (2 * M_SQRT1_2), c = std::cos(w0);
+    const double a0 = 1 + alpha;
+    const float a1 = static_cast<float>(-2 * c / a0), a2 = static_cast<float>((1 - alpha) / a0);
+    const float lb0 = static_cast<float>((1 - c) / 2 / a0), lb1 = static_cast<float>((1 - c) / a0);
+    lp_ = {splat(lb0), splat(lb1), splat(lb0), splat(a1), splat(a2)};
+    ap_c_ = {splat(a2), splat(a1), splat(1), splat(a1), splat(a2)};
+    for (int h = 0; h < 2; ++h) {
+      g_high_[h] = load4(g_high + 4 * h);
+      g_span_[h] = load4(g_span + 4 * h);
+    }
+    // About unity energy for the wet path: each pass keeps g^2 of it.
+    in_scale_ = static_cast<float>(1 / std::sqrt(double(kLines)));
     const double share = std::pow(10.0, s.fReverbMix / 10.0);
     const double gain = std::pow(10.0, s.fInGain / 20.0);
+    const double norm = std::sqrt(2 * std::max(1e-6, 1 - gmean * gmean));
     dry_ = static_cast<float>(std::sqrt(std::max(0.0, 1 - share)) * gain);
-    wet_ = static_cast<float>(std::sqrt(share));
+    out_gain_ = static_cast<float>(std::sqrt(share) * norm);
     in_gain_ = static_cast<float>(gain);
   }
 
@@ -113,12 +258,18 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
   int rate_ = 44100;
   int channels_ = 2;
   size_t length_[kLines] = {};
+  size_t mask_ = 0;
+  size_t diff_len_[kDiffusers] = {}, diff_mask_[kDiffusers] = {};
   // audio thread
   BASS_DX8_REVERB active_{0, 0, 1000, 0.001f};
-  std::vector<float> line_[kLines];
-  size_t pos_[kLines] = {};
-  float lp_[kLines] = {}, g_[kLines] = {}, b_[kLines] = {};
-  float norm_ = 0.5f, dry_ = 0, wet_ = 1, in_gain_ = 1;
+  std::vector<float> lines_;  // frame-major: kLines values per frame
+  std::vector<float> diff_[kDiffusers];
+  size_t n_ = 0;
+  Biquad4 lp1_[2], lp2_[2], ap_[2];
+  Coefficients lp_, ap_c_;
+  bool use_allpass_ = false;
+  F4 g_high_[2] = {}, g_span_[2] = {};
+  float in_scale_ = 0.35f, out_gain_ = 0.1f, dry_ = 0, in_gain_ = 1;
 };
 
 }  // namespace

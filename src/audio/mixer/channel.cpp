@@ -1,7 +1,9 @@
 #include "audio/mixer/channel.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -34,6 +36,7 @@ bool Channel::init(std::string* error) {
   src_buf_.assign(kChunk * in_channels_, 0.f);
   pair_buf_.assign(kChunk * 2, 0.f);
   block_.assign(kMaxBlock * 2, 0.f);
+  scratch_.assign(std::max<size_t>(1024, static_cast<size_t>(info_.rate) / 50) * in_channels_, 0.f);
   if (!bypass_) {
     AVChannelLayout in_layout{}, out_layout{};
     av_channel_layout_default(&in_layout, in_channels_ <= 2 ? 2 : in_channels_);
@@ -95,6 +98,9 @@ size_t Channel::read_input(size_t want) {
   want = std::min(want, kChunk);
   size_t got = source_->read(src_buf_.data(), want);
   if (got == 0) return 0;
+  // A NaN or infinity from a decoder would stay in every effect's memory
+  // (and in the meters) for good: it becomes silence here.
+  dsp::sanitize(src_buf_.data(), got * in_channels_);
   if (const FxChain* chain = fx_.load(std::memory_order_acquire))
     for (auto* e : chain->effects) e->process(src_buf_.data(), got);
   history_.write(src_buf_.data(), got);
@@ -147,6 +153,29 @@ size_t Channel::pull(float* dst, size_t n) {
     r = swr_convert(swr_, &o, static_cast<int>(n - have), ins, static_cast<int>(got));
     if (r > 0) have += r;
   }
+  return have;
+}
+
+size_t Channel::decode(float* out, size_t frames, int wait_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+  size_t have = 0;
+  while (have < frames) {
+    size_t got = read_input(frames - have);
+    if (got == 0) {
+      if (source_->finished()) {
+        ended_.store(true, std::memory_order_release);
+        state_.store(PlayState::Stopped, std::memory_order_release);
+        break;
+      }
+      // The decoder thread is behind: give it a moment.
+      if (std::chrono::steady_clock::now() >= deadline) break;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+      continue;
+    }
+    std::copy(src_buf_.begin(), src_buf_.begin() + got * in_channels_, out + have * in_channels_);
+    have += got;
+  }
+  emitted_.store(emitted_.load(std::memory_order_relaxed) + static_cast<int64_t>(have), std::memory_order_release);
   return have;
 }
 

@@ -9,7 +9,8 @@
 // off the channel (Mixer::run_excluded), never concurrently with mix_into().
 //
 // Sound path in mix_into(): frames at the source's rate and channel count ->
-// effects by priority -> history -> mono doubled to both sides -> resampled
+// sanitised (non-finite samples become 0, see dsp::sanitize) -> effects by
+// priority -> history -> mono doubled to both sides -> resampled
 // (libswresample, only when the rate differs or there are more than two
 // channels, which it also mixes down) -> volume and pan, each change ramped
 // linearly over 5 ms -> added into the output block.
@@ -78,6 +79,18 @@ class Channel {
   // Seeks the source and starts the sound path afresh at `frame`.
   bool reposition(int64_t frame);
 
+  // ---- control thread, decoding channels only (never in the mixer) ----
+  // A decoding channel is made with out_rate equal to its source's rate, so
+  // its position counts source frames. Pulls up to `frames` frames after the
+  // effects into out (the source's channel count, interleaved), waiting for
+  // the decoder at most wait_ms in all; returns the frames written. At the
+  // source's end the channel stops and reports ended().
+  size_t decode(float* out, size_t frames, int wait_ms);
+  // Room for max(1024, rate / 50) frames of the source's channels, made once,
+  // for the meters and sample data asked of the channel (control thread).
+  float* scratch() { return scratch_.data(); }
+  size_t scratch_frames() const { return scratch_.size() / in_channels_; }
+
   // ---- audio thread ----
   // Adds up to `frames` (<= kMaxBlock) output frames of this channel into
   // out (stereo interleaved). On the source's end the channel stops itself;
@@ -114,6 +127,8 @@ class Channel {
   std::vector<float> src_buf_;   // kChunk frames x in_channels_
   std::vector<float> pair_buf_;  // kChunk frames x 2 (mono doubled)
   std::vector<float> block_;     // kMaxBlock frames x 2
+  // control thread
+  std::vector<float> scratch_;
   float gain_l_ = 1.f, gain_r_ = 1.f;
   float target_l_ = 1.f, target_r_ = 1.f;
   float step_l_ = 0.f, step_r_ = 0.f;

@@ -1,6 +1,10 @@
 // The WAV recorder through its exports, capturing from the library's file
 // input (a tone made by ffmpeg) or its silent input.
 #include <dlfcn.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstdio>
 
 #include <cstdlib>
 #include <filesystem>
@@ -194,4 +198,68 @@ TEST_F(RecorderTest, UnloadingWhileRecordingCompletesTheFile) {
   plugin.Unload();
   ExpectCompleted(out);
   EXPECT_GT(std::filesystem::file_size(out), 44u);
+}
+
+TEST_F(RecorderTest, AStopWhoseSizePatchFailsStillEndsTheRecordingAndSaysSo) {
+  Input("null");
+  ASSERT_NE(Record_Init(), 0);
+  const std::string out = Out("full.wav");
+  Start(out, 44100, 2);
+  Wait(200);
+  // A disk that takes no more: writes fail with EFBIG instead of a signal.
+  struct rlimit old {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  const auto old_handler = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit tiny = old;
+  tiny.rlim_cur = 4;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
+  Record_Stop();
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, old_handler);
+  EXPECT_EQ(MessageBoxes(), std::vector<std::string>{"Stop Record Error"});
+  // Closed: no descriptor of this process names the file any more.
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    EXPECT_NE(std::filesystem::read_symlink(fd.path(), ec).string(), out);
+  }
+  // Idle again: a second stop does nothing, a start records anew.
+  Record_Stop();
+  EXPECT_EQ(MessageBoxes().size(), 1u);
+  const std::string next = Out("next.wav");
+  Start(next, 44100, 2);
+  Wait(200);
+  Record_Stop();
+  ExpectCompleted(next);
+  EXPECT_EQ(MessageBoxes().size(), 1u);
+}
+
+TEST_F(RecorderTest, RateOrChannelsZeroGiveAHeaderOfTheFormatCaptured) {
+  Input("null");
+  ASSERT_NE(Record_Init(), 0);
+  struct Case {
+    int32_t rate, channels;
+    const char* probed;  // ffprobe's rate,channels
+  } cases[] = {{0, 0, "44100,2"}, {22050, 0, "22050,2"}, {0, 1, "44100,1"}};
+  for (const Case& c : cases) {
+    const std::string out = Out("zero-" + std::to_string(c.rate) + "-" + std::to_string(c.channels) + ".wav");
+    SCOPED_TRACE(out);
+    Start(out, c.rate, c.channels);
+    Wait(200);
+    Record_Stop();
+    ExpectCompleted(out);
+    const Bytes b = ReadAll(out);
+    ASSERT_GE(b.size(), 44u);
+    const uint32_t rate = U32(b, 24), channels = b[22] | (b[23] << 8);
+    EXPECT_EQ(U32(b, 28), rate * channels * 2);  // byte rate
+    EXPECT_EQ(b[32] | (b[33] << 8), channels * 2);  // block align
+    EXPECT_EQ((b.size() - 44) % (channels * 2), 0u);
+    FILE* p = popen(("ffprobe -v error -show_entries stream=sample_rate,channels -of csv=p=0 '" + out + "'").c_str(), "r");
+    ASSERT_TRUE(p);
+    char line[64] = {};
+    const bool got = fgets(line, sizeof line, p) != nullptr;
+    pclose(p);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(std::string(line).substr(0, std::string(line).find('\n')), c.probed);
+  }
+  EXPECT_TRUE(MessageBoxes().empty());
 }

@@ -1,0 +1,135 @@
+// The effect chain's cost: the whole pipeline (decode a 60 s file, ten
+// equalizer bands, chorus, flanger, echo, compressor, reverb) against sox
+// running the comparable chain on the same file, and each effect alone.
+//
+// BM_ChainVsSox: medians of 5 runs each, alternating, in the same process:
+//   ours_s   60 s file pulled through a decoding stream with the full chain
+//   sox_s    sox IN -n <the same chain in sox's terms>
+//   sox_over_ours  how many times faster we are (aim: >= 3)
+//   x_realtime     seconds of sound per second of work, ours (aim: >= 500)
+// BM_Effect/<type>: microseconds of one effect per stereo frame at 44.1 kHz
+// (the equalizer band's aim: < 0.05 us).
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "audio/bass.h"
+#include "audio/dsp/effect.hpp"
+
+namespace {
+
+const float kCentres[10] = {80, 170, 310, 600, 1000, 3000, 6000, 12000, 14000, 16000};
+
+std::string make_file() {
+  std::string path = "/tmp/tovarin-chain-bench-" + std::to_string(getpid()) + ".wav";
+  std::string cmd = "sox -n -r 44100 -c 2 -b 16 -e signed " + path + " synth 60 pinknoise vol 0.5 2>/dev/null";
+  return std::system(cmd.c_str()) == 0 ? path : std::string();
+}
+
+double seconds_since(std::chrono::steady_clock::time_point t0) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// Pulls the whole file through the chain; seconds of wall time.
+double run_ours(const std::string& path) {
+  auto t0 = std::chrono::steady_clock::now();
+  HSTREAM h = BASS_StreamCreateFile(0, path.c_str(), 0, 0, BASS_STREAM_DECODE);
+  if (!h) return -1;
+  for (int band = 0; band < 10; ++band) {
+    HFX fx = BASS_ChannelSetFX(h, BASS_FX_DX8_PARAMEQ, band + 1);
+    BASS_DX8_PARAMEQ p{kCentres[band], 12, 3};
+    BASS_FXSetParameters(fx, &p);
+  }
+  for (DWORD t : {BASS_FX_DX8_CHORUS, BASS_FX_DX8_FLANGER, BASS_FX_DX8_ECHO, BASS_FX_DX8_COMPRESSOR, BASS_FX_DX8_REVERB})
+    BASS_ChannelSetFX(h, t, 0);
+  static std::vector<float> buf(16384 * 2);
+  uint64_t bytes = 0;
+  for (;;) {
+    DWORD n = BASS_ChannelGetData(h, buf.data(), static_cast<DWORD>(buf.size() * sizeof(float)) | BASS_DATA_FLOAT);
+    if (n == DWORD(-1) || n == 0) break;
+    bytes += n;
+  }
+  BASS_StreamFree(h);
+  double s = seconds_since(t0);
+  return bytes == 44100ull * 60 * 2 * sizeof(float) ? s : -1;
+}
+
+double run_sox(const std::string& path) {
+  std::string cmd = "sox " + path + " -n";
+  for (float f : kCentres) cmd += " equalizer " + std::to_string(int(f)) + " 1q 3";
+  cmd +=
+      " chorus 0.5 0.9 25 0.4 1.1 1.6 -s flanger 2 2 -50 50 0.25 sine 0 echo 0.8 0.88 500 0.5"
+      " compand 0.01,0.2 -20,-20,-10,-16.67 0 -90 0.004 reverb 50 50 100 2>/dev/null";
+  auto t0 = std::chrono::steady_clock::now();
+  if (std::system(cmd.c_str()) != 0) return -1;
+  return seconds_since(t0);
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+void BM_ChainVsSox(benchmark::State& state) {
+  std::string path = make_file();
+  if (path.empty()) return state.SkipWithError("sox could not make the test file");
+  setenv("TOVARIN_AUDIO_OUTPUT", "null", 1);
+  if (!BASS_Init(-1, 44100, 0, 0, nullptr)) return state.SkipWithError("init failed");
+  std::vector<double> ours, sox;
+  for (auto _ : state) {
+    for (int i = 0; i < 5; ++i) {
+      ours.push_back(run_ours(path));
+      sox.push_back(run_sox(path));
+      if (ours.back() < 0 || sox.back() < 0) {
+        state.SkipWithError("a run failed");
+        break;
+      }
+    }
+    state.SetIterationTime(median(ours));
+  }
+  BASS_Free();
+  std::remove(path.c_str());
+  if (ours.empty() || sox.empty()) return;
+  state.counters["ours_s"] = median(ours);
+  state.counters["sox_s"] = median(sox);
+  state.counters["sox_over_ours"] = median(sox) / median(ours);
+  state.counters["x_realtime"] = 60 / median(ours);
+}
+BENCHMARK(BM_ChainVsSox)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// One effect on a stereo 44.1 kHz block of 441 frames of noise.
+void BM_Effect(benchmark::State& state) {
+  const DWORD type = static_cast<DWORD>(state.range(0));
+  auto e = tovarin::audio::dsp::make_effect(type);
+  e->prepare(44100, 2);
+  if (type == BASS_FX_DX8_PARAMEQ) {
+    BASS_DX8_PARAMEQ p{1000, 12, 3};
+    e->set_parameters(&p);
+  }
+  std::vector<float> noise(441 * 2), block(441 * 2);
+  for (size_t i = 0; i < noise.size(); ++i) noise[i] = 0.3f * std::sin(i * 0.37f) * std::sin(i * 0.011f);
+  for (auto _ : state) {
+    std::copy(noise.begin(), noise.end(), block.begin());
+    e->process(block.data(), 441);
+    benchmark::DoNotOptimize(block.data());
+  }
+  state.counters["us_per_frame"] =
+      benchmark::Counter(441.0 * state.iterations() * 1e-6, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_Effect)
+    ->ArgName("type")
+    ->Arg(BASS_FX_DX8_PARAMEQ)
+    ->Arg(BASS_FX_DX8_CHORUS)
+    ->Arg(BASS_FX_DX8_FLANGER)
+    ->Arg(BASS_FX_DX8_ECHO)
+    ->Arg(BASS_FX_DX8_COMPRESSOR)
+    ->Arg(BASS_FX_DX8_REVERB);
+
+}  // namespace

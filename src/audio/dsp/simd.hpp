@@ -1,0 +1,55 @@
+// Four lanes of floats: GCC's vector extension, which becomes SSE on x86
+// (SSE2 is the baseline of both the 64-bit and the 32-bit build) and plain
+// scalar code where there is no vector unit. Effects use it for the work
+// that is alike across lines or across frames.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+namespace tovarin::audio::dsp {
+
+typedef float F4 __attribute__((vector_size(16)));
+typedef int32_t I4 __attribute__((vector_size(16)));
+
+inline F4 load4(const float* p) {
+  F4 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+inline void store4(float* p, F4 v) { std::memcpy(p, &v, sizeof v); }
+inline F4 splat(float x) { return F4{x, x, x, x}; }
+inline F4 abs4(F4 v) { return reinterpret_cast<F4>(reinterpret_cast<I4>(v) & 0x7fffffff); }
+// Values too small to matter (or not numbers) become 0, so nothing ever
+// decays into denormals.
+inline F4 flush4(F4 v) {
+  const I4 keep = abs4(v) >= splat(1e-25f);
+  return reinterpret_cast<F4>(reinterpret_cast<I4>(v) & keep);
+}
+inline float sum4(F4 v) { return (v[0] + v[1]) + (v[2] + v[3]); }
+
+// log2 of four positive, normal, finite values (as fast_log2).
+inline F4 log2_4(F4 x) {
+  I4 bits = reinterpret_cast<I4>(x);
+  I4 e = ((bits >> 23) & 0xff) - 127;
+  F4 m = reinterpret_cast<F4>((bits & 0x7fffff) | 0x3f800000);
+  const I4 big = m > splat(1.41421356f);
+  m = big ? m * 0.5f : m;
+  e -= big;  // true is -1
+  const F4 t = (m - 1) / (m + 1), t2 = t * t;
+  const F4 p = t * (2.88539008f + t2 * (0.961796694f + t2 * (0.577078016f + t2 * 0.412198583f)));
+  return __builtin_convertvector(e, F4) + p;
+}
+
+// 2^y of four values, each clamped to -125..125 (as fast_exp2).
+inline F4 exp2_4(F4 y) {
+  y = y < -125.f ? splat(-125.f) : y;
+  y = y > 125.f ? splat(125.f) : y;
+  const I4 i = __builtin_convertvector(y + 128.5f, I4) - 128;  // nearest, by truncating a positive value
+  const F4 f = (y - __builtin_convertvector(i, F4)) * 0.693147181f;
+  const F4 p =
+      1 + f * (1 + f * (0.5f + f * (0.166666667f + f * (0.0416666667f + f * (0.00833333333f + f * 0.00138888889f)))));
+  return p * reinterpret_cast<F4>((i + 127) << 23);
+}
+
+}  // namespace tovarin::audio::dsp
