@@ -27,9 +27,13 @@ void flush(Biquad& q, int channels) {
 }
 
 #if defined(__SSE2__)
-template <int K>
+// kShared: every section has a1 == b1 (the peaking band does), which saves
+// a multiplication per section.
+template <int K, bool kShared>
 void stereo_pass(Biquad* const* q, float* x, size_t frames) {
   __m128d b0[K], b1[K], b2[K], a1[K], a2[K], z1[K], z2[K];
+  // Unrolled, the arrays become registers.
+#pragma GCC unroll 4
   for (int k = 0; k < K; ++k) {
     b0[k] = _mm_set1_pd(q[k]->b0);
     b1[k] = _mm_set1_pd(q[k]->b1);
@@ -42,18 +46,32 @@ void stereo_pass(Biquad* const* q, float* x, size_t frames) {
   for (size_t i = 0; i < frames; ++i) {
     float* f = x + 2 * i;
     __m128d v = _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(f))));
+#pragma GCC unroll 4
     for (int k = 0; k < K; ++k) {
       const __m128d out = _mm_add_pd(_mm_mul_pd(b0[k], v), z1[k]);
-      z1[k] = _mm_add_pd(_mm_sub_pd(_mm_mul_pd(b1[k], v), _mm_mul_pd(a1[k], out)), z2[k]);
+      if (kShared)
+        z1[k] = _mm_add_pd(_mm_mul_pd(b1[k], _mm_sub_pd(v, out)), z2[k]);
+      else
+        z1[k] = _mm_add_pd(_mm_sub_pd(_mm_mul_pd(b1[k], v), _mm_mul_pd(a1[k], out)), z2[k]);
       z2[k] = _mm_sub_pd(_mm_mul_pd(b2[k], v), _mm_mul_pd(a2[k], out));
       v = out;
     }
     _mm_store_sd(reinterpret_cast<double*>(f), _mm_castps_pd(_mm_cvtpd_ps(v)));
   }
+#pragma GCC unroll 4
   for (int k = 0; k < K; ++k) {
     _mm_storeu_pd(q[k]->s1, z1[k]);
     _mm_storeu_pd(q[k]->s2, z2[k]);
   }
+}
+template <int K>
+void stereo_pass(Biquad* const* q, float* x, size_t frames) {
+  bool shared = true;
+  for (int k = 0; k < K; ++k) shared &= q[k]->a1 == q[k]->b1;
+  if (shared)
+    stereo_pass<K, true>(q, x, frames);
+  else
+    stereo_pass<K, false>(q, x, frames);
 }
 #endif
 
@@ -85,11 +103,18 @@ void run_biquads(Biquad* const* sections, size_t count, float* x, size_t frames,
 #if defined(__SSE2__)
     if (channels == 2) {
       // Each pass is bit-identical to running its sections one by one.
-      size_t k = 0;
-      for (; n - k >= 4; k += 4) stereo_pass<4>(live + k, x, frames);
-      if (n - k == 3) stereo_pass<3>(live + k, x, frames);
-      if (n - k == 2) stereo_pass<2>(live + k, x, frames);
-      if (n - k == 1) stereo_pass<1>(live + k, x, frames);
+      // Passes of at most four, as even as can be (ten bands: 3, 3 and 4).
+      const size_t passes = (n + 3) / 4;
+      for (size_t p = 0, k = 0; p < passes; ++p) {
+        const size_t m = (n - k) / (passes - p);
+        switch (m) {
+          case 4: stereo_pass<4>(live + k, x, frames); break;
+          case 3: stereo_pass<3>(live + k, x, frames); break;
+          case 2: stereo_pass<2>(live + k, x, frames); break;
+          default: stereo_pass<1>(live + k, x, frames); break;
+        }
+        k += m;
+      }
       for (size_t i = 0; i < n; ++i) flush(*live[i], channels);
       continue;
     }

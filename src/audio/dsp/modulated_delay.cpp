@@ -11,7 +11,7 @@ namespace tovarin::audio::dsp {
 namespace {
 
 constexpr int kMaxChannels = 8;
-constexpr size_t kPiece = 256;  // frames whose LFO is worked out ahead
+constexpr size_t kPiece = 256;  // frames whose LFO is worked out ahead (a multiple of 4)
 
 // Per sample the work is: the LFO (a rotating phasor for the sine, the
 // phase itself for the triangle, no trigonometry), one write per line and
@@ -53,15 +53,29 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
   void reset() override {
     std::fill(line_.begin(), line_.end(), 0.f);
     pos_ = 0;
-    phase_ = 0;
+    seg_phase_ = 0;
+    lfo_at_ = 0;
+    lfo_stale_ = true;
   }
 
   void process(float* x, size_t frames) override {
-    if (box_.take(active_)) compute();
+    if (box_.take(active_)) {
+      // Keep the LFO's phase where it is now under the new rate.
+      const double now = seg_phase_ + static_cast<double>(lfo_at_) * phase_step_;
+      compute();
+      seg_phase_ = now - static_cast<double>(lfo_at_) * phase_step_;
+      lfo_stale_ = true;
+    }
     if (line_.empty()) return;
     for (size_t done = 0; done < frames;) {
-      const size_t n = std::min(kPiece, frames - done);
-      sweep_piece(n);
+      if (lfo_at_ == kPiece) {
+        seg_phase_ += phase_step_ * static_cast<double>(kPiece);
+        seg_phase_ -= std::floor(seg_phase_);
+        lfo_at_ = 0;
+        lfo_stale_ = true;
+      }
+      if (lfo_stale_) sweep_segment();
+      const size_t n = std::min(kPiece - lfo_at_, frames - done);
       float* piece = x + done * channels_;
       switch (channels_) {
         case 1:
@@ -75,23 +89,25 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
           break;
       }
       done += n;
-      phase_ += phase_step_ * static_cast<double>(n);
-      phase_ -= std::floor(phase_);
+      lfo_at_ += n;
     }
   }
 
  private:
-  // The delays (in samples) of the left and right reads for the next n
-  // frames. The sine LFO rotates four phasors a step of four samples at a
-  // time, so no sample waits on the one before; each piece starts from the
-  // exact phase, so nothing drifts.
-  void sweep_piece(size_t n) {
+  // The delays (in samples) of the left and right reads for the kPiece
+  // frames of the segment that starts at phase seg_phase_. The sine LFO
+  // rotates four phasors a step of four samples at a time, so no sample
+  // waits on the one before; each segment starts from the exact phase, so
+  // nothing drifts. Segments are counted from the start of the sound, not
+  // from the blocks, so how the sound is cut into blocks changes nothing.
+  void sweep_segment() {
+    lfo_stale_ = false;
     const double step = phase_step_, offset = phase_offset_;
     const float centre = static_cast<float>(centre_), sweep = static_cast<float>(sweep_);
     if (active_.lWaveform != 0) {
       F4 s, c;
       for (int k = 0; k < 4; ++k) {
-        const double w = 2 * M_PI * (phase_ + k * step);
+        const double w = 2 * M_PI * (seg_phase_ + k * step);
         s[k] = static_cast<float>(std::sin(w));
         c[k] = static_cast<float>(std::cos(w));
       }
@@ -99,7 +115,7 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
       const F4 rc = splat(static_cast<float>(std::cos(8 * M_PI * step)));
       const F4 os = splat(static_cast<float>(std::sin(2 * M_PI * offset)));
       const F4 oc = splat(static_cast<float>(std::cos(2 * M_PI * offset)));
-      for (size_t i = 0; i < n; i += 4) {
+      for (size_t i = 0; i < kPiece; i += 4) {
         store4(d0_ + i, centre + sweep * s);
         store4(d1_ + i, centre + sweep * (s * oc + c * os));
         const F4 s2 = s * rc + c * rs;
@@ -107,11 +123,10 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
         s = s2;
       }
     } else {
-      double p = phase_;
-      for (size_t i = 0; i < n; ++i) {
+      for (size_t i = 0; i < kPiece; ++i) {
+        const double p = seg_phase_ + static_cast<double>(i) * step;
         d0_[i] = static_cast<float>(centre_ + sweep_ * triangle(p));
         d1_[i] = static_cast<float>(centre_ + sweep_ * triangle(p + offset));
-        p += step;
       }
     }
   }
@@ -142,6 +157,8 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
       const size_t a = (pos - fb_whole) & mask, b = (a - 1) & mask;
       return line[a * lines + k] * (1 - fb_frac) + line[b * lines + k] * fb_frac;
     };
+    const float* lfo0 = d0_ + lfo_at_;
+    const float* lfo1 = d1_ + lfo_at_;
     size_t pos = pos_;
     for (size_t i = 0; i < frames; ++i) {
       float* f = x + i * ch;
@@ -153,7 +170,7 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
       } else {
         for (int k = 0; k < ch; ++k) line[pos * lines + k] = flush(f[k] + fb * feedback(pos, k));
       }
-      const float d0 = d0_[i], d1 = d1_[i];
+      const float d0 = lfo0[i], d1 = lfo1[i];
       if (ch == 2) {
         const float w0 = tap(pos, 0, d0), w1 = tap(pos, mono ? 0 : 1, d1);
         f[0] = dry * f[0] + wet * w0;
@@ -201,9 +218,11 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
   BASS_DX8_CHORUS active_{};
   std::vector<float> line_;  // frame-major: lines_ values per frame
   size_t pos_ = 0;
-  double phase_ = 0, phase_step_ = 0, phase_offset_ = 0;
+  double seg_phase_ = 0, phase_step_ = 0, phase_offset_ = 0;
+  size_t lfo_at_ = 0;  // next entry of d0_ and d1_
+  bool lfo_stale_ = true;
   double centre_ = 0, sweep_ = 0;
-  float d0_[kPiece + 3], d1_[kPiece + 3];  // the piece's read delays, left and right
+  float d0_[kPiece], d1_[kPiece];  // the segment's read delays, left and right
   size_t fb_whole_ = 1;
   float fb_frac_ = 0;
   float wet_ = 0.5f, dry_ = 0.5f, fb_ = 0;

@@ -9,9 +9,9 @@
 // high frequencies. The loop filter is a shelf built from a fourth-order
 // Linkwitz-Riley crossover at 2 kHz: low x LP + high x HP, where LP + HP is
 // an allpass, so the gain is flat at the low value up to about 1 kHz for any
-// ratio and reaches the high value above about 4 kHz. Left and right take
-// the filtered lines with orthogonal sign patterns, so they are
-// decorrelated; a mono stream hears their mean.
+// ratio and reaches the high value above about 4 kHz. Left and right are two
+// rows of the mixing (orthogonal sign patterns over the filtered lines), so
+// they are decorrelated; a mono stream hears their mean.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -32,12 +32,11 @@ constexpr int kDiffusers = 4;
 constexpr double kDiffuserMs[kDiffusers] = {1.3, 1.9, 2.9, 4.1};
 constexpr float kDiffuserGain = 0.62f;
 constexpr double kCrossoverHz = 2000.0;
+constexpr size_t kPiece = 256;  // frames diffused ahead of the network
 
-// Signs feeding the lines and reading them out (lines 0..3, then 4..7):
-// orthogonal left and right patterns, so the sides are decorrelated.
+// Signs feeding the input into the lines (0..3, then 4..7): not a row of the
+// mixing matrix, so the first pass already spreads over every line.
 constexpr F4 kInSign4[2] = {{1, 1, -1, 1}, {-1, -1, 1, -1}};
-constexpr F4 kLeft4[2] = {{1, 1, 1, -1}, {1, -1, -1, -1}};
-constexpr F4 kRight4[2] = {{1, -1, 1, 1}, {-1, -1, 1, -1}};
 
 bool is_prime(size_t n) {
   if (n < 2) return false;
@@ -155,18 +154,33 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
     const bool use_allpass = use_allpass_;
     Biquad4 lp1a = lp1_[0], lp1b = lp1_[1], lp2a = lp2_[0], lp2b = lp2_[1], apa = ap_[0], apb = ap_[1];
     size_t n = n_;
-    for (size_t t = 0; t < frames; ++t, ++n) {
-      float* f = x + t * ch;
-      float in = 0;
-      for (int c = 0; c < ch; ++c) in += f[c];
-      in *= in_gain;
-      // Diffusion: Schroeder allpasses in series.
-      for (int k = 0; k < kDiffusers; ++k) {
-        const float delayed = diff[k][(n - diff_len[k]) & diff_mask[k]];
-        const float w = in + kDiffuserGain * delayed;
-        diff[k][n & diff_mask[k]] = std::fabs(w) < 1e-25f ? 0.f : w;
-        in = delayed - kDiffuserGain * w;
+    for (size_t t = 0, piece_end = 0; t < frames; ++t, ++n) {
+      if (t == piece_end) {
+        // The piece's input, diffused: each allpass runs over the whole
+        // piece in turn, so its work overlaps from sample to sample instead
+        // of the four waiting on each other for every sample.
+        piece_end = std::min(frames, t + kPiece);
+        const size_t len = piece_end - t;
+        for (size_t i = 0; i < len; ++i) {
+          const float* f = x + (t + i) * ch;
+          float in = 0;
+          for (int c = 0; c < ch; ++c) in += f[c];
+          in_[i] = in * in_gain;
+        }
+        for (int k = 0; k < kDiffusers; ++k) {
+          float* buf = diff[k];
+          const size_t m = diff_mask[k], d = diff_len[k];
+          for (size_t i = 0; i < len; ++i) {
+            const size_t at = n + i;
+            const float delayed = buf[(at - d) & m];
+            const float w = in_[i] + kDiffuserGain * delayed;
+            buf[at & m] = std::fabs(w) < 1e-25f ? 0.f : w;
+            in_[i] = delayed - kDiffuserGain * w;
+          }
+        }
       }
+      float* f = x + t * ch;
+      const float in = in_[t % kPiece];
       // The lines' outputs through the loop filter (lines 0..3 and 4..7,
       // written out twice so their memories stay in registers).
       const F4 v0 = {lines[((n - length[0]) & mask) * kLines + 0], lines[((n - length[1]) & mask) * kLines + 1],
@@ -182,10 +196,10 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
       }
       y[0] = flush4(y[0]);
       y[1] = flush4(y[1]);
-      const float wl = sum4(y[0] * kLeft4[0] + y[1] * kLeft4[1]) * out_gain;
-      const float wr = sum4(y[0] * kRight4[0] + y[1] * kRight4[1]) * out_gain;
-      // Mixed back into the lines with the new input.
+      // Mixed back into the lines with the new input; two of the mixed
+      // values (orthogonal sign patterns over the lines) are left and right.
       hadamard8(y[0], y[1]);
+      const float wl = y[0][1] * out_gain, wr = y[0][2] * out_gain;
       float* w = lines + (n & mask) * kLines;
       const F4 feed = splat(in * in_scale);
       store4(w, feed * kInSign4[0] + y[0]);
@@ -248,7 +262,8 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
     in_scale_ = static_cast<float>(1 / std::sqrt(double(kLines)));
     const double share = std::pow(10.0, s.fReverbMix / 10.0);
     const double gain = std::pow(10.0, s.fInGain / 20.0);
-    const double norm = std::sqrt(2 * std::max(1e-6, 1 - gmean * gmean));
+    // (The outputs are taken after the mixing, which scales by 1/sqrt(8).)
+    const double norm = std::sqrt(2 * std::max(1e-6, 1 - gmean * gmean)) * std::sqrt(double(kLines));
     dry_ = static_cast<float>(std::sqrt(std::max(0.0, 1 - share)) * gain);
     out_gain_ = static_cast<float>(std::sqrt(share) * norm);
     in_gain_ = static_cast<float>(gain);
@@ -265,6 +280,7 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
   std::vector<float> lines_;  // frame-major: kLines values per frame
   std::vector<float> diff_[kDiffusers];
   size_t n_ = 0;
+  float in_[kPiece];  // the diffused input of the piece at hand
   Biquad4 lp1_[2], lp2_[2], ap_[2];
   Coefficients lp_, ap_c_;
   bool use_allpass_ = false;

@@ -102,7 +102,7 @@ size_t Channel::read_input(size_t want) {
   // (and in the meters) for good: it becomes silence here.
   dsp::sanitize(src_buf_.data(), got * in_channels_);
   if (const FxChain* chain = fx_.load(std::memory_order_acquire))
-    for (auto* e : chain->effects) e->process(src_buf_.data(), got);
+    dsp::run_chain(chain->effects.data(), chain->effects.size(), src_buf_.data(), got, in_channels_);
   history_.write(src_buf_.data(), got);
   return got;
 }
