@@ -30,7 +30,8 @@ for tool in ffmpeg objdump; do command -v $tool >/dev/null || fail "$tool is mis
 if [ ! -f "$out/CMakeCache.txt" ]; then
   bash "$root/scripts/build-windows.sh"
 fi
-cmake --build "$out" -j2 --target Plugin test-windows tovarin-win >/dev/null
+cmake --build "$out" -j2 --target Plugin test-windows tovarin-win >"$out/test-build.log" 2>&1 ||
+  { tail -n 40 "$out/test-build.log" >&2; fail "building the Windows test host"; }
 dll=$out/bin/Plugin.dll
 [ -f "$dll" ] || fail "no $dll"
 
@@ -72,10 +73,12 @@ fi
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
 # The Linux reference host for the sound comparison.
+work_log=$out/linux-build.log
 if [ ! -x "$linux_build/bin/tovarin" ] || [ ! -f "$linux_build/bin/Plugin.so" ]; then
   say "building the Linux reference host in $linux_build"
   [ -f "$linux_build/CMakeCache.txt" ] || cmake -S "$root" -B "$linux_build" -DTOVARIN_BENCH=OFF >/dev/null
-  cmake --build "$linux_build" -j2 --target tovarin Plugin >/dev/null
+  cmake --build "$linux_build" -j2 --target tovarin Plugin >"$work_log" 2>&1 ||
+    { tail -n 40 "$work_log" >&2; fail "building the Linux reference host"; }
 fi
 export TOVARIN_LINUX_HOST=$linux_build/bin/tovarin
 
