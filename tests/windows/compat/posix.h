@@ -54,3 +54,11 @@ inline int truncate(const char* path, long long size) {
   CloseHandle(f);
   return ok ? 0 : -1;
 }
+
+// popen for reading: the command runs to its end through /bin/sh, its output
+// is kept in a file, and the stream reads that file. pclose answers the
+// command's exit status in the form of a wait status.
+FILE* TestPopen(const char* command, const char* mode);
+int TestPclose(FILE* stream);
+#define popen TestPopen
+#define pclose TestPclose

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 #include "posix.h"
 
@@ -41,6 +42,42 @@ int RunUnixShell(const std::string& command, int timeout_ms) {
       return status;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return -1;
+}
+
+namespace {
+struct Piped {
+  FILE* stream;
+  std::string path;
+  int status;
+};
+std::vector<Piped>& PipedStreams() {
+  static std::vector<Piped> streams;
+  return streams;
+}
+}  // namespace
+
+FILE* TestPopen(const char* command, const char* mode) {
+  if (!command || !mode || mode[0] != 'r') return nullptr;
+  static std::atomic<unsigned> counter{0};
+  const std::string path = "/tmp/tovarin-win-popen-" + std::to_string(_getpid()) + "-" + std::to_string(counter++);
+  const int status = RunUnixShell(std::string(command) + " > " + path);
+  FILE* stream = std::fopen(path.c_str(), "r");
+  if (!stream) return nullptr;
+  PipedStreams().push_back({stream, path, status});
+  return stream;
+}
+
+int TestPclose(FILE* stream) {
+  auto& streams = PipedStreams();
+  for (auto it = streams.begin(); it != streams.end(); ++it) {
+    if (it->stream != stream) continue;
+    std::fclose(stream);
+    std::remove(it->path.c_str());
+    const int status = it->status;
+    streams.erase(it);
+    return status < 0 ? -1 : status << 8;
   }
   return -1;
 }
