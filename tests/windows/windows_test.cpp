@@ -103,8 +103,10 @@ class LinuxMatchTest : public WavOutputTest {
     const std::vector<int16_t> excerpt(linux_wav.samples.begin() + long(start),
                                        linux_wav.samples.begin() + long(start + 88200));
     int worst = -1;
-    EXPECT_GE(Find(here.samples, excerpt, 1, worst), 0) << "one second of the Linux output is not in this one";
+    const long at = Find(here.samples, excerpt, 1, worst);
+    EXPECT_GE(at, 0) << "one second of the Linux output is not in this one";
     EXPECT_LE(worst, 1);
+    std::printf("one second of the Linux output found at frame %ld, largest difference %d\n", at / 2, worst);
   }
 };
 
