@@ -24,7 +24,9 @@ if ! command -v wine >/dev/null || ! dpkg -s wine32 >/dev/null 2>&1; then
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq wine wine32 >/dev/null
 fi
-for tool in ffmpeg objdump; do command -v $tool >/dev/null || fail "$tool is missing"; done
+objdump=$(command -v i686-w64-mingw32-objdump || command -v objdump || true)
+[ -n "$objdump" ] || fail "objdump is missing"
+command -v ffmpeg >/dev/null || fail "ffmpeg is missing"
 
 # --- 2. the Windows build ----------------------------------------------------------
 if [ ! -f "$out/CMakeCache.txt" ]; then
@@ -37,7 +39,7 @@ dll=$out/bin/Plugin.dll
 
 # --- 3. the export table and the imports -----------------------------------------
 say "objdump -p Plugin.dll"
-dump=$(objdump -p "$dll")
+dump=$("$objdump" -p "$dll")
 # The name table: "[ordinal - base] name" rows after "[Ordinal/Name Pointer] Table".
 exports=$(awk '/Ordinal Base/ {base=$NF} /\[Ordinal\/Name Pointer\] Table/ {on=1; next}
   on && /^\t\[ *[0-9]+\] / { gsub(/[\[\]]/, " "); print $1 + base, $2; next } on && NF == 0 {on=0}' <<<"$dump" | sort -k2)
