@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 
 #include "audio/bass.h"
@@ -130,14 +129,15 @@ std::string header_value(std::string_view headers, std::string_view name) {
 }
 
 // The certificates that https servers are verified against: the PEM file
-// named by TOVARIN_CA_FILE, else the system's bundle. Null when neither is
+// named by TOVARIN_CA_FILE, else the system's bundle. Empty when neither is
 // found (the TLS backend then uses its own default store, if any).
-const char* ca_file() {
-  if (const char* env = std::getenv("TOVARIN_CA_FILE"); env && *env) return env;
+std::string ca_file() {
+  std::string named = platform::env("TOVARIN_CA_FILE");
+  if (!named.empty()) return named;
   for (const char* path : {"/etc/ssl/certs/ca-certificates.crt", "/etc/pki/tls/certs/ca-bundle.crt",
                            "/etc/ssl/cert.pem"})
-    if (::access(path, R_OK) == 0) return path;
-  return nullptr;
+    if (platform::regular_file(path)) return path;
+  return {};
 }
 
 }  // namespace
@@ -246,7 +246,7 @@ int FfmpegSource::open_input() {
     // https: FFmpeg's TLS does not verify the server unless told to, and
     // some of its backends trust nothing without a CA file.
     av_dict_set(&opts, "tls_verify", "1", 0);
-    if (const char* ca = ca_file()) av_dict_set(&opts, "ca_file", ca, 0);
+    if (const std::string ca = ca_file(); !ca.empty()) av_dict_set(&opts, "ca_file", ca.c_str(), 0);
     // A live stream gives a second of audio per second: probe little, or opening waits for it.
     fmt_->probesize = 64 * 1024;
     fmt_->max_analyze_duration = 500000;
