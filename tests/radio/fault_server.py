@@ -19,8 +19,8 @@ certificate and key (PEM). Paths:
   /loop          302 to itself, forever
   /flaky?id=K&drop=D  like /icy with the title "Part N", N counting the connections
                  made with id K; the first one drops after 3 s (D=reset: a TCP
-                 reset, D=stall: nothing more sent), later ones play on; without
-                 drop=, no connection drops
+                 reset, D=close: closed, D=stall: nothing more sent), later ones
+                 play on; without drop=, no connection drops
   /gone?id=K     like /flaky?drop=reset, but later connections get 503
 """
 import os
@@ -130,8 +130,9 @@ def handle(conn, tls):
             send_stream(conn, names=[b"StreamTitle='Part %d';" % n], seconds=3.0 if drops else None)
             if args.get("drop") == "stall":
                 time.sleep(3600)
-            # Closing with a zero linger time resets the connection.
-            conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            if args.get("drop") != "close":
+                # Closing with a zero linger time resets the connection.
+                conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         elif route == "/404":
             conn.sendall(b"HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found")
         elif route == "/silent":

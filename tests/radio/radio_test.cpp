@@ -248,12 +248,16 @@ TEST_F(Radio, StreamsThatStopOrVanishEndCleanly) {
     const auto pcm = take(*s, 1 << 30, 15);
     EXPECT_TRUE(s->finished());
     EXPECT_GT(pcm.size() / 2, 44100u);  // 64 KiB at 128 kbit/s is about 4 s
+    // A server with no station headers that closes has sent the whole file: not called again.
+    if (std::string(path) == "/cut") {
+      EXPECT_LT(pcm.size() / 2, 5 * 44100u);
+    }
   }
 }
 
 TEST_F(Radio, AStationThatDropsIsConnectedAgainAndPlaysOn) {
-  // Its first connection drops after 3 s: reset, or gone silent.
-  for (const std::string drop : {"reset", "stall"}) {
+  // Its first connection drops after 3 s: reset, closed, or gone silent.
+  for (const std::string drop : {"reset", "close", "stall"}) {
     SCOPED_TRACE(drop);
     auto s = open("/flaky?drop=" + drop + "&id=" + drop, nullptr);
     ASSERT_TRUE(s);

@@ -365,7 +365,7 @@ int FfmpegSource::next_frame() {
     if (req_.is_url) {
       // A server that sends bytes but never decodable audio is as dead as a silent one.
       if (last_audio_ns_ != 0 && now_ns() - last_audio_ns_ > int64_t{req_.data_timeout_ms} * 1000000) {
-        if (reconnect()) continue;
+        if (reconnect(false)) continue;
         if (!dec_) input_eof_ = true;
         return -1;
       }
@@ -379,8 +379,9 @@ int FfmpegSource::next_frame() {
     }
     if (r < 0) {
       if (r == AVERROR(EAGAIN)) continue;
-      // A live stream ends only when its station stays gone.
-      if (reconnect()) continue;
+      // A live stream ends only when its station stays gone. A close is
+      // AVERROR_EOF, or EIO when the server did not say it would close.
+      if (reconnect(r == AVERROR_EOF || r == AVERROR(EIO))) continue;
       if (!dec_) {
         input_eof_ = true;
         return -1;
@@ -416,10 +417,12 @@ int FfmpegSource::next_frame() {
   }
 }
 
-bool FfmpegSource::reconnect() {
+bool FfmpegSource::reconnect(bool closed) {
   // Not while opening (the open's own bound rules), nor for a stream of known
-  // length, whose end is its end.
-  if (!req_.is_url || content_length_ >= 0 || open_deadline_ns_ != 0 || stop_) return false;
+  // length, whose end is its end. A file served without a length also ends
+  // with the server closing: that is a drop only for a station (it answered
+  // with icy- headers); a reset or a silence is a drop whatever the server.
+  if (!req_.is_url || content_length_ >= 0 || open_deadline_ns_ != 0 || stop_ || (closed && !station_)) return false;
   const int64_t dropped = now_ns();
   std::erase_if(drops_, [&](int64_t t) { return dropped - t > int64_t{60} * 1000000000; });
   if (drops_.size() >= kMaxDropsPerMinute) return false;
@@ -456,6 +459,7 @@ void FfmpegSource::read_icy_headers() {
   uint8_t* headers = nullptr;
   if (fmt_->pb && av_opt_get(fmt_->pb, "icy_metadata_headers", AV_OPT_SEARCH_CHILDREN, &headers) >= 0 && headers) {
     std::string_view h(reinterpret_cast<char*>(headers));
+    station_ = station_ || !h.empty();
     std::lock_guard lk(tags_mu_);
     icy_name_ = header_value(h, "icy-name");
     icy_genre_ = header_value(h, "icy-genre");

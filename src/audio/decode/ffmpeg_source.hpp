@@ -81,7 +81,7 @@ class FfmpegSource final : public Source {
   void read_container_tags();
   void read_icy_headers();
   void poll_live_metadata();
-  bool reconnect();                 // URL: a dropped live stream connected afresh
+  bool reconnect(bool closed);      // URL: a dropped live stream connected afresh (closed: by the server)
   void do_seek(int64_t target);
   bool push_pending();              // true when pending_ went into the ring entirely
   bool seeking() const;             // a seek was asked for and is not done yet
@@ -116,6 +116,7 @@ class FfmpegSource final : public Source {
   std::string last_icy_packet_;
   int64_t bytes_before_ = 0;        // URL: bytes received by earlier connections
   std::vector<int64_t> drops_;      // URL: when recent drops happened
+  bool station_ = false;            // URL: the server sent icy- headers
   struct PacketMark {
     int64_t pos, pts;
   };
