@@ -6,11 +6,13 @@
 // lost (SDL marks it stopped), the watcher closes it and opens the default
 // capture device again; when none opens (then, or already when the capture
 // starts), the silent input delivers silence in real time and the watcher
-// tries the default device again every kRetryInterval. A device is opened paused and resumed only after the
-// capture before it has stopped, so the sink is never called from two
-// threads at once and buffers keep coming whatever happens to the devices.
+// tries the default device again and again, less often as time goes by. A
+// device is opened paused and resumed only after the capture before it has
+// stopped, so the sink is never called from two threads at once, and
+// buffers keep coming whatever happens to the devices.
 #include <SDL2/SDL.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -24,7 +26,10 @@ namespace tovarin::audio {
 namespace {
 
 constexpr auto kPollInterval = std::chrono::milliseconds(50);
-constexpr auto kRetryInterval = std::chrono::milliseconds(500);
+// Retries back off from the first to the longest interval, so that a device
+// that stays away costs little (and a noisy driver says little).
+constexpr auto kFirstRetry = std::chrono::milliseconds(250);
+constexpr auto kLongestRetry = std::chrono::milliseconds(2000);
 
 // The sink a capture was started with, shared by the devices that deliver
 // to it one after another: once it has returned false it is not called
@@ -121,7 +126,8 @@ class SdlCapture final : public Capture {
   // Watcher thread: follows the default device until stop(), or until the
   // sink wants no more.
   void watch() {
-    auto next_try = std::chrono::steady_clock::now() + kRetryInterval;
+    auto wait = kFirstRetry;
+    auto next_try = std::chrono::steady_clock::now() + wait;
     for (;;) {
       {
         std::unique_lock lock(mu_);
@@ -132,10 +138,11 @@ class SdlCapture final : public Capture {
         device_.reset();
         if (resume_on_device()) continue;
         start_silent();
-        next_try = std::chrono::steady_clock::now() + kRetryInterval;
-      } else if (!device_ && std::chrono::steady_clock::now() >= next_try) {
-        resume_on_device();
-        next_try = std::chrono::steady_clock::now() + kRetryInterval;
+        wait = kFirstRetry;
+        next_try = std::chrono::steady_clock::now() + wait;
+      } else if (!device_ && std::chrono::steady_clock::now() >= next_try && !resume_on_device()) {
+        wait = std::min(2 * wait, kLongestRetry);
+        next_try = std::chrono::steady_clock::now() + wait;
       }
     }
   }

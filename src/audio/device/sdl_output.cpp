@@ -7,14 +7,15 @@
 // polls the device's status: once it reads stopped, the watcher closes the
 // device and opens the default device again, which reaches the new default
 // when there is one. When none opens, the silent output takes over in real
-// time, and the watcher tries the default device again every
-// kRetryInterval; once one opens, the silent output stops and the device
-// plays on. The mixer is never rendered by two threads at once: a device is
-// opened paused and resumed only after the output before it has stopped, so
-// the mixer's timeline, and every position, just goes on (minus the sound
-// that was in the lost device's buffer).
+// time, and the watcher tries the default device again and again, less
+// often as time goes by; once one opens, the silent output stops and the
+// device plays on. The mixer is never rendered by two threads at once: a
+// device is opened paused and resumed only after the output before it has
+// stopped, so the mixer's timeline, and every position, just goes on (minus
+// the sound that was in the lost device's buffer).
 #include <SDL2/SDL.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -29,7 +30,10 @@ namespace tovarin::audio {
 namespace {
 
 constexpr auto kPollInterval = std::chrono::milliseconds(50);
-constexpr auto kRetryInterval = std::chrono::milliseconds(500);
+// Retries back off from the first to the longest interval, so that a device
+// that stays away costs little (and a noisy driver says little).
+constexpr auto kFirstRetry = std::chrono::milliseconds(250);
+constexpr auto kLongestRetry = std::chrono::milliseconds(2000);
 
 class SdlOutput final : public Output {
  public:
@@ -116,7 +120,8 @@ class SdlOutput final : public Output {
 
   // Watcher thread: follows the default device until stop().
   void watch() {
-    auto next_try = std::chrono::steady_clock::now();
+    auto wait = kFirstRetry;
+    auto next_try = std::chrono::steady_clock::now() + wait;
     for (;;) {
       {
         std::unique_lock lock(mu_);
@@ -135,10 +140,11 @@ class SdlOutput final : public Output {
           std::lock_guard lock(mu_);
           silent_ = std::move(silent);
         }
-        next_try = std::chrono::steady_clock::now() + kRetryInterval;
-      } else if (!device_ && std::chrono::steady_clock::now() >= next_try) {
-        resume_on_device();
-        next_try = std::chrono::steady_clock::now() + kRetryInterval;
+        wait = kFirstRetry;
+        next_try = std::chrono::steady_clock::now() + wait;
+      } else if (!device_ && std::chrono::steady_clock::now() >= next_try && !resume_on_device()) {
+        wait = std::min(2 * wait, kLongestRetry);
+        next_try = std::chrono::steady_clock::now() + wait;
       }
     }
   }
