@@ -19,6 +19,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -54,6 +55,7 @@ class SdlOutput final : public Output {
       stop();
       return false;
     }
+    rendered_.store(0, std::memory_order_relaxed);
     latency_.store(device_latency_, std::memory_order_relaxed);
     SDL_PauseAudioDevice(device_, 0);
     {
@@ -85,7 +87,12 @@ class SdlOutput final : public Output {
     subsystem_ = false;
   }
 
-  int latency_frames() const override { return latency_.load(std::memory_order_relaxed); }
+  // A device that has just begun holds no more than it was given, so a
+  // position never steps back when the rendering moves onto a device.
+  int latency_frames() const override {
+    return static_cast<int>(std::min<int64_t>(latency_.load(std::memory_order_relaxed),
+                                              rendered_.load(std::memory_order_relaxed)));
+  }
 
   void wake() override {
     std::lock_guard lock(mu_);
@@ -95,7 +102,9 @@ class SdlOutput final : public Output {
  private:
   static void callback(void* user, Uint8* stream, int len) {
     auto* self = static_cast<SdlOutput*>(user);
-    self->mixer_->render(reinterpret_cast<float*>(stream), static_cast<size_t>(len) / (2 * sizeof(float)));
+    const size_t frames = static_cast<size_t>(len) / (2 * sizeof(float));
+    self->mixer_->render(reinterpret_cast<float*>(stream), frames);
+    self->rendered_.fetch_add(static_cast<int64_t>(frames), std::memory_order_relaxed);
   }
 
   // The default device, opened paused; 0 when none opens.
@@ -161,6 +170,7 @@ class SdlOutput final : public Output {
     }
     if (silent) silent->stop();  // render() runs on its thread no more
     device_ = dev;
+    rendered_.store(0, std::memory_order_relaxed);
     latency_.store(device_latency_, std::memory_order_relaxed);
     SDL_PauseAudioDevice(device_, 0);
     return true;
@@ -175,6 +185,7 @@ class SdlOutput final : public Output {
   int device_latency_ = 0;
   std::thread watcher_;
   std::atomic<int> latency_{0};
+  std::atomic<int64_t> rendered_{0};  // frames rendered on the current device
   // guarded by mu_ (wake() reaches the silent output from the control thread)
   std::mutex mu_;
   std::condition_variable cv_;
