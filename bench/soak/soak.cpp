@@ -24,6 +24,7 @@
 // exports), so the bench can read the slots' stream handles and ask the
 // library for exact positions. Output: the silent output unless
 // TOVARIN_AUDIO_OUTPUT says otherwise.
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -61,6 +62,10 @@ long ResidentKiB() {
   }
   return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
+
+// Bytes the allocator has handed out and not had back (all arenas): growth
+// here is memory held, growth of the resident size alone is fragmentation.
+long HeapKiB() { return static_cast<long>(mallinfo2().uordblks / 1024); }
 
 int Threads() {
   int n = 0;
@@ -301,7 +306,7 @@ int main(int argc, char** argv) {
   const double total_s = minutes * 60.0;
   const double warm_s = std::min(60.0, total_s / 2);
   bool warmed = false;
-  long rss_warm = 0, rss_max = 0;
+  long rss_warm = 0, rss_max = 0, heap_warm = 0;
   int threads_warm = 0, threads_max = 0, fds_warm = 0, fds_max = 0;
   double cpu_warm = 0;
   Clock::time_point warm_at;
@@ -343,6 +348,7 @@ int main(int argc, char** argv) {
         warmed = true;
         warm_at = now;
         rss_warm = rss;
+        heap_warm = HeapKiB();
         threads_warm = th;
         fds_warm = fd;
         cpu_warm = CpuSeconds();
@@ -357,7 +363,7 @@ int main(int argc, char** argv) {
     }
   }
   const auto end = Clock::now();
-  const long rss_end = ResidentKiB();
+  const long rss_end = ResidentKiB(), heap_end = HeapKiB();
   const int threads_end = Threads(), fds_end = Fds();
   const double cpu = (CpuSeconds() - cpu_warm) / Seconds(warm_at, end) * 100.0;
   Select(32);
@@ -371,6 +377,8 @@ int main(int argc, char** argv) {
               reopened / Seconds(start, end), totals.failed_opens, g_boxes);
   std::printf("  resident memory:       %.1f MiB after %.0f s, %.1f MiB at the end, growth %+.2f MiB (max %.1f MiB)\n",
               rss_warm / 1024.0, warm_s, rss_end / 1024.0, (rss_end - rss_warm) / 1024.0, rss_max / 1024.0);
+  std::printf("  heap in use:           %.1f MiB after %.0f s, %.1f MiB at the end, growth %+.2f MiB\n",
+              heap_warm / 1024.0, warm_s, heap_end / 1024.0, (heap_end - heap_warm) / 1024.0);
   std::printf("  threads:               %d after warm-up, %d at the end (max %d)\n", threads_warm, threads_end,
               threads_max);
   std::printf("  file descriptors:      %d after warm-up, %d at the end (max %d)\n", fds_warm, fds_end, fds_max);
