@@ -95,12 +95,15 @@ for t in "${targets[@]}"; do
   [ "$t" = media ] && dirs+=("$seeds/media")
   log="$artifacts/run.log"
   status=0
-  timeout -k 10 $((seconds + 120)) "$bin" "${opts[@]}" -max_total_time="$seconds" -print_final_stats=1 \
+  # A safety net for a wedged process; libFuzzer's own -timeout catches a
+  # slow input. Replaying a large local corpus comes before the fuzzing time.
+  timeout -k 10 $((seconds * 2 + 900)) "$bin" "${opts[@]}" -max_total_time="$seconds" -print_final_stats=1 \
     -artifact_prefix="$artifacts/" "${dirs[@]}" >"$log" 2>&1 || status=$?
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   own=$(grep -E '^fuzz-(exports|media):' "$log" | tail -n 1 || true)
   echo "fuzz-$t: ${execs:-?} inputs run, exit $status${own:+; $own}" | tee -a "$summary"
   if [ "$status" -ne 0 ]; then
+    [ "$status" -eq 124 ] && echo "fuzz-$t did not end in time"
     grep -E 'ERROR|SUMMARY|check failed|runtime error|Test unit written' "$log" | head -n 20 || true
     failed+=("$t")
   fi
