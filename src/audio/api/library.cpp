@@ -112,7 +112,7 @@ HSTREAM create_stream_from_source(std::unique_ptr<Source> source, DWORD flags) {
   // mixer: its caller pulls it.
   const bool decode = flags & BASS_STREAM_DECODE;
   const int out_rate = decode ? source->info().rate : lib.rate;
-  auto channel = std::make_unique<Channel>(std::move(source), out_rate);
+  auto channel = std::make_unique<Channel>(std::move(source), out_rate, decode ? 0 : lib.output->latency_frames());
   std::string why;
   if (!channel->init(&why)) return fail(BASS_ERROR_FORMAT);
   auto stream = std::make_unique<Stream>();
