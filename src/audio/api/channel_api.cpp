@@ -280,6 +280,9 @@ DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length) {
   return with_stream<DWORD>(handle, kBadDword, [&](Library& lib, Stream* s) -> DWORD {
     if (!buffer) return set_error(BASS_ERROR_ILLPARAM), kBadDword;
     if (length != BASS_DATA_FFT1024) {
+      // Other FFT sizes and data flags are not offered; taking them for a
+      // byte count would write far past the caller's buffer.
+      if (length & ~(BASS_DATA_FLOAT | 0x3fffffffu)) return set_error(BASS_ERROR_ILLPARAM), kBadDword;
       if (!decoding(s)) return set_error(BASS_ERROR_NOTAVAIL), kBadDword;
       return pull_samples(s, buffer, length);
     }
