@@ -23,6 +23,7 @@
 
 #include "melody.hpp"
 #include "output.hpp"
+#include "probe.hpp"
 #include "plugin_api.hpp"
 #include "terminal.hpp"
 
@@ -80,6 +81,37 @@ struct Session {
   }
 };
 
+// For a picture of the form: the display running for a moment on the
+// built-in piece, played to the silent output (info makes no sound).
+void RunDisplay(Session& s) {
+  char dir_template[] = "/tmp/tovarin-XXXXXX";
+  const char* dir = mkdtemp(dir_template);
+  if (!dir) return;
+  const std::string wav = std::string(dir) + "/tovarin-melody.wav";
+  auto& api = s.api;
+  if (host::WriteMelody(wav)) {
+    setenv("TOVARIN_AUDIO_OUTPUT", "null", 1);
+    api.Bass_Init();
+    api.SetData(1);
+    api.Bass_ChannelNum();
+    api.SetFile(wav.c_str());
+    if (api.Bass_Create()) {
+      api.SetFile("first");
+      api.SetFile("040#200#255#012#016#032#");  // pen, then brush
+      api.SetData(5);                             // bar width
+      api.SetData(10);                            // timer interval, ms
+      api.SetData(22);                            // bars: the form's width
+      api.SetData(200);                           // height
+      api.StartDraw();
+      api.Bass_Play();
+      s.PumpFor(1200);
+    }
+    api.Bass_Free();
+  }
+  std::remove(wav.c_str());
+  rmdir(dir);
+}
+
 int Info(Session& s, const std::string& snapshot, bool show) {
   s.api.Draw(0, 8, 8, 111, 240);
   s.PumpFor(50);
@@ -91,6 +123,7 @@ int Info(Session& s, const std::string& snapshot, bool show) {
               << "\n";
   else
     std::cout << "form: none\n";
+  if (!snapshot.empty() || show) RunDisplay(s);
   if (!snapshot.empty()) {
     if (!tovui_save_png(s.window, snapshot.c_str())) {
       std::cerr << "tovarin: cannot write " << snapshot << "\n";
@@ -110,6 +143,7 @@ struct PlayOptions {
   bool keys_shown = false;        // the key help and the output in use are
   bool output_shown = false;      // printed once
   std::string spectrum = "bars";  // bars, line or off
+  bool live = false;              // the display drawn in the terminal while playing
   std::string snapshot;           // PNG of the host window when playback ends
   bool show = false;              // the host window in the terminal at the end
 };
@@ -201,13 +235,12 @@ struct Played {
 Played Play(Session& s, const std::string& source, PlayOptions& options, host::RawKeys& keys) {
   int& volume = options.volume;
   if (!IsUrl(source)) {
-    struct stat st {};
-    if (stat(source.c_str(), &st) != 0) {
-      std::cerr << "tovarin: no such file: " << source << "\n";
+    if (source.rfind("https://", 0) == 0) {
+      std::cerr << "tovarin: cannot play " << source << ": the plug-in opens http: URLs only\n";
       return {2, After::kNext};
     }
-    if (!S_ISREG(st.st_mode)) {
-      std::cerr << "tovarin: not a regular file: " << source << "\n";
+    if (const std::string wrong = host::CheckFile(source); !wrong.empty()) {
+      std::cerr << "tovarin: " << wrong << "\n";
       return {2, After::kNext};
     }
   }
@@ -220,7 +253,9 @@ Played Play(Session& s, const std::string& source, PlayOptions& options, host::R
   api.Bass_ChannelNum();
   api.SetFile(source.c_str());
   if (!api.Bass_Create()) {
-    std::cerr << "tovarin: cannot play " << source << " (not an audio file or stream the plug-in can open)\n";
+    std::string why = IsUrl(source) ? host::ProbeUrl(source) : "";
+    if (why.empty()) why = IsUrl(source) ? "no audio stream the plug-in can play there" : "not an audio file the plug-in can play";
+    std::cerr << "tovarin: cannot play " << source << ": " << why << "\n";
     api.Bass_Free();
     return {3, After::kNext};
   }
@@ -257,6 +292,11 @@ Played Play(Session& s, const std::string& source, PlayOptions& options, host::R
   EndWatch end(IsUrl(source), length);
   end.Played(Clock::now());
   auto next_status = Clock::now();
+  // At most 25 frames a second of the live display.
+  constexpr auto kFramePeriod = std::chrono::milliseconds(40);
+  const bool live = options.live && tty_out && options.spectrum != "off";
+  auto next_frame = Clock::now();
+  int frame_lines = 0;
   bool quit = false, ended = false;
   struct sigaction quit_action {};
   quit_action.sa_handler = OnQuitSignal;
@@ -314,6 +354,17 @@ Played Play(Session& s, const std::string& source, PlayOptions& options, host::R
       const bool quiet = std::string(api.GetFile()) == "0" && api.Query(api.Bass_GetRLevel) == "0";
       ended = end.Ended(now, position, quiet);
     }
+    if (live && now >= next_frame && !ended) {
+      // The display area, redrawn in place above the status line.
+      next_frame = now + kFramePeriod;
+      int lines = 0;
+      std::string out = frame_lines > 0 ? "\r\x1b[" + std::to_string(frame_lines) + "A" : std::string("\r\x1b[K");
+      out += host::RenderWindow(s.window, 80, kWindowHeight / 2, &lines);
+      out += "\x1b[K" + last_line;
+      frame_lines = lines;
+      std::fwrite(out.data(), 1, out.size(), stdout);
+      std::fflush(stdout);
+    }
     if (now < next_status && !force_status && !ended) continue;
     next_status = now + std::chrono::milliseconds(100);
 
@@ -323,6 +374,7 @@ Played Play(Session& s, const std::string& source, PlayOptions& options, host::R
         live_title = t;
         std::cout << (tty_out ? "\r\x1b[K" : "") << "Now:    " << live_title << std::endl;
         last_shown = UINT32_MAX;
+        frame_lines = 0;  // the next frame starts below this line
       }
     }
     // The plug-in keeps a stopped stream's position, but plays it again
@@ -405,12 +457,15 @@ int main(int argc, char** argv) {
   PlayOptions options;
   play->add_option("sources", sources, "audio files or URLs, played in turn")->required();
   play->add_option("--volume", options.volume, "volume in percent")->check(CLI::Range(0, 100));
-  play->add_option("--spectrum", options.spectrum, "the plug-in's spectrum display: bars, line or off")
+  play->add_option("--spectrum", options.spectrum,
+                   "the plug-in's spectrum display: bars, line or off; given, it is drawn live in the terminal")
       ->check(CLI::IsMember({"bars", "line", "off"}));
   play->add_option("--snapshot", options.snapshot, "write a PNG of the host window when playback ends");
   play->add_flag("--show", options.show, "draw the host window in the terminal when playback ends");
 
   CLI11_PARSE(app, argc, argv);
+  // Asked for by name, the display is also drawn live in the terminal.
+  options.live = play->count("--spectrum") > 0;
 
   Session session;
   if (!session.Open(plugin_path)) return 1;

@@ -11,11 +11,13 @@
 
 namespace host {
 
-void ShowWindow(uint32_t window, int max_columns) {
+std::string RenderWindow(uint32_t window, int max_columns, int max_height, int* lines) {
+  if (lines) *lines = 0;
   int32_t w = 0, h = 0;
-  if (!tovui_get_rect(window, nullptr, nullptr, &w, &h) || w <= 0 || h <= 0) return;
+  if (!tovui_get_rect(window, nullptr, nullptr, &w, &h) || w <= 0 || h <= 0) return "";
   std::vector<uint32_t> pixels(static_cast<size_t>(w) * h, 0);
-  if (!tovui_compose(window, pixels.data(), w, h)) return;
+  if (!tovui_compose(window, pixels.data(), w, h)) return "";
+  if (max_height > 0) h = std::min<int32_t>(h, max_height);
   const int columns = std::max(1, std::min<int>(w, max_columns));
   const double scale = static_cast<double>(w) / columns;
   const int rows = std::max(1, static_cast<int>(h / scale));
@@ -35,7 +37,13 @@ void ShowWindow(uint32_t window, int max_columns) {
       out += cell;
     }
     out += "\x1b[0m\n";
+    if (lines) ++*lines;
   }
+  return out;
+}
+
+void ShowWindow(uint32_t window, int max_columns) {
+  const std::string out = RenderWindow(window, max_columns, 0, nullptr);
   std::fwrite(out.data(), 1, out.size(), stdout);
   std::fflush(stdout);
 }

@@ -12,6 +12,10 @@ namespace host {
 // most max_columns columns.
 void ShowWindow(uint32_t window, int max_columns);
 
+// The same as text: the window's top max_height pixel rows (all when 0), one
+// line per two of them after scaling; *lines receives the count of lines.
+std::string RenderWindow(uint32_t window, int max_columns, int max_height, int* lines);
+
 // Raw single-key input from a terminal on stdin; restores the terminal when
 // destroyed.
 class RawKeys {

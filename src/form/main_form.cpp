@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "audio/bass.h"
+#include "platform/platform.hpp"
 #include "player/stream_player.hpp"
 
 namespace tovarin {
@@ -28,6 +29,9 @@ std::vector<std::unique_ptr<TMainForm>>& Forms() {
 struct UnloadGuard {
   ~UnloadGuard() {
     StopFadeWorkers();
+    // An ending Windows process has ended the library's threads and takes
+    // its windows with it: nothing more to release, and no lock to wait on.
+    if (platform::process_exiting()) return;
     // The audio library's threads run code of this library: they must not
     // outlive it. Refused (harmlessly) when Bass_Free already ran.
     if (AudioOpened) BASS_Free();

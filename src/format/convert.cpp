@@ -1,31 +1,19 @@
 #include "format/convert.hpp"
 
-#include <langinfo.h>
-#include <locale.h>
-
-#include <cerrno>
+#include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <cmath>
 #include <limits>
 
+#include "platform/platform.hpp"
+
 namespace tovarin {
 namespace {
 
-// The user's decimal separator, read from the environment through a private
-// locale object so that the host's own locale setting is left alone.
-std::string LocaleSeparator() {
-  std::string sep = ".";
-  locale_t loc = newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(0));
-  if (loc != static_cast<locale_t>(0)) {
-    const char* radix = nl_langinfo_l(RADIXCHAR, loc);
-    if (radix && *radix) sep = radix;
-    freelocale(loc);
-  }
-  return sep;
-}
-
+// The user's decimal separator (the host's own locale setting is left alone).
 std::string& Separator() {
-  static std::string sep = LocaleSeparator();
+  static std::string sep = platform::user_decimal_separator();
   return sep;
 }
 
@@ -40,6 +28,25 @@ std::string& Separator() {
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Decimal exponent of the first non-zero digit of a checked plain text
+// ("-12.5e3" gives 4): the value's magnitude is at least 1 exactly when it is
+// not negative. Very low for a text of zeros.
+long LeadingExponent(const std::string& plain) {
+  const size_t e = plain.find('e');
+  const long exponent =
+      e == std::string::npos ? 0 : std::clamp(std::strtol(plain.c_str() + e + 1, nullptr, 10), -100000L, 100000L);
+  const size_t start = plain[0] == '+' || plain[0] == '-' ? 1 : 0;
+  const size_t end = std::min(e, plain.size());
+  const size_t point = std::min(plain.find('.'), end);
+  long place = static_cast<long>(point - start);  // digits before the point
+  for (size_t k = start; k < end; ++k) {
+    if (!IsDigit(plain[k])) continue;
+    --place;
+    if (plain[k] != '0') return place + exponent;
+  }
+  return -1000000;
+}
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -108,15 +115,21 @@ float FloatText(const std::string& text) {
   }
   if (i != n) FailFloat(text);
 
-  // strtod at full precision under a private "C" locale: the host's locale
-  // and the plug-in's separator play no part here.
-  static locale_t c_locale = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
-  char* end = nullptr;
-  errno = 0;
-  const double value = c_locale != static_cast<locale_t>(0) ? strtod_l(plain.c_str(), &end, c_locale)
-                                                             : strtod(plain.c_str(), &end);
-  if (end != plain.c_str() + plain.size()) FailFloat(text);
-  if (errno == ERANGE && std::fabs(value) > 1.0) FailFloat(text);
+  // from_chars: correctly rounded at full precision and independent of any
+  // locale, the host's or the plug-in's separator. It takes no "+" sign and
+  // no "5." without fraction digits.
+  const char* first = plain.c_str();
+  if (*first == '+') ++first;
+  const char* last = plain.c_str() + plain.size();
+  if (last[-1] == '.') --last;
+  double value = 0;
+  const auto [end, ec] = std::from_chars(first, last, value);
+  if (ec == std::errc::result_out_of_range) {
+    if (LeadingExponent(plain) >= 0) FailFloat(text);  // beyond any float
+    value = plain[0] == '-' ? -0.0 : 0.0;  // too small: zero
+  } else if (ec != std::errc() || end != last) {
+    FailFloat(text);
+  }
   const float narrowed = static_cast<float>(value);
   if (!std::isfinite(narrowed)) FailFloat(text);
   return narrowed;

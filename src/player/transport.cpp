@@ -1,19 +1,14 @@
 // Transport with volume fades: the exports record a command and start a
 // worker; the worker posts the volume steps to the form, whose ChangeVolume
 // handler sets the volume and carries out the command on the host's thread.
-#include <pthread.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <thread>
 #include <vector>
 
 #include "audio/bass.h"
 #include "form/main_form.hpp"
+#include "platform/platform.hpp"
 #include "player/stream_player.hpp"
 
 namespace tovarin {
@@ -60,13 +55,24 @@ WorkerList& Workers() {
   return list;
 }
 
-void LowerPriority() {
-  // One step below normal for this thread only; refused without privilege
-  // to raise it back, which is not needed.
-  const id_t tid = static_cast<id_t>(syscall(SYS_gettid));
-  errno = 0;
-  const int current = getpriority(PRIO_PROCESS, tid);
-  if (errno == 0) setpriority(PRIO_PROCESS, tid, current + 1);
+// A worker runs this module's code: the module stays loaded from the
+// worker's start until it is joined (see platform::hold_module).
+void Join(Worker& w) {
+  w.thread.join();
+  platform::release_module();
+}
+
+// Every worker of the list, taken out of it (host thread).
+void JoinAll(std::vector<Worker>& workers) {
+  // A Windows process that is ending has ended them already.
+  const bool gone = platform::process_exiting();
+  for (auto& w : workers) {
+    if (!w.thread.joinable()) continue;
+    if (gone)
+      w.thread.detach();
+    else
+      Join(w);
+  }
 }
 
 class TVolumeEffect {
@@ -150,7 +156,7 @@ void TStreamPlayer::StartFade() {
   std::lock_guard<std::mutex> lock(list.mutex);
   for (auto it = list.workers.begin(); it != list.workers.end();) {
     if (it->done->load()) {
-      it->thread.join();
+      Join(*it);
       it = list.workers.erase(it);
     } else {
       ++it;
@@ -159,8 +165,9 @@ void TStreamPlayer::StartFade() {
   // The waiting worker will read the PendingCommand just written.
   if (list.waiting > 0) return;
   list.workers.reserve(list.workers.size() + 1);
+  platform::hold_module();
   list.workers.push_back(Worker{std::thread([effect, done] {
-                               LowerPriority();
+                               platform::lower_thread_priority();
                                // A failure (out of memory while posting) ends
                                // this fade; it must not end the host.
                                try {
@@ -173,7 +180,7 @@ void TStreamPlayer::StartFade() {
   // Counted once it exists; it cannot enter FadeLock's count before we let
   // go of the registry.
   ++list.waiting;
-  pthread_setname_np(list.workers.back().thread.native_handle(), "tovarin-fade");
+  platform::name_thread(list.workers.back().thread, "tovarin-fade");
 }
 
 void PrepareFadeWorkers() { Workers(); }
@@ -187,8 +194,7 @@ void EndFades() noexcept {
     std::lock_guard<std::mutex> lock(list.mutex);
     workers.swap(list.workers);
   }
-  for (auto& w : workers)
-    if (w.thread.joinable()) w.thread.join();
+  JoinAll(workers);
   g_ending.store(false);
 }
 
@@ -200,8 +206,7 @@ void StopFadeWorkers() noexcept {
     std::lock_guard<std::mutex> lock(list.mutex);
     workers.swap(list.workers);
   }
-  for (auto& w : workers)
-    if (w.thread.joinable()) w.thread.join();
+  JoinAll(workers);
 }
 
 void TStreamPlayer::Play(int32_t index) {

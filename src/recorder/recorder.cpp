@@ -1,15 +1,12 @@
 #include "recorder/recorder.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
 
 #include "form/main_form.hpp"
+#include "platform/platform.hpp"
 
 namespace tovarin {
 
@@ -24,7 +21,12 @@ struct RecorderHome {
   std::unique_ptr<TBassRecorder> current;
   ~RecorderHome() {
     try {
-      if (current && current->Recording) current->StopRecord(false);
+      if (current && current->Recording) {
+        if (platform::process_exiting())
+          current->CompleteFileAtExit();  // the capture thread is gone already
+        else
+          current->StopRecord(false);
+      }
     } catch (...) {
     }
     Recorder.store(nullptr);
@@ -37,22 +39,21 @@ RecorderHome& Home() {
 }
 
 void WriteAll(int fd, const void* data, size_t length) {
-  const char* p = static_cast<const char*>(data);
-  while (length > 0) {
-    const ssize_t n = ::write(fd, p, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // a short file is not reported: the capture goes on
-    p += n;
-    length -= static_cast<size_t>(n);
-  }
+  // A short file is not reported: the capture goes on.
+  platform::write_all(fd, data, length);
 }
 
-void PatchSize(int fd, uint32_t value, off_t offset) {
-  ssize_t n;
-  do {
-    n = ::pwrite(fd, &value, sizeof value, offset);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) throw std::runtime_error(std::strerror(errno));
+void PatchSize(int fd, uint32_t value, int64_t offset) {
+  if (!platform::write_at(fd, &value, sizeof value, offset)) throw std::runtime_error(std::strerror(errno));
+}
+
+// Writes the sizes into the header of a file that nothing writes any more.
+void PatchSizes(int fd) {
+  const int64_t size = platform::file_size(fd);
+  if (size < 0) throw std::runtime_error("no file size");
+  const uint32_t riff = static_cast<uint32_t>(size) - 8u;
+  PatchSize(fd, riff, 4);
+  PatchSize(fd, riff - 36u, 40);
 }
 
 }  // namespace
@@ -76,8 +77,7 @@ TWavHeader MakeWavHeader(uint32_t rate, uint32_t channels) {
 }
 
 TBassRecorder::~TBassRecorder() {
-  const int fd = OutFile.exchange(-1);
-  if (fd >= 0) ::close(fd);
+  platform::close_file(OutFile.exchange(-1));
 }
 
 BOOL TBassRecorder::InitRecord() {
@@ -107,9 +107,8 @@ void TBassRecorder::SetRecordDevice(int32_t input, int32_t volume) {
 void TBassRecorder::StartRecord(const std::string& path, int32_t rate, int32_t channels) {
   if (Recording || !Initialized) return;
   try {
-    // Replaced, not appended to: the old file goes first.
-    ::unlink(path.c_str());
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Replaced, not appended to: the old file goes first. The path is host text.
+    const int fd = platform::create_file(platform::host_to_utf8(path));
     if (fd < 0) throw std::runtime_error(std::strerror(errno));
     OutFile.store(fd);
     WavHeader = MakeWavHeader(static_cast<uint32_t>(rate), static_cast<uint32_t>(channels));
@@ -126,16 +125,12 @@ void TBassRecorder::StartRecord(const std::string& path, int32_t rate, int32_t c
         (captured.freq != WavHeader.SampleRate || captured.chans != WavHeader.Channels)) {
       WavHeader = MakeWavHeader(captured.freq, captured.chans);
       // Beside the appending capture, never over it: the samples start at 44.
-      ssize_t n;
-      do {
-        n = ::pwrite(fd, &WavHeader, sizeof WavHeader, 0);
-      } while (n < 0 && errno == EINTR);
+      platform::write_at(fd, &WavHeader, sizeof WavHeader, 0);
     }
     Recording = true;
   } catch (...) {
     Recording = false;
-    const int fd = OutFile.exchange(-1);
-    if (fd >= 0) ::close(fd);
+    platform::close_file(OutFile.exchange(-1));
     ShowMessage("Start Record Error");
   }
 }
@@ -147,21 +142,27 @@ void TBassRecorder::StopRecord(bool report) {
     // Once this returns the callback never runs again, so the file is ours.
     BASS_ChannelStop(RecordHandle);
     const int fd = OutFile.load();
-    struct stat st{};
-    if (fd < 0 || ::fstat(fd, &st) != 0) throw std::runtime_error("no file size");
-    const uint32_t riff = static_cast<uint32_t>(st.st_size) - 8u;
-    PatchSize(fd, riff, 4);
-    PatchSize(fd, riff - 36u, 40);
+    PatchSizes(fd);
     patched = true;
   } catch (...) {
   }
   // The stop completes whatever the patch did (a full disk, a size limit):
   // a stop that failed for good would otherwise hold the recorder forever.
   // The message is the only sign that the file's sizes are wrong.
-  const int fd = OutFile.exchange(-1);
-  if (fd >= 0) ::close(fd);
+  platform::close_file(OutFile.exchange(-1));
   Recording = false;
   if (!patched && report) ShowMessage("Stop Record Error");
+}
+
+void TBassRecorder::CompleteFileAtExit() {
+  const int fd = OutFile.exchange(-1);
+  if (fd < 0) return;
+  try {
+    PatchSizes(fd);
+  } catch (...) {
+  }
+  platform::close_file(fd);
+  Recording = false;
 }
 
 BOOL RecordWriteProc(HRECORD /*handle*/, const void* buffer, DWORD length, void* /*user*/) {

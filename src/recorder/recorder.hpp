@@ -79,6 +79,9 @@ class TBassRecorder {
   void StartRecord(const std::string& path, int32_t rate, int32_t channels);
   // report false: no message box (used while the plug-in unloads).
   void StopRecord(bool report = true);
+  // A process ending on Windows, whose capture thread is gone already: the
+  // file gets its sizes and is closed, with no call into the audio library.
+  void CompleteFileAtExit();
 };
 
 // The capture callback: appends the buffer to the current recorder's file.

@@ -21,10 +21,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-#if defined(__GNUC__)
+#if defined(_WIN32)
+#define TOVUI_EXPORT
+#elif defined(__GNUC__)
 #define TOVUI_EXPORT __attribute__((visibility("default")))
 #else
 #define TOVUI_EXPORT
@@ -44,9 +47,14 @@ constexpr Color kWhite = 0xFFFFFF;
 constexpr Color kBlack = 0x000000;
 
 // Message numbers that the window system itself sends.
+// (Where windows.h came first, its macros of the same values stand in.)
+#if defined(WM_DESTROY) && defined(WM_TIMER) && defined(WM_USER)
+static_assert(WM_DESTROY == 2 && WM_TIMER == 0x0113 && WM_USER == 0x0400);
+#else
 constexpr uint32_t WM_DESTROY = 2;
 constexpr uint32_t WM_TIMER = 0x0113;  // wparam: the timer id
 constexpr uint32_t WM_USER = 0x0400;
+#endif
 
 // A window procedure. Its result is the message's result (ignored for posted
 // messages). It may create, destroy and post freely, and may show a message box.
@@ -138,6 +146,11 @@ TOVUI_EXPORT bool close_box(Handle box);
 // - Everything is clipped to the bitmap; coordinates outside are allowed, and
 //   a shape costs no more than the part of it that lies inside.
 // A bitmap side is at most kMaxBitmap pixels (larger sizes are cut to it).
+//
+// Two implementations, chosen at build time: pixels in memory drawn by this
+// library (the window system's own), or a GDI DIB section drawn by GDI on
+// Windows. The Windows one follows the platform's own pixel rules, which the
+// rules above describe; pixels() exists only for the in-memory one.
 constexpr int32_t kMaxBitmap = 8192;
 class TOVUI_EXPORT Bitmap {
  public:
@@ -146,7 +159,17 @@ class TOVUI_EXPORT Bitmap {
   int32_t width() const { return width_; }
   int32_t height() const { return height_; }
   Color pixel(int32_t x, int32_t y) const;  // 0 outside
+#if !defined(_WIN32)
   const std::vector<Color>& pixels() const { return pixels_; }
+#else
+  ~Bitmap();
+  Bitmap(const Bitmap&) = delete;
+  Bitmap& operator=(const Bitmap&) = delete;
+  Bitmap(Bitmap&&) noexcept;  // leaves the source unusable but destructible
+  Bitmap& operator=(Bitmap&&) noexcept;
+  struct Gdi;  // device context, DIB section, pen and brush
+  Gdi& gdi() const { return *gdi_; }
+#endif
 
   void set_pen(Color c) { pen_ = c; }
   Color pen() const { return pen_; }
@@ -159,7 +182,11 @@ class TOVUI_EXPORT Bitmap {
 
  private:
   int32_t width_ = 0, height_ = 0;
+#if !defined(_WIN32)
   std::vector<Color> pixels_;  // row by row
+#else
+  std::unique_ptr<Gdi> gdi_;
+#endif
   Color pen_ = kBlack, brush_ = kWhite;
   int32_t cur_x_ = 0, cur_y_ = 0;
 };

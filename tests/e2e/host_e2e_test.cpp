@@ -152,6 +152,31 @@ TEST(HostPlay, MissingFileGivesAClearMessageAndNonZeroExit) {
   EXPECT_NE(r.output.find("no-such-file.mp3"), std::string::npos) << r.output;
 }
 
+// What the host can tell about a source that does not play, said plainly.
+TEST(HostPlay, SourcesThatCannotPlayAreExplained) {
+  const std::string mp3 = MakeMedia("served.mp3", "-b:a 128k");
+  ASSERT_FALSE(mp3.empty());
+  FaultServer server(mp3);
+  ASSERT_GT(server.port, 0);
+  std::ofstream(Dir() + "/empty.mp3");
+  std::filesystem::create_directories(Dir() + "/folder.mp3");
+  const std::pair<std::string, std::string> cases[] = {
+      {Dir() + "/folder.mp3", "is a directory"},
+      {Dir() + "/empty.mp3", "is empty"},
+      {"http://127.0.0.1:1/radio.mp3", "refuses the connection"},
+      {server.Url("/404"), "404 Not Found"},
+  };
+  for (const auto& [source, says] : cases) {
+    const Result r = Host("play " + source, 30);
+    EXPECT_NE(r.exit_code, 0) << source;
+    EXPECT_NE(r.output.find(says), std::string::npos) << source << ": " << r.output;
+  }
+  // A snapshot that cannot be written ends with a non-zero exit.
+  const Result snap = Host("play " + mp3 + " --snapshot " + Dir() + "/no-dir/x.png", 30);
+  EXPECT_NE(snap.exit_code, 0) << snap.output;
+  EXPECT_NE(snap.output.find("cannot write"), std::string::npos) << snap.output;
+}
+
 TEST(HostPlay, AFileThatIsNotAudioIsRefusedWithNonZeroExit) {
   const std::string text = Dir() + "/notes.txt";
   std::ofstream(text) << "not audio\n";
@@ -177,6 +202,17 @@ TEST(HostInfo, DescribesThePluginAndWritesASnapshot) {
   fgets(line, sizeof line, probe);
   pclose(probe);
   EXPECT_EQ(std::string(line).substr(0, 7), "320,256");
+  // The form shows its display running on the built-in piece: bars in the
+  // pen colour, not a white area.
+  FILE* dec = popen(("ffmpeg -v error -i " + png + " -f rawvideo -pix_fmt rgb24 -").c_str(), "r");
+  ASSERT_NE(dec, nullptr);
+  std::vector<unsigned char> rgb(size_t(320) * 256 * 3);
+  const size_t got = fread(rgb.data(), 1, rgb.size(), dec);
+  pclose(dec);
+  ASSERT_EQ(got, rgb.size());
+  int pen = 0;
+  for (size_t i = 0; i < rgb.size(); i += 3) pen += rgb[i] == 40 && rgb[i + 1] == 200 && rgb[i + 2] == 255;
+  EXPECT_GT(pen, 100) << "no bars in the snapshot";
 }
 
 TEST(HostDefault, PlaysItsOwnPieceWithoutArguments) {
@@ -245,9 +281,13 @@ TEST(HostKeys, ResumesAfterALongPauseAndShowsAStopAtTheStart) {
   EXPECT_NE(r.output.find("[playing] 00:02 / 00:02"), std::string::npos) << r.output;
   EXPECT_GE(r.seconds, 6.5) << "ended before the rest of the tone was played";
 
-  const Result stop = HostWithKeys("play " + media, {{1.4, "s"}, {2.0, "q"}});
+  // Asked for by name, the spectrum is also drawn live in the terminal: bars
+  // in the pen colour, redrawn in place (cursor up) above the status line.
+  const Result stop = HostWithKeys("play " + media + " --spectrum bars", {{1.4, "s"}, {2.0, "q"}});
   EXPECT_EQ(stop.exit_code, 0) << stop.output;
   EXPECT_NE(stop.output.find("[stopped] 00:00 / 00:02"), std::string::npos) << stop.output;
+  EXPECT_NE(stop.output.find("\x1b[38;2;40;200;255m"), std::string::npos);
+  EXPECT_NE(stop.output.find("\x1b[16A"), std::string::npos);
 }
 
 // Clips shorter than a second show their length and end with their sound,

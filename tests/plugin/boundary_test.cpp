@@ -141,6 +141,7 @@ TEST_F(BoundaryTest, WhileAMessageIsUpFadesGoOnAndExportsCanBeEnteredAgain) {
   EXPECT_GE(plugin.Position(), 1);
 }
 
+#if !defined(_WIN32)  // Plugin.dll's table is checked with objdump -p by scripts/test-windows.sh
 TEST(ExportTable, OnlyTheExportNamesAreVisible) {
   // The table's names, from the module-definition file kept with the ordinals.
   std::set<std::string> table;
@@ -164,3 +165,4 @@ TEST(ExportTable, OnlyTheExportNamesAreVisible) {
   EXPECT_EQ(pclose(nm), 0);
   EXPECT_EQ(names, 56);  // the whole table, and nothing else
 }
+#endif

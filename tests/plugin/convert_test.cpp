@@ -62,6 +62,8 @@ TEST(FloatText, ConvertsWithThePluginsSeparator) {
   EXPECT_EQ(FloatText("0.1"), 0.1f);
   EXPECT_EQ(FloatText("16777217"), 16777216.0f);
   EXPECT_EQ(FloatText("1e-50"), 0.0f);
+  EXPECT_EQ(FloatText("-1e-400"), 0.0f);  // below any double: zero, not an error
+  EXPECT_EQ(FloatText("5.e1"), 50.0f);
   EXPECT_EQ(FloatError("0,5"), "'0,5' is not a valid floating point value");
 
   SetDecimalSeparator(",");

@@ -1,5 +1,10 @@
 // Transport with volume fades, heard through the wav: output.
 #include <unistd.h>
+#if defined(_WIN32)
+#include <windows.h>
+// windows.h first
+#include <tlhelp32.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -149,6 +154,30 @@ TEST_F(FadeTest, StopDuringQueuedPlayStepsTurnsThemIntoStops) {
 
 namespace {
 // Fade workers alive in this process, by the name they give their threads.
+#if defined(_WIN32)
+int FadeThreads() {
+  using GetDescription = HRESULT(WINAPI*)(HANDLE, PWSTR*);
+  static const auto get = reinterpret_cast<GetDescription>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetThreadDescription")));
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (!get || snapshot == INVALID_HANDLE_VALUE) return -1;
+  int n = 0;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID != GetCurrentProcessId()) continue;
+    HANDLE thread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ThreadID);
+    PWSTR name = nullptr;
+    if (thread && SUCCEEDED(get(thread, &name)) && name) {
+      if (std::wstring(name) == L"tovarin-fade") ++n;
+      LocalFree(name);
+    }
+    if (thread) CloseHandle(thread);
+  }
+  CloseHandle(snapshot);
+  return n;
+}
+#else
 int FadeThreads() {
   int n = 0;
   std::error_code ec;
@@ -159,6 +188,7 @@ int FadeThreads() {
   }
   return n;
 }
+#endif
 }  // namespace
 
 TEST_F(FadeTest, WorkersStayFewAndAHugeVolumeFadesInAboutTwoSeconds) {

@@ -148,7 +148,12 @@ std::string MakeWav(const std::string& name, double seconds, int rate, int chann
   return path;
 }
 
+#if defined(_WIN32)
+// Under Wine the tools are this machine's own, reached through /bin/sh.
+bool Run(const std::string& command) { return RunUnixShell(command) == 0; }
+#else
 bool Run(const std::string& command) { return std::system(command.c_str()) == 0; }
+#endif
 
 bool ReadWav(const std::string& path, WavData& out) {
   // ffmpeg decodes what the library wrote: an independent reader.

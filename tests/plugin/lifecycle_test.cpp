@@ -34,10 +34,24 @@ TEST(Lifecycle, LoadUnloadReloadStartsFresh) {
       // ends its workers and closes the library on its way out.
       plugin.Bass_Stop();
       plugin.Unload();
+#if defined(_WIN32)
+      // Windows cannot end the library's threads from its unload (the
+      // loader's lock is held there): the library stays loaded, whole and
+      // working, until the host frees the audio library and the fade ends.
+      EXPECT_TRUE(Resident());
+      ASSERT_TRUE(plugin.Load());
+      EXPECT_EQ(plugin.Query(plugin.Bass_GetFreq), "44100");
+      PumpFor(500);
+      plugin.Bass_Free();
+      tovui_destroy_window(window);
+      plugin.Unload();
+      EXPECT_FALSE(Resident()) << "round " << round;
+#else
       // No window procedure may point into the unloaded library.
       EXPECT_EQ(tovui_child(window, 0), 0u);
       PumpFor(100);
       tovui_destroy_window(window);
+#endif
       continue;
     }
     plugin.Bass_Free();

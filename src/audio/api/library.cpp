@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "platform/platform.hpp"
+
 namespace tovarin::audio {
 
 namespace {
@@ -40,6 +42,7 @@ void teardown(Library& lib) {
   lib.output.reset();
   lib.mixer.reset();
   lib.initialised = false;
+  platform::release_module();
 }
 
 // Frees the library when the plug-in is unloaded or the process exits
@@ -50,6 +53,9 @@ std::mutex g_library_create;
 
 struct AtUnload {
   ~AtUnload() {
+    // A process that is ending on Windows has ended the library's threads
+    // already, perhaps inside a lock: nothing is joined or locked then.
+    if (platform::process_exiting()) return;
     Library* lib = g_library.exchange(nullptr);
     if (!lib) return;
     try {
@@ -143,8 +149,8 @@ BOOL BASS_Init(int32_t device, DWORD freq, DWORD, DWORD, const void*) {
     if (device < -1 || device > 1) return fail(BASS_ERROR_DEVICE);
     if (freq == 0) freq = 44100;
     if (freq < 8000 || freq > 384000) return fail(BASS_ERROR_ILLPARAM);
-    const char* env = std::getenv("TOVARIN_AUDIO_OUTPUT");
-    std::string choice = device == 0 ? "null" : env && *env ? env : "auto";
+    const std::string env = tovarin::platform::env("TOVARIN_AUDIO_OUTPUT");
+    std::string choice = device == 0 ? "null" : !env.empty() ? env : "auto";
     auto mixer = std::make_unique<Mixer>(static_cast<int>(freq));
     std::string why;
     auto output = open_output(choice, static_cast<int>(freq), &why);
@@ -163,6 +169,9 @@ BOOL BASS_Init(int32_t device, DWORD freq, DWORD, DWORD, const void*) {
       lib.hk_quit = false;
     }
     lib.housekeeper = std::thread(housekeeping, &lib);
+    // The library's threads run this module's code: it stays loaded until
+    // BASS_Free has ended them.
+    tovarin::platform::hold_module();
     set_error(BASS_OK);
     return 1;
   });

@@ -5,6 +5,7 @@
 
 #include "audio/api/library.hpp"
 #include "audio/api/thread_text.hpp"
+#include "platform/platform.hpp"
 
 using namespace tovarin::audio;
 
@@ -26,6 +27,7 @@ void free_capture(Library& lib) {
     delete r;
   }
   lib.retired_records.clear();
+  if (lib.capture_device) tovarin::platform::release_module();
   lib.capture_device.reset();
   lib.input_volumes.clear();
 }
@@ -64,14 +66,16 @@ BOOL BASS_RecordInit(int32_t device) {
     std::lock_guard lock(lib.mu);
     if (lib.capture_device) return fail(BASS_ERROR_ALREADY);
     if (device < -1 || device > 0) return fail(BASS_ERROR_DEVICE);
-    const char* env = std::getenv("TOVARIN_AUDIO_INPUT");
+    const std::string env = tovarin::platform::env("TOVARIN_AUDIO_INPUT");
     std::string why;
-    auto dev = open_capture_device(env && *env ? env : "auto", &why);
+    auto dev = open_capture_device(env.empty() ? "auto" : env, &why);
     if (!dev) return fail(BASS_ERROR_DEVICE);
     lib.input_volumes.assign(dev->input_names().size(), 1.f);
     lib.current_input = 0;
     lib.record_volume = 1.f;
     lib.capture_device = std::move(dev);
+    // Capture threads run this module's code: it stays loaded until they end.
+    tovarin::platform::hold_module();
     set_error(BASS_OK);
     return 1;
   });
@@ -107,7 +111,7 @@ const char* BASS_RecordGetInputName(int32_t input) {
     if (!lib.capture_device) return set_error(BASS_ERROR_INIT), nullptr;
     auto names = lib.capture_device->input_names();
     if (input < 0 || static_cast<size_t>(input) >= names.size()) return set_error(BASS_ERROR_ILLPARAM), nullptr;
-    const char* name = t_input_name.keep(names[input]);
+    const char* name = t_input_name.keep(tovarin::platform::utf8_to_host(names[input]));
     set_error(BASS_OK);
     return name;
   });

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "audio/api/library.hpp"
+#include "platform/platform.hpp"
 
 using namespace tovarin::audio;
 
@@ -17,7 +18,8 @@ HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD le
       if (!lib.initialised) return fail(BASS_ERROR_INIT);
     }
     int error = BASS_ERROR_FILEOPEN;
-    auto source = open_file_source(static_cast<const char*>(file), &error);
+    // The path is host text; FFmpeg and the file calls take UTF-8.
+    auto source = open_file_source(tovarin::platform::host_to_utf8(static_cast<const char*>(file)), &error);
     if (!source) return fail(error ? error : BASS_ERROR_FILEOPEN);
     return create_stream_from_source(std::move(source), flags);
   });
@@ -34,7 +36,7 @@ HSTREAM BASS_StreamCreateURL(const char* url, DWORD offset, DWORD flags, DOWNLOA
     }
     // Opening waits on the network: done before the library is locked.
     int error = BASS_ERROR_FILEOPEN;
-    auto source = open_url_source(url, &error);
+    auto source = open_url_source(tovarin::platform::host_to_utf8(url), &error);
     if (!source) return fail(error ? error : BASS_ERROR_FILEOPEN);
     return create_stream_from_source(std::move(source), flags);
   });

@@ -1,10 +1,11 @@
-// TAGS_Read: a format text with the stream's tags filled in.
+// TAGS_Read: a format text with the stream's tags filled in, as host text.
 #include <cstring>
 #include <string>
 
 #include "audio/api/library.hpp"
 #include "audio/api/thread_text.hpp"
 #include "audio/tags.h"
+#include "platform/platform.hpp"
 
 using namespace tovarin::audio;
 
@@ -34,7 +35,7 @@ const char* TAGS_Read(DWORD handle, const char* fmt) {
         for (const auto& k : kKeys)
           if (std::strncmp(p, k.text, 5) == 0) hit = &k;
       if (hit) {
-        out += s->channel->source().tag(hit->key);
+        out += tovarin::platform::utf8_to_host(s->channel->source().tag(hit->key));
         p += 5;
       } else {
         out += *p++;

@@ -2,15 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "audio/bass.h"
 #include "audio/decode/mp3_header.hpp"
 #include "audio/decode/text.hpp"
+#include "platform/platform.hpp"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -157,7 +156,7 @@ void FfmpegSource::close_input() {
     av_freep(&prefix_io_->buffer);
     avio_context_free(&prefix_io_);
   }
-  if (prefix_.fd >= 0) ::close(prefix_.fd);
+  platform::close_file(prefix_.fd);
   prefix_ = Prefix{};
 }
 
@@ -167,7 +166,7 @@ int prefix_read(void* opaque, uint8_t* buf, int n) {
   auto* f = static_cast<FfmpegSource::Prefix*>(opaque);
   const int64_t left = f->size - f->pos;
   if (left <= 0) return AVERROR_EOF;
-  const ssize_t got = ::pread(f->fd, buf, static_cast<size_t>(std::min<int64_t>(n, left)), f->pos);
+  const int64_t got = platform::read_some_at(f->fd, buf, static_cast<size_t>(std::min<int64_t>(n, left)), f->pos);
   if (got < 0) return AVERROR(errno);
   if (got == 0) return AVERROR_EOF;
   f->pos += got;
@@ -189,7 +188,7 @@ int64_t prefix_seek(void* opaque, int64_t offset, int whence) {
 }  // namespace
 
 bool FfmpegSource::open_prefix() {
-  prefix_.fd = ::open(req_.location.c_str(), O_RDONLY | O_CLOEXEC);
+  prefix_.fd = platform::open_read(req_.location);
   if (prefix_.fd < 0) return false;
   prefix_.size = req_.readable_bytes;
   constexpr int kBuffer = 32768;

@@ -1,5 +1,3 @@
-#include <sys/stat.h>
-
 #include <mutex>
 
 extern "C" {
@@ -10,6 +8,7 @@ extern "C" {
 #include "audio/decode/ffmpeg_source.hpp"
 #include "audio/decode/riff_scan.hpp"
 #include "audio/source.hpp"
+#include "platform/platform.hpp"
 
 namespace tovarin::audio {
 
@@ -25,16 +24,16 @@ void quiet_ffmpeg_log() {
 }  // namespace
 
 std::unique_ptr<Source> open_file_source(const std::string& path, int* error) {
-  struct stat st {};
+  int64_t size = 0;
   // Only regular files: a FIFO or a device would block the reader or never end.
-  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (!platform::regular_file(path, &size)) {
     if (error) *error = BASS_ERROR_FILEOPEN;
     return nullptr;
   }
   quiet_ffmpeg_log();
   decode::OpenRequest req;
   req.location = path;
-  req.file_size = static_cast<int64_t>(st.st_size);
+  req.file_size = size;
   req.readable_bytes = decode::wave_readable_prefix(path, req.file_size);
   try {
     return decode::FfmpegSource::open(req, error);

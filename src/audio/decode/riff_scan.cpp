@@ -1,9 +1,8 @@
 #include "audio/decode/riff_scan.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstring>
+
+#include "platform/platform.hpp"
 
 namespace tovarin::audio::decode {
 namespace {
@@ -18,9 +17,9 @@ uint32_t le32(const unsigned char* p) {
 }  // namespace
 
 int64_t wave_readable_prefix(const std::string& path, int64_t file_size) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = platform::open_read(path);
   if (fd < 0) return -1;
-  auto read_at = [fd](void* buf, size_t n, int64_t at) { return ::pread(fd, buf, n, at) == static_cast<ssize_t>(n); };
+  auto read_at = [fd](void* buf, size_t n, int64_t at) { return platform::read_at(fd, buf, n, at); };
   int64_t result = -1;
   unsigned char head[12];
   if (read_at(head, sizeof head, 0) && (!std::memcmp(head, "RIFF", 4) || !std::memcmp(head, "RF64", 4)) &&
@@ -41,7 +40,7 @@ int64_t wave_readable_prefix(const std::string& path, int64_t file_size) {
       at += 8 + size + (size & 1);
     }
   }
-  ::close(fd);
+  platform::close_file(fd);
   return result;
 }
 

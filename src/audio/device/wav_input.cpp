@@ -2,11 +2,11 @@
 // converted to the rate and channels asked for), then silence, in real time.
 #include <algorithm>
 #include <chrono>
-#include <sys/stat.h>
 #include <thread>
 
 #include "audio/device/input.hpp"
 #include "audio/source.hpp"
+#include "platform/platform.hpp"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -119,8 +119,7 @@ class WavInput final : public CaptureDevice {
 }  // namespace
 
 std::unique_ptr<CaptureDevice> make_wav_input(const std::string& arg, std::string* error) {
-  struct stat st{};
-  if (arg.empty() || stat(arg.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (!platform::regular_file(arg)) {
     if (error) *error = "no such file: " + arg;
     return nullptr;
   }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "audio/device/paced_output.hpp"
+#include "platform/platform.hpp"
 
 namespace tovarin::audio {
 
@@ -42,7 +43,7 @@ class WavOutput final : public PacedOutput {
   }
 
   bool start(Mixer* mixer, std::string* error) override {
-    file_ = std::fopen(path_.c_str(), "wb");
+    file_ = platform::open_file(path_, "wb");
     if (!file_) {
       if (error) *error = "cannot create " + path_;
       return false;
@@ -60,7 +61,13 @@ class WavOutput final : public PacedOutput {
 
   // Process exit: make the file valid and stop writing to it.
   void finalize_for_exit() {
-    std::lock_guard lock(file_mu_);
+    // On Windows the output thread is gone by now, perhaps inside this lock:
+    // then the file stays as its last periodic header left it.
+    std::unique_lock lock(file_mu_, std::defer_lock);
+    if (!platform::process_exiting())
+      lock.lock();
+    else if (!lock.try_lock())
+      return;
     if (!file_) return;
     write_header();
     std::fclose(file_);
@@ -125,7 +132,11 @@ class WavOutput final : public PacedOutput {
 };
 
 void finalize_all_at_exit() {
-  std::lock_guard lock(g_open_mu);
+  std::unique_lock lock(g_open_mu, std::defer_lock);
+  if (!platform::process_exiting())
+    lock.lock();
+  else if (!lock.try_lock())
+    return;
   if (!g_open) return;
   for (WavOutput* w : *g_open) w->finalize_for_exit();
 }

@@ -1,0 +1,191 @@
+#!/usr/bin/env bash
+# Builds the 32-bit Windows Plugin.dll (and whatever Windows test host and
+# program the tree holds) into build-win32/, cross-compiled with MinGW-w64.
+#
+#   1. installs the toolchain and Wine when missing (idempotent),
+#   2. fetches the FFmpeg and SDL2 source packages of the Linux build's
+#      versions from the Debian archive this machine uses, through a private
+#      deb-src list (the machine's apt configuration is left as it is),
+#   3. cross-builds them as static libraries into build-win32/deps (once:
+#      a finished dependency is skipped on later runs),
+#   4. configures CMake with cmake/mingw-i686.cmake and builds.
+#
+# Options: --deps-only (stop after step 3).
+# Environment: BUILD_WIN_DIR (default build-win32), JOBS (default 2).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+out="${BUILD_WIN_DIR:-$root/build-win32}"
+deps="$out/deps"
+work="$out/deps-src"
+jobs="${JOBS:-2}"
+deps_only=0
+[ "${1:-}" = "--deps-only" ] && deps_only=1
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+stamp() { date +%s; }
+say() { echo "=== build-windows: $*"; }
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+# --- 1. toolchain and Wine ---------------------------------------------------
+TOOL_PKGS=(g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
+  mingw-w64-i686-dev cmake make pkg-config nasm dpkg-dev xz-utils ccache googletest)
+need=()
+for p in "${TOOL_PKGS[@]}"; do installed "$p" || need+=("$p"); done
+wine_needed=0
+installed wine && installed wine32:i386 || wine_needed=1
+if [ "$wine_needed" = 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  say "adding the i386 architecture for wine32"
+  $SUDO dpkg --add-architecture i386
+fi
+if [ "${#need[@]}" -gt 0 ] || [ "$wine_needed" = 1 ]; then
+  [ "$wine_needed" = 1 ] && need+=(wine wine32:i386)
+  say "installing ${need[*]}"
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q --no-install-recommends "${need[@]}"
+fi
+
+# --- 2. source packages ------------------------------------------------------
+# The versions of the Linux build's libraries when they are installed, so that
+# both systems decode with the same code; otherwise the archive's current one.
+src_spec() { # source-package binary-package
+  local v
+  v="$(dpkg-query -W -f='${Version}' "$2" 2>/dev/null || true)"
+  if [ -n "$v" ]; then echo "$1=$v"; else echo "$1"; fi
+}
+upstream_version() { # 7:5.1.9-0+deb12u1 -> 5.1.9
+  local v="${1#*=}"; v="${v#*:}"; v="${v%-*}"; echo "${v%+dfsg*}"
+}
+
+# deb-src lines for every Debian archive entry of the machine's apt sources
+# (one-line .list files and deb822 .sources files).
+write_debsrc_list() {
+  local files=() f
+  [ -f /etc/apt/sources.list ] && files+=(/etc/apt/sources.list)
+  for f in /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] && files+=("$f")
+  done
+  for f in "${files[@]}"; do
+    case "$f" in
+    *.sources)
+      awk '
+        function flush() {
+          if (types ~ /(^| )deb( |$)/ && uris ~ /debian/ && enabled != "no") {
+            n = split(uris, u, " "); m = split(suites, s, " ")
+            opt = signed != "" ? "[signed-by=" signed "] " : ""
+            for (i = 1; i <= n; i++) for (j = 1; j <= m; j++)
+              print "deb-src " opt u[i] " " s[j] " " comps
+          }
+          types = uris = suites = comps = signed = enabled = ""
+        }
+        /^[ \t]*#/ { next }
+        /^[ \t]*$/ { flush(); next }
+        { key = tolower($1); sub(/:$/, "", key); $1 = ""; sub(/^ +/, "")
+          if (key == "types") types = $0; else if (key == "uris") uris = $0
+          else if (key == "suites") suites = $0; else if (key == "components") comps = $0
+          else if (key == "signed-by") signed = $0; else if (key == "enabled") enabled = tolower($0) }
+        END { flush() }' "$f" ;;
+    *)
+      awk '$1 == "deb" && /debian/ { $1 = "deb-src"; print }' "$f" ;;
+    esac
+  done
+}
+
+fetch_source() { # spec dir
+  local spec="$1" dir="$2" apt_dir="$work/apt"
+  mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$dir"
+  local opts=(-o Dir::Etc::sourcelist="$apt_dir/sources.list" -o Dir::Etc::sourceparts=-
+    -o Dir::State::Lists="$apt_dir/lists" -o Dir::Cache="$apt_dir/cache"
+    -o APT::Sandbox::User=root -q)
+  if [ ! -s "$apt_dir/sources.list" ]; then
+    write_debsrc_list > "$apt_dir/sources.list"
+    [ -s "$apt_dir/sources.list" ] || { echo "no Debian archive found in /etc/apt/sources.list*" >&2; exit 1; }
+    say "private deb-src list:"; sed 's/^/    /' "$apt_dir/sources.list"
+    apt-get "${opts[@]}" update
+  fi
+  (cd "$dir" && apt-get "${opts[@]}" source --download-only "$spec")
+  local dsc
+  dsc="$(ls "$dir"/*.dsc | head -n1)"
+  (cd "$dir" && dpkg-source -x "$(basename "$dsc")" src >/dev/null)
+}
+
+# --- 3. static dependencies --------------------------------------------------
+mkdir -p "$deps" "$work"
+host=i686-w64-mingw32
+ffmpeg_spec="$(src_spec ffmpeg libavformat-dev)"
+sdl_spec="$(src_spec libsdl2 libsdl2-dev)"
+ffmpeg_stamp="$deps/.ffmpeg-$(upstream_version "$ffmpeg_spec")"
+sdl_stamp="$deps/.sdl2-$(upstream_version "$sdl_spec")"
+
+if [ ! -f "$ffmpeg_stamp" ]; then
+  t0=$(stamp)
+  say "FFmpeg ($ffmpeg_spec)"
+  rm -rf "$work/ffmpeg"
+  fetch_source "$ffmpeg_spec" "$work/ffmpeg"
+  t1=$(stamp)
+  mkdir -p "$work/ffmpeg/build"
+  # Audio only: the decoders, demuxers and protocols the audio library opens.
+  # TLS through the Windows schannel backend, so https needs no other library.
+  (cd "$work/ffmpeg/build" && ../src/configure \
+    --prefix="$deps" --target-os=mingw32 --arch=x86 --cpu=i686 \
+    --cross-prefix=$host- --cc=$host-gcc-posix --cxx=$host-g++-posix \
+    --enable-cross-compile \
+    --extra-cflags="-msse2 -mfpmath=sse" \
+    --enable-static --disable-shared --disable-debug --disable-doc \
+    --disable-programs --disable-autodetect --enable-w32threads --enable-schannel \
+    --disable-everything --disable-avdevice --disable-avfilter --disable-swscale \
+    --disable-postproc --enable-swresample --enable-network \
+    --enable-decoder='mp3,mp3float,flac,vorbis,opus,aac,alac,pcm_*' \
+    --enable-demuxer='wav,mp3,flac,ogg,mov,aac,w64,aiff' \
+    --enable-parser='mpegaudio,flac,vorbis,opus,aac' \
+    --enable-protocol='file,http,https,tcp,tls' >"$work/ffmpeg/configure.log" 2>&1) ||
+    { tail -n 30 "$work/ffmpeg/configure.log" >&2; exit 1; }
+  make -C "$work/ffmpeg/build" -j"$jobs" >"$work/ffmpeg/make.log" 2>&1 ||
+    { tail -n 40 "$work/ffmpeg/make.log" >&2; exit 1; }
+  make -C "$work/ffmpeg/build" install >/dev/null
+  t2=$(stamp)
+  echo "fetch $((t1 - t0)) s, configure+build $((t2 - t1)) s" > "$ffmpeg_stamp"
+  say "FFmpeg done: $(cat "$ffmpeg_stamp")"
+else
+  say "FFmpeg cached ($(cat "$ffmpeg_stamp"))"
+fi
+
+if [ ! -f "$sdl_stamp" ]; then
+  t0=$(stamp)
+  say "SDL2 ($sdl_spec)"
+  rm -rf "$work/sdl2"
+  fetch_source "$sdl_spec" "$work/sdl2"
+  t1=$(stamp)
+  # Static; no joystick, haptic or sensor support, which the plug-in never
+  # uses. Video stays: SDL's table of entry points refers to its Windows
+  # video functions (the plug-in never initialises video).
+  cmake -S "$work/sdl2/src" -B "$work/sdl2/build" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+    -DCMAKE_INSTALL_PREFIX="$deps" -DSDL_SHARED=OFF -DSDL_STATIC=ON -DSDL_TEST=OFF \
+    -DSDL_JOYSTICK=OFF -DSDL_HAPTIC=OFF -DSDL_HIDAPI=OFF -DSDL_SENSOR=OFF \
+    >"$work/sdl2/configure.log" 2>&1 || { tail -n 30 "$work/sdl2/configure.log" >&2; exit 1; }
+  cmake --build "$work/sdl2/build" -j"$jobs" >"$work/sdl2/make.log" 2>&1 ||
+    { tail -n 40 "$work/sdl2/make.log" >&2; exit 1; }
+  cmake --install "$work/sdl2/build" >/dev/null
+  t2=$(stamp)
+  echo "fetch $((t1 - t0)) s, configure+build $((t2 - t1)) s" > "$sdl_stamp"
+  say "SDL2 done: $(cat "$sdl_stamp")"
+else
+  say "SDL2 cached ($(cat "$sdl_stamp"))"
+fi
+
+[ "$deps_only" = 1 ] && exit 0
+
+# --- 4. the project ----------------------------------------------------------
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+t0=$(stamp)
+cmake -S "$root" -B "$out" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+  -DTOVARIN_WIN_DEPS="$deps" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-Release}" \
+  -DTOVARIN_BENCH=OFF "${launcher[@]}" >/dev/null
+cmake --build "$out" -j"$jobs"
+say "project built in $(( $(stamp) - t0 )) s: $(ls "$out"/bin/*.dll "$out"/bin/*.exe 2>/dev/null | tr '\n' ' ')"
