@@ -9,7 +9,7 @@ BUILD_PKGS=(cmake g++ pkg-config make
   libsdl2-dev libpng-dev libcli11-dev
   googletest libgtest-dev libbenchmark-dev)
 TEST_PKGS=(ffmpeg sox libsox-fmt-all icecast2 pulseaudio pulseaudio-utils xvfb curl
-  python3 python3-numpy valgrind)
+  python3 python3-numpy valgrind openssl ca-certificates)
 [ "${1:-}" = build ] && TEST_PKGS=()
 
 need=()

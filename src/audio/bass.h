@@ -23,6 +23,8 @@
 // auto tries the system's default device (SDL2) and falls back to a silent
 // device paced in real time; wav: writes what is heard to a 16-bit WAV file
 // (output) or reads the capture from one, then silence (input).
+// https stations are verified against the PEM file TOVARIN_CA_FILE names,
+// else against the system's certificate bundle.
 #pragma once
 
 #include <cstdint>
@@ -145,7 +147,10 @@ float BASS_GetCPU();
 HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD length, DWORD flags);
 // Internet streams (http:, https:). Blocks until the stream can start, bounded
 // (5 s to connect, 5 s without data). flags may hold BASS_STREAM_AUTOFREE:
-// the stream frees itself when it ends or is stopped.
+// the stream frees itself when it ends or is stopped. A live stream (no
+// Content-Length) whose station drops, or sends nothing for 5 s, connects
+// again by itself within the next 5 s, its position and title carrying on;
+// it ends when the station stays gone or drops more than 3 times a minute.
 HSTREAM BASS_StreamCreateURL(const char* url, DWORD offset, DWORD flags, DOWNLOADPROC* proc, void* user);
 // Both creators also take BASS_STREAM_DECODE: a decoding stream is never
 // played (ChannelPlay and ChannelPause fail with BASS_ERROR_DECODE); the

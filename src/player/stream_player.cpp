@@ -42,7 +42,8 @@ bool TStreamPlayer::CreateStream(int32_t index, const std::string& source) {
     BASS_StreamFree(Streams[index]);
     Streams[index] = 0;
   }
-  if (source.find("http:") != std::string::npos) {
+  // "https:" does not contain "http:", yet names an internet stream all the same.
+  if (source.find("http:") != std::string::npos || source.find("https:") != std::string::npos) {
     Streams[index] = BASS_StreamCreateURL(source.c_str(), 0, 0, nullptr, nullptr);
     IsUrl = 1;
   } else {

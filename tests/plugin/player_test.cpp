@@ -25,9 +25,18 @@ TEST_F(PlayerTest, CreateOpensFilesAndAnswersZeroForWhatItCannotOpen) {
   EXPECT_FALSE(plugin.Create(TempDir() + "/missing.wav"));
   // The slot was emptied before the failed open.
   EXPECT_EQ(plugin.Query(plugin.Bass_GetFreq), "0");
-  // Only "http:" (exactly) makes a URL: these go to the file path and fail.
+  // "http:" and "https:" (exactly, anywhere) make a URL: a local file whose
+  // path holds "https:" goes to the URL path and fails there, while one
+  // under "HTTP:" (capitals) is opened as the file it is.
   EXPECT_FALSE(plugin.Create("https://127.0.0.1:1/x.mp3"));
   EXPECT_FALSE(plugin.Create("HTTP://127.0.0.1:1/x.mp3"));
+  const std::string wav = MakeWav("b.wav", 0.5, 44100, 2);
+  for (const char* dir : {"/https:", "/HTTP:"}) {
+    ASSERT_EQ(mkdir((TempDir() + dir).c_str(), 0700), 0);
+    ASSERT_EQ(link(wav.c_str(), (TempDir() + dir + "/b.wav").c_str()), 0);
+  }
+  EXPECT_FALSE(plugin.Create(TempDir() + "/https:/b.wav"));
+  EXPECT_TRUE(plugin.Create(TempDir() + "/HTTP:/b.wav"));
   plugin.SetFile("");
   EXPECT_EQ(plugin.Bass_Create(), 0);  // an empty path
   EXPECT_TRUE(MessageBoxes().empty());

@@ -109,7 +109,8 @@ TEST_F(UrlTest, AFileOpenedInAnotherSlotMakesTheUrlSlotBehaveAsAFile) {
 
 TEST_F(UrlTest, OnlyTheExactSchemeMakesAUrl) {
   StartPlayer();
-  // https and capitals go to the file path and fail there at once.
+  // https goes to the URL path, where a server that does not speak TLS fails
+  // the handshake; capitals go to the file path and fail there at once.
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(plugin.Create("https://127.0.0.1:" + std::to_string(port_) + "/tone.mp3"));
   EXPECT_FALSE(plugin.Create("HTTP://127.0.0.1:" + std::to_string(port_) + "/tone.mp3"));

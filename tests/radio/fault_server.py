@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """A loopback HTTP server that misbehaves on purpose, one way per path.
 
-Usage: fault_server.py MP3_FILE. Prints the port it listens on (127.0.0.1),
-then serves until killed. Paths:
+Usage: fault_server.py MP3_FILE [--tls CERT KEY]. Prints the port it listens
+on (127.0.0.1), then serves until killed; with --tls it speaks https with that
+certificate and key (PEM). Paths:
   /ok            the MP3 with a Content-Length, then closes
   /live          the MP3 looped forever, no length, paced at about 4x real time
   /icy?t=K       like /live with ICY metadata every 8192 bytes; titles by kind K:
@@ -16,9 +17,16 @@ then serves until killed. Paths:
   /to-file       302 to file:///etc/passwd
   /to-ftp        302 to ftp://127.0.0.1:1/x.mp3
   /loop          302 to itself, forever
+  /flaky?id=K&drop=D  like /icy with the title "Part N", N counting the connections
+                 made with id K; the first one drops after 3 s (D=reset: a TCP
+                 reset, D=close: closed, D=stall: nothing more sent), later ones
+                 play on; without drop=, no connection drops
+  /gone?id=K     like /flaky?drop=reset, but later connections get 503
 """
 import os
 import socket
+import ssl
+import struct
 import sys
 import threading
 import time
@@ -47,17 +55,30 @@ def meta_block(body):
     return bytes([n]) + body + b"\0" * (n * 16 - len(body))
 
 
-def send_stream(conn, kind=None):
+CONNECTIONS = {}
+CONNECTIONS_LOCK = threading.Lock()
+
+
+def connection_number(key):
+    with CONNECTIONS_LOCK:
+        CONNECTIONS[key] = CONNECTIONS.get(key, 0) + 1
+        return CONNECTIONS[key]
+
+
+def send_stream(conn, kind=None, names=None, seconds=None):
+    """Sends the looped MP3 (with ICY blocks when kind or names is given),
+    forever or until `seconds` have passed."""
     head = b"HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n"
-    if kind is not None:
+    if kind is not None or names is not None:
         head += b"icy-metaint: %d\r\nicy-name: Test \xe9 Radio\r\nicy-genre: Jazz\r\n" % METAINT
     conn.sendall(head + b"\r\n")
     pos = 0
     sent = 0
     block = 0
-    names = titles(kind) if kind is not None else None
+    if names is None and kind is not None:
+        names = titles(kind)
     start = time.time()
-    while True:
+    while seconds is None or time.time() - start < seconds:
         chunk = b""
         want = METAINT
         while len(chunk) < want:
@@ -79,8 +100,12 @@ def send_stream(conn, kind=None):
             time.sleep(ahead)
 
 
-def handle(conn):
+def handle(conn, tls):
     try:
+        if tls is not None:
+            conn.settimeout(5)
+            conn = tls.wrap_socket(conn, server_side=True)
+            conn.settimeout(None)
         req = b""
         while b"\r\n\r\n" not in req:
             data = conn.recv(4096)
@@ -89,12 +114,25 @@ def handle(conn):
             req += data
         path = req.split(b" ")[1].decode("latin-1")
         route, _, query = path.partition("?")
+        args = dict(p.partition("=")[::2] for p in query.split("&"))
         if route == "/ok":
             conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: %d\r\n\r\n" % len(MP3) + MP3)
         elif route == "/live":
             send_stream(conn)
         elif route == "/icy":
             send_stream(conn, query.partition("=")[2] or "changing")
+        elif route in ("/flaky", "/gone"):
+            n = connection_number((route, args.get("id")))
+            if n > 1 and route == "/gone":
+                conn.sendall(b"HTTP/1.0 503 Service Unavailable\r\nContent-Length: 0\r\n\r\n")
+                return
+            drops = n == 1 and (route == "/gone" or "drop" in args)
+            send_stream(conn, names=[b"StreamTitle='Part %d';" % n], seconds=3.0 if drops else None)
+            if args.get("drop") == "stall":
+                time.sleep(3600)
+            if args.get("drop") != "close":
+                # Closing with a zero linger time resets the connection.
+                conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         elif route == "/404":
             conn.sendall(b"HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found")
         elif route == "/silent":
@@ -129,6 +167,10 @@ def handle(conn):
 
 
 def main():
+    tls = None
+    if len(sys.argv) > 4 and sys.argv[2] == "--tls":
+        tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        tls.load_cert_chain(sys.argv[3], sys.argv[4])
     srv = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     srv.bind(("127.0.0.1", 0))
@@ -136,7 +178,7 @@ def main():
     print(srv.getsockname()[1], flush=True)
     while True:
         conn, _ = srv.accept()
-        threading.Thread(target=handle, args=(conn,), daemon=True).start()
+        threading.Thread(target=handle, args=(conn, tls), daemon=True).start()
 
 
 if __name__ == "__main__":

@@ -39,6 +39,13 @@ constexpr int64_t kSeekWaitMs = 1000;
 constexpr int kMaxProbePackets = 2000;
 // A file whose length needs a scan gets this long; past it the length is an estimate.
 constexpr int kScanLimitMs = 3000;
+// A live stream that drops is connected afresh: at once, then after back-offs
+// that double up to a second, all within the stream's data timeout after the
+// drop. A station that drops more often than this in a minute is let go.
+constexpr int kReconnectAttempts = 6;
+constexpr int64_t kFirstBackoffMs = 250;
+constexpr int64_t kMaxBackoffMs = 1000;
+constexpr size_t kMaxDropsPerMinute = 3;
 // No codec packs more frames into a byte of file than this (lossless codecs
 // on digital silence come nearest); a header claiming more is not believed.
 constexpr int64_t kMaxFramesPerByte = 4096;
@@ -118,6 +125,18 @@ std::string header_value(std::string_view headers, std::string_view name) {
     while (!v.empty() && (v.back() == '\r' || v.back() == ' ')) v.remove_suffix(1);
     return to_utf8(v);
   }
+  return {};
+}
+
+// The certificates that https servers are verified against: the PEM file
+// named by TOVARIN_CA_FILE, else the system's bundle. Empty when neither is
+// found (the TLS backend then uses its own default store, if any).
+std::string ca_file() {
+  std::string named = platform::env("TOVARIN_CA_FILE");
+  if (!named.empty()) return named;
+  for (const char* path : {"/etc/ssl/certs/ca-certificates.crt", "/etc/pki/tls/certs/ca-bundle.crt",
+                           "/etc/ssl/cert.pem"})
+    if (platform::regular_file(path)) return path;
   return {};
 }
 
@@ -224,6 +243,10 @@ int FfmpegSource::open_input() {
     av_dict_set(&opts, "user_agent", "tovarin/1.0", 0);
     av_dict_set_int(&opts, "timeout", int64_t{req_.connect_timeout_ms} * 1000, 0);
     av_dict_set_int(&opts, "rw_timeout", int64_t{req_.data_timeout_ms} * 1000, 0);
+    // https: FFmpeg's TLS does not verify the server unless told to, and
+    // some of its backends trust nothing without a CA file.
+    av_dict_set(&opts, "tls_verify", "1", 0);
+    if (const std::string ca = ca_file(); !ca.empty()) av_dict_set(&opts, "ca_file", ca.c_str(), 0);
     // A live stream gives a second of audio per second: probe little, or opening waits for it.
     fmt_->probesize = 64 * 1024;
     fmt_->max_analyze_duration = 500000;
@@ -341,17 +364,28 @@ int FfmpegSource::next_frame() {
     if (r == AVERROR_EOF || input_eof_) return -1;
     if (req_.is_url) {
       // A server that sends bytes but never decodable audio is as dead as a silent one.
-      if (last_audio_ns_ != 0 && now_ns() - last_audio_ns_ > int64_t{req_.data_timeout_ms} * 1000000) return -1;
+      if (last_audio_ns_ != 0 && now_ns() - last_audio_ns_ > int64_t{req_.data_timeout_ms} * 1000000) {
+        if (reconnect(false)) continue;
+        if (!dec_) input_eof_ = true;
+        return -1;
+      }
       // While opening, the overall opening deadline stays in force.
       if (open_deadline_ns_ == 0) set_deadline_ms(req_.data_timeout_ms);
     }
     r = av_read_frame(fmt_, pkt_);
     if (fmt_->pb) {
-      bytes_pos_.store(avio_tell(fmt_->pb), std::memory_order_relaxed);
-      bytes_received_.store(fmt_->pb->bytes_read, std::memory_order_relaxed);
+      bytes_pos_.store(bytes_before_ + avio_tell(fmt_->pb), std::memory_order_relaxed);
+      bytes_received_.store(bytes_before_ + fmt_->pb->bytes_read, std::memory_order_relaxed);
     }
     if (r < 0) {
       if (r == AVERROR(EAGAIN)) continue;
+      // A live stream ends only when its station stays gone. A close is
+      // AVERROR_EOF, or EIO when the server did not say it would close.
+      if (reconnect(r == AVERROR_EOF || r == AVERROR(EIO))) continue;
+      if (!dec_) {
+        input_eof_ = true;
+        return -1;
+      }
       input_eof_ = true;
       avcodec_send_packet(dec_, nullptr);
       continue;
@@ -383,12 +417,65 @@ int FfmpegSource::next_frame() {
   }
 }
 
+bool FfmpegSource::reconnect(bool closed) {
+  // Not while opening (the open's own bound rules), nor for a stream of known
+  // length, whose end is its end. A file served without a length also ends
+  // with the server closing: that is a drop only for a station (it answered
+  // with icy- headers); a reset or a silence is a drop whatever the server.
+  if (!req_.is_url || content_length_ >= 0 || open_deadline_ns_ != 0 || stop_ || (closed && !station_)) return false;
+  const int64_t dropped = now_ns();
+  std::erase_if(drops_, [&](int64_t t) { return dropped - t > int64_t{60} * 1000000000; });
+  if (drops_.size() >= kMaxDropsPerMinute) return false;
+  drops_.push_back(dropped);
+  if (fmt_ && fmt_->pb) bytes_before_ += fmt_->pb->bytes_read;
+  close_input();
+  const int64_t give_up = dropped + int64_t{req_.data_timeout_ms} * 1000000;
+  int64_t backoff_ms = kFirstBackoffMs;
+  for (int attempt = 0; attempt < kReconnectAttempts; ++attempt) {
+    if (attempt > 0) {
+      const int64_t left_ms = (give_up - now_ns()) / 1000000;
+      if (left_ms <= 0) break;
+      std::unique_lock lk(mu_);
+      if (cv_.wait_for(lk, std::chrono::milliseconds(std::min(backoff_ms, left_ms)), [&] { return stop_.load(); }))
+        break;
+      backoff_ms = std::min(backoff_ms * 2, kMaxBackoffMs);
+    }
+    if (stop_ || now_ns() >= give_up) break;
+    // Connecting, the headers and the probe all end by give_up.
+    deadline_ns_.store(give_up);
+    if (open_input() == BASS_OK) {
+      last_audio_ns_ = now_ns();
+      read_container_tags();
+      read_icy_headers();
+      return true;
+    }
+    close_input();
+  }
+  set_deadline_ms(0);
+  return false;
+}
+
+void FfmpegSource::read_icy_headers() {
+  uint8_t* headers = nullptr;
+  if (fmt_->pb && av_opt_get(fmt_->pb, "icy_metadata_headers", AV_OPT_SEARCH_CHILDREN, &headers) >= 0 && headers) {
+    std::string_view h(reinterpret_cast<char*>(headers));
+    station_ = station_ || !h.empty();
+    std::lock_guard lk(tags_mu_);
+    icy_name_ = header_value(h, "icy-name");
+    icy_genre_ = header_value(h, "icy-genre");
+    icy_description_ = header_value(h, "icy-description");
+    av_free(headers);
+  }
+}
+
 void FfmpegSource::poll_live_metadata() {
   uint8_t* packet = nullptr;
   if (fmt_->pb && av_opt_get(fmt_->pb, "icy_metadata_packet", AV_OPT_SEARCH_CHILDREN, &packet) >= 0 && packet) {
     std::string raw(reinterpret_cast<char*>(packet));
     av_free(packet);
-    if (raw != last_icy_packet_) {
+    // Empty until the connection's first metadata block: a reconnected
+    // stream keeps the title it had until the station sends one.
+    if (!raw.empty() && raw != last_icy_packet_) {
       last_icy_packet_ = raw;
       std::string title = to_utf8(icy_stream_title(raw));
       std::lock_guard lk(tags_mu_);
@@ -598,16 +685,7 @@ std::unique_ptr<FfmpegSource> FfmpegSource::open(const OpenRequest& req, int* er
   s->reopen_to_seek_ = !req.is_url && std::strcmp(s->fmt_->iformat->name, "ogg") == 0;
   s->read_container_tags();
   if (req.is_url) {
-    uint8_t* headers = nullptr;
-    if (s->fmt_->pb && av_opt_get(s->fmt_->pb, "icy_metadata_headers", AV_OPT_SEARCH_CHILDREN, &headers) >= 0 &&
-        headers) {
-      std::string_view h(reinterpret_cast<char*>(headers));
-      std::lock_guard lk(s->tags_mu_);
-      s->icy_name_ = header_value(h, "icy-name");
-      s->icy_genre_ = header_value(h, "icy-genre");
-      s->icy_description_ = header_value(h, "icy-description");
-      av_free(headers);
-    }
+    s->read_icy_headers();
     s->poll_live_metadata();
   }
   s->open_deadline_ns_ = 0;
@@ -634,6 +712,9 @@ bool FfmpegSource::push_pending() {
   if (pending_off_ >= total) {
     pending_.clear();
     pending_off_ = 0;
+    // The station's silence is counted from when more audio is wanted: time
+    // spent waiting for room in the ring (a paused stream) is not its fault.
+    if (req_.is_url) last_audio_ns_ = now_ns();
     return true;
   }
   return false;

@@ -79,7 +79,9 @@ class FfmpegSource final : public Source {
   int64_t frames_file_can_hold() const;
   bool position_before(int64_t frame);  // demuxer at or before frame, decoder flushed
   void read_container_tags();
+  void read_icy_headers();
   void poll_live_metadata();
+  bool reconnect(bool closed);      // URL: a dropped live stream connected afresh (closed: by the server)
   void do_seek(int64_t target);
   bool push_pending();              // true when pending_ went into the ring entirely
   bool seeking() const;             // a seek was asked for and is not done yet
@@ -112,6 +114,9 @@ class FfmpegSource final : public Source {
   int64_t last_audio_ns_ = 0;       // URL: when audio was last decoded
   int64_t open_deadline_ns_ = 0;    // URL: opening must be done by then; 0 once open
   std::string last_icy_packet_;
+  int64_t bytes_before_ = 0;        // URL: bytes received by earlier connections
+  std::vector<int64_t> drops_;      // URL: when recent drops happened
+  bool station_ = false;            // URL: the server sent icy- headers
   struct PacketMark {
     int64_t pos, pts;
   };
