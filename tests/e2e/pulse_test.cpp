@@ -480,6 +480,70 @@ TEST_F(PulseServer, DefaultOutputReachesTheServerWithTheRightToneAndVolumeHalves
   EXPECT_LT(cross_r, 0.005);
 }
 
+// What is seen is what is heard: after a second of silence a tone starts,
+// and the level meter shows it when the position (the sample being heard,
+// by the latency the output reports) reaches the tone, not when the mixer
+// took it. Against the sink's monitor the test only reports: the recorder's
+// file is the sink's clock, its growth sampled with the meter, so the
+// moment the onset had been delivered is known to a few milliseconds; how
+// close the meter comes to it depends on how true the reported latency is.
+TEST_F(PulseServer, LevelsShowAToneWhenItIsHeard) {
+  const Tone tone{997, 0.5};
+  std::vector<int16_t> samples(static_cast<size_t>(kPlayRate) * 2, 0);  // 1 s of silence
+  const auto sound = stereo_tone(kPlayRate, 3, tone, tone);
+  samples.insert(samples.end(), sound.begin(), sound.end());
+  const std::string media = path("late-tone.wav");
+  ASSERT_TRUE(write_wav(media, kPlayRate, samples));
+
+  const std::string rec = path("parec.out");
+  Child& parec = spawn({"parec", "-d", "testsink.monitor", "--raw", "--format=float32le",
+                        "--rate=" + std::to_string(kSinkRate), "--channels=2", "--latency-msec=2"},
+                       "parec");
+  ASSERT_TRUE(parec.started());
+  ASSERT_TRUE(wait_for([&] { return file_size(rec) > 0; })) << log_of("parec");
+
+  ASSERT_TRUE(BASS_Init(-1, kPlayRate, 0, 0, nullptr)) << BASS_ErrorGetCode();
+  const HSTREAM stream = BASS_StreamCreateFile(0, media.c_str(), 0, 0, 0);
+  ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+  const size_t play_mark = file_size(rec) / 8;
+  ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+  struct Sample {
+    Clock::time_point t;
+    size_t frames;
+  };
+  std::vector<Sample> grown;
+  std::optional<Clock::time_point> seen, reached;
+  const auto until = Clock::now() + std::chrono::milliseconds(2500);
+  while (Clock::now() < until) {
+    const DWORD level = BASS_ChannelGetLevel(stream);
+    const QWORD pos = BASS_ChannelGetPosition(stream, BASS_POS_BYTE);
+    const auto now = Clock::now();
+    if (!seen && level != DWORD(-1) && (level & 0xffff) > 0.25 * 32768) seen = now;
+    if (!reached && pos != QWORD(-1) && pos >= QWORD(kPlayRate) * 4) reached = now;
+    grown.push_back({now, file_size(rec) / 8});
+    std::this_thread::sleep_for(std::chrono::microseconds(250));
+  }
+  ASSERT_TRUE(BASS_Free());
+  parec.end();
+  ASSERT_TRUE(seen) << "the level never showed the tone";
+  ASSERT_TRUE(reached) << "the position never reached the tone";
+
+  const auto [l, r] = split_stereo_float(rec, kSinkRate, play_mark);
+  size_t onset = 0;
+  while (onset < l.x.size() && std::fabs(l.x[onset]) < 0.1) ++onset;
+  ASSERT_LT(onset, l.x.size()) << "no tone reached the sink's monitor";
+  onset += play_mark;
+  auto delivered = std::find_if(grown.begin(), grown.end(), [&](const Sample& x) { return x.frames > onset; });
+  ASSERT_NE(delivered, grown.end());
+  const auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
+  std::printf("[pulse] the level showed the tone %.1f ms after the position reached it, %.1f ms before the "
+              "sink's recorder delivered it\n",
+              ms(*seen - *reached), ms(delivered->t - *seen));
+  // Both count the frames mixed less the same latency; before, the level
+  // ran the whole latency (46 ms here) ahead of the position.
+  EXPECT_LT(std::fabs(ms(*seen - *reached)), 10.0);
+}
+
 // ---- capture ---------------------------------------------------------------
 
 struct Captured {

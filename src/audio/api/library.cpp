@@ -4,6 +4,17 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <stdexcept>
+
+#ifndef _WIN32
+#include <dlfcn.h>
+
+#include <SDL2/SDL_version.h>
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libswresample/swresample.h>
+}
+#endif
 
 #include "platform/platform.hpp"
 
@@ -50,12 +61,20 @@ void teardown(Library& lib) {
 // Created on first use; deleted only when the module goes away.
 std::atomic<Library*> g_library{nullptr};
 std::mutex g_library_create;
+// Set when the module's finaliser has freed the library: a call that comes
+// later (from another finaliser of the module) fails instead of making a new
+// library that nothing would free, once per unload.
+std::atomic<bool> g_library_gone{false};
 
 struct AtUnload {
   ~AtUnload() {
     // A process that is ending on Windows has ended the library's threads
     // already, perhaps inside a lock: nothing is joined or locked then.
     if (platform::process_exiting()) return;
+    {
+      std::lock_guard lock(g_library_create);
+      g_library_gone.store(true);
+    }
     Library* lib = g_library.exchange(nullptr);
     if (!lib) return;
     try {
@@ -72,12 +91,33 @@ struct AtUnload {
 } g_at_unload;
 }  // namespace
 
+namespace {
+
+// The shared libraries under FFmpeg and SDL stay loaded once this library
+// has been: some of their constructors allocate memory that unloading never
+// frees (about 12 KB on every load of the plug-in), and loading them all
+// again costs tens of milliseconds. The plug-in itself still unloads.
+void keep_dependencies_loaded() {
+#ifndef _WIN32
+  for (const void* symbol : {reinterpret_cast<const void*>(&avformat_version),
+                             reinterpret_cast<const void*>(&swresample_version),
+                             reinterpret_cast<const void*>(&SDL_GetVersion)}) {
+    Dl_info info{};
+    if (dladdr(symbol, &info) && info.dli_fname) dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+  }
+#endif
+}
+
+}  // namespace
+
 Library& library() {
   Library* lib = g_library.load(std::memory_order_acquire);
   if (lib) return *lib;
   std::lock_guard lock(g_library_create);
   lib = g_library.load(std::memory_order_relaxed);
   if (!lib) {
+    if (g_library_gone.load()) throw std::runtime_error("the audio library is unloaded");
+    keep_dependencies_loaded();
     lib = new Library;
     g_library.store(lib, std::memory_order_release);
   }
@@ -118,7 +158,7 @@ HSTREAM create_stream_from_source(std::unique_ptr<Source> source, DWORD flags) {
   // mixer: its caller pulls it.
   const bool decode = flags & BASS_STREAM_DECODE;
   const int out_rate = decode ? source->info().rate : lib.rate;
-  auto channel = std::make_unique<Channel>(std::move(source), out_rate);
+  auto channel = std::make_unique<Channel>(std::move(source), out_rate, decode ? 0 : lib.output->latency_frames());
   std::string why;
   if (!channel->init(&why)) return fail(BASS_ERROR_FORMAT);
   auto stream = std::make_unique<Stream>();

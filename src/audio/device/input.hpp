@@ -5,9 +5,12 @@
 // (silence, paced in real time), "wav:PATH" (the file's sound, then
 // silence, paced in real time). Each BASS_RecordStart starts a Capture on
 // it: 16-bit interleaved frames at the rate and channel count asked for go
-// to the sink on the capture's own thread. Capture::stop() returns only when
-// the sink is running no more and will never be called again. A sink that
-// returns false is not called again either.
+// to the sink on the capture's own thread (SDL's captures follow the default
+// device: when it is lost, silence comes in real time until a device opens
+// again; the capture thread may then change, but the sink is never called
+// on two threads at once). Capture::stop() returns only when the sink is
+// running no more and will never be called again. A sink that returns false
+// is not called again either.
 //
 // start() and stop() run on the control thread. Adding an input is one file
 // with a factory plus one entry in the table of input.cpp.

@@ -10,7 +10,10 @@
 // Outputs are chosen by name from TOVARIN_AUDIO_OUTPUT: "auto" (SDL2's
 // default device, else the silent output), "null" (silent, paced in real
 // time), "wav:PATH" (a 16-bit WAV file of what is heard, paced in real
-// time). Adding an output is one file with a factory and one entry in the
+// time). The SDL output follows the default device: when its device is lost
+// it renders on the new default device, or silently in real time until a
+// device opens again (sdl_output.cpp); the audio thread may then change, but
+// render() still never runs on two threads at once. Adding an output is one file with a factory and one entry in the
 // table of output.cpp.
 #pragma once
 

@@ -1,8 +1,23 @@
-// The system's default capture device through SDL2; SDL converts to the
-// rate and channels asked for, and its callback thread is the capture thread.
+// The system's default capture device through SDL2, followed as devices
+// come and go; SDL converts to the rate and channels asked for, and its
+// callback thread is the capture thread.
+//
+// A capture's watcher thread polls its device's status. When the device is
+// lost (SDL marks it stopped), the watcher closes it and opens the default
+// capture device again; when none opens (then, or already when the capture
+// starts), the silent input delivers silence in real time and the watcher
+// tries the default device again and again, less often as time goes by. A
+// device is opened paused and resumed only after the capture before it has
+// stopped, so the sink is never called from two threads at once, and
+// buffers keep coming whatever happens to the devices.
 #include <SDL2/SDL.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "audio/device/input.hpp"
 
@@ -10,18 +25,40 @@ namespace tovarin::audio {
 
 namespace {
 
-class SdlCapture final : public Capture {
- public:
-  explicit SdlCapture(CaptureSink sink) : sink_(std::move(sink)) {}
-  ~SdlCapture() override { stop(); }
+constexpr auto kPollInterval = std::chrono::milliseconds(50);
+// Retries back off from the first to the longest interval, so that a device
+// that stays away costs little (and a noisy driver says little).
+constexpr auto kFirstRetry = std::chrono::milliseconds(250);
+constexpr auto kLongestRetry = std::chrono::milliseconds(2000);
 
+// The sink a capture was started with, shared by the devices that deliver
+// to it one after another: once it has returned false it is not called
+// again, whichever device delivers.
+struct SinkState {
+  CaptureSink sink;
+  std::atomic<bool> done{false};
+  bool deliver(const int16_t* frames, size_t count) {
+    if (done.load(std::memory_order_acquire)) return false;
+    if (sink(frames, count)) return true;
+    done.store(true, std::memory_order_release);
+    return false;
+  }
+};
+
+// One opened SDL capture device.
+class SdlDevice {
+ public:
+  explicit SdlDevice(std::shared_ptr<SinkState> sink) : sink_(std::move(sink)) {}
+  ~SdlDevice() { close(); }
+
+  // Opens the default capture device paused.
   bool open(int rate, int channels, std::string* error) {
     SDL_AudioSpec want{}, have{};
     want.freq = rate;
     want.format = AUDIO_S16SYS;
     want.channels = static_cast<Uint8>(channels);
     want.samples = 1024;
-    want.callback = &SdlCapture::callback;
+    want.callback = &SdlDevice::callback;
     want.userdata = this;
     channels_ = channels;
     device_ = SDL_OpenAudioDevice(nullptr, 1, &want, &have, 0);
@@ -29,27 +66,115 @@ class SdlCapture final : public Capture {
       if (error) *error = SDL_GetError();
       return false;
     }
-    SDL_PauseAudioDevice(device_, 0);
     return true;
   }
-
-  void stop() override {
+  void resume() { SDL_PauseAudioDevice(device_, 0); }
+  bool lost() const { return SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED; }
+  void close() {
     if (device_) SDL_CloseAudioDevice(device_);  // waits for a running callback
     device_ = 0;
   }
 
  private:
   static void callback(void* user, Uint8* stream, int len) {
-    auto* self = static_cast<SdlCapture*>(user);
-    if (self->done_) return;
+    auto* self = static_cast<SdlDevice*>(user);
     size_t frames = static_cast<size_t>(len) / (2 * self->channels_);
-    if (!self->sink_(reinterpret_cast<const int16_t*>(stream), frames)) self->done_ = true;
+    self->sink_->deliver(reinterpret_cast<const int16_t*>(stream), frames);
   }
 
-  CaptureSink sink_;
+  std::shared_ptr<SinkState> sink_;
   SDL_AudioDeviceID device_ = 0;
   int channels_ = 1;
-  std::atomic<bool> done_{false};
+};
+
+class SdlCapture final : public Capture {
+ public:
+  SdlCapture(int rate, int channels, CaptureSink sink)
+      : rate_(rate), channels_(channels), sink_(std::make_shared<SinkState>()) {
+    sink_->sink = std::move(sink);
+  }
+  ~SdlCapture() override { stop(); }
+
+  // Starts on the default device, or on silence while there is none (the
+  // device was there when the input was opened, so it may come back).
+  void begin() {
+    auto dev = std::make_unique<SdlDevice>(sink_);
+    if (dev->open(rate_, channels_, nullptr)) {
+      dev->resume();
+      device_ = std::move(dev);
+    } else {
+      start_silent();
+    }
+    quit_ = false;
+    watcher_ = std::thread([this] { watch(); });
+  }
+
+  void stop() override {
+    if (watcher_.joinable()) {
+      {
+        std::lock_guard lock(mu_);
+        quit_ = true;
+      }
+      cv_.notify_all();
+      watcher_.join();
+    }
+    device_.reset();
+    silent_.reset();  // each stops its thread
+  }
+
+ private:
+  // Watcher thread: follows the default device until stop(), or until the
+  // sink wants no more.
+  void watch() {
+    auto wait = kFirstRetry;
+    auto next_try = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+      {
+        std::unique_lock lock(mu_);
+        if (cv_.wait_for(lock, kPollInterval, [&] { return quit_; })) return;
+      }
+      if (sink_->done.load(std::memory_order_acquire)) return;
+      if (device_ && device_->lost()) {
+        device_.reset();
+        if (resume_on_device()) continue;
+        start_silent();
+        wait = kFirstRetry;
+        next_try = std::chrono::steady_clock::now() + wait;
+      } else if (!device_ && std::chrono::steady_clock::now() >= next_try && !resume_on_device()) {
+        wait = std::min(2 * wait, kLongestRetry);
+        next_try = std::chrono::steady_clock::now() + wait;
+      }
+    }
+  }
+
+  // Watcher thread: opens the default device and moves the delivery onto
+  // it, stopping the silent input first. False when no device opens.
+  bool resume_on_device() {
+    auto dev = std::make_unique<SdlDevice>(sink_);
+    if (!dev->open(rate_, channels_, nullptr)) return false;
+    silent_.reset();  // its thread calls the sink no more
+    dev->resume();
+    device_ = std::move(dev);
+    return true;
+  }
+
+  void start_silent() {
+    std::string why;
+    auto forward = [sink = sink_](const int16_t* frames, size_t count) { return sink->deliver(frames, count); };
+    silent_ = make_null_input("", &why)->start(rate_, channels_, forward, &why);
+  }
+
+  const int rate_;
+  const int channels_;
+  std::shared_ptr<SinkState> sink_;
+  // Control thread before the watcher starts and after it ends; the watcher
+  // in between.
+  std::unique_ptr<SdlDevice> device_;
+  std::unique_ptr<Capture> silent_;
+  std::thread watcher_;
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool quit_ = false;  // guarded by mu_
 };
 
 class SdlInput final : public CaptureDevice {
@@ -65,9 +190,9 @@ class SdlInput final : public CaptureDevice {
     return names;
   }
 
-  std::unique_ptr<Capture> start(int rate, int channels, CaptureSink sink, std::string* error) override {
-    auto c = std::make_unique<SdlCapture>(std::move(sink));
-    if (!c->open(rate, channels, error)) return nullptr;
+  std::unique_ptr<Capture> start(int rate, int channels, CaptureSink sink, std::string*) override {
+    auto c = std::make_unique<SdlCapture>(rate, channels, std::move(sink));
+    c->begin();
     return c;
   }
 };

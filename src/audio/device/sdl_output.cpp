@@ -1,8 +1,27 @@
-// The system's default playback device through SDL2. The device's callback
-// thread is the audio thread.
+// The system's default playback device through SDL2, followed as devices
+// come and go. The device's callback thread is the audio thread.
+//
+// When a device is lost (unplugged, its sound server's sink removed), SDL
+// marks it stopped and keeps calling the callback in a slightly inexact
+// rhythm. A watcher thread, neither the audio thread nor the control thread,
+// polls the device's status: once it reads stopped, the watcher closes the
+// device and opens the default device again, which reaches the new default
+// when there is one. When none opens, the silent output takes over in real
+// time, and the watcher tries the default device again and again, less
+// often as time goes by; once one opens, the silent output stops and the
+// device plays on. The mixer is never rendered by two threads at once: a
+// device is opened paused and resumed only after the output before it has
+// stopped, so the mixer's timeline, and every position, just goes on (minus
+// the sound that was in the lost device's buffer).
 #include <SDL2/SDL.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
 
 #include "audio/device/output.hpp"
 #include "audio/mixer/mixer.hpp"
@@ -10,6 +29,12 @@
 namespace tovarin::audio {
 
 namespace {
+
+constexpr auto kPollInterval = std::chrono::milliseconds(50);
+// Retries back off from the first to the longest interval, so that a device
+// that stays away costs little (and a noisy driver says little).
+constexpr auto kFirstRetry = std::chrono::milliseconds(250);
+constexpr auto kLongestRetry = std::chrono::milliseconds(2000);
 
 class SdlOutput final : public Output {
  public:
@@ -23,6 +48,67 @@ class SdlOutput final : public Output {
       return false;
     }
     subsystem_ = true;
+    // A machine whose device does not open at all uses the library's silent
+    // output instead (without a watcher: there was never a device to follow).
+    device_ = open_device(error);
+    if (device_ == 0) {
+      stop();
+      return false;
+    }
+    rendered_.store(0, std::memory_order_relaxed);
+    latency_.store(device_latency_, std::memory_order_relaxed);
+    SDL_PauseAudioDevice(device_, 0);
+    {
+      std::lock_guard lock(mu_);
+      quit_ = false;
+    }
+    watcher_ = std::thread([this] { watch(); });
+    return true;
+  }
+
+  void stop() override {
+    if (watcher_.joinable()) {
+      {
+        std::lock_guard lock(mu_);
+        quit_ = true;
+      }
+      cv_.notify_all();
+      watcher_.join();
+    }
+    if (device_) SDL_CloseAudioDevice(device_);  // waits for a running callback
+    device_ = 0;
+    std::unique_ptr<Output> silent;
+    {
+      std::lock_guard lock(mu_);
+      silent = std::move(silent_);
+    }
+    if (silent) silent->stop();
+    if (subsystem_) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    subsystem_ = false;
+  }
+
+  // A device that has just begun holds no more than it was given, so a
+  // position never steps back when the rendering moves onto a device.
+  int latency_frames() const override {
+    return static_cast<int>(std::min<int64_t>(latency_.load(std::memory_order_relaxed),
+                                              rendered_.load(std::memory_order_relaxed)));
+  }
+
+  void wake() override {
+    std::lock_guard lock(mu_);
+    if (silent_) silent_->wake();
+  }
+
+ private:
+  static void callback(void* user, Uint8* stream, int len) {
+    auto* self = static_cast<SdlOutput*>(user);
+    const size_t frames = static_cast<size_t>(len) / (2 * sizeof(float));
+    self->mixer_->render(reinterpret_cast<float*>(stream), frames);
+    self->rendered_.fetch_add(static_cast<int64_t>(frames), std::memory_order_relaxed);
+  }
+
+  // The default device, opened paused; 0 when none opens.
+  SDL_AudioDeviceID open_device(std::string* error) {
     SDL_AudioSpec want{}, have{};
     want.freq = rate_;
     want.format = AUDIO_F32SYS;
@@ -31,38 +117,80 @@ class SdlOutput final : public Output {
     want.callback = &SdlOutput::callback;
     want.userdata = this;
     // No changes allowed: SDL converts to whatever the device takes.
-    device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-    if (device_ == 0) {
+    SDL_AudioDeviceID dev = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (dev == 0) {
       if (error) *error = SDL_GetError();
-      stop();
-      return false;
+      return 0;
     }
     // Our block plus the device's own period.
-    latency_ = 2 * have.samples;
+    device_latency_ = 2 * have.samples;
+    return dev;
+  }
+
+  // Watcher thread: follows the default device until stop().
+  void watch() {
+    auto wait = kFirstRetry;
+    auto next_try = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+      {
+        std::unique_lock lock(mu_);
+        if (cv_.wait_for(lock, kPollInterval, [&] { return quit_; })) return;
+      }
+      if (device_ && SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED) {
+        // Lost: the callback ends with the close, then the default device
+        // (a new one, if any) or the silent output renders on.
+        SDL_CloseAudioDevice(device_);
+        device_ = 0;
+        if (resume_on_device()) continue;
+        auto silent = make_null_output("", rate_);
+        std::string why;
+        latency_.store(0, std::memory_order_relaxed);
+        if (silent && silent->start(mixer_, &why)) {
+          std::lock_guard lock(mu_);
+          silent_ = std::move(silent);
+        }
+        wait = kFirstRetry;
+        next_try = std::chrono::steady_clock::now() + wait;
+      } else if (!device_ && std::chrono::steady_clock::now() >= next_try && !resume_on_device()) {
+        wait = std::min(2 * wait, kLongestRetry);
+        next_try = std::chrono::steady_clock::now() + wait;
+      }
+    }
+  }
+
+  // Watcher thread: opens the default device and moves the rendering onto
+  // it, stopping the silent output first. False when no device opens.
+  bool resume_on_device() {
+    SDL_AudioDeviceID dev = open_device(nullptr);
+    if (dev == 0) return false;
+    std::unique_ptr<Output> silent;
+    {
+      std::lock_guard lock(mu_);
+      silent = std::move(silent_);
+    }
+    if (silent) silent->stop();  // render() runs on its thread no more
+    device_ = dev;
+    rendered_.store(0, std::memory_order_relaxed);
+    latency_.store(device_latency_, std::memory_order_relaxed);
     SDL_PauseAudioDevice(device_, 0);
     return true;
   }
 
-  void stop() override {
-    if (device_) SDL_CloseAudioDevice(device_);  // waits for a running callback
-    device_ = 0;
-    if (subsystem_) SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    subsystem_ = false;
-  }
-
-  int latency_frames() const override { return latency_; }
-
- private:
-  static void callback(void* user, Uint8* stream, int len) {
-    auto* self = static_cast<SdlOutput*>(user);
-    self->mixer_->render(reinterpret_cast<float*>(stream), static_cast<size_t>(len) / (2 * sizeof(float)));
-  }
-
   const int rate_;
   Mixer* mixer_ = nullptr;
-  SDL_AudioDeviceID device_ = 0;
   bool subsystem_ = false;
-  int latency_ = 0;
+  // Control thread before the watcher starts and after it ends; the watcher
+  // in between.
+  SDL_AudioDeviceID device_ = 0;
+  int device_latency_ = 0;
+  std::thread watcher_;
+  std::atomic<int> latency_{0};
+  std::atomic<int64_t> rendered_{0};  // frames rendered on the current device
+  // guarded by mu_ (wake() reaches the silent output from the control thread)
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool quit_ = false;
+  std::unique_ptr<Output> silent_;
 };
 
 }  // namespace

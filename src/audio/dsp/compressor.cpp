@@ -82,10 +82,9 @@ class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
     size_t i = 0;
     if (ch == 2) {
       // Four frames at a time: (|L| + |R|) / 2, then dB.
-      const I4 even = {0, 2, 4, 6}, odd = {1, 3, 5, 7};
       for (; i + 4 <= n; i += 4) {
         const F4 a = abs4(load4(x + 2 * i)), b = abs4(load4(x + 2 * i + 4));
-        const F4 level = (__builtin_shuffle(a, b, even) + __builtin_shuffle(a, b, odd)) * 0.5f;
+        const F4 level = (__builtin_shufflevector(a, b, 0, 2, 4, 6) + __builtin_shufflevector(a, b, 1, 3, 5, 7)) * 0.5f;
         const I4 loud = level > kSilence;
         const F4 db = kDbPerLog2 * log2_4(loud ? level : splat(1.f));
         store4(db_ + i, loud ? db : splat(kSilentMark));

@@ -58,11 +58,11 @@ inline void hadamard8(F4& lo, F4& hi) {
   lo = a;
   hi = b;
   const F4 odd = {1, -1, 1, -1}, half = {1, 1, -1, -1};
-  const I4 swap1 = {1, 0, 3, 2}, swap2 = {2, 3, 0, 1};
-  lo = lo * odd + __builtin_shuffle(lo, swap1);
-  hi = hi * odd + __builtin_shuffle(hi, swap1);
-  lo = lo * half + __builtin_shuffle(lo, swap2);
-  hi = hi * half + __builtin_shuffle(hi, swap2);
+  // Constant-index shuffles: the form GCC and clang both take.
+  lo = lo * odd + __builtin_shufflevector(lo, lo, 1, 0, 3, 2);
+  hi = hi * odd + __builtin_shufflevector(hi, hi, 1, 0, 3, 2);
+  lo = lo * half + __builtin_shufflevector(lo, lo, 2, 3, 0, 1);
+  hi = hi * half + __builtin_shufflevector(hi, hi, 2, 3, 0, 1);
   const F4 scale = splat(0.35355339059327373f);
   lo *= scale;
   hi *= scale;

@@ -1,0 +1,138 @@
+// Load and unload Plugin.so again and again in one process, as a host that
+// lets its user switch plug-ins might.
+//
+//   bench-unload [CYCLES]     (default 1000; a whole positive number)
+//
+// Each cycle: dlopen, lend a window, Bass_Init, open a short file into a
+// slot, play it (the fade runs while the window system is pumped), Bass_Free,
+// dlclose. Reported (a benchmark, not a test): resident memory, heap in use,
+// threads and file descriptors after the first tenth of the cycles (at most
+// 100) and at the end, their growth,
+// and whether the library really left the process each time.
+#include <dlfcn.h>
+#include <malloc.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include <tovarin/plugin.h>
+#include <tovarin/ui.h>
+
+namespace {
+
+long ResidentKiB() {
+  FILE* f = std::fopen("/proc/self/statm", "r");
+  long pages = 0, resident = 0;
+  if (f) {
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(f);
+  }
+  return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// Bytes the allocator has handed out and not had back: growth here is held
+// memory, growth of the resident size alone may be fragmentation.
+long HeapKiB() { return static_cast<long>(mallinfo2().uordblks / 1024); }
+
+int Count(const char* dir) {
+  int n = 0;
+  for (auto& e : std::filesystem::directory_iterator(dir)) (void)e, ++n;
+  return n;
+}
+
+void CloseBox(void*, uint32_t box, const char*, const char*) { tovui_close_box(box); }
+
+template <class F>
+F Resolve(void* lib, const char* name) {
+  return reinterpret_cast<F>(dlsym(lib, name));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  long cycles = 1000;
+  if (argc > 2 || argc == 2) {
+    char* end = nullptr;
+    cycles = argc == 2 ? std::strtol(argv[1], &end, 10) : 0;
+    if (argc > 2 || end == argv[1] || *end != '\0' || cycles < 1 || cycles > 1000000) {
+      std::fprintf(stderr, "usage: bench-unload [CYCLES]   (a whole positive number, default 1000)\n");
+      return 2;
+    }
+  }
+  setenv("TOVARIN_AUDIO_OUTPUT", getenv("TOVARIN_AUDIO_OUTPUT") ? getenv("TOVARIN_AUDIO_OUTPUT") : "null", 1);
+  char tmpl[] = "/tmp/tovarin-unload-XXXXXX";
+  const char* dir = mkdtemp(tmpl);
+  if (!dir) return 1;
+  const std::string wav = std::string(dir) + "/tone.wav";
+  if (std::system(("ffmpeg -v error -nostdin -y -f lavfi -i 'sine=frequency=440:sample_rate=44100:duration=2' " + wav)
+                      .c_str()) != 0)
+    return 1;
+
+  tovui_set_presenter(&CloseBox, nullptr);
+  const uint32_t host = tovui_create_window(0, 0, 0, 400, 300);
+  // The allocator and the loader settle in the first cycles: growth counts from a tenth of the run (at most 100).
+  const long warm_cycles = std::max(1L, std::min(100L, cycles / 10));
+  long rss_warm = 0, heap_warm = 0;
+  int threads_warm = 0, fds_warm = 0;
+  long still_loaded = 0, failed = 0;
+  const auto start = std::chrono::steady_clock::now();
+  for (long c = 1; c <= cycles; ++c) {
+    void* lib = dlopen(TOVARIN_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    if (!lib) {
+      std::fprintf(stderr, "bench-unload: %s\n", dlerror());
+      return 1;
+    }
+    auto set_parent = Resolve<decltype(&SetParentWindow)>(lib, "SetParentWindow");
+    auto init = Resolve<decltype(&Bass_Init)>(lib, "Bass_Init");
+    auto set_data = Resolve<decltype(&SetData)>(lib, "SetData");
+    auto channel = Resolve<decltype(&Bass_ChannelNum)>(lib, "Bass_ChannelNum");
+    auto set_file = Resolve<decltype(&SetFile)>(lib, "SetFile");
+    auto create = Resolve<decltype(&Bass_Create)>(lib, "Bass_Create");
+    auto play = Resolve<decltype(&Bass_Play)>(lib, "Bass_Play");
+    auto free_all = Resolve<decltype(&Bass_Free)>(lib, "Bass_Free");
+    set_parent(host);
+    init();
+    set_data(1 + static_cast<int32_t>(c % 32));
+    channel();
+    set_file(wav.c_str());
+    if (create() != 1) ++failed;
+    play();
+    for (int i = 0; i < 5; ++i) tovui_pump(2);
+    free_all();
+    dlclose(lib);
+    if (void* again = dlopen(TOVARIN_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD)) {
+      ++still_loaded;
+      dlclose(again);
+    }
+    if (getenv("UNLOAD_TRACE") && c % 100 == 0)
+      std::fprintf(stderr, "cycle %ld: resident %.1f MiB, heap %.1f MiB\n", c, ResidentKiB() / 1024.0,
+                   HeapKiB() / 1024.0);
+    if (c == warm_cycles) {
+      rss_warm = ResidentKiB();
+      heap_warm = HeapKiB();
+      threads_warm = Count("/proc/self/task");
+      fds_warm = Count("/proc/self/fd");
+    }
+  }
+  const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const long rss = ResidentKiB(), heap = HeapKiB();
+  const int threads = Count("/proc/self/task"), fds = Count("/proc/self/fd");
+  std::printf("unload: %ld load-play-unload cycles of Plugin.so in %.1f s (%.1f ms each), %ld failed opens\n", cycles,
+              secs, secs * 1000 / cycles, failed);
+  std::printf("  resident memory:   %.1f MiB after %ld cycles, %.1f MiB at the end, growth %+.2f MiB\n",
+              rss_warm / 1024.0, warm_cycles, rss / 1024.0, (rss - rss_warm) / 1024.0);
+  std::printf("  heap in use:       %.1f MiB after %ld cycles, %.1f MiB at the end, growth %+.2f MiB\n",
+              heap_warm / 1024.0, warm_cycles, heap / 1024.0, (heap - heap_warm) / 1024.0);
+  std::printf("  threads:           %d after %ld cycles, %d at the end\n", threads_warm, warm_cycles, threads);
+  std::printf("  file descriptors:  %d after %ld cycles, %d at the end\n", fds_warm, warm_cycles, fds);
+  std::printf("  still mapped after dlclose: %ld of %ld cycles\n", still_loaded, cycles);
+  std::filesystem::remove_all(dir);
+  tovui_destroy_window(host);
+  return 0;
+}
