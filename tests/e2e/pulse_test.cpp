@@ -513,8 +513,12 @@ TEST_F(PulseServer, LevelsShowAToneWhenItIsHeard) {
   };
   std::vector<Sample> grown;
   std::optional<Clock::time_point> seen, reached;
-  const auto until = Clock::now() + std::chrono::milliseconds(2500);
-  while (Clock::now() < until) {
+  // Until both have happened and the recorder had time to deliver the onset
+  // (a busy server may start the stream late), bounded.
+  const auto limit = Clock::now() + std::chrono::seconds(10);
+  std::optional<Clock::time_point> until;
+  while (Clock::now() < (until ? *until : limit)) {
+    if (!until && seen && reached) until = Clock::now() + std::chrono::milliseconds(500);
     const DWORD level = BASS_ChannelGetLevel(stream);
     const QWORD pos = BASS_ChannelGetPosition(stream, BASS_POS_BYTE);
     const auto now = Clock::now();

@@ -150,7 +150,11 @@ HSTREAM create_stream_from_source(std::unique_ptr<Source> source, DWORD flags) {
   // mixer: its caller pulls it.
   const bool decode = flags & BASS_STREAM_DECODE;
   const int out_rate = decode ? source->info().rate : lib.rate;
-  auto channel = std::make_unique<Channel>(std::move(source), out_rate, decode ? 0 : lib.output->latency_frames());
+  // The meters look back over the output's latency: room for what it
+  // reports now or 100 ms, whichever is more (a device may take over from
+  // the silent stand-in later and report its latency only then).
+  const int lookback = decode ? 0 : std::max(lib.output->latency_frames(), lib.rate / 10);
+  auto channel = std::make_unique<Channel>(std::move(source), out_rate, lookback);
   std::string why;
   if (!channel->init(&why)) return fail(BASS_ERROR_FORMAT);
   auto stream = std::make_unique<Stream>();
