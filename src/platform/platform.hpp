@@ -93,4 +93,9 @@ bool process_exiting();
 void hold_module();
 void release_module();
 
+// Keeps the shared library that holds symbol loaded for the rest of the
+// process (Linux: FFmpeg's and SDL's, whose constructors allocate memory
+// that unloading never frees). Nothing to do where they are linked in.
+void keep_library_loaded(const void* symbol);
+
 }  // namespace tovarin::platform

@@ -6,15 +6,11 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#ifndef _WIN32
-#include <dlfcn.h>
-
 #include <SDL2/SDL_version.h>
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libswresample/swresample.h>
 }
-#endif
 
 #include "platform/platform.hpp"
 
@@ -98,14 +94,10 @@ namespace {
 // frees (about 12 KB on every load of the plug-in), and loading them all
 // again costs tens of milliseconds. The plug-in itself still unloads.
 void keep_dependencies_loaded() {
-#ifndef _WIN32
   for (const void* symbol : {reinterpret_cast<const void*>(&avformat_version),
                              reinterpret_cast<const void*>(&swresample_version),
-                             reinterpret_cast<const void*>(&SDL_GetVersion)}) {
-    Dl_info info{};
-    if (dladdr(symbol, &info) && info.dli_fname) dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-  }
-#endif
+                             reinterpret_cast<const void*>(&SDL_GetVersion)})
+    platform::keep_library_loaded(symbol);
 }
 
 }  // namespace
