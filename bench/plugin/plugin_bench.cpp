@@ -27,7 +27,6 @@
 #include <tovarin/plugin.h>
 #include <tovarin/ui.h>
 
-#include "bench_args.hpp"
 
 namespace {
 
@@ -201,12 +200,3 @@ void BM_StationFirstSound(benchmark::State& state) {
 BENCHMARK(BM_StationFirstSound)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  if (!bench::CheckArguments(argc, argv)) return 2;
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

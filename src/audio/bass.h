@@ -194,6 +194,8 @@ BOOL BASS_ChannelGetAttribute(DWORD handle, DWORD attrib, float* value);
 // Peak of the last 20 ms heard, per channel, 0..32768: left in the low word,
 // right in the high word (a mono stream gives the same level twice). The
 // level is the stream's own sound after its effects, before volume and pan.
+// Like the position, levels and the FFT refer to the sound being heard: they
+// look back past what the output still holds (the latency it reports).
 // 0 when the channel is not playing; (DWORD)-1 on failure (bad handle).
 DWORD BASS_ChannelGetLevel(DWORD handle);
 BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info);

@@ -50,8 +50,9 @@ bool path_exists(const std::string& path);
 // fopen with a UTF-8 path; binary modes only ("rb", "wb", ...).
 std::FILE* open_file(const std::string& path, const char* mode);
 
-// A file descriptor for a file written in pieces by several threads: the
-// recorder's WAV file. -1 means none; errors leave errno set.
+// File descriptors for files read or written in pieces, perhaps by several
+// threads (the recorder's WAV file). -1 means none; create_file and
+// open_read leave errno set when they fail.
 // Removes any file at path, then creates it empty for writing.
 int create_file(const std::string& path);
 // Appends everything (at the end of what write_all wrote before); false on
@@ -91,5 +92,10 @@ bool process_exiting();
 // does nothing on Linux, where the unload hook joins them.
 void hold_module();
 void release_module();
+
+// Keeps the shared library that holds symbol loaded for the rest of the
+// process (Linux: FFmpeg's and SDL's, whose constructors allocate memory
+// that unloading never frees). Nothing to do where they are linked in.
+void keep_library_loaded(const void* symbol);
 
 }  // namespace tovarin::platform

@@ -2,6 +2,7 @@
 // locale data answer directly, and the unload hook is a static destructor
 // that may join the module's threads.
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <langinfo.h>
 #include <locale.h>
@@ -146,5 +147,10 @@ bool sound_system_present() {
 bool process_exiting() { return false; }
 void hold_module() {}
 void release_module() {}
+
+void keep_library_loaded(const void* symbol) {
+  Dl_info info{};
+  if (dladdr(symbol, &info) && info.dli_fname) dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
 
 }  // namespace tovarin::platform

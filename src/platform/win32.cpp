@@ -185,6 +185,9 @@ void release_module() {
     FreeLibrary(self);
 }
 
+// FFmpeg and SDL are linked into this module.
+void keep_library_loaded(const void*) {}
+
 }  // namespace tovarin::platform
 
 // The unload hook. A process that ends has already ended every other thread

@@ -126,6 +126,9 @@ TEST_F(FilePlayback, DecodingStreamGivesWhatPlayingWrites) {
   attach_full_chain(pulled);
   EXPECT_FALSE(BASS_ChannelPlay(pulled, 0));
   EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_DECODE);
+  uint8_t small[16];
+  EXPECT_EQ(BASS_ChannelGetData(pulled, small, 0x80000003), DWORD(-1));  // another FFT size: not a byte count
+  EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ILLPARAM);
   std::vector<int16_t> data(22050 * 2 + 4096);
   DWORD got = 0;
   for (int calls = 0; calls < 100; ++calls) {  // an odd size: whole frames only

@@ -120,6 +120,33 @@ TEST_F(Meters, QueriesAllocateNothingPerCall) {
   EXPECT_EQ(t_allocations - before, 0u);
 }
 
+// On an output with latency the meters look back past what it still holds:
+// the window they read ends at the frame being heard (as the position),
+// at the source's own rate too.
+TEST(MetersLatency, TheWindowEndsAtTheFrameBeingHeard) {
+  using tovarin::audio::Channel;
+  for (int rate : {44100, 48000}) {
+    SCOPED_TRACE(rate);
+    const int latency = 2048;  // output frames
+    Channel ch(std::make_unique<SynthSource>(rate, 2, -1, [](int64_t f, int c) { return float(f) / 65536 + c; }),
+               44100, latency);
+    std::string why;
+    ASSERT_TRUE(ch.init(&why)) << why;
+    ch.set_state(tovarin::audio::PlayState::Playing);
+    std::vector<float> out(441 * 2);
+    for (int i = 0; i < 20; ++i) ch.mix_into(out.data(), 441);
+    const int64_t heard = ch.heard_frame(latency);  // the next frame to be heard
+    std::vector<float> window(882 * 2);
+    ch.history().latest(window.data(), 882, ch.unheard_frames(latency));
+    // The resampler keeps a few frames of input it has not given out yet.
+    const int slack = rate == 44100 ? 0 : 40;
+    const int64_t last = int64_t(std::lrint(window[window.size() - 2] * 65536));
+    EXPECT_GE(last, heard - 1 - slack);
+    EXPECT_LE(last, heard - 1 + slack);
+    EXPECT_FLOAT_EQ(window[window.size() - 1] - window[window.size() - 2], 1.f);
+  }
+}
+
 TEST(MetersCpu, CpuIsASmallPercentWhilePlaying) {
   setenv("TOVARIN_AUDIO_OUTPUT", "null", 1);
   ASSERT_TRUE(BASS_Init(-1, 44100, 0, 0, nullptr));

@@ -135,9 +135,11 @@ TEST_F(FadeTest, StopDuringQueuedPlayStepsTurnsThemIntoStops) {
   // Answer the worker's volume request only, then let it queue its hundred
   // play steps while this thread does not pump.
   ASSERT_EQ(tovui_pump(2000), 1);
-  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  // (100 steps of 1 ms: a loaded machine may need several times that.)
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   plugin.Bass_Stop();
   PumpFor(800);
+  PumpUntil([&] { return !tovui_is_visible(Form()); }, 5000);
   // Steps 1 and 2 stopped instead of playing; the rest only set volumes,
   // and the stop's own fade followed.
   EXPECT_EQ(plugin.Position(), 0);

@@ -30,6 +30,7 @@ TEST_F(PlayerTest, CreateOpensFilesAndAnswersZeroForWhatItCannotOpen) {
   // under "HTTP:" (capitals) is opened as the file it is.
   EXPECT_FALSE(plugin.Create("https://127.0.0.1:1/x.mp3"));
   EXPECT_FALSE(plugin.Create("HTTP://127.0.0.1:1/x.mp3"));
+#ifndef _WIN32  // a Windows folder name cannot hold ':'
   const std::string wav = MakeWav("b.wav", 0.5, 44100, 2);
   for (const char* dir : {"/https:", "/HTTP:"}) {
     ASSERT_EQ(mkdir((TempDir() + dir).c_str(), 0700), 0);
@@ -37,6 +38,7 @@ TEST_F(PlayerTest, CreateOpensFilesAndAnswersZeroForWhatItCannotOpen) {
   }
   EXPECT_FALSE(plugin.Create(TempDir() + "/https:/b.wav"));
   EXPECT_TRUE(plugin.Create(TempDir() + "/HTTP:/b.wav"));
+#endif
   plugin.SetFile("");
   EXPECT_EQ(plugin.Bass_Create(), 0);  // an empty path
   EXPECT_TRUE(MessageBoxes().empty());

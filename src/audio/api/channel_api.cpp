@@ -24,6 +24,14 @@ QWORD frames_to_bytes(int64_t frames, const Stream* s) {
 
 bool decoding(const Stream* s) { return s->flags & BASS_STREAM_DECODE; }
 
+// Frames the channel has processed that the output has not played yet: the
+// meters look back past them, so levels and spectrum show what is heard.
+size_t unheard(Library& lib, const Stream* s) {
+  const Channel& ch = *s->channel;
+  if (decoding(s) || ch.ended() || !lib.output) return 0;
+  return ch.unheard_frames(lib.output->latency_frames());
+}
+
 // Runs fn(lib, stream) with the library locked and the handle checked.
 template <class R, class Fn>
 R with_stream(DWORD handle, R failure, Fn&& fn) {
@@ -174,13 +182,13 @@ BOOL BASS_ChannelGetAttribute(DWORD handle, DWORD attrib, float* value) {
 }
 
 DWORD BASS_ChannelGetLevel(DWORD handle) {
-  return with_stream<DWORD>(handle, static_cast<DWORD>(-1), [&](Library&, Stream* s) -> DWORD {
+  return with_stream<DWORD>(handle, static_cast<DWORD>(-1), [&](Library& lib, Stream* s) -> DWORD {
     Channel& ch = *s->channel;
     if (ch.state() != PlayState::Playing) return 0;
     const int chans = ch.history().channels();
     const size_t frames = std::max<size_t>(1, static_cast<size_t>(ch.info().rate) / 50);  // 20 ms
     float* buf = ch.scratch();  // holds 20 ms: no allocation per call
-    ch.history().latest(buf, frames);
+    ch.history().latest(buf, frames, unheard(lib, s));
     float peak[2] = {0, 0};
     for (size_t i = 0; i < frames; ++i)
       for (int c = 0; c < std::min(chans, 2); ++c) peak[c] = std::max(peak[c], std::fabs(buf[i * chans + c]));
@@ -272,13 +280,16 @@ DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length) {
   return with_stream<DWORD>(handle, kBadDword, [&](Library& lib, Stream* s) -> DWORD {
     if (!buffer) return set_error(BASS_ERROR_ILLPARAM), kBadDword;
     if (length != BASS_DATA_FFT1024) {
+      // Other FFT sizes and data flags are not offered; taking them for a
+      // byte count would write far past the caller's buffer.
+      if (length & ~(BASS_DATA_FLOAT | 0x3fffffffu)) return set_error(BASS_ERROR_ILLPARAM), kBadDword;
       if (!decoding(s)) return set_error(BASS_ERROR_NOTAVAIL), kBadDword;
       return pull_samples(s, buffer, length);
     }
     Channel& ch = *s->channel;
     const auto& hist = ch.history();
     float* frames = ch.scratch();  // holds 1024 frames: no allocation per call
-    hist.latest(frames, dsp::Fft1024::kSize);
+    hist.latest(frames, dsp::Fft1024::kSize, unheard(lib, s));
     if (!lib.fft.magnitudes(frames, hist.channels(), static_cast<float*>(buffer)))
       return set_error(BASS_ERROR_UNKNOWN), kBadDword;
     return dsp::Fft1024::kBins * sizeof(float);

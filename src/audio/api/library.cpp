@@ -6,15 +6,11 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#ifndef _WIN32
-#include <dlfcn.h>
-
 #include <SDL2/SDL_version.h>
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libswresample/swresample.h>
 }
-#endif
 
 #include "platform/platform.hpp"
 
@@ -98,14 +94,10 @@ namespace {
 // frees (about 12 KB on every load of the plug-in), and loading them all
 // again costs tens of milliseconds. The plug-in itself still unloads.
 void keep_dependencies_loaded() {
-#ifndef _WIN32
   for (const void* symbol : {reinterpret_cast<const void*>(&avformat_version),
                              reinterpret_cast<const void*>(&swresample_version),
-                             reinterpret_cast<const void*>(&SDL_GetVersion)}) {
-    Dl_info info{};
-    if (dladdr(symbol, &info) && info.dli_fname) dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-  }
-#endif
+                             reinterpret_cast<const void*>(&SDL_GetVersion)})
+    platform::keep_library_loaded(symbol);
 }
 
 }  // namespace
@@ -158,7 +150,11 @@ HSTREAM create_stream_from_source(std::unique_ptr<Source> source, DWORD flags) {
   // mixer: its caller pulls it.
   const bool decode = flags & BASS_STREAM_DECODE;
   const int out_rate = decode ? source->info().rate : lib.rate;
-  auto channel = std::make_unique<Channel>(std::move(source), out_rate);
+  // The meters look back over the output's latency: room for what it
+  // reports now or 100 ms, whichever is more (a device may take over from
+  // the silent stand-in later and report its latency only then).
+  const int lookback = decode ? 0 : std::max(lib.output->latency_frames(), lib.rate / 10);
+  auto channel = std::make_unique<Channel>(std::move(source), out_rate, lookback);
   std::string why;
   if (!channel->init(&why)) return fail(BASS_ERROR_FORMAT);
   auto stream = std::make_unique<Stream>();

@@ -5,16 +5,19 @@
 namespace tovarin::audio::dsp {
 
 namespace {
-size_t capacity_for(int rate) {
-  size_t want = 2 * std::max<size_t>(1024, static_cast<size_t>(std::max(rate, 0)) / 50 + 1);
+size_t capacity_for(int rate, size_t lookback) {
+  size_t want = 2 * (std::max<size_t>(1024, static_cast<size_t>(std::max(rate, 0)) / 50 + 1) + lookback);
   size_t cap = 1;
   while (cap < want) cap <<= 1;
   return cap;
 }
 }  // namespace
 
-History::History(int channels, int rate)
-    : channels_(channels), capacity_(capacity_for(rate)), ring_(new std::atomic<float>[capacity_ * channels]) {
+History::History(int channels, int rate, size_t max_lookback)
+    : channels_(channels),
+      capacity_(capacity_for(rate, max_lookback)),
+      max_lookback_(max_lookback),
+      ring_(new std::atomic<float>[capacity_ * channels]) {
   for (size_t i = 0; i < capacity_ * channels_; ++i) ring_[i].store(0.f, std::memory_order_relaxed);
 }
 
@@ -42,13 +45,15 @@ void History::clear() {
   written_.store(0, std::memory_order_release);
 }
 
-void History::latest(float* out, size_t frames) const {
+void History::latest(float* out, size_t frames, size_t lookback) const {
   const size_t ch = channels_;
-  frames = std::min(frames, capacity_ / 2);
+  frames = std::min(frames, capacity_ / 2 - max_lookback_);
+  lookback = std::min(lookback, max_lookback_);
   for (int attempt = 0; attempt < 8; ++attempt) {
-    uint64_t end = written_.load(std::memory_order_acquire);
-    uint64_t have = std::min<uint64_t>(end, frames);
-    size_t missing = frames - have;
+    const uint64_t newest = written_.load(std::memory_order_acquire);
+    const uint64_t end = newest > lookback ? newest - lookback : 0;  // one past the window's last frame
+    const uint64_t have = std::min<uint64_t>(end, frames);
+    const size_t missing = frames - have;
     std::fill(out, out + missing * ch, 0.f);
     for (uint64_t i = 0; i < have; ++i) {
       size_t slot = ((end - have + i) & (capacity_ - 1)) * ch;
@@ -56,7 +61,7 @@ void History::latest(float* out, size_t frames) const {
     }
     // Did the writer reach into the window while we copied?
     std::atomic_thread_fence(std::memory_order_acquire);
-    uint64_t reserved = reserved_.load(std::memory_order_relaxed);
+    const uint64_t reserved = reserved_.load(std::memory_order_relaxed);
     if (reserved >= end && reserved - end <= capacity_ - frames) return;
   }
 }

@@ -19,8 +19,9 @@ namespace tovarin::audio::dsp {
 class History {
  public:
   // Keeps at least twice the longest window asked of it (20 ms, or the 1024
-  // frames of the FFT), so a reader has room before the writer laps it.
-  History(int channels, int rate);
+  // frames of the FFT) plus the longest look-back (max_lookback frames), so
+  // a reader has room before the writer laps it.
+  History(int channels, int rate, size_t max_lookback = 0);
 
   int channels() const { return channels_; }
 
@@ -29,13 +30,19 @@ class History {
   void clear();
 
   // ---- readers ----
-  // Copies the latest `frames` frames (oldest first) into out; frames never
-  // written read as 0. frames <= max(1024, rate / 50).
-  void latest(float* out, size_t frames) const;
+  // Copies `frames` frames (oldest first) into out: the latest ones, or with
+  // a look-back those that end `lookback` frames before the latest (the
+  // frames still on their way through the output). Frames never written
+  // read as 0. frames <= max(1024, rate / 50); lookback beyond the room
+  // made for it is cut to that room.
+  void latest(float* out, size_t frames, size_t lookback = 0) const;
+  // Frames written since clear().
+  uint64_t written() const { return written_.load(std::memory_order_acquire); }
 
  private:
   int channels_;
   size_t capacity_;  // frames, a power of two
+  size_t max_lookback_;
   std::unique_ptr<std::atomic<float>[]> ring_;
   std::atomic<uint64_t> written_{0};   // frames written since clear()
   std::atomic<uint64_t> reserved_{0};  // frames announced: written_ plus the piece being written

@@ -18,12 +18,17 @@ namespace {
 constexpr size_t kChunk = 4096;  // source frames read at most at once
 }
 
-Channel::Channel(std::unique_ptr<Source> source, int out_rate)
+Channel::Channel(std::unique_ptr<Source> source, int out_rate, int max_latency_out_frames)
     : source_(std::move(source)),
       info_(source_->info()),
       out_rate_(out_rate),
       in_channels_(std::clamp(info_.channels, 1, 8)),
-      history_(in_channels_, info_.rate) {}
+      // Room to look back over the output's latency at the source's rate,
+      // and over what the resampler holds.
+      history_(in_channels_, info_.rate,
+               static_cast<size_t>(av_rescale(std::max(0, max_latency_out_frames), std::max(info_.rate, 1),
+                                              std::max(out_rate, 1))) +
+                   (max_latency_out_frames > 0 ? 256 : 0)) {}
 
 Channel::~Channel() { swr_free(&swr_); }
 
@@ -71,6 +76,16 @@ int64_t Channel::heard_frame(int latency_out_frames) const {
   int64_t frame = start_frame_.load(std::memory_order_acquire) + av_rescale(out, info_.rate, out_rate_);
   if (info_.length_frames >= 0) frame = std::min(frame, info_.length_frames);
   return frame;
+}
+
+size_t Channel::unheard_frames(int latency_out_frames) const {
+  // The frames processed since the path started, against the frames heard
+  // since then (output frames mixed, less the latency, at the source's rate).
+  const int64_t written = static_cast<int64_t>(history_.written());
+  int64_t out = emitted_.load(std::memory_order_acquire) - std::max(0, latency_out_frames);
+  if (out < 0) out = 0;
+  const int64_t heard = av_rescale(out, info_.rate, out_rate_);
+  return written > heard ? static_cast<size_t>(written - heard) : 0;
 }
 
 void Channel::reset_path() {

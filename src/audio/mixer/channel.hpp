@@ -47,7 +47,9 @@ class Channel {
   static constexpr int kRampMs = 5;
 
   // Control thread. Call init() before use; false with a message on failure.
-  Channel(std::unique_ptr<Source> source, int out_rate);
+  // max_latency_out_frames: the longest output latency the meters will look
+  // back over (what the output reports), in output frames.
+  Channel(std::unique_ptr<Source> source, int out_rate, int max_latency_out_frames = 0);
   ~Channel();
   Channel(const Channel&) = delete;
   Channel& operator=(const Channel&) = delete;
@@ -71,6 +73,10 @@ class Channel {
   // output frames: never negative, never past the length.
   int64_t heard_frame(int latency_out_frames) const;
   const dsp::History& history() const { return history_; }
+  // How many of the frames in history() are not heard yet, given the
+  // output's latency in output frames: the meters look back by this much, so
+  // they show what is being heard, as the position does.
+  size_t unheard_frames(int latency_out_frames) const;
   // Publishes a new chain and returns the old one; the caller frees the old
   // one after Mixer::synchronize().
   const FxChain* swap_fx(const FxChain* chain) { return fx_.exchange(chain, std::memory_order_acq_rel); }
