@@ -400,6 +400,9 @@ TEST_F(PulseServer, LevelsShowAToneWhenItIsHeard) {
   // Both count the frames mixed less the same latency; before, the level
   // ran the whole latency (46 ms here) ahead of the position.
   EXPECT_LT(std::fabs(ms(*seen - *reached)), 10.0);
+  // And both tell what is heard: the recorder at the sink's monitor gets the
+  // onset at about the same moment (it adds a couple of ms of its own).
+  EXPECT_LT(std::fabs(ms(delivered->t - *seen)), 10.0);
 }
 
 // ---- capture ---------------------------------------------------------------

@@ -89,9 +89,18 @@ class SdlOutput final : public Output {
 
   // A device that has just begun holds no more than it was given, so a
   // position never steps back when the rendering moves onto a device.
+  // Between two callbacks the device plays on from the block it was last
+  // given, so what it still holds shrinks with the time since that callback.
   int latency_frames() const override {
-    return static_cast<int>(std::min<int64_t>(latency_.load(std::memory_order_relaxed),
-                                              rendered_.load(std::memory_order_relaxed)));
+    const int64_t full = latency_.load(std::memory_order_relaxed);
+    const int64_t held = std::min<int64_t>(full, rendered_.load(std::memory_order_relaxed));
+    const int64_t since_ns = now_ns() - last_callback_ns_.load(std::memory_order_relaxed);
+    // Never more than the next callback will take away (a block, less while
+    // a new device is still filling up), so a late callback cannot let the
+    // position run past what the next one reports.
+    const int64_t most = std::clamp<int64_t>(held - (full - block_), 0, std::min<int64_t>(held, block_));
+    const int64_t played = std::clamp<int64_t>(since_ns * rate_ / 1000000000, 0, most);
+    return static_cast<int>(held - played);
   }
 
   void wake() override {
@@ -105,6 +114,12 @@ class SdlOutput final : public Output {
     const size_t frames = static_cast<size_t>(len) / (2 * sizeof(float));
     self->mixer_->render(reinterpret_cast<float*>(stream), frames);
     self->rendered_.fetch_add(static_cast<int64_t>(frames), std::memory_order_relaxed);
+    self->last_callback_ns_.store(now_ns(), std::memory_order_relaxed);
+  }
+
+  static int64_t now_ns() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
   }
 
   // The default device, opened paused; 0 when none opens.
@@ -122,8 +137,12 @@ class SdlOutput final : public Output {
       if (error) *error = SDL_GetError();
       return 0;
     }
-    // Our block plus the device's own period.
-    device_latency_ = 2 * have.samples;
+    // What the device holds after a callback: the block just given plus
+    // what remains of the one playing (half a block on average, as measured
+    // at a PulseAudio sink's monitor); latency_frames() counts it down
+    // through the block being played.
+    device_latency_ = have.samples + have.samples / 2;
+    block_ = have.samples;
     return dev;
   }
 
@@ -183,8 +202,10 @@ class SdlOutput final : public Output {
   // in between.
   SDL_AudioDeviceID device_ = 0;
   int device_latency_ = 0;
+  int block_ = 0;
   std::thread watcher_;
   std::atomic<int> latency_{0};
+  std::atomic<int64_t> last_callback_ns_{0};  // when the device last took a block
   std::atomic<int64_t> rendered_{0};  // frames rendered on the current device
   // guarded by mu_ (wake() reaches the silent output from the control thread)
   std::mutex mu_;
