@@ -24,18 +24,7 @@ for t in "${targets[@]}"; do
 done
 
 # Dependencies: the project's, then clang with its sanitizer and fuzzer runtimes.
-bash "$root/scripts/install-deps.sh"
-need=()
-for p in clang libclang-rt-14-dev; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
-done
-if [ "${#need[@]}" -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -q
-  $SUDO apt-get install -y -q --no-install-recommends "${need[@]}"
-fi
+bash "$root/scripts/install-deps.sh" fuzz
 
 build="${FUZZ_BUILD_DIR:-$root/build-fuzz}"
 launcher=()

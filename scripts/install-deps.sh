@@ -2,6 +2,7 @@
 # Installs every Debian package that the build, the tests and the benchmarks need.
 # Idempotent: packages already present are skipped by apt-get.
 # `install-deps.sh build`: only what building needs (scripts/run.sh).
+# `install-deps.sh fuzz`: everything, plus clang and its fuzzer runtimes.
 set -euo pipefail
 
 BUILD_PKGS=(cmake g++ pkg-config make
@@ -11,6 +12,7 @@ BUILD_PKGS=(cmake g++ pkg-config make
 TEST_PKGS=(ffmpeg sox libsox-fmt-all icecast2 pulseaudio pulseaudio-utils xvfb curl
   python3 python3-numpy valgrind openssl ca-certificates)
 [ "${1:-}" = build ] && TEST_PKGS=()
+[ "${1:-}" = fuzz ] && TEST_PKGS+=(clang libclang-rt-14-dev)
 
 need=()
 for p in "${BUILD_PKGS[@]}" "${TEST_PKGS[@]}"; do

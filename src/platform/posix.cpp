@@ -82,10 +82,13 @@ bool write_all(int fd, const void* data, size_t length) {
   return true;
 }
 
-bool write_at(int fd, const void* data, size_t length, int64_t offset) {
-  const char* p = static_cast<const char*>(data);
+namespace {
+// The whole of `length` bytes at `offset` through pread or pwrite, however
+// they split it up; false on an error or an early end.
+template <class Byte, class Io>
+bool whole_at(Io io, int fd, Byte* p, size_t length, int64_t offset) {
   while (length > 0) {
-    const ssize_t n = ::pwrite(fd, p, length, static_cast<off_t>(offset));
+    const ssize_t n = io(fd, p, length, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     p += n;
@@ -94,20 +97,16 @@ bool write_at(int fd, const void* data, size_t length, int64_t offset) {
   }
   return true;
 }
+}  // namespace
+
+bool write_at(int fd, const void* data, size_t length, int64_t offset) {
+  return whole_at(::pwrite, fd, static_cast<const char*>(data), length, offset);
+}
 
 int open_read(const std::string& path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }
 
 bool read_at(int fd, void* data, size_t length, int64_t offset) {
-  char* p = static_cast<char*>(data);
-  while (length > 0) {
-    const ssize_t n = ::pread(fd, p, length, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    offset += n;
-    length -= static_cast<size_t>(n);
-  }
-  return true;
+  return whole_at(::pread, fd, static_cast<char*>(data), length, offset);
 }
 
 int64_t read_some_at(int fd, void* data, size_t length, int64_t offset) {
