@@ -17,6 +17,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 namespace tovui::x11 {
@@ -158,8 +161,49 @@ class Display final : public Native {
     xcb_flush(c_);
   }
 
+  bool show_box(Handle box, Handle owner, const std::string& text, const std::string& caption) override {
+    if (lost()) return false;
+    auto dialog = std::make_unique<Dialog>(c_, screen_, owner, text, caption);
+    std::lock_guard lock(dialogs_mu_);
+    if (!keys_ready_) keys_ = Dialog::find_keys(c_);
+    keys_ready_ = true;
+    dialogs_[box] = std::move(dialog);
+    return true;
+  }
+
+  void end_box(Handle box) override {
+    std::unique_ptr<Dialog> gone;
+    std::lock_guard lock(dialogs_mu_);
+    auto it = dialogs_.find(box);
+    if (it == dialogs_.end()) return;
+    gone = std::move(it->second);
+    dialogs_.erase(it);
+  }
+
  private:
   bool lost() const { return xcb_connection_has_error(c_) != 0; }
+
+  // An event for a message box's dialog: true when it was one.
+  bool dialog_event(const xcb_generic_event_t* e) {
+    const uint8_t type = e->response_type & 0x7F;
+    xcb_window_t window;
+    if (type == XCB_EXPOSE)
+      window = reinterpret_cast<const xcb_expose_event_t*>(e)->window;
+    else if (type == XCB_KEY_PRESS || type == XCB_BUTTON_PRESS)
+      window = reinterpret_cast<const xcb_key_press_event_t*>(e)->event;  // same layout for buttons
+    else
+      return false;
+    std::lock_guard lock(dialogs_mu_);
+    for (auto& [box, d] : dialogs_) {
+      if (d->window() != window) continue;
+      if (type == XCB_EXPOSE)
+        d->paint();
+      else if (d->closes(e, keys_))
+        close_box(box);
+      return true;
+    }
+    return false;
+  }
 
   // Buffers for a surface of a new size (never per frame).
   void fit(Pixels& p, int32_t width, int32_t height) {
@@ -197,7 +241,8 @@ class Display final : public Native {
   void read_events() {
     while (xcb_generic_event_t* e = xcb_wait_for_event(c_)) {
       const uint8_t type = e->response_type & 0x7F;
-      if (type == XCB_EXPOSE) {
+      if (dialog_event(e)) {
+      } else if (type == XCB_EXPOSE) {
         auto* x = reinterpret_cast<xcb_expose_event_t*>(e);
         repaint(x->window, Rect{x->x, x->y, x->width, x->height});
       } else if (type == XCB_DESTROY_NOTIFY) {
@@ -245,6 +290,11 @@ class Display final : public Native {
   xcb_gcontext_t gc_ = 0;
   uint64_t max_request_bytes_ = 0;
   std::unordered_map<Handle, Pixels> pixels_;  // guarded by the registry lock
+  std::mutex dialogs_mu_;
+  // guarded by dialogs_mu_
+  std::map<Handle, std::unique_ptr<Dialog>> dialogs_;  // by box
+  Dialog::Keys keys_;
+  bool keys_ready_ = false;
 };
 
 // True when the screen's default visual is 24-bit TrueColor stored as 32-bit
