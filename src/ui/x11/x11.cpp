@@ -4,8 +4,8 @@
 // stays the source of truth: bounds, visibility and the tree are mirrored,
 // and a window's surface reaches the server after each blit (MIT-SHM where
 // the server offers it, else PutImage) and again on Expose. A thread reads
-// the connection's events: Expose, SHM completions, and the destruction of
-// a window by its host (the window's owner then destroys it in the model).
+// the connection's events: Expose, the dialogs' keys and clicks, and the
+// destruction of a window by its host (the window's owner then destroys it in the model).
 // When the server goes away the connection turns inert: every request is
 // dropped, the model goes on.
 #include "ui/x11/x11.hpp"
@@ -13,6 +13,7 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <xcb/shm.h>
+#include <xcb/xcbext.h>  // xcb_poll_for_reply
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -41,17 +42,18 @@ uint32_t to_pixel(Color c) { return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 1
 struct Pixels {
   int32_t width = 0, height = 0;
   std::vector<uint32_t> staging;  // a PutImage's rows, packed
-  // The MIT-SHM segment that mirrors the whole surface, and whether the
-  // server may still be reading it (a put whose completion has not come).
+  // The MIT-SHM segment that mirrors the whole surface. After a put, the
+  // server may read it until it has answered the request sent after it
+  // (requests are handled in order): `pending` is that request's sequence.
   uint32_t seg = 0;
   uint32_t* shared = nullptr;
+  unsigned int pending = 0;
   bool in_flight = false;
 };
 
 class Display final : public Native {
  public:
-  Display(xcb_connection_t* c, xcb_screen_t* screen, bool shm, uint8_t shm_event)
-      : c_(c), screen_(screen), shm_(shm), shm_completion_(uint8_t(shm_event + XCB_SHM_COMPLETION)) {
+  Display(xcb_connection_t* c, xcb_screen_t* screen, bool shm) : c_(c), screen_(screen), shm_(shm) {
     gc_ = xcb_generate_id(c_);
     const uint32_t no_exposures = 0;
     xcb_create_gc(c_, gc_, screen_->root, XCB_GC_GRAPHICS_EXPOSURES, &no_exposures);
@@ -131,17 +133,27 @@ class Display final : public Native {
     if (lost() || area.width <= 0 || area.height <= 0) return;
     Pixels& p = pixels_[w.handle];
     if (p.width != w.surface_w || p.height != w.surface_h) fit(p, w.surface_w, w.surface_h);
+    if (p.in_flight) {
+      void* reply = nullptr;
+      xcb_generic_error_t* error = nullptr;
+      if (xcb_poll_for_reply(c_, p.pending, &reply, &error)) {
+        p.in_flight = false;
+        std::free(reply);
+        std::free(error);
+      }
+    }
     if (p.shared && !p.in_flight) {
       for (int32_t y = area.y; y < area.y + area.height; ++y) {
         const Color* from = &w.surface[size_t(y) * w.surface_w + area.x];
         uint32_t* to = p.shared + size_t(y) * p.width + area.x;
         for (int32_t x = 0; x < area.width; ++x) to[x] = to_pixel(from[x]);
       }
-      // Completion comes as an event; until then the segment is left alone
-      // and further puts go through the socket.
+      // Until the server has answered the request after the put, the
+      // segment is left alone and further puts go through the socket.
       xcb_shm_put_image(c_, w.handle, gc_, uint16_t(p.width), uint16_t(p.height), uint16_t(area.x),
                         uint16_t(area.y), uint16_t(area.width), uint16_t(area.height), int16_t(area.x),
-                        int16_t(area.y), screen_->root_depth, XCB_IMAGE_FORMAT_Z_PIXMAP, 1, p.seg, 0);
+                        int16_t(area.y), screen_->root_depth, XCB_IMAGE_FORMAT_Z_PIXMAP, 0, p.seg, 0);
+      p.pending = xcb_get_input_focus(c_).sequence;
       p.in_flight = true;
     } else {
       const uint64_t row_bytes = uint64_t(area.width) * 4;
@@ -231,6 +243,7 @@ class Display final : public Native {
   }
 
   void release(Pixels& p) {
+    if (p.in_flight) xcb_discard_reply(c_, p.pending);
     if (p.shared) {
       xcb_shm_detach(c_, p.seg);
       shmdt(p.shared);
@@ -248,12 +261,6 @@ class Display final : public Native {
       } else if (type == XCB_DESTROY_NOTIFY) {
         auto* d = reinterpret_cast<xcb_destroy_notify_event_t*>(e);
         if (d->window == d->event) gone(d->window);
-      } else if (shm_ && type == shm_completion_) {
-        auto* d = reinterpret_cast<xcb_shm_completion_event_t*>(e);
-        auto& r = detail::registry();
-        std::lock_guard lock(r.mu);
-        for (auto& [h, p] : pixels_)
-          if (p.seg == d->shmseg) p.in_flight = false;
       }
       std::free(e);
     }
@@ -286,7 +293,6 @@ class Display final : public Native {
   xcb_connection_t* const c_;
   xcb_screen_t* const screen_;
   const bool shm_;
-  const uint8_t shm_completion_;
   xcb_gcontext_t gc_ = 0;
   uint64_t max_request_bytes_ = 0;
   std::unordered_map<Handle, Pixels> pixels_;  // guarded by the registry lock
@@ -333,14 +339,12 @@ detail::Native* open_display(std::string& why) {
   }
   // MIT-SHM only on a server that shares this machine's memory.
   bool shm = false;
-  uint8_t shm_event = 0;
   if (const xcb_query_extension_reply_t* ext = xcb_get_extension_data(c, &xcb_shm_id); ext && ext->present) {
     xcb_shm_query_version_reply_t* v = xcb_shm_query_version_reply(c, xcb_shm_query_version(c), nullptr);
     shm = v != nullptr && std::getenv("TOVUI_NO_SHM") == nullptr;
-    shm_event = ext->first_event;
     std::free(v);
   }
-  return new Display(c, it.data, shm, shm_event);
+  return new Display(c, it.data, shm);
 }
 
 }  // namespace tovui::x11
