@@ -104,13 +104,9 @@ def main():
     window = Player(plugin)
     window.show_all()
     window.lend_area()
-    result = {"ok": True}
+    session = None
     if args.selftest:
-        def finish(ok, text):
-            print("selftest: " + ("passed" if ok else "FAILED: " + text), flush=True)
-            result["ok"] = ok
-            Gtk.main_quit()
-        session = tovarin_host.Session(plugin, args.file, finish)
+        session = tovarin_host.Session(plugin, args.file, Gtk.main_quit)
         GLib.timeout_add(50, session.tick)
     elif args.file:
         window.open(args.file)
@@ -126,7 +122,7 @@ def main():
             GLib.timeout_add(int(args.seconds * 1000), report)
     Gtk.main()
     plugin.close()
-    return 0 if result["ok"] else 1
+    return 0 if session is None or session.ok else 1
 
 
 if __name__ == "__main__":
