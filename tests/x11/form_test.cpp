@@ -98,6 +98,9 @@ TEST_F(X11FormTest, PlayingSineReachesTheScreenAsTheModelComposesIt) {
   EXPECT_NEAR(BarHeight(model, 10), 66, 1);  // as the model's own pixel tests find
   EXPECT_NEAR(BarHeight(model, 9), 59, 1);
   EXPECT_TRUE(ServerShows([&] { return host.Pixels(form, 300, 200) == model; }));
+  // Covered and uncovered, it is painted again from the last picture.
+  host.Destroy(host.MakeWindow(400, 300));
+  EXPECT_TRUE(ServerShows([&] { return host.Pixels(form, 300, 200) == model; }));
 }
 
 TEST_F(X11FormTest, HostDestroyingItsWindowWhilePlayingEndsTheFormNotTheSound) {
