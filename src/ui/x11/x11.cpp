@@ -22,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_set>
 
 namespace tovui::x11 {
 namespace {
@@ -94,10 +95,12 @@ class Display final : public Native {
                       XCB_CW_BACK_PIXEL | XCB_CW_BORDER_PIXEL | XCB_CW_EVENT_MASK | XCB_CW_COLORMAP, values);
     if (shown(w)) xcb_map_window(c_, id);
     xcb_flush(c_);
+    mine_.insert(id);
     return id;
   }
 
   void destroy(Handle window) override {
+    if (mine_.erase(window) == 0) return;
     auto it = pixels_.find(window);
     if (it != pixels_.end()) {
       release(it->second);
@@ -108,6 +111,7 @@ class Display final : public Native {
   }
 
   void configure(const Window& w) override {
+    if (!mine_.count(w.handle)) return;
     const uint32_t values[] = {uint32_t(coord(w.bounds.x)), uint32_t(coord(w.bounds.y)), side(w.bounds.width),
                                side(w.bounds.height)};
     xcb_configure_window(
@@ -117,6 +121,7 @@ class Display final : public Native {
   }
 
   void map(const Window& w) override {
+    if (!mine_.count(w.handle)) return;
     if (shown(w))
       xcb_map_window(c_, w.handle);
     else
@@ -125,12 +130,13 @@ class Display final : public Native {
   }
 
   void reparent(const Window& w) override {
+    if (!mine_.count(w.handle)) return;
     xcb_reparent_window(c_, w.handle, w.parent ? w.parent : screen_->root, coord(w.bounds.x), coord(w.bounds.y));
     map(w);
   }
 
   void damage(const Window& w, const Rect& area) override {
-    if (lost() || area.width <= 0 || area.height <= 0) return;
+    if (lost() || area.width <= 0 || area.height <= 0 || !mine_.count(w.handle)) return;
     Pixels& p = pixels_[w.handle];
     if (p.width != w.surface_w || p.height != w.surface_h) fit(p, w.surface_w, w.surface_h);
     if (p.in_flight) {
@@ -295,7 +301,9 @@ class Display final : public Native {
   const bool shm_;
   xcb_gcontext_t gc_ = 0;
   uint64_t max_request_bytes_ = 0;
-  std::unordered_map<Handle, Pixels> pixels_;  // guarded by the registry lock
+  // guarded by the registry lock
+  std::unordered_set<Handle> mine_;  // windows made here (the model numbers the others itself)
+  std::unordered_map<Handle, Pixels> pixels_;
   std::mutex dialogs_mu_;
   // guarded by dialogs_mu_
   std::map<Handle, std::unique_ptr<Dialog>> dialogs_;  // by box
