@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <chrono>
 #include <cstring>
 
 #include "audio/bass.h"
 #include "audio/decode/mp3_header.hpp"
+#include "audio/decode/ogg_scan.hpp"
 #include "audio/decode/text.hpp"
 #include "platform/platform.hpp"
 
@@ -55,47 +57,6 @@ std::atomic<bool> g_hold_seeks{false};
 int64_t now_ns() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
       .count();
-}
-
-// Interleaves any FFmpeg sample format into floats, mapping `in_ch` channels onto `out_ch`.
-template <typename T>
-float to_float(T v);
-template <> float to_float<uint8_t>(uint8_t v) { return (static_cast<int>(v) - 128) / 128.0f; }
-template <> float to_float<int16_t>(int16_t v) { return v / 32768.0f; }
-template <> float to_float<int32_t>(int32_t v) { return static_cast<float>(v / 2147483648.0); }
-template <> float to_float<int64_t>(int64_t v) { return static_cast<float>(static_cast<double>(v) / 9223372036854775808.0); }
-template <> float to_float<float>(float v) { return v; }
-template <> float to_float<double>(double v) { return static_cast<float>(v); }
-
-template <typename T>
-void convert(const AVFrame* f, bool planar, int in_ch, int out_ch, int from, int count, float* out) {
-  const int ch = std::min(in_ch, out_ch);
-  for (int i = 0; i < count; ++i) {
-    const int s = from + i;
-    float* o = out + static_cast<size_t>(i) * out_ch;
-    for (int c = 0; c < ch; ++c) {
-      const T v = planar ? reinterpret_cast<const T*>(f->extended_data[c])[s]
-                         : reinterpret_cast<const T*>(f->extended_data[0])[static_cast<size_t>(s) * in_ch + c];
-      o[c] = to_float<T>(v);
-    }
-    for (int c = ch; c < out_ch; ++c) o[c] = 0.0f;
-  }
-}
-
-bool convert_frame(const AVFrame* f, int out_ch, int from, int count, float* out) {
-  const int in_ch = f->ch_layout.nb_channels;
-  if (in_ch <= 0) return false;
-  const auto fmt = static_cast<AVSampleFormat>(f->format);
-  const bool planar = av_sample_fmt_is_planar(fmt);
-  switch (av_get_packed_sample_fmt(fmt)) {
-    case AV_SAMPLE_FMT_U8: convert<uint8_t>(f, planar, in_ch, out_ch, from, count, out); return true;
-    case AV_SAMPLE_FMT_S16: convert<int16_t>(f, planar, in_ch, out_ch, from, count, out); return true;
-    case AV_SAMPLE_FMT_S32: convert<int32_t>(f, planar, in_ch, out_ch, from, count, out); return true;
-    case AV_SAMPLE_FMT_S64: convert<int64_t>(f, planar, in_ch, out_ch, from, count, out); return true;
-    case AV_SAMPLE_FMT_FLT: convert<float>(f, planar, in_ch, out_ch, from, count, out); return true;
-    case AV_SAMPLE_FMT_DBL: convert<double>(f, planar, in_ch, out_ch, from, count, out); return true;
-    default: return false;
-  }
 }
 
 std::string dict_get(const AVDictionary* d, std::initializer_list<const char*> keys) {
@@ -293,7 +254,9 @@ int FfmpegSource::open_input() {
   if (info_.rate == 0) {
     info_.rate = rate;
     info_.channels = channels;
+    converter_ = std::make_unique<SampleConverter>(rate, channels);
   }
+  converter_->reset();
   next_index_ = 0;
   resync_ = false;
   skip_until_ = 0;
@@ -310,11 +273,38 @@ bool FfmpegSource::rewind() {
 
 bool FfmpegSource::take_frame() {
   AVFrame* f = frame_;
+  if (f->sample_rate <= 0 || f->ch_layout.nb_channels <= 0) return false;
+  const bool counting = skip_until_ == INT64_MAX;
+  if (!converter_->direct(f)) {
+    // Another format than the stream's: resampled to it, placed by the
+    // running count (a chained part's timestamps start afresh).
+    resync_ = false;
+    const int64_t idx = next_index_;
+    pending_.clear();
+    pending_off_ = 0;
+    if (!converter_->convert(f, 0, f->nb_samples, pending_)) return false;
+    const int64_t got = static_cast<int64_t>(pending_.size()) / info_.channels;
+    next_index_ = idx + got;
+    if (!counting && (f->sample_rate != decoded_rate_ || f->ch_layout.nb_channels != decoded_channels_))
+      mark(idx, f->sample_rate, f->ch_layout.nb_channels, nullptr);
+    int64_t from = idx < skip_until_ ? std::min(skip_until_ - idx, got) : 0;
+    int64_t keep = got;
+    if (length_exact_ && info_.length_frames >= 0 && idx + keep > info_.length_frames)
+      keep = std::max<int64_t>(info_.length_frames - idx, 0);
+    if (from >= keep) {
+      pending_.clear();
+      return false;
+    }
+    pending_.resize(static_cast<size_t>(keep) * info_.channels);
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(from) * info_.channels);
+    if (req_.is_url) last_audio_ns_ = now_ns();
+    return true;
+  }
   int64_t pts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
   const AVRational tb = fmt_->streams[stream_]->time_base;
   if (origin_pts_ == AV_NOPTS_VALUE && next_index_ == 0 && pts != AV_NOPTS_VALUE) origin_pts_ = pts;
   int64_t idx = next_index_;
-  const bool placeable = pts != AV_NOPTS_VALUE && origin_pts_ != AV_NOPTS_VALUE;
+  const bool placeable = pts != AV_NOPTS_VALUE && origin_pts_ != AV_NOPTS_VALUE && !chained_;
   auto place = [&] {
     return av_rescale_q_rnd(pts - origin_pts_, tb, AVRational{1, info_.rate},
                             static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
@@ -326,25 +316,28 @@ bool FfmpegSource::take_frame() {
     resync_ = false;
     idx = place();
     if (idx > skip_until_) overshoot_ = true;
-  } else if (idx < skip_until_ && skip_until_ != INT64_MAX && placeable) {
+  } else if (idx < skip_until_ && !counting && placeable) {
     // Until the target, every frame is placed by its timestamp: a decoder
     // that drops a frame it cannot decode yet must not shift the count.
     idx = place();
   }
   int count = f->nb_samples;
   next_index_ = idx + count;
-  if (f->sample_rate != info_.rate && !info_.is_url) return false;
+  if (!counting && (f->sample_rate != decoded_rate_ || f->ch_layout.nb_channels != decoded_channels_))
+    mark(idx, f->sample_rate, f->ch_layout.nb_channels, nullptr);
   int from = 0;
   if (idx < skip_until_) from = static_cast<int>(std::min<int64_t>(skip_until_ - idx, count));
   if (length_exact_ && info_.length_frames >= 0 && idx + count > info_.length_frames)
     count = static_cast<int>(std::max<int64_t>(info_.length_frames - idx, 0));
   if (from >= count) return false;
-  pending_.resize(static_cast<size_t>(count - from) * info_.channels);
+  pending_.clear();
   pending_off_ = 0;
-  if (!convert_frame(f, info_.channels, from, count - from, pending_.data())) {
+  if (!converter_->convert(f, from, count - from, pending_)) {
     pending_.clear();
     return false;
   }
+  // Frames a resampler still held from a part in another format came first.
+  next_index_ += static_cast<int64_t>(pending_.size()) / info_.channels - (count - from);
   if (req_.is_url) last_audio_ns_ = now_ns();
   return true;
 }
@@ -360,8 +353,15 @@ int FfmpegSource::next_frame() {
       if (got) return 1;
       continue;
     }
-    // Drained, or a decoder that fails while draining: the end either way.
-    if (r == AVERROR_EOF || input_eof_) return -1;
+    // Drained, or a decoder that fails while draining: the end either way,
+    // after what a resampler still holds.
+    if (r == AVERROR_EOF || input_eof_) {
+      pending_.clear();
+      pending_off_ = 0;
+      converter_->drain(pending_);
+      next_index_ += static_cast<int64_t>(pending_.size()) / info_.channels;
+      return pending_.empty() ? -1 : 1;
+    }
     if (req_.is_url) {
       // A server that sends bytes but never decodable audio is as dead as a silent one.
       if (last_audio_ns_ != 0 && now_ns() - last_audio_ns_ > int64_t{req_.data_timeout_ms} * 1000000) {
@@ -390,7 +390,10 @@ int FfmpegSource::next_frame() {
       avcodec_send_packet(dec_, nullptr);
       continue;
     }
-    if (req_.is_url) poll_live_metadata();
+    if (req_.is_url)
+      poll_live_metadata();
+    else
+      poll_stream_metadata();
     if (pkt_->stream_index != stream_) {
       av_packet_unref(pkt_);
       continue;
@@ -482,16 +485,55 @@ void FfmpegSource::poll_live_metadata() {
       live_title_ = std::move(title);
     }
   }
+  poll_stream_metadata();
+}
+
+void FfmpegSource::poll_stream_metadata() {
   AVStream* st = fmt_->streams[stream_];
   if ((st->event_flags & AVSTREAM_EVENT_FLAG_METADATA_UPDATED) ||
       (fmt_->event_flags & AVFMT_EVENT_FLAG_METADATA_UPDATED)) {
     st->event_flags &= ~AVSTREAM_EVENT_FLAG_METADATA_UPDATED;
     fmt_->event_flags &= ~AVFMT_EVENT_FLAG_METADATA_UPDATED;
-    read_container_tags();
+    // The next part's tags (a chained Ogg part) hold from its first frame.
+    if (skip_until_ != INT64_MAX) read_container_tags(next_index_);
   }
 }
 
-void FfmpegSource::read_container_tags() {
+void FfmpegSource::mark(int64_t at, int rate, int channels, const std::array<std::string, 7>* tags) {
+  if (rate > 0) {
+    decoded_rate_ = rate;
+    decoded_channels_ = channels;
+  }
+  Mark m{at, rate, channels, tags != nullptr, {}};
+  if (tags) m.tags = *tags;
+  std::lock_guard lk(tags_mu_);
+  marks_.push_back(std::move(m));
+  apply_marks();
+}
+
+void FfmpegSource::apply_marks() const {
+  // Nobody may ask for a long time: past a few, the oldest hold at once.
+  constexpr size_t kMostMarks = 16;
+  const int64_t heard = position();
+  while (!marks_.empty() && (marks_.front().at <= heard || marks_.size() > kMostMarks)) {
+    const Mark& m = marks_.front();
+    if (m.rate > 0) {
+      heard_rate_ = m.rate;
+      heard_channels_ = m.channels;
+    }
+    if (m.has_tags) container_tags_ = m.tags;
+    marks_.pop_front();
+  }
+}
+
+void FfmpegSource::heard_format(int* rate, int* channels) const {
+  std::lock_guard lk(tags_mu_);
+  apply_marks();
+  *rate = heard_rate_ > 0 ? heard_rate_ : info_.rate;
+  *channels = heard_rate_ > 0 ? heard_channels_ : info_.channels;
+}
+
+void FfmpegSource::read_container_tags(int64_t at) {
   const AVDictionary* f = fmt_->metadata;
   const AVDictionary* s = fmt_->streams[stream_]->metadata;
   static const std::initializer_list<const char*> keys[7] = {
@@ -503,12 +545,21 @@ void FfmpegSource::read_container_tags() {
     tags[i] = dict_get(f, keys[i]);
     if (tags[i].empty()) tags[i] = dict_get(s, keys[i]);
   }
+  if (at >= 0) {
+    // Ogg merges a chained part's comments into what the stream had: read,
+    // they go, so that the next part's come alone.
+    if (std::strcmp(fmt_->iformat->name, "ogg") == 0) av_dict_free(&fmt_->streams[stream_]->metadata);
+    mark(at, 0, 0, &tags);
+    return;
+  }
   std::lock_guard lk(tags_mu_);
   container_tags_ = std::move(tags);
 }
 
 bool FfmpegSource::position_before(int64_t frame) {
-  if (frame <= 0 || origin_pts_ == AV_NOPTS_VALUE) return false;
+  // A chained file's timestamps start afresh in every part: it is decoded
+  // from its start instead.
+  if (frame <= 0 || origin_pts_ == AV_NOPTS_VALUE || chained_) return false;
   const AVRational tb = fmt_->streams[stream_]->time_base;
   const int64_t ts = origin_pts_ + av_rescale_q(frame, AVRational{1, info_.rate}, tb);
   bool ok = false;
@@ -559,6 +610,15 @@ bool FfmpegSource::determine_length() {
   const bool plausible = declared >= 0 && declared <= most;
   // MPEG audio and AAC: the container's figure counts encoder delay and padding
   // the decoder trims (or estimates from the bitrate), so count what decodes.
+  if (std::strcmp(fmt_->iformat->name, "ogg") == 0 && req_.readable_bytes < 0) {
+    if (const auto seconds = ogg_chained_seconds(req_.location)) {
+      // Parts at other rates are resampled to this one, a few frames more
+      // or less at each seam: the sum is close, not exact.
+      chained_ = true;
+      info_.length_frames = std::clamp<int64_t>(std::llround(*seconds * info_.rate), 0, most);
+      return true;
+    }
+  }
   const bool count_decoded = raw_stream || mpeg_audio || id == AV_CODEC_ID_AAC || !plausible ||
                              fmt_->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
   if (!count_decoded) {
@@ -657,6 +717,8 @@ std::unique_ptr<FfmpegSource> FfmpegSource::open(const OpenRequest& req, int* er
   }
   int r = s->open_input();
   if (r != BASS_OK) return fail(r);
+  // Before any packet is read: a chained Ogg part read later replaces them.
+  s->read_container_tags();
   s->content_length_ = req.is_url && s->fmt_->pb ? avio_size(s->fmt_->pb) : -1;
   if (s->content_length_ <= 0) s->content_length_ = -1;
   if (!req.is_url) {
@@ -683,7 +745,6 @@ std::unique_ptr<FfmpegSource> FfmpegSource::open(const OpenRequest& req, int* er
     default: s->runup_ = desc && (desc->props & AV_CODEC_PROP_LOSSLESS) ? 0 : 4096; break;
   }
   s->reopen_to_seek_ = !req.is_url && std::strcmp(s->fmt_->iformat->name, "ogg") == 0;
-  s->read_container_tags();
   if (req.is_url) {
     s->read_icy_headers();
     s->poll_live_metadata();
@@ -729,6 +790,13 @@ void FfmpegSource::do_seek(int64_t target) {
   pending_.clear();
   pending_off_ = 0;
   done_.store(false, std::memory_order_relaxed);
+  {
+    // Where the seek lands, its part's format and tags are marked afresh.
+    std::lock_guard lk(tags_mu_);
+    marks_.clear();
+  }
+  decoded_rate_ = decoded_channels_ = 0;
+  converter_->reset();
   // A demuxer that has read near or to the end of the file may stamp the
   // packets after a seek wrongly (seen with Ogg): start from a fresh one.
   if ((!dec_ || input_eof_ || reopen_to_seek_) && !rewind()) {
@@ -856,6 +924,7 @@ int64_t FfmpegSource::file_position(uint32_t mode) const {
 
 std::string FfmpegSource::tag(TagKey key) const {
   std::lock_guard lk(tags_mu_);
+  apply_marks();
   const std::string& c = container_tags_[static_cast<size_t>(key)];
   if (!info_.is_url) return c;
   // Stations: the live title first, then what the stream itself says, then the station's headers.
