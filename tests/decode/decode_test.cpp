@@ -222,7 +222,9 @@ TEST(ChainedOgg, EveryPartPlaysAtItsPitchWithItsFormatAndTags) {
     EXPECT_EQ(heard_rate, 48000) << codec;
     // FFmpeg's Opus decoder keeps the first part's channel count (the mono
     // part comes out on both sides either way).
-    if (std::string(codec) == "libvorbis") EXPECT_EQ(heard_channels, 1);
+    if (std::string(codec) == "libvorbis") {
+      EXPECT_EQ(heard_channels, 1);
+    }
     EXPECT_EQ(s->tag(TagKey::Title), "PartTwo") << codec;
     const std::vector<float> tail = drain(*s);
     const size_t frames = (head.size() + tail.size()) / 2;

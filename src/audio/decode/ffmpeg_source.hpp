@@ -7,10 +7,17 @@
 // mu_/cv_ (seeks) and tags_mu_ (tags); the mixer only touches atomics and the
 // ring. Destruction raises stop_, which also aborts any blocking FFmpeg call
 // through the interrupt callback, and joins the thread.
+//
+// Its parts, by the thread that runs them: ffmpeg_source.cpp (opening and
+// the control thread's queries), ffmpeg_decoder.cpp (the synchronous
+// decoder: open, next frame, exact seek positioning, length),
+// decode_thread.cpp (the decoder thread: ring, seek hand-over, stop),
+// live_stream.cpp (reconnects and ICY), sample_convert.cpp (samples).
 #pragma once
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -33,6 +40,11 @@ struct AVIOContext;
 }
 
 namespace tovarin::audio::decode {
+
+inline int64_t now_ns() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 struct OpenRequest {
   std::string location;  // path or URL as given
