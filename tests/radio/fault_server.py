@@ -17,6 +17,13 @@ certificate and key (PEM). Paths:
   /to-file       302 to file:///etc/passwd
   /to-ftp        302 to ftp://127.0.0.1:1/x.mp3
   /loop          302 to itself, forever
+  /list...?t=T&b=B  a playlist (any path starting /list), content type by T:
+                 pls, m3u, text (default); body by B: pls (a dead entry, then a
+                 relative /icy?t=utf8), m3u (a 404, then /icy?t=latin1), dead
+                 (50 entries that never answer), local (the MP3 as file:// and
+                 as a path, an ftp:// entry), nest (an m3u naming the pls one),
+                 deep (an m3u naming nest), flaky (/flaky?id=list&drop=reset),
+                 endless (entries forever), huge (entries, Content-Length 1 GB)
   /flaky?id=K&drop=D  like /icy with the title "Part N", N counting the connections
                  made with id K; the first one drops after 3 s (D=reset: a TCP
                  reset, D=close: closed, D=stall: nothing more sent), later ones
@@ -100,6 +107,30 @@ def send_stream(conn, kind=None, names=None, seconds=None):
             time.sleep(ahead)
 
 
+LIST_TYPES = {"pls": b"audio/x-scpls", "m3u": b"audio/x-mpegurl", "text": b"text/plain"}
+
+
+def send_list(conn, kind, body):
+    mp3 = os.path.abspath(sys.argv[1]).encode()
+    bodies = {
+        "pls": b"[playlist]\nNumberOfEntries=2\nFile1=http://127.0.0.1:1/dead.mp3\nFile2=icy?t=utf8\n",
+        "m3u": b"#EXTM3U\n#EXTINF:-1,Dead\n/404\n#EXTINF:-1,Live\n/icy?t=latin1\n",
+        "dead": b"#EXTM3U\n" + b"/silent\n" * 50,
+        "local": b"#EXTM3U\nfile://" + mp3 + b"\n" + mp3 + b"\nftp://127.0.0.1:1/x.mp3\n",
+        "nest": b"#EXTM3U\nlist?t=pls&b=pls\n",
+        "deep": b"#EXTM3U\nlist?t=m3u&b=nest\n",
+        "flaky": b"[playlist]\nFile1=/flaky?id=list&drop=reset\n",
+    }
+    head = b"HTTP/1.0 200 OK\r\nContent-Type: " + LIST_TYPES[kind] + b"\r\n"
+    if body in ("endless", "huge"):
+        if body == "huge":
+            head += b"Content-Length: %d\r\n" % (1 << 30)
+        conn.sendall(head + b"\r\n#EXTM3U\n")
+        while True:
+            conn.sendall(b"/silent\n" * 4096)
+    conn.sendall(head + b"Content-Length: %d\r\n\r\n" % len(bodies[body]) + bodies[body])
+
+
 def handle(conn, tls):
     try:
         if tls is not None:
@@ -133,6 +164,8 @@ def handle(conn, tls):
             if args.get("drop") != "close":
                 # Closing with a zero linger time resets the connection.
                 conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        elif route.startswith("/list"):
+            send_list(conn, args.get("t", "text"), args.get("b", "pls"))
         elif route == "/404":
             conn.sendall(b"HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found")
         elif route == "/silent":

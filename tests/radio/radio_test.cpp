@@ -256,10 +256,12 @@ TEST_F(Radio, StreamsThatStopOrVanishEndCleanly) {
 }
 
 TEST_F(Radio, AStationThatDropsIsConnectedAgainAndPlaysOn) {
-  // Its first connection drops after 3 s: reset, closed, or gone silent.
-  for (const std::string drop : {"reset", "close", "stall"}) {
-    SCOPED_TRACE(drop);
-    auto s = open("/flaky?drop=" + drop + "&id=" + drop, nullptr);
+  // Its first connection drops after 3 s: reset, closed, or gone silent; a
+  // station found through a playlist connects to its entry again.
+  for (const std::string path :
+       {"/flaky?drop=reset&id=reset", "/flaky?drop=close&id=close", "/flaky?drop=stall&id=stall", "/list.pls?b=flaky"}) {
+    SCOPED_TRACE(path);
+    auto s = open(path, nullptr);
     ASSERT_TRUE(s);
     EXPECT_EQ(s->tag(TagKey::Title), "Part 1");
     size_t frames = 0;
@@ -276,6 +278,36 @@ TEST_F(Radio, AStationThatDropsIsConnectedAgainAndPlaysOn) {
     // Position and bytes received count on across the connections.
     EXPECT_EQ(s->position(), static_cast<int64_t>(frames + after.size() / 2));
     EXPECT_GT(s->file_position(BASS_FILEPOS_END), bytes);
+  }
+}
+
+// Station links as directories hand them out: a playlist's first entry that
+// plays, found by content type, path or text, within one bound for the whole
+// try; and nothing but stations, whatever the list names.
+TEST_F(Radio, PlaylistsPlayTheirFirstLiveEntryWithinOneBound) {
+  const std::string utf8 = "Fj\xC3\xA4rran \xE2\x80\x93 \xE6\x97\xA5\xE6\x9C\xAC", latin1 = "Caf\xC3\xA9 del Mar";
+  for (const auto& [path, title] : {std::pair<std::string, std::string>{"/list?t=pls&b=pls", utf8},
+                                    {"/list?t=m3u&b=m3u", latin1},
+                                    {"/list?t=text&b=m3u", latin1},
+                                    {"/list.pls?b=pls", utf8},
+                                    {"/list?t=m3u&b=nest", utf8}}) {
+    SCOPED_TRACE(path);
+    int err = -1;
+    auto s = open(path, &err);
+    ASSERT_TRUE(s) << "error " << err;
+    EXPECT_EQ(s->tag(TagKey::Title), title);
+    EXPECT_EQ(s->info().location, url(path));
+    EXPECT_EQ(take(*s, 4410, 10).size(), 8820u);
+  }
+  for (const char* path : {"/list?t=m3u&b=dead", "/list?t=pls&b=local", "/list?t=m3u&b=deep",
+                           "/list?t=text&b=endless", "/list?t=m3u&b=huge", "/loop"}) {
+    SCOPED_TRACE(path);
+    int err = 0;
+    double took = 0;
+    EXPECT_FALSE(open(path, &err, &took));
+    EXPECT_NE(err, 0);
+    // The bound of one open (the longer timeout and a second), and room for a shared machine.
+    EXPECT_LT(took, std::max(kConnectMs, kDataMs) / 1000.0 + 1 + 2);
   }
 }
 

@@ -32,6 +32,8 @@ constexpr const char* kFileFormats =
     "wav,w64,mp3,ogg,flac,mov,aac,aiff,matroska,ape,wv,tta,au,caf,dsf,mpc,mpc8,amr,ac3,eac3,dts,"
     "truehd,mlp,asf,voc,shn,tak,loas,xwma,sox";
 constexpr const char* kStreamFormats = "mp3,aac,ogg,flac,wav,loas,matroska";
+// The HLS demuxer passes this list on to the demuxers of its segments.
+constexpr const char* kHlsFormats = "hls,mpegts,aac,mp3,mov,ac3,eac3";
 
 // Opening must find decodable audio within this many packets.
 constexpr int kMaxProbePackets = 2000;
@@ -65,6 +67,18 @@ std::string ca_file() {
 }
 
 }  // namespace
+
+void set_http_options(AVDictionary** opts, const OpenRequest& req) {
+  av_dict_set(opts, "protocol_whitelist", "http,https,tcp,tls", 0);
+  av_dict_set(opts, "reconnect", "0", 0);
+  av_dict_set(opts, "user_agent", "tovarin/1.0", 0);
+  av_dict_set_int(opts, "timeout", int64_t{req.connect_timeout_ms} * 1000, 0);
+  av_dict_set_int(opts, "rw_timeout", int64_t{req.data_timeout_ms} * 1000, 0);
+  // https: FFmpeg's TLS does not verify the server unless told to, and
+  // some of its backends trust nothing without a CA file.
+  av_dict_set(opts, "tls_verify", "1", 0);
+  if (const std::string ca = ca_file(); !ca.empty()) av_dict_set(opts, "ca_file", ca.c_str(), 0);
+}
 
 void FfmpegSource::close_input() {
   if (frame_) av_frame_free(&frame_);
@@ -135,18 +149,19 @@ int FfmpegSource::open_input() {
   std::string url;
   if (req_.is_url) {
     url = req_.location;
-    av_dict_set(&opts, "protocol_whitelist", "http,https,tcp,tls", 0);
-    av_dict_set(&opts, "format_whitelist", kStreamFormats, 0);
+    set_http_options(&opts, req_);
+    // HLS reads its playlist and then segments: MPEG-TS, packed audio or
+    // fragmented MP4. Encrypted segments come through "crypto", which
+    // decrypts what it reads through the protocols listed here and nothing
+    // else, so it can reach no other place than http can.
+    if (req_.hls) {
+      av_dict_set(&opts, "protocol_whitelist", "http,https,tcp,tls,crypto", 0);
+      av_dict_set(&opts, "format_whitelist", kHlsFormats, 0);
+    } else {
+      av_dict_set(&opts, "format_whitelist", kStreamFormats, 0);
+    }
     av_dict_set(&opts, "icy", "1", 0);
     av_dict_set(&opts, "seekable", "0", 0);
-    av_dict_set(&opts, "reconnect", "0", 0);
-    av_dict_set(&opts, "user_agent", "tovarin/1.0", 0);
-    av_dict_set_int(&opts, "timeout", int64_t{req_.connect_timeout_ms} * 1000, 0);
-    av_dict_set_int(&opts, "rw_timeout", int64_t{req_.data_timeout_ms} * 1000, 0);
-    // https: FFmpeg's TLS does not verify the server unless told to, and
-    // some of its backends trust nothing without a CA file.
-    av_dict_set(&opts, "tls_verify", "1", 0);
-    if (const std::string ca = ca_file(); !ca.empty()) av_dict_set(&opts, "ca_file", ca.c_str(), 0);
     // A live stream gives a second of audio per second: probe little, or opening waits for it.
     fmt_->probesize = 64 * 1024;
     fmt_->max_analyze_duration = 500000;
@@ -168,7 +183,9 @@ int FfmpegSource::open_input() {
   if (r < 0) {
     // avformat_open_input frees the context on failure.
     fmt_ = nullptr;
-    if (req_.is_url) return r == AVERROR_INVALIDDATA ? BASS_ERROR_FILEFORM : BASS_ERROR_FILEOPEN;
+    // Not audio: data no demuxer knows, or one that is not ours to use (a
+    // playlist's type names its demuxer).
+    if (req_.is_url) return r == AVERROR_INVALIDDATA || r == AVERROR(EINVAL) ? BASS_ERROR_FILEFORM : BASS_ERROR_FILEOPEN;
     return r == AVERROR(ENOENT) || r == AVERROR(EACCES) ? BASS_ERROR_FILEOPEN : BASS_ERROR_FILEFORM;
   }
   if (avformat_find_stream_info(fmt_, nullptr) < 0) return stop_ ? BASS_ERROR_FILEOPEN : BASS_ERROR_FILEFORM;

@@ -32,7 +32,7 @@ int FfmpegSource::interrupt_callback(void* opaque) {
 
 FfmpegSource::FfmpegSource(const OpenRequest& req) : req_(req), origin_pts_(AV_NOPTS_VALUE) {
   info_.is_url = req.is_url;
-  info_.location = req.location;
+  info_.location = req.name.empty() ? req.location : req.name;
 }
 
 FfmpegSource::~FfmpegSource() {
@@ -55,6 +55,7 @@ std::unique_ptr<FfmpegSource> FfmpegSource::open(const OpenRequest& req, int* er
   std::unique_ptr<FfmpegSource> s(new FfmpegSource(req));
   if (req.is_url) {
     s->set_deadline_ms(std::max(req.connect_timeout_ms, req.data_timeout_ms) + 1000);
+    if (req.deadline_ns > 0) s->deadline_ns_.store(std::min(s->deadline_ns_.load(), req.deadline_ns));
     s->open_deadline_ns_ = s->deadline_ns_.load();
   }
   int r = s->open_input();

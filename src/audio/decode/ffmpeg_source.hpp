@@ -32,6 +32,7 @@
 #include "audio/source.hpp"
 
 extern "C" {
+struct AVDictionary;
 struct AVFormatContext;
 struct AVCodecContext;
 struct AVPacket;
@@ -55,7 +56,15 @@ struct OpenRequest {
   // Files: when >= 0, the demuxer sees only this many leading bytes (the
   // rest is damage it would mishandle).
   int64_t readable_bytes = -1;
+  // URLs: opening ends by this steady-clock time too (0: none beyond the
+  // timeouts), so that a playlist's entries share one bound.
+  int64_t deadline_ns = 0;
+  bool hls = false;   // through FFmpeg's HLS demuxer
+  std::string name;   // the stream's name when not location (the playlist the host gave)
 };
+
+// The options of every http(s) request: protocols, timeouts, TLS checks.
+void set_http_options(AVDictionary** opts, const OpenRequest& req);
 
 class FfmpegSource final : public Source {
  public:
