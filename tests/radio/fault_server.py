@@ -24,6 +24,11 @@ certificate and key (PEM). Paths:
                  as a path, an ftp:// entry), nest (an m3u naming the pls one),
                  deep (an m3u naming nest), flaky (/flaky?id=list&drop=reset),
                  endless (entries forever), huge (entries, Content-Length 1 GB)
+  /files/NAME    the file NAME from the MP3's folder (HLS playlists and segments)
+  /hls/live.m3u8?id=K[&stall=1]  a live HLS playlist over the segments v0.ts,
+                 v1.ts, ... of the MP3's folder (1 s each): three of them, one
+                 more each second from the first request with id K; with
+                 stall=1 it stops growing from 2 s to 8 s, then goes on
   /flaky?id=K&drop=D  like /icy with the title "Part N", N counting the connections
                  made with id K; the first one drops after 3 s (D=reset: a TCP
                  reset, D=close: closed, D=stall: nothing more sent), later ones
@@ -131,6 +136,37 @@ def send_list(conn, kind, body):
     conn.sendall(head + b"Content-Length: %d\r\n\r\n" % len(bodies[body]) + bodies[body])
 
 
+LIVE_STARTS = {}
+
+
+def send_file(conn, name):
+    path = os.path.join(os.path.dirname(os.path.abspath(sys.argv[1])), os.path.basename(name))
+    try:
+        data = open(path, "rb").read()
+    except OSError:
+        conn.sendall(b"HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n")
+        return
+    kind = b"application/vnd.apple.mpegurl" if name.endswith(".m3u8") else b"video/mp2t"
+    conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: " + kind + b"\r\nContent-Length: %d\r\n\r\n" % len(data) + data)
+
+
+def send_live_playlist(conn, args):
+    with CONNECTIONS_LOCK:
+        start = LIVE_STARTS.setdefault(args.get("id"), time.time())
+    elapsed = time.time() - start
+    if args.get("stall") == "1" and elapsed > 2:
+        elapsed = 2 if elapsed < 8 else elapsed - 6
+    folder = os.path.dirname(os.path.abspath(sys.argv[1]))
+    count = len([f for f in os.listdir(folder) if f.startswith("v") and f.endswith(".ts")])
+    newest = min(int(elapsed) + 2, count - 1)
+    first = max(newest - 2, 0)
+    body = b"#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:1\n#EXT-X-MEDIA-SEQUENCE:%d\n" % first
+    for i in range(first, newest + 1):
+        body += b"#EXTINF:1.0,\n/files/v%d.ts\n" % i
+    conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: application/vnd.apple.mpegurl\r\n"
+                 b"Content-Length: %d\r\n\r\n" % len(body) + body)
+
+
 def handle(conn, tls):
     try:
         if tls is not None:
@@ -164,6 +200,10 @@ def handle(conn, tls):
             if args.get("drop") != "close":
                 # Closing with a zero linger time resets the connection.
                 conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        elif route.startswith("/files/"):
+            send_file(conn, route[len("/files/"):])
+        elif route == "/hls/live.m3u8":
+            send_live_playlist(conn, args)
         elif route.startswith("/list"):
             send_list(conn, args.get("t", "text"), args.get("b", "pls"))
         elif route == "/404":

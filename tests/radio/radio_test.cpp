@@ -311,6 +311,33 @@ TEST_F(Radio, PlaylistsPlayTheirFirstLiveEntryWithinOneBound) {
   }
 }
 
+// HLS made by ffmpeg (1 s AAC segments in MPEG-TS), on demand and live; a
+// live playlist that stops growing is a station that stalls: bounded, and
+// connected again.
+TEST_F(Radio, HlsPlaysOnDemandAndLiveAndOutlivesAStall) {
+  ASSERT_TRUE(run("ffmpeg -v error -nostdin -y -f lavfi -i \"sine=frequency=440:sample_rate=44100:duration=20\" -ac 2 "
+                  "-c:a aac -b:a 64k -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod -hls_segment_filename " +
+                  sh_quote(dir_->file("v%d.ts")) + " " + sh_quote(dir_->file("vod.m3u8"))));
+  int err = -1;
+  auto vod = open("/files/vod.m3u8", &err);
+  ASSERT_TRUE(vod) << "error " << err;
+  EXPECT_NEAR(vod->info().length_frames, 20.0 * 44100, 0.5 * 44100);
+  EXPECT_EQ(take(*vod, 44100, 10).size(), 88200u);
+  vod.reset();
+
+  auto live = open("/hls/live.m3u8?id=plain", &err);
+  ASSERT_TRUE(live) << "error " << err;
+  EXPECT_EQ(live->info().length_frames, -1);
+  EXPECT_EQ(take(*live, 4 * 44100, 10).size(), 4 * 88200u);
+
+  // Stalled from 2 s to 8 s: the stream neither hangs nor ends.
+  auto stalled = open("/hls/live.m3u8?id=stall&stall=1", &err);
+  ASSERT_TRUE(stalled) << "error " << err;
+  const auto pcm = take(*stalled, 10 * 44100, 20);
+  EXPECT_FALSE(stalled->finished());
+  EXPECT_EQ(pcm.size(), 10 * 88200u);
+}
+
 TEST_F(Radio, APauseLongerThanTheDataTimeoutIsNoDrop) {
   auto s = open("/flaky?id=pause", nullptr);
   ASSERT_TRUE(s);

@@ -62,7 +62,8 @@ std::unique_ptr<FfmpegSource> FfmpegSource::open(const OpenRequest& req, int* er
   if (r != BASS_OK) return fail(r);
   // Before any packet is read: a chained Ogg part read later replaces them.
   s->read_container_tags();
-  s->content_length_ = req.is_url && s->fmt_->pb ? avio_size(s->fmt_->pb) : -1;
+  // HLS reads a playlist through fmt_->pb: its size is no size of the stream.
+  s->content_length_ = req.is_url && !req.hls && s->fmt_->pb ? avio_size(s->fmt_->pb) : -1;
   if (s->content_length_ <= 0) s->content_length_ = -1;
   if (!req.is_url) {
     // Frame 0's timestamp anchors seeking; a file with no decodable audio is refused.
@@ -75,6 +76,12 @@ std::unique_ptr<FfmpegSource> FfmpegSource::open(const OpenRequest& req, int* er
     s->last_audio_ns_ = now_ns();
     if (s->next_frame() <= 0) return fail(s->stop_ || interrupt_callback(s.get()) ? BASS_ERROR_TIMEOUT : BASS_ERROR_FILEFORM);
     s->info_.length_frames = -1;
+    // An HLS playlist that is complete (on demand) says how long it is; a
+    // live one has no length, as a station.
+    if (req.hls && s->fmt_->duration > 0)
+      s->info_.length_frames = av_rescale(s->fmt_->duration, s->info_.rate, AV_TIME_BASE);
+    // A live playlist that ends (stops growing) is a station that dropped.
+    if (req.hls && s->info_.length_frames < 0) s->station_ = true;
   }
   const AVCodecParameters* par = s->fmt_->streams[s->stream_]->codecpar;
   const AVCodecDescriptor* desc = avcodec_descriptor_get(par->codec_id);
