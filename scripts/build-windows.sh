@@ -6,16 +6,20 @@
 #   2. fetches the FFmpeg and SDL2 source packages of the Linux build's
 #      versions from the Debian archive this machine uses, through a private
 #      deb-src list (the machine's apt configuration is left as it is),
-#   3. cross-builds them as static libraries into build-win32/deps (once:
-#      a finished dependency is skipped on later runs),
+#   3. cross-builds them as static libraries into a per-machine cache outside
+#      the clone, $TOVARIN_DEPS_CACHE/win32-deps/<key>, where the key covers
+#      both versions, the configure flags, the toolchain file and the
+#      compiler: a fresh clone on the same machine skips them, and a change
+#      to any of those builds a new prefix beside the old one,
 #   4. configures CMake with cmake/mingw-i686.cmake and builds.
 #
 # Options: --deps-only (stop after step 3).
-# Environment: BUILD_WIN_DIR (default build-win32), JOBS (default 2).
+# Environment: BUILD_WIN_DIR (default build-win32), JOBS (default 2),
+# TOVARIN_DEPS_CACHE (default /var/cache/tovarin, or ~/.cache/tovarin when
+# that cannot be written).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="${BUILD_WIN_DIR:-$root/build-win32}"
-deps="$out/deps"
 work="$out/deps-src"
 jobs="${JOBS:-2}"
 deps_only=0
@@ -112,12 +116,44 @@ fetch_source() { # spec dir
 }
 
 # --- 3. static dependencies --------------------------------------------------
-mkdir -p "$deps" "$work"
 host=i686-w64-mingw32
 ffmpeg_spec="$(src_spec ffmpeg libavformat-dev)"
 sdl_spec="$(src_spec libsdl2 libsdl2-dev)"
-ffmpeg_stamp="$deps/.ffmpeg-$(upstream_version "$ffmpeg_spec")"
-sdl_stamp="$deps/.sdl2-$(upstream_version "$sdl_spec")"
+# Audio only: the decoders, demuxers and protocols the audio library opens.
+# TLS through the Windows schannel backend, so https needs no other library.
+ffmpeg_flags=(--target-os=mingw32 --arch=x86 --cpu=i686
+  --cross-prefix=$host- --cc=$host-gcc-posix --cxx=$host-g++-posix
+  --enable-cross-compile
+  --extra-cflags="-msse2 -mfpmath=sse"
+  --enable-static --disable-shared --disable-debug --disable-doc
+  --disable-programs --disable-autodetect --enable-w32threads --enable-schannel
+  --disable-everything --disable-avdevice --disable-avfilter --disable-swscale
+  --disable-postproc --enable-swresample --enable-network
+  --enable-decoder='mp3,mp3float,flac,vorbis,opus,aac,alac,pcm_*'
+  --enable-demuxer='wav,mp3,flac,ogg,mov,aac,w64,aiff'
+  --enable-parser='mpegaudio,flac,vorbis,opus,aac'
+  --enable-protocol='file,http,https,tcp,tls')
+# Static; no joystick, haptic or sensor support, which the plug-in never
+# uses. Video stays: SDL's table of entry points refers to its Windows
+# video functions (the plug-in never initialises video).
+sdl_flags=(-DCMAKE_BUILD_TYPE=Release -DSDL_SHARED=OFF -DSDL_STATIC=ON -DSDL_TEST=OFF
+  -DSDL_JOYSTICK=OFF -DSDL_HAPTIC=OFF -DSDL_HIDAPI=OFF -DSDL_SENSOR=OFF)
+
+# The cache key: everything that decides what the libraries hold.
+key_hash="$({ echo "$ffmpeg_spec" "$sdl_spec"; printf '%s\n' "${ffmpeg_flags[@]}" "${sdl_flags[@]}"
+  cat "$root/cmake/mingw-i686.cmake"; $host-gcc-posix --version | head -n1; } | sha256sum | cut -c1-12)"
+cache="${TOVARIN_DEPS_CACHE:-/var/cache/tovarin}"
+mkdir -p "$cache/win32-deps" 2>/dev/null && [ -w "$cache/win32-deps" ] ||
+  cache="${XDG_CACHE_HOME:-$HOME/.cache}/tovarin"
+deps="$cache/win32-deps/ffmpeg-$(upstream_version "$ffmpeg_spec")-sdl2-$(upstream_version "$sdl_spec")-$key_hash"
+mkdir -p "$deps" "$work"
+# One build of a prefix at a time on the machine: a second run waits for
+# the first and then finds the libraries done.
+exec 9>"$deps.lock"
+flock 9
+say "dependencies in $deps"
+ffmpeg_stamp="$deps/.ffmpeg-done"
+sdl_stamp="$deps/.sdl2-done"
 
 if [ ! -f "$ffmpeg_stamp" ]; then
   t0=$(stamp)
@@ -126,21 +162,7 @@ if [ ! -f "$ffmpeg_stamp" ]; then
   fetch_source "$ffmpeg_spec" "$work/ffmpeg"
   t1=$(stamp)
   mkdir -p "$work/ffmpeg/build"
-  # Audio only: the decoders, demuxers and protocols the audio library opens.
-  # TLS through the Windows schannel backend, so https needs no other library.
-  (cd "$work/ffmpeg/build" && ../src/configure \
-    --prefix="$deps" --target-os=mingw32 --arch=x86 --cpu=i686 \
-    --cross-prefix=$host- --cc=$host-gcc-posix --cxx=$host-g++-posix \
-    --enable-cross-compile \
-    --extra-cflags="-msse2 -mfpmath=sse" \
-    --enable-static --disable-shared --disable-debug --disable-doc \
-    --disable-programs --disable-autodetect --enable-w32threads --enable-schannel \
-    --disable-everything --disable-avdevice --disable-avfilter --disable-swscale \
-    --disable-postproc --enable-swresample --enable-network \
-    --enable-decoder='mp3,mp3float,flac,vorbis,opus,aac,alac,pcm_*' \
-    --enable-demuxer='wav,mp3,flac,ogg,mov,aac,w64,aiff' \
-    --enable-parser='mpegaudio,flac,vorbis,opus,aac' \
-    --enable-protocol='file,http,https,tcp,tls' >"$work/ffmpeg/configure.log" 2>&1) ||
+  (cd "$work/ffmpeg/build" && ../src/configure --prefix="$deps" "${ffmpeg_flags[@]}" >"$work/ffmpeg/configure.log" 2>&1) ||
     { tail -n 30 "$work/ffmpeg/configure.log" >&2; exit 1; }
   make -C "$work/ffmpeg/build" -j"$jobs" >"$work/ffmpeg/make.log" 2>&1 ||
     { tail -n 40 "$work/ffmpeg/make.log" >&2; exit 1; }
@@ -158,13 +180,8 @@ if [ ! -f "$sdl_stamp" ]; then
   rm -rf "$work/sdl2"
   fetch_source "$sdl_spec" "$work/sdl2"
   t1=$(stamp)
-  # Static; no joystick, haptic or sensor support, which the plug-in never
-  # uses. Video stays: SDL's table of entry points refers to its Windows
-  # video functions (the plug-in never initialises video).
-  cmake -S "$work/sdl2/src" -B "$work/sdl2/build" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-    -DCMAKE_INSTALL_PREFIX="$deps" -DSDL_SHARED=OFF -DSDL_STATIC=ON -DSDL_TEST=OFF \
-    -DSDL_JOYSTICK=OFF -DSDL_HAPTIC=OFF -DSDL_HIDAPI=OFF -DSDL_SENSOR=OFF \
+  cmake -S "$work/sdl2/src" -B "$work/sdl2/build" "${sdl_flags[@]}" \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_INSTALL_PREFIX="$deps" \
     >"$work/sdl2/configure.log" 2>&1 || { tail -n 30 "$work/sdl2/configure.log" >&2; exit 1; }
   cmake --build "$work/sdl2/build" -j"$jobs" >"$work/sdl2/make.log" 2>&1 ||
     { tail -n 40 "$work/sdl2/make.log" >&2; exit 1; }
@@ -176,6 +193,8 @@ else
   say "SDL2 cached ($(cat "$sdl_stamp"))"
 fi
 
+flock -u 9
+exec 9>&-
 [ "$deps_only" = 1 ] && exit 0
 
 # --- 4. the project ----------------------------------------------------------

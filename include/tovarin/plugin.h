@@ -9,10 +9,17 @@
  * `pkg-config --variable=plugin tovarin` is the path of Plugin.so.
  *
  * ONE THREAD. Every export is called from one thread, the one that called
- * SetParentWindow. That thread must pump the window system (tovui_pump, or
- * poll tovui_event_fd and then tovui_pump(0)): play, pause and stop take
- * effect through messages the plug-in posts to itself (a fade of about
- * 0.1 s), the spectrum display runs on timers, and message boxes wait there.
+ * SetParentWindow. That thread must pump the window system: play, pause and
+ * stop take effect through messages the plug-in posts to itself (a fade of
+ * about 0.1 s), the spectrum display runs on timers, and message boxes wait
+ * there. A GTK or Qt host on Linux calling from its main thread does nothing
+ * for it: its own GLib main loop dispatches them. Any other host polls
+ * tovui_event_fd and then calls tovui_pump(0), or calls tovui_pump.
+ *
+ * DESKTOPS. On an X display, the window given to SetParentWindow is an X
+ * window id of the host's (GTK: a native GdkWindow's XID; Qt: winId()), and
+ * the form is a real child window of it. Without a display the form lives
+ * in memory (see ui.h).
  *
  * ORDER. 1. SetParentWindow(window) with a window of the host (it creates the
  * plug-in's form and player inside it); Draw(...) to place the form.

@@ -5,7 +5,7 @@
 #include <new>
 
 #include "tovarin/ui.h"
-#include "ui/internal.hpp"
+#include "ui/model/internal.hpp"
 
 using namespace tovui;
 

@@ -46,6 +46,18 @@ void InstallRecordingPresenter();
 bool PumpUntil(const std::function<bool()>& pred, int timeout_ms);
 void PumpFor(int ms);
 
+// Fade workers alive in this process, by the name they give their threads:
+// 0 once every fade has posted its last step.
+int FadeThreads();
+// The volume steps the fade workers posted to the form since the last
+// ClearFadeSteps, in posting order. Counted where the window system takes
+// them, which only Linux lets a test see (CanCountFadeSteps).
+bool CanCountFadeSteps();
+std::vector<int32_t> FadeSteps();
+void ClearFadeSteps();
+// 1, 2 ... n: the steps of a play fade to volume n.
+std::vector<int32_t> Steps(int32_t from, int32_t to);
+
 class PluginTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -63,9 +75,11 @@ class PluginTest : public ::testing::Test {
 
 // Test media, made by code in a temporary folder.
 std::string TempDir();
-// A 16-bit PCM WAV made by ffmpeg: a sine of amplitude 0.5, or silence
-// when freq is 0.
-std::string MakeWav(const std::string& name, double seconds, int rate, int channels, double freq = 440.0);
+// A 16-bit PCM WAV made by ffmpeg: a sine of amplitude 0.5 in every
+// channel, or silence when freq is 0. With `distinct`, channel c holds
+// (c + 1) x freq at 0.5 / (c + 1), so that crossed channels show.
+std::string MakeWav(const std::string& name, double seconds, int rate, int channels, double freq = 440.0,
+                    bool distinct = false);
 // Runs a shell command; true when it exits 0.
 bool Run(const std::string& command);
 

@@ -2,7 +2,7 @@
 // showing thread's messages and timers flowing until the box is closed.
 #include <cstdio>
 
-#include "ui/internal.hpp"
+#include "ui/model/internal.hpp"
 
 namespace tovui {
 namespace {
