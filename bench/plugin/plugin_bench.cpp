@@ -27,6 +27,8 @@
 #include <tovarin/plugin.h>
 #include <tovarin/ui.h>
 
+#include "common/wav.hpp"
+
 
 namespace {
 
@@ -40,27 +42,10 @@ struct Api {
 
 std::string MakeTone(double seconds) {
   const std::string path = "/tmp/tovarin-bench-" + std::to_string(getpid()) + ".wav";
-  const int rate = 44100;
-  const uint32_t frames = static_cast<uint32_t>(seconds * rate);
+  const uint32_t frames = static_cast<uint32_t>(seconds * 44100);
   std::vector<int16_t> s(frames * 2);
   for (uint32_t i = 0; i < frames; ++i) s[2 * i] = s[2 * i + 1] = static_cast<int16_t>(8000 * std::sin(i * 0.06));
-  std::ofstream out(path, std::ios::binary);
-  auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-  const uint32_t data = frames * 4;
-  out.write("RIFF", 4);
-  u32(36 + data);
-  out.write("WAVEfmt ", 8);
-  u32(16);
-  u16(1);
-  u16(2);
-  u32(rate);
-  u32(rate * 4);
-  u16(4);
-  u16(16);
-  out.write("data", 4);
-  u32(data);
-  out.write(reinterpret_cast<const char*>(s.data()), data);
+  testwav::write(path, 44100, 2, s);
   return path;
 }
 

@@ -10,7 +10,6 @@
 // 100) and at the end, their growth,
 // and whether the library really left the process each time.
 #include <dlfcn.h>
-#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,27 +23,9 @@
 #include <tovarin/plugin.h>
 #include <tovarin/ui.h>
 
+#include "process_stats.hpp"
+
 namespace {
-
-long ResidentKiB() {
-  FILE* f = std::fopen("/proc/self/statm", "r");
-  long pages = 0, resident = 0;
-  if (f) {
-    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(f);
-  }
-  return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-// Bytes the allocator has handed out and not had back: growth here is held
-// memory, growth of the resident size alone may be fragmentation.
-long HeapKiB() { return static_cast<long>(mallinfo2().uordblks / 1024); }
-
-int Count(const char* dir) {
-  int n = 0;
-  for (auto& e : std::filesystem::directory_iterator(dir)) (void)e, ++n;
-  return n;
-}
 
 void CloseBox(void*, uint32_t box, const char*, const char*) { tovui_close_box(box); }
 
@@ -111,18 +92,18 @@ int main(int argc, char** argv) {
       dlclose(again);
     }
     if (getenv("UNLOAD_TRACE") && c % 100 == 0)
-      std::fprintf(stderr, "cycle %ld: resident %.1f MiB, heap %.1f MiB\n", c, ResidentKiB() / 1024.0,
-                   HeapKiB() / 1024.0);
+      std::fprintf(stderr, "cycle %ld: resident %.1f MiB, heap %.1f MiB\n", c, bench::resident_kib() / 1024.0,
+                   bench::heap_kib() / 1024.0);
     if (c == warm_cycles) {
-      rss_warm = ResidentKiB();
-      heap_warm = HeapKiB();
-      threads_warm = Count("/proc/self/task");
-      fds_warm = Count("/proc/self/fd");
+      rss_warm = bench::resident_kib();
+      heap_warm = bench::heap_kib();
+      threads_warm = bench::count_entries("/proc/self/task");
+      fds_warm = bench::count_entries("/proc/self/fd");
     }
   }
   const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const long rss = ResidentKiB(), heap = HeapKiB();
-  const int threads = Count("/proc/self/task"), fds = Count("/proc/self/fd");
+  const long rss = bench::resident_kib(), heap = bench::heap_kib();
+  const int threads = bench::count_entries("/proc/self/task"), fds = bench::count_entries("/proc/self/fd");
   std::printf("unload: %ld load-play-unload cycles of Plugin.so in %.1f s (%.1f ms each), %ld failed opens\n", cycles,
               secs, secs * 1000 / cycles, failed);
   std::printf("  resident memory:   %.1f MiB after %ld cycles, %.1f MiB at the end, growth %+.2f MiB\n",

@@ -69,23 +69,29 @@ class RecorderTest : public PluginTest {
   std::string Devices() { return plugin.Query(plugin.Record_GetDevices); }
   static std::string Out(const std::string& name) { return TempDir() + "/rec-" + name; }
   static void Wait(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+  // Waits until the capture has written the file up to `bytes`.
+  static void UntilSize(const std::string& path, uintmax_t bytes) {
+    std::error_code ec;
+    for (int i = 0; i < 3000 && !(std::filesystem::file_size(path, ec) >= bytes && !ec); ++i) Wait(10);
+    ASSERT_GE(std::filesystem::file_size(path, ec), bytes) << path;
+  }
 };
 
 }  // namespace
 
 TEST_F(RecorderTest, CapturesAToneIntoAWavWithTheExactHeaderAndTheSameSamples) {
-  const std::string tone = MakeWav("rec-in.wav", 1.0, 44100, 2, 1000.0);
+  const std::string tone = MakeWav("rec-in.wav", 1.0, 44100, 2, 1000.0, true);
   Input("wav:" + tone);
   ASSERT_NE(plugin.Record_Init(), 0);
   const std::string out = Out("tone.wav");
   Start(out, 44100, 2);
-  Wait(300);
+  UntilSize(out, 45);
   // Placeholders while it runs.
   Bytes running = ReadAll(out);
   ASSERT_GE(running.size(), 44u);
   EXPECT_EQ(U32(running, 4), 36u);
   EXPECT_EQ(U32(running, 40), 0u);
-  Wait(1200);  // the whole tone, then silence
+  UntilSize(out, 44 + 176400 + 17640);  // the whole tone, then 0.1 s of silence
   plugin.Record_Stop();
   const Bytes b = ReadAll(out);
   ASSERT_GT(b.size(), 44u + 176400u);
@@ -125,12 +131,11 @@ TEST_F(RecorderTest, StartAndStopAreIgnoredWhenAlreadyInThatState) {
   const std::string first = Out("first.wav"), second = Out("second.wav");
   std::filesystem::remove(second);
   Start(first, 44100, 2);
-  Wait(150);
+  UntilSize(first, 45);
   const auto before = std::filesystem::file_size(first);
   Start(second, 44100, 2);
   EXPECT_FALSE(std::filesystem::exists(second));
-  Wait(300);
-  EXPECT_GT(std::filesystem::file_size(first), before);  // the first goes on
+  UntilSize(first, before + 1);  // the first goes on
   plugin.Record_Stop();
   const Bytes done = ReadAll(first);
   plugin.Record_Stop();
@@ -161,7 +166,7 @@ TEST_F(RecorderTest, ANewInitCompletesTheFileOfACaptureStillRunning) {
   ASSERT_NE(plugin.Record_Init(), 0);
   const std::string first = Out("replaced.wav");
   Start(first, 44100, 2);
-  Wait(200);
+  UntilSize(first, 45);
   plugin.Record_Init();  // the device is open already: the library says 0
   ExpectCompleted(first);
   const Bytes done = ReadAll(first);
@@ -169,7 +174,7 @@ TEST_F(RecorderTest, ANewInitCompletesTheFileOfACaptureStillRunning) {
   // The new recorder records on its own.
   const std::string second = Out("next.wav");
   Start(second, 44100, 2);
-  Wait(200);
+  UntilSize(second, 45);
   EXPECT_EQ(ReadAll(first), done);  // nothing more reaches the first file
   plugin.Record_Stop();
   ExpectCompleted(second);
@@ -182,7 +187,7 @@ TEST_F(RecorderTest, UnloadingWhileRecordingCompletesTheFile) {
   ASSERT_NE(plugin.Record_Init(), 0);
   const std::string out = Out("unload.wav");
   Start(out, 44100, 2);
-  Wait(200);
+  UntilSize(out, 45);
   plugin.Unload();
   ExpectCompleted(out);
   EXPECT_GT(std::filesystem::file_size(out), 44u);
@@ -232,7 +237,7 @@ TEST_F(RecorderTest, AStopWhoseSizePatchFailsStillEndsTheRecordingAndSaysSo) {
   ASSERT_NE(plugin.Record_Init(), 0);
   const std::string out = Out("full.wav");
   Start(out, 44100, 2);
-  Wait(200);
+  UntilSize(out, 45);
   // A disk that takes no more: writes fail with EFBIG instead of a signal.
   struct rlimit old {};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
