@@ -39,7 +39,9 @@ class FadeTest : public WavOutputTest {
   }
   // The steps posted since the last call, where they can be counted.
   static void ExpectSteps(const std::vector<int32_t>& want) {
-    if (CanCountFadeSteps()) EXPECT_EQ(FadeSteps(), want);
+    if (CanCountFadeSteps()) {
+      EXPECT_EQ(FadeSteps(), want);
+    }
     ClearFadeSteps();
   }
   // Waits until the left level shows the full volume.
