@@ -56,8 +56,11 @@ build_and_test() {  # $1: log name; 0 when everything built and passed
     ctest -L plugin "${exclude[@]}" -j"$jobs" --timeout 300 --stop-on-failure >>"$log/$1.test.txt" 2>&1)
 }
 
+# MUTANTS_SKIP_BASELINE=1: the tree is known to pass (the copy is still built).
 echo "baseline: building and testing the unchanged copy"
-if ! build_and_test baseline; then
+if [ -n "${MUTANTS_SKIP_BASELINE:-}" ]; then
+  cmake --build "$build" -j"$jobs" >"$log/baseline.build.txt" 2>&1
+elif ! build_and_test baseline; then
   echo "the unchanged copy fails; see $log/baseline.*.txt" >&2
   exit 1
 fi
