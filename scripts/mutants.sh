@@ -9,7 +9,8 @@
 # LIST (default scripts/mutants.list): one fault a line, three fields split by
 # tabs: the file, the exact text, its replacement (the text's first
 # occurrence is replaced). Blank lines and lines starting with # are skipped.
-# NAME-REGEX picks faults whose line matches it (e.g. "fade|biquad").
+# NAME-REGEX picks faults whose line matches it (e.g. "fade|biquad");
+# MUTANTS_FROM=N starts at the N-th fault of those.
 # MUTANTS_DIR (default /tmp/tovarin-mutants-$UID) holds the copy and its
 # build; MUTANTS_JOBS (default 2) the build's parallelism; MUTANTS_EXCLUDE a
 # ctest -E pattern of tests to leave out (e.g. 'Formats/|SlowSeek', the
@@ -66,11 +67,12 @@ elif ! build_and_test baseline; then
 fi
 
 survived=() killed=0 unbuilt=0 n=0
-while IFS= read -r line || [ -n "$line" ]; do
+while IFS= read -r line <&3 || [ -n "$line" ]; do
   [[ -z "$line" || "$line" == \#* ]] && continue
   grep -Eq -- "$pick" <<<"$line" || continue
   IFS=$'\t' read -r file text replacement <<<"$line"
   n=$((n + 1))
+  [ "$n" -ge "${MUTANTS_FROM:-1}" ] || continue
   target="$copy/$file"
   if [ -z "$text" ] || ! grep -qF -- "$text" "$target" 2>/dev/null; then
     echo "[$n] NOT FOUND  $file: $text" >&2
@@ -84,7 +86,7 @@ src = open(path, encoding="utf-8").read()
 open(path, "w", encoding="utf-8").write(src.replace(old, new, 1))
 EOF
   set +e
-  build_and_test "mutant-$n"
+  build_and_test "mutant-$n" </dev/null
   rc=$?
   set -e
   cp "$work/original" "$target"  # a fresh time: rebuilt next round
@@ -94,7 +96,7 @@ EOF
     *) killed=$((killed + 1))
        echo "[$n] killed     $file by $(grep -m1 -oE '[0-9]+ - [A-Za-z0-9_./]+' "$log/mutant-$n.test.txt" || echo '?')" ;;
   esac
-done <"$list"
+done 3<"$list"
 cmake --build "$build" -j"$jobs" >/dev/null 2>&1 || true  # leave the copy built unchanged
 
 echo
