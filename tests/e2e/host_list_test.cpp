@@ -10,19 +10,9 @@
 #include <vector>
 
 #include "common/wav.hpp"
+#include "media.hpp"
 
 namespace {
-
-struct Folder {
-  std::string path;
-  Folder() {
-    char tmpl[] = "/tmp/tovarin-list-XXXXXX";
-    if (const char* d = mkdtemp(tmpl)) path = d;
-  }
-  ~Folder() {
-    if (!path.empty()) std::filesystem::remove_all(path);
-  }
-};
 
 bool Tone(const std::string& path, int freq, double seconds) {
   const std::string cmd = "ffmpeg -v error -y -f lavfi -i sine=frequency=" + std::to_string(freq) +
@@ -43,16 +33,16 @@ double Frequency(const testwav::Wav& w, size_t from, size_t to) {
 // holds the first tone, then the second, each whole, with no silence between
 // them beyond the start of the second file's fade-in.
 TEST(HostList, PlaysAListThroughOneOutputWithoutAGap) {
-  Folder dir;
-  ASSERT_FALSE(dir.path.empty());
-  ASSERT_TRUE(Tone(dir.path + "/a.wav", 440, 1.5));
-  ASSERT_TRUE(Tone(dir.path + "/b.wav", 880, 1.5));
-  std::filesystem::create_directory(dir.path + "/more");
-  std::ofstream(dir.path + "/more/inner.pls") << "[playlist]\nNumberOfEntries=1\nFile1=../b.wav\n";
-  std::ofstream(dir.path + "/list.m3u") << "#EXTM3U\n#EXTINF:2,First\na.wav\nmore/inner.pls\n";
-  const std::string session = dir.path + "/session.wav";
+  tovarin::test::TempDir folder;
+  const std::string& dir = folder.path();
+  ASSERT_TRUE(Tone(dir + "/a.wav", 440, 1.5));
+  ASSERT_TRUE(Tone(dir + "/b.wav", 880, 1.5));
+  std::filesystem::create_directory(dir + "/more");
+  std::ofstream(dir + "/more/inner.pls") << "[playlist]\nNumberOfEntries=1\nFile1=../b.wav\n";
+  std::ofstream(dir + "/list.m3u") << "#EXTM3U\n#EXTINF:2,First\na.wav\nmore/inner.pls\n";
+  const std::string session = dir + "/session.wav";
   const std::string cmd = "TOVARIN_AUDIO_OUTPUT=wav:" + session + " timeout 60 " TOVARIN_HOST_PATH " play " +
-                          dir.path + "/list.m3u </dev/null >" + dir.path + "/out.txt 2>&1";
+                          dir + "/list.m3u </dev/null >" + dir + "/out.txt 2>&1";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
 
   const testwav::Wav w = testwav::read(session);
