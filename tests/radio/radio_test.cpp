@@ -386,16 +386,18 @@ TEST_F(Radio, AStationThatStaysGoneEndsTheStream) {
   EXPECT_LT(seconds_since(t), 3 + kDataMs / 1000.0 + 4);
 }
 
+// Timeouts of a minute: a close that waited for the server instead of
+// breaking off at once would take that long; the bound is met only by that.
 TEST_F(Radio, ClosingAStalledOrBusyStreamIsPrompt) {
   for (const char* path : {"/stall", "/live"}) {
     SCOPED_TRACE(path);
-    auto s = open(path, nullptr);
+    auto s = open_url_source(url(path), nullptr, 60000, 60000);
     ASSERT_TRUE(s);
     take(*s, 4410, 2);
     usleep(300000);
     const auto t = Clock::now();
     s.reset();
-    EXPECT_LT(seconds_since(t), 2.0);
+    EXPECT_LT(seconds_since(t), 30.0);
   }
 }
 

@@ -4,6 +4,7 @@
 // away stops the sound. The test is the host: it pumps with tovui_pump.
 #include <dlfcn.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -97,6 +98,9 @@ TEST_F(X11FormTest, PlayingSineReachesTheScreenAsTheModelComposesIt) {
   EXPECT_NEAR(BarHeight(model, 10), 66, 1);  // as the model's own pixel tests find
   EXPECT_NEAR(BarHeight(model, 9), 59, 1);
   EXPECT_TRUE(ServerShows([&] { return host.Pixels(form, 300, 200) == model; }));
+  // Covered and uncovered, it is painted again from the last picture.
+  host.Destroy(host.MakeWindow(400, 300));
+  EXPECT_TRUE(ServerShows([&] { return host.Pixels(form, 300, 200) == model; }));
 }
 
 TEST_F(X11FormTest, HostDestroyingItsWindowWhilePlayingEndsTheFormNotTheSound) {
@@ -110,6 +114,30 @@ TEST_F(X11FormTest, HostDestroyingItsWindowWhilePlayingEndsTheFormNotTheSound) {
   plugin.Bass_Stop();
   PumpFor(300);
   EXPECT_TRUE(MessageBoxes().empty());
+}
+
+TEST_F(X11FormTest, MessageBoxIsADialogOverTheHostWindowThatEnterCloses) {
+  tovui_set_presenter(nullptr, nullptr);  // no presenter: the display's own dialog
+  std::atomic<bool> seen{false};
+  std::thread user([&] {
+    XHost eyes;
+    if (!eyes.Connect()) return;
+    for (int i = 0; i < 500 && !seen; ++i) {
+      for (uint32_t w : eyes.Children(eyes.Root()))
+        if (eyes.Info(w).viewable && eyes.Text(w, XCB_ATOM_WM_NAME) == "tovarin" &&
+            eyes.Word(w, XCB_ATOM_WM_TRANSIENT_FOR) == window)
+          seen = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::Run("xdotool key Return");  // through XTest, to the focused dialog
+  });
+  auto start_draw = reinterpret_cast<void (*)()>(dlsym(plugin.library, "StartDraw"));
+  for (const char* s : {"first", "0#0#0#0#0#0#"}) plugin.SetFile(s);  // fields that are not integers
+  start_draw();  // returns once the box is closed
+  user.join();
+  EXPECT_TRUE(seen);
+  EXPECT_TRUE(MessageBoxes().empty());  // not the presenter's
+  EXPECT_EQ(host.Children(host.Root()).size(), 1u);  // only the host's window is left
 }
 
 // Last in the file: the process keeps its connection to the server that went.
