@@ -253,6 +253,32 @@ TEST_F(Playback, StoppingAnAutofreeStreamFreesIt) {
   EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
 }
 
+// The wav: output writes at the rate the library was started with: its
+// header (read by sox) and its samples, unresampled.
+TEST(WavOutput, FollowsTheRateOfBassInit) {
+  const std::string path = (std::filesystem::temp_directory_path() / ("tovarin-48k-" + std::to_string(getpid()) + ".wav")).string();
+  setenv("TOVARIN_AUDIO_OUTPUT", ("wav:" + path).c_str(), 1);
+  tovarin::audio::testing_set_manual_pacing(true);
+  ASSERT_TRUE(BASS_Init(-1, 48000, 0, 0, nullptr));
+  HSTREAM h = make_stream(48000, 2, 4800, noise16);
+  ASSERT_TRUE(BASS_ChannelPlay(h, 0));
+  ASSERT_TRUE(tovarin::audio::testing_run_blocks(10));
+  ASSERT_TRUE(BASS_Free());
+  tovarin::audio::testing_set_manual_pacing(false);
+  const testwav::SoxFields head = testwav::sox_fields(path);
+  EXPECT_EQ(head.channels, 2);
+  EXPECT_EQ(head.rate, 48000);
+  EXPECT_EQ(head.byte_rate, 48000 * 4);
+  EXPECT_EQ(head.block_align, 4);
+  EXPECT_EQ(head.bits, 16);
+  EXPECT_EQ(head.data_bytes, 4800 * 4);
+  Wav w = read_wav(path);
+  ASSERT_TRUE(w.valid);
+  ASSERT_EQ(w.frames(), 4800u);
+  for (int f = 0; f < 4800; ++f) ASSERT_EQ(w.at(f, 1), std::lrint(noise16(f, 1) * 32768)) << f;
+  std::remove(path.c_str());
+}
+
 // Real-time pacing, as the wav: output behaves outside tests.
 TEST(PlaybackRealTime, WavOutputIsPacedAndValidAfterFree) {
   std::string path = (std::filesystem::temp_directory_path() / ("tovarin-rt-" + std::to_string(getpid()) + ".wav")).string();
