@@ -28,10 +28,17 @@ std::vector<std::unique_ptr<TMainForm>>& Forms() {
 
 struct UnloadGuard {
   ~UnloadGuard() {
+    // An ending Windows process has ended every other thread, perhaps inside
+    // a lock, and takes its windows with it: nothing is joined, locked or
+    // destroyed then. The forms stay allocated: a form's destructor locks
+    // its fade link and destroys a condition variable, and destroying one
+    // takes a spin lock of the threads library that a thread ended in the
+    // middle of its first wait leaves taken for ever.
+    if (platform::process_exiting()) {
+      for (auto& form : Forms()) (void)form.release();
+      return;
+    }
     StopFadeWorkers();
-    // An ending Windows process has ended the library's threads and takes
-    // its windows with it: nothing more to release, and no lock to wait on.
-    if (platform::process_exiting()) return;
     // The audio library's threads run code of this library: they must not
     // outlive it. Refused (harmlessly) when Bass_Free already ran.
     if (AudioOpened) BASS_Free();

@@ -3,6 +3,7 @@
 // handler sets the volume and carries out the command on the host's thread.
 #include <algorithm>
 #include <chrono>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -50,9 +51,13 @@ struct WorkerList {
   std::vector<Worker> workers;  // guarded by mutex
   int waiting = 0;              // guarded by mutex: started, FadeLock not yet entered
 };
+// Built in place and never destroyed: when a Windows process ends, its
+// workers are gone without having been joined, and destroying a joinable
+// std::thread ends the process. An unload has emptied it (StopFadeWorkers).
 WorkerList& Workers() {
-  static WorkerList list;
-  return list;
+  alignas(WorkerList) static unsigned char storage[sizeof(WorkerList)];
+  static WorkerList* list = new (storage) WorkerList;
+  return *list;
 }
 
 // A worker runs this module's code: the module stays loaded from the
@@ -62,17 +67,11 @@ void Join(Worker& w) {
   platform::release_module();
 }
 
-// Every worker of the list, taken out of it (host thread).
+// Every worker of the list, taken out of it (host thread; never at process
+// exit, see UnloadGuard).
 void JoinAll(std::vector<Worker>& workers) {
-  // A Windows process that is ending has ended them already.
-  const bool gone = platform::process_exiting();
-  for (auto& w : workers) {
-    if (!w.thread.joinable()) continue;
-    if (gone)
-      w.thread.detach();
-    else
-      Join(w);
-  }
+  for (auto& w : workers)
+    if (w.thread.joinable()) Join(w);
 }
 
 class TVolumeEffect {
