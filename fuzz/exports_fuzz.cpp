@@ -27,9 +27,12 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <tovarin/plugin.h>
 #include <tovarin/ui.h>
+
+#include "common/wav.hpp"
 
 namespace {
 
@@ -83,19 +86,9 @@ void CloseBox(void*, uint32_t box, const char*, const char*) {
 
 // A 0.25 s 8 kHz mono 16-bit WAV, written directly.
 void WriteWav(const std::string& path) {
-  const uint32_t frames = 2000, bytes = frames * 2;
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return;
-  auto u32 = [f](uint32_t v) { std::fwrite(&v, 4, 1, f); };
-  auto u16 = [f](uint16_t v) { std::fwrite(&v, 2, 1, f); };
-  std::fwrite("RIFF", 1, 4, f);
-  u32(36 + bytes);
-  std::fwrite("WAVEfmt ", 1, 8, f);
-  u32(16), u16(1), u16(1), u32(8000), u32(16000), u16(2), u16(16);
-  std::fwrite("data", 1, 4, f);
-  u32(bytes);
-  for (uint32_t i = 0; i < frames; ++i) u16(static_cast<uint16_t>(static_cast<int16_t>((i % 40) * 800 - 16000)));
-  std::fclose(f);
+  std::vector<int16_t> s(2000);
+  for (uint32_t i = 0; i < s.size(); ++i) s[i] = static_cast<int16_t>((i % 40) * 800 - 16000);
+  testwav::write(path, 8000, 1, s);
 }
 
 void Push(const std::string& text) {

@@ -21,6 +21,10 @@
 
 #include <tovarin/ui.h>
 
+#include "desktop.hpp"
+#include "end_watch.hpp"
+#include "keys.hpp"
+#include "lists.hpp"
 #include "melody.hpp"
 #include "output.hpp"
 #include "probe.hpp"
@@ -143,8 +147,6 @@ bool IsUrl(const std::string& source) {
 struct PlayOptions {
   int volume = 100;               // carried from one file to the next
   bool several = false;           // n/b move between files
-  bool keys_shown = false;        // the key help and the output in use are
-  bool output_shown = false;      // printed once
   std::string spectrum = "bars";  // bars, line or off
   bool live = false;              // the display drawn in the terminal while playing
   std::string snapshot;           // PNG of the host window when playback ends
@@ -164,275 +166,274 @@ void StartSpectrum(host::PluginApi& api, const std::string& mode) {
   api.StartDraw();
 }
 
-// Tells when playback has ended, from what the exports show: positions in
-// whole seconds and the two levels, which the library answers 0 once a
-// stream has played out (and for digital silence).
-//
-// A file has ended when its levels are 0 and its position has reached the
-// length (from then on at most a second of audio is left, so silence there
-// can only shorten the end by the silence itself). A stream without a length
-// has ended when it has been quiet for kQuietStream without its position
-// moving; one that the library freed by itself answers position 0. The
-// levels are 0 also in the moment between Bass_Play and the stream starting
-// (the fade starts it), so they count only once sound was heard or
-// kStartGrace has passed since the play. A URL stream that stops
-// delivering data keeps its levels: after kStandStill without a moving
-// position it counts as ended too. Nothing here runs while paused or
-// stopped, and every play, resume or seek starts the watch afresh.
-class EndWatch {
- public:
-  EndWatch(bool url, uint32_t length) : url_(url), length_(length) {}
-
-  void Played(Clock::time_point now) {
-    play_at_ = last_move_ = now;
-    highest_ = 0;
-    quiet_since_ = {};
-    heard_ = false;
-  }
-
-  bool Ended(Clock::time_point now, uint32_t position, bool quiet) {
-    if (position != position_) {
-      position_ = position;
-      last_move_ = now;
-      highest_ = std::max(highest_, position);
-    }
-    if (url_ && highest_ > 0 && position == 0) return true;  // freed at its end
-    if (!quiet) {
-      heard_ = true;
-      quiet_since_ = {};
-    } else if (quiet_since_ == Clock::time_point{}) {
-      quiet_since_ = now;
-    }
-    const bool started = heard_ || now - play_at_ >= kStartGrace;
-    if (started && quiet) {
-      if (length_ > 0 || !url_) {
-        if (position >= length_) return true;
-      } else if (now - quiet_since_ >= kQuietStream && last_move_ <= quiet_since_) {
-        return true;
-      }
-    }
-    return url_ && now - last_move_ > kStandStill;
-  }
-
- private:
-  static constexpr auto kStartGrace = std::chrono::milliseconds(500);
-  static constexpr auto kQuietStream = std::chrono::milliseconds(400);
-  static constexpr auto kStandStill = std::chrono::seconds(4);
-  bool url_;
-  uint32_t length_;
-  uint32_t position_ = 0, highest_ = 0;
-  bool heard_ = false;
-  Clock::time_point play_at_{}, last_move_{}, quiet_since_{};
-};
-
 // What comes after a file: the next one, the previous one, or the end of
 // the list (q, a signal).
 enum class After { kNext, kPrevious, kQuit };
 
-struct Played {
-  int rc = 0;
-  After after = After::kNext;
-};
-
-// Plays one file or URL. rc is 0, or 2/3 when it could not be played.
-Played Play(Session& s, const std::string& source, PlayOptions& options, host::RawKeys& keys) {
-  int& volume = options.volume;
-  if (!IsUrl(source)) {
-    if (const std::string wrong = host::CheckFile(source); !wrong.empty()) {
-      std::cerr << "tovarin: " << wrong << "\n";
-      return {2, After::kNext};
-    }
+// Plays a list of files and URLs through the plug-in. The library is
+// initialised once for the whole list and its output stays open: files take
+// turns in two slots, and while one plays the next local file is opened in
+// the other, so that it starts the moment the first has played out. n and b
+// fade the current one out and move along the list; q ends it.
+class ListPlayer {
+ public:
+  ListPlayer(Session& s, std::vector<std::string> sources, PlayOptions& options)
+      : s_(s), api_(s.api), sources_(std::move(sources)), options_(options) {
+    options_.several = sources_.size() > 1;
   }
-  auto& api = s.api;
-  api.Draw(0, 0, 0, kWindowWidth, kWindowHeight);
-  host::InitQuietly(api);
-  if (!options.output_shown) std::cout << host::OutputInUse() << "\n";
-  options.output_shown = true;
-  api.SetData(1);
-  api.Bass_ChannelNum();
-  api.SetFile(source.c_str());
-  if (!api.Bass_Create()) {
-    std::string why = IsUrl(source) ? host::ProbeUrl(source) : "";
-    if (why.empty()) why = IsUrl(source) ? "no audio stream the plug-in can play there" : "not an audio file the plug-in can play";
-    std::cerr << "tovarin: cannot play " << source << ": " << why << "\n";
-    api.Bass_Free();
-    return {3, After::kNext};
-  }
-  api.SetData(volume);
-  api.Bass_SetVolume();
-  StartSpectrum(api, options.spectrum);
 
-  const std::string title = api.Tag("%TITL");
-  const std::string artist = api.Tag("%ARTI");
-  std::cout << "Title:  " << (title.empty() ? std::filesystem::path(source).filename().string() : title) << "\n";
-  if (!artist.empty()) std::cout << "Artist: " << artist << "\n";
-  const std::string album = api.Tag("%ALBM");
-  if (!album.empty() && album != title) std::cout << "Album:  " << album << "\n";
-  const std::string freq = api.Query(api.Bass_GetFreq);
-  const std::string chans = api.Query(api.Bass_GetChannels);
-  const std::string bits = api.Query(api.Bass_GetBit);
-  std::cout << "Format: " << freq << " Hz, " << chans;
-  if (bits != "0") std::cout << ", " << bits << " kbit/s";
-  std::cout << "\n";
-  const uint32_t length = static_cast<uint32_t>(std::strtoul(api.Query(api.Bass_GetLength).c_str(), nullptr, 10));
-
-  const bool tty_out = isatty(STDOUT_FILENO);
-  if (keys.active() && !options.keys_shown)
-    std::cout << "keys: space pause/resume, s stop, p play, left/right seek 5 s, +/- volume, "
-              << (options.several ? "n/b next/previous, " : "") << "q quit\n";
-  options.keys_shown = true;
-  After after = After::kNext;
-  api.Bass_Play();
-
-  enum class State { kPlaying, kPaused, kStopped } state = State::kPlaying;
-  uint32_t position = 0, last_shown = UINT32_MAX;
-  std::string last_line;
-  std::string live_title = title;
-  EndWatch end(IsUrl(source), length);
-  end.Played(Clock::now());
-  auto next_status = Clock::now();
-  // At most 25 frames a second of the live display.
-  constexpr auto kFramePeriod = std::chrono::milliseconds(40);
-  const bool live = options.live && tty_out && options.spectrum != "off";
-  auto next_frame = Clock::now();
-  int frame_lines = 0;
-  bool quit = false, ended = false;
-  struct sigaction quit_action {};
-  quit_action.sa_handler = OnQuitSignal;
-  sigaction(SIGINT, &quit_action, nullptr);
-  sigaction(SIGTERM, &quit_action, nullptr);
-  while (!quit && !ended) {
-    if (g_quit_signal) {
-      quit = true;
-      after = After::kQuit;
+  // The exit code: 0, or that of the last file that could not be played.
+  int Run() {
+    struct sigaction quit_action {};
+    quit_action.sa_handler = OnQuitSignal;
+    sigaction(SIGINT, &quit_action, nullptr);
+    sigaction(SIGTERM, &quit_action, nullptr);
+    host::InitQuietly(api_);
+    std::cout << host::OutputInUse() << "\n";
+    int rc = 0;
+    bool played_any = false;
+    for (size_t i = 0; i < sources_.size() && !g_quit_signal;) {
+      if (options_.several) std::cout << "[" << i + 1 << "/" << sources_.size() << "] " << sources_[i] << "\n";
+      slot_ = 3 - slot_;
+      const bool ready = prepared_ == i;
+      prepared_ = tried_ = kNone;
+      After after = After::kNext;
+      if (const int wrong = ready ? 0 : Open(i, slot_, true); wrong != 0) {
+        rc = wrong;
+      } else {
+        after = Play(i);
+        played_any = true;
+      }
+      if (after == After::kQuit) break;
+      i = after == After::kPrevious ? (i > 0 ? i - 1 : 0) : i + 1;
     }
-    bool force_status = false;
-    if (s.Pump(50, keys.active())) {
-      for (std::string key = keys.Read(); !key.empty(); key = keys.Read()) {
-        force_status = true;
-        if (key == "q") {
-          quit = true;
-          after = After::kQuit;
-        } else if ((key == "n" || key == "b") && options.several) {
-          quit = true;
-          after = key == "n" ? After::kNext : After::kPrevious;
-        } else if (key == " ") {
-          if (state == State::kPlaying) {
-            api.Bass_Pause();
-            state = State::kPaused;
-          } else {
-            api.Bass_Play();
-            state = State::kPlaying;
-            end.Played(Clock::now());
-          }
-        } else if (key == "s") {
-          api.Bass_Stop();
-          state = State::kStopped;
-        } else if (key == "p") {
-          api.Bass_Play();
-          state = State::kPlaying;
-          end.Played(Clock::now());
-        } else if ((key == "left" || key == "right") && state != State::kStopped) {
-          // A stopped stream plays again from its start, so a seek then
-          // would be lost.
-          const int64_t to = static_cast<int64_t>(position) + (key == "right" ? 5 : -5);
-          api.SetData(static_cast<int32_t>(std::max<int64_t>(0, std::min<int64_t>(to, length ? length : to))));
-          api.Bass_SetPosition();
-          end.Played(Clock::now());
-        } else if (key == "+" || key == "-") {
-          volume = std::max(0, std::min(100, volume + (key == "+" ? 10 : -10)));
-          api.SetData(volume);
-          api.Bass_SetVolume();
+    if (played_any) {
+      if (!options_.snapshot.empty()) {
+        if (tovui_save_png(s_.window, options_.snapshot.c_str())) {
+          std::cout << "snapshot: " << options_.snapshot << "\n";
+        } else {
+          std::cerr << "tovarin: cannot write the snapshot " << options_.snapshot << "\n";
+          rc = 4;
         }
       }
+      if (options_.show) host::ShowWindow(s_.window, 80);
     }
-    const auto now = Clock::now();
-    position = static_cast<uint32_t>(std::strtoul(api.Query(api.Bass_GetPosition).c_str(), nullptr, 10));
-    if (state == State::kPlaying) {
-      api.Bass_GetLLevel();
-      const bool quiet = std::string(api.GetFile()) == "0" && api.Query(api.Bass_GetRLevel) == "0";
-      ended = end.Ended(now, position, quiet);
-    }
-    if (live && now >= next_frame && !ended) {
-      // The display area, redrawn in place above the status line.
-      next_frame = now + kFramePeriod;
-      int lines = 0;
-      std::string out = frame_lines > 0 ? "\r\x1b[" + std::to_string(frame_lines) + "A" : std::string("\r\x1b[K");
-      out += host::RenderWindow(s.window, 80, kWindowHeight / 2, &lines);
-      out += "\x1b[K" + last_line;
-      frame_lines = lines;
-      std::fwrite(out.data(), 1, out.size(), stdout);
-      std::fflush(stdout);
-    }
-    if (now < next_status && !force_status && !ended) continue;
-    next_status = now + std::chrono::milliseconds(100);
+    api_.Bass_Free();
+    return rc;
+  }
 
-    if (IsUrl(source)) {
-      const std::string t = api.Tag("%TITL");
-      if (!t.empty() && t != live_title) {
-        live_title = t;
-        std::cout << (tty_out ? "\r\x1b[K" : "") << "Now:    " << live_title << std::endl;
-        last_shown = UINT32_MAX;
-        frame_lines = 0;  // the next frame starts below this line
+ private:
+  static constexpr size_t kNone = SIZE_MAX;
+  // The next file is opened once the current one has had this long to start.
+  static constexpr auto kPrepareAfter = std::chrono::milliseconds(300);
+  // What a fade out takes at the host's volumes (at most 100 steps of 1 ms).
+  static constexpr int kFadeOutMs = 300;
+
+  // Opens sources[i] into slot. Returns 0, or 2/3 when it cannot be played
+  // (said on standard error when `report`).
+  int Open(size_t i, int slot, bool report) {
+    const std::string& source = sources_[i];
+    if (!IsUrl(source)) {
+      if (const std::string wrong = host::CheckFile(source); !wrong.empty()) {
+        if (report) std::cerr << "tovarin: " << wrong << "\n";
+        return 2;
       }
     }
-    // The plug-in keeps a stopped stream's position, but plays it again
-    // from its start: show where play will begin.
-    const uint32_t shown = state == State::kStopped ? 0 : position;
-    const char* label = state == State::kPlaying ? "playing" : state == State::kPaused ? "paused " : "stopped";
-    // A file's length is always known (0 for a clip under half a second); a
-    // stream's 0 means it has none.
-    const bool has_length = length > 0 || !IsUrl(source);
-    const std::string line = std::string("[") + label + "] " + api.Format(shown) +
-                             (has_length ? " / " + api.Format(length) : "") + "  vol " + std::to_string(volume) + "%";
-    if (line != last_line || shown != last_shown) {
-      last_line = line;
-      last_shown = shown;
-      if (tty_out)
-        std::cout << "\r\x1b[K" << line << std::flush;
-      else
-        std::cout << line << std::endl;  // a pipe or file sees each line as it comes
+    api_.SetData(slot);
+    api_.Bass_ChannelNum();
+    api_.SetFile(source.c_str());
+    if (api_.Bass_Create()) return 0;
+    if (report) {
+      std::string why = IsUrl(source) ? host::ProbeUrl(source) : "";
+      if (why.empty())
+        why = IsUrl(source) ? "no audio stream the plug-in can play there" : "not an audio file the plug-in can play";
+      std::cerr << "tovarin: cannot play " << source << ": " << why << "\n";
     }
+    return 3;
   }
-  if (tty_out) std::cout << "\n";
-  int rc = 0;
-  if (!options.snapshot.empty()) {
-    if (tovui_save_png(s.window, options.snapshot.c_str())) {
-      std::cout << "snapshot: " << options.snapshot << "\n";
-    } else {
-      std::cerr << "tovarin: cannot write the snapshot " << options.snapshot << "\n";
-      rc = 4;
-    }
-  }
-  if (options.show) host::ShowWindow(s.window, 80);
-  if (!ended) {
-    api.Bass_Stop();
-    s.PumpFor(300);  // let the fade out run
-  } else {
-    s.PumpFor(100);  // the output device plays what it still holds
-  }
-  api.Bass_Free();
-  return {rc, after};
-}
 
-// Plays the files in turn; n and b move along the list, q ends it. The exit
-// code is 0, or that of the last file that could not be played.
-int PlayList(Session& s, const std::vector<std::string>& sources, PlayOptions options) {
-  host::RawKeys keys;
-  options.several = sources.size() > 1;
-  int rc = 0;
-  for (size_t i = 0; i < sources.size();) {
-    if (options.several) std::cout << "[" << i + 1 << "/" << sources.size() << "] " << sources[i] << "\n";
-    const Played played = Play(s, sources[i], options, keys);
-    if (played.rc != 0) rc = played.rc;
-    if (played.after == After::kQuit) break;
-    if (played.after == After::kPrevious)
-      i = i > 0 ? i - 1 : 0;
-    else
-      ++i;
+  // Local files only: opening sets the player's one URL flag, which the
+  // playing stream must keep.
+  void PrepareNext(size_t i) {
+    tried_ = i + 1;
+    if (i + 1 >= sources_.size() || IsUrl(sources_[i]) || IsUrl(sources_[i + 1])) return;
+    if (Open(i + 1, 3 - slot_, false) == 0) prepared_ = i + 1;
+    api_.SetData(slot_);
+    api_.Bass_ChannelNum();
   }
-  return rc;
-}
+
+  uint32_t Number(void (*query)()) {
+    return static_cast<uint32_t>(std::strtoul(api_.Query(query).c_str(), nullptr, 10));
+  }
+
+  void ShowTags(const std::string& source, const std::string& title) {
+    const std::string artist = api_.Tag("%ARTI");
+    std::cout << "Title:  " << (title.empty() ? std::filesystem::path(source).filename().string() : title) << "\n";
+    if (!artist.empty()) std::cout << "Artist: " << artist << "\n";
+    const std::string album = api_.Tag("%ALBM");
+    if (!album.empty() && album != title) std::cout << "Album:  " << album << "\n";
+    const std::string bits = api_.Query(api_.Bass_GetBit);
+    std::cout << "Format: " << api_.Query(api_.Bass_GetFreq) << " Hz, " << api_.Query(api_.Bass_GetChannels);
+    if (bits != "0") std::cout << ", " << bits << " kbit/s";
+    std::cout << "\n";
+  }
+
+  // Plays sources[i], open in slot_, until it ends or a key moves on. A
+  // file that played out leaves the output to the next at once.
+  After Play(size_t i) {
+    const std::string& source = sources_[i];
+    const bool url = IsUrl(source);
+    int& volume = options_.volume;
+    api_.SetData(slot_);
+    api_.Bass_ChannelNum();
+    api_.Draw(0, 0, 0, kWindowWidth, kWindowHeight);
+    api_.SetData(volume);
+    api_.Bass_SetVolume();
+    StartSpectrum(api_, options_.spectrum);
+    api_.Bass_Play();
+
+    const std::string title = api_.Tag("%TITL");
+    ShowTags(source, title);
+    const uint32_t length = Number(api_.Bass_GetLength);
+    const bool tty_out = isatty(STDOUT_FILENO);
+    if (keys_.active() && !keys_shown_)
+      std::cout << "keys: space pause/resume, s stop, p play, left/right seek 5 s, +/- volume, "
+                << (options_.several ? "n/b next/previous, " : "") << "q quit\n";
+    keys_shown_ = true;
+
+    enum class State { kPlaying, kPaused, kStopped } state = State::kPlaying;
+    After after = After::kNext;
+    uint32_t position = 0, last_shown = UINT32_MAX;
+    std::string last_line, live_title = title;
+    host::EndWatch end(url, length);
+    const auto play_at = Clock::now();
+    end.Played(play_at);
+    auto next_status = play_at;
+    host::LiveSpectrum spectrum(s_.window, kWindowHeight / 2);
+    const bool live = options_.live && tty_out && options_.spectrum != "off";
+    // A file without a length is a clip under half a second.
+    const bool has_length = length > 0 || !url;
+    bool leave = false, ended = false;
+    while (!leave && !ended) {
+      if (g_quit_signal) {
+        leave = true;
+        after = After::kQuit;
+        break;
+      }
+      // Near a file's end the watch looks closely, so that the next file
+      // follows without a gap.
+      const bool near_end = state == State::kPlaying && has_length && position + 1 >= length;
+      bool force_status = false;
+      if (s_.Pump(near_end ? 2 : 50, keys_.active())) {
+        for (std::string key = keys_.Read(); !key.empty(); key = keys_.Read()) {
+          force_status = true;
+          switch (host::KeyAction(key)) {
+            case host::Action::Quit:
+              leave = true;
+              after = After::kQuit;
+              break;
+            case host::Action::Next:
+            case host::Action::Previous:
+              if (!options_.several) break;
+              leave = true;
+              after = key == "n" ? After::kNext : After::kPrevious;
+              break;
+            case host::Action::PauseResume:
+              if (state == State::kPlaying) {
+                api_.Bass_Pause();
+                state = State::kPaused;
+                break;
+              }
+              [[fallthrough]];
+            case host::Action::Play:
+              api_.Bass_Play();
+              state = State::kPlaying;
+              end.Played(Clock::now());
+              break;
+            case host::Action::Stop:
+              api_.Bass_Stop();
+              state = State::kStopped;
+              break;
+            case host::Action::Back:
+            case host::Action::Forward: {
+              // A stopped stream plays again from its start, so a seek then
+              // would be lost.
+              if (state == State::kStopped) break;
+              const int64_t to = static_cast<int64_t>(position) + (key == "right" ? 5 : -5);
+              api_.SetData(static_cast<int32_t>(std::max<int64_t>(0, std::min<int64_t>(to, length ? length : to))));
+              api_.Bass_SetPosition();
+              end.Played(Clock::now());
+              break;
+            }
+            case host::Action::Louder:
+            case host::Action::Quieter:
+              volume = std::max(0, std::min(100, volume + (key == "+" ? 10 : -10)));
+              api_.SetData(volume);
+              api_.Bass_SetVolume();
+              break;
+            case host::Action::None:
+              break;
+          }
+        }
+      }
+      const auto now = Clock::now();
+      position = Number(api_.Bass_GetPosition);
+      if (state == State::kPlaying) {
+        api_.Bass_GetLLevel();
+        const bool quiet = std::string(api_.GetFile()) == "0" && api_.Query(api_.Bass_GetRLevel) == "0";
+        ended = end.Ended(now, position, quiet);
+        if (tried_ != i + 1 && !ended && now - play_at >= kPrepareAfter) PrepareNext(i);
+      }
+      if (live && !ended) spectrum.Frame(last_line);
+      if (now < next_status && !force_status && !ended) continue;
+      next_status = now + std::chrono::milliseconds(100);
+
+      if (url) {
+        const std::string t = api_.Tag("%TITL");
+        if (!t.empty() && t != live_title) {
+          live_title = t;
+          std::cout << (tty_out ? "\r\x1b[K" : "") << "Now:    " << live_title << std::endl;
+          last_shown = UINT32_MAX;
+          spectrum.LinePrinted();
+        }
+      }
+      // The plug-in keeps a stopped stream's position, but plays it again
+      // from its start: show where play will begin.
+      const uint32_t shown = state == State::kStopped ? 0 : position;
+      const char* label = state == State::kPlaying ? "playing" : state == State::kPaused ? "paused " : "stopped";
+      const std::string line =
+          host::StatusLine(label, api_.Format(shown), has_length ? api_.Format(length) : "", volume);
+      if (line != last_line || shown != last_shown) {
+        last_line = line;
+        last_shown = shown;
+        host::PrintStatus(line, tty_out);
+      }
+    }
+    if (tty_out) std::cout << "\n";
+    if (!ended) {
+      // A pause fades out like a stop but leaves the player ready to play
+      // the next slot from its start; q stops.
+      if (after == After::kQuit)
+        api_.Bass_Stop();
+      else
+        api_.Bass_Pause();
+      s_.PumpFor(kFadeOutMs);
+    } else if (i + 1 >= sources_.size()) {
+      s_.PumpFor(100);  // the output device plays what it still holds
+    }
+    return after;
+  }
+
+  Session& s_;
+  host::PluginApi& api_;
+  std::vector<std::string> sources_;
+  PlayOptions& options_;
+  host::RawKeys keys_;
+  bool keys_shown_ = false;
+  int slot_ = 2;              // slot of the current file; the first goes to 1
+  size_t prepared_ = kNone;   // the file opened ahead in the other slot
+  size_t tried_ = kNone;      // the file last tried ahead
+};
 
 }  // namespace
 
@@ -460,9 +461,12 @@ int main(int argc, char** argv) {
                    "the plug-in's spectrum display: bars, line or off; given, it is drawn live in the terminal")
       ->check(CLI::IsMember({"bars", "line", "off"}));
   play->add_option("--snapshot", options.snapshot, "write a PNG of the host window when playback ends");
-  play->add_flag("--show", options.show, "draw the host window in the terminal when playback ends");
+  play->add_flag("--show", options.show,
+                 "show the host window: a real window while playing on an X display, else drawn in the terminal "
+                 "when playback ends");
 
   CLI11_PARSE(app, argc, argv);
+  host::ChooseDisplay(*play && options.show);
   // Asked for by name, the display is also drawn live in the terminal.
   options.live = play->count("--spectrum") > 0;
 
@@ -473,7 +477,7 @@ int main(int argc, char** argv) {
     rc = Info(session, snapshot, show);
   } else if (*play) {
     std::cout << session.api.GetInfo() << "\n" << session.api.Copyright() << "\n";
-    rc = PlayList(session, sources, options);
+    rc = ListPlayer(session, host::ExpandLists(sources), options).Run();
   } else {
     // No subcommand: play a short piece made here.
     std::cout << session.api.GetInfo() << "\n" << session.api.Copyright() << "\n";
@@ -484,7 +488,8 @@ int main(int argc, char** argv) {
       std::cerr << "tovarin: cannot write the demo piece\n";
       rc = 1;
     } else {
-      rc = PlayList(session, {wav}, PlayOptions{});
+      PlayOptions defaults;
+      rc = ListPlayer(session, {wav}, defaults).Run();
       std::remove(wav.c_str());
       rmdir(dir);
     }

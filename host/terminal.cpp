@@ -43,7 +43,34 @@ std::string RenderWindow(uint32_t window, int max_columns, int max_height, int* 
 }
 
 void ShowWindow(uint32_t window, int max_columns) {
+  if (tovui_on_display()) return;  // a real window has shown it all along
   const std::string out = RenderWindow(window, max_columns, 0, nullptr);
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  std::fflush(stdout);
+}
+
+std::string StatusLine(std::string_view state, const std::string& position, const std::string& length, int volume) {
+  return "[" + std::string(state) + "] " + position + (length.empty() ? "" : " / " + length) + "  vol " +
+         std::to_string(volume) + "%";
+}
+
+void PrintStatus(const std::string& line, bool tty) {
+  if (tty)
+    std::printf("\r\x1b[K%s", line.c_str());
+  else
+    std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+}
+
+void LiveSpectrum::Frame(const std::string& status_line) {
+  const auto now = std::chrono::steady_clock::now();
+  if (now < next_) return;
+  next_ = now + kFramePeriod;
+  int lines = 0;
+  std::string out = lines_ > 0 ? "\r\x1b[" + std::to_string(lines_) + "A" : std::string("\r\x1b[K");
+  out += RenderWindow(window_, 80, height_, &lines);
+  out += "\x1b[K" + status_line;
+  lines_ = lines;
   std::fwrite(out.data(), 1, out.size(), stdout);
   std::fflush(stdout);
 }

@@ -7,10 +7,11 @@ set -euo pipefail
 
 BUILD_PKGS=(cmake g++ pkg-config make
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
-  libsdl2-dev libpng-dev libcli11-dev
+  libsdl2-dev libpng-dev libcli11-dev libxcb1-dev libxcb-shm0-dev
   googletest libgtest-dev libbenchmark-dev)
 TEST_PKGS=(ffmpeg sox libsox-fmt-all icecast2 pulseaudio pulseaudio-utils xvfb curl
-  python3 python3-numpy valgrind openssl ca-certificates)
+  python3 python3-numpy valgrind openssl ca-certificates
+  x11-utils xdotool python3-gi gir1.2-gtk-3.0 python3-pyqt5)
 [ "${1:-}" = build ] && TEST_PKGS=()
 [ "${1:-}" = fuzz ] && TEST_PKGS+=(clang libclang-rt-14-dev)
 

@@ -13,7 +13,6 @@
 // BM_Effect/<type>: seconds of one effect per stereo frame at 44.1 kHz
 // (the equalizer band's aim: < 0.05 us).
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +25,7 @@
 
 #include "audio/bass.h"
 #include "audio/dsp/effect.hpp"
+#include "process_stats.hpp"
 
 namespace {
 
@@ -37,17 +37,6 @@ std::string make_file() {
   return std::system(cmd.c_str()) == 0 ? path : std::string();
 }
 
-// CPU seconds used so far by this process (who = RUSAGE_SELF, all its
-// threads) or by its ended children (RUSAGE_CHILDREN: the sox runs).
-double cpu_seconds(int who) {
-  rusage ru{};
-  getrusage(who, &ru);
-  return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec * 1e-6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec * 1e-6;
-}
-
-double seconds_since(std::chrono::steady_clock::time_point t0) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
 
 // Pulls the whole file through the chain; seconds of wall time.
 double run_ours(const std::string& path) {
@@ -69,7 +58,7 @@ double run_ours(const std::string& path) {
     bytes += n;
   }
   BASS_StreamFree(h);
-  double s = seconds_since(t0);
+  double s = bench::seconds_since(t0);
   return bytes == 44100ull * 60 * 2 * sizeof(float) ? s : -1;
 }
 
@@ -81,12 +70,7 @@ double run_sox(const std::string& path) {
       " compand 0.01,0.2 -20,-20,-10,-16.67 0 -90 0.004 reverb 50 50 100 2>/dev/null";
   auto t0 = std::chrono::steady_clock::now();
   if (std::system(cmd.c_str()) != 0) return -1;
-  return seconds_since(t0);
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
+  return bench::seconds_since(t0);
 }
 
 void BM_ChainVsSox(benchmark::State& state) {
@@ -97,31 +81,31 @@ void BM_ChainVsSox(benchmark::State& state) {
   std::vector<double> ours, sox, ours_cpu, sox_cpu;
   for (auto _ : state) {
     for (int i = 0; i < 5; ++i) {
-      double c0 = cpu_seconds(RUSAGE_SELF);
+      double c0 = bench::cpu_seconds(RUSAGE_SELF);
       ours.push_back(run_ours(path));
-      ours_cpu.push_back(cpu_seconds(RUSAGE_SELF) - c0);
-      c0 = cpu_seconds(RUSAGE_CHILDREN);
+      ours_cpu.push_back(bench::cpu_seconds(RUSAGE_SELF) - c0);
+      c0 = bench::cpu_seconds(RUSAGE_CHILDREN);
       sox.push_back(run_sox(path));
-      sox_cpu.push_back(cpu_seconds(RUSAGE_CHILDREN) - c0);
+      sox_cpu.push_back(bench::cpu_seconds(RUSAGE_CHILDREN) - c0);
       if (ours.back() < 0 || sox.back() < 0) {
         state.SkipWithError("a run failed");
         break;
       }
     }
-    state.SetIterationTime(median(ours));
+    state.SetIterationTime(bench::median(ours));
   }
   BASS_Free();
   std::remove(path.c_str());
   if (ours.empty() || sox.empty()) return;
-  state.counters["ours_s"] = median(ours);
-  state.counters["sox_s"] = median(sox);
-  state.counters["sox_over_ours"] = median(sox) / median(ours);
-  state.counters["x_realtime"] = 60 / median(ours);
+  state.counters["ours_s"] = bench::median(ours);
+  state.counters["sox_s"] = bench::median(sox);
+  state.counters["sox_over_ours"] = bench::median(sox) / bench::median(ours);
+  state.counters["x_realtime"] = 60 / bench::median(ours);
   // The machine may be shared: CPU time (ours: every thread, the decoder's
   // included) is steadier than wall time.
-  state.counters["ours_cpu_s"] = median(ours_cpu);
-  state.counters["sox_cpu_s"] = median(sox_cpu);
-  state.counters["cpu_sox_over_ours"] = median(sox_cpu) / median(ours_cpu);
+  state.counters["ours_cpu_s"] = bench::median(ours_cpu);
+  state.counters["sox_cpu_s"] = bench::median(sox_cpu);
+  state.counters["cpu_sox_over_ours"] = bench::median(sox_cpu) / bench::median(ours_cpu);
 }
 BENCHMARK(BM_ChainVsSox)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 

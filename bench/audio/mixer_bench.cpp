@@ -1,7 +1,6 @@
 // Mixer cost per 10 ms block, CPU of the output thread while nothing plays,
 // and resident memory per open stream.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -9,7 +8,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +16,7 @@
 #include "audio/bass.h"
 #include "audio/mixer/channel.hpp"
 #include "audio/mixer/mixer.hpp"
+#include "process_stats.hpp"
 
 using namespace tovarin::audio;
 
@@ -111,12 +110,6 @@ void BM_MixBlock10msAllEffects(benchmark::State& state) {
 }
 BENCHMARK(BM_MixBlock10msAllEffects)->Unit(benchmark::kMicrosecond);
 
-double process_cpu_seconds() {
-  rusage ru{};
-  getrusage(RUSAGE_SELF, &ru);
-  return ru.ru_utime.tv_sec + ru.ru_utime.tv_usec * 1e-6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec * 1e-6;
-}
-
 // The whole library initialised on the null output with nothing playing:
 // CPU used per second of wall time, in percent of one core.
 void BM_IdleCpu(benchmark::State& state) {
@@ -130,11 +123,11 @@ void BM_IdleCpu(benchmark::State& state) {
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   double pct = 0;
   for (auto _ : state) {
-    double c0 = process_cpu_seconds();
+    double c0 = bench::cpu_seconds();
     auto t0 = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(2));
     double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    pct = 100.0 * (process_cpu_seconds() - c0) / wall;
+    pct = 100.0 * (bench::cpu_seconds() - c0) / wall;
     state.SetIterationTime(wall);
   }
   state.counters["cpu_%_of_core"] = pct;
@@ -142,13 +135,6 @@ void BM_IdleCpu(benchmark::State& state) {
   BASS_Free();
 }
 BENCHMARK(BM_IdleCpu)->Arg(0)->Arg(1)->UseManualTime()->Iterations(1)->Repetitions(3)->Unit(benchmark::kMillisecond);
-
-long resident_kib() {
-  std::ifstream in("/proc/self/statm");
-  long size = 0, rss = 0;
-  in >> size >> rss;
-  return rss * (sysconf(_SC_PAGESIZE) / 1024);
-}
 
 std::string make_wav() {
   std::string path = "/tmp/tovarin-bench-" + std::to_string(getpid()) + ".wav";
@@ -170,7 +156,7 @@ void BM_ResidentPerStream(benchmark::State& state) {
   for (auto _ : state) {
     if (!BASS_Init(-1, 44100, 0, 0, nullptr)) return state.SkipWithError("init failed");
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    long before = resident_kib();
+    long before = bench::resident_kib();
     std::vector<HSTREAM> hs;
     for (int i = 0; i < 32; ++i) {
       HSTREAM h = wav.empty() ? create_stream_from_source(std::make_unique<SineSource>(48000, 2), 0)
@@ -179,7 +165,7 @@ void BM_ResidentPerStream(benchmark::State& state) {
       hs.push_back(h);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    per = double(resident_kib() - before) / 32;
+    per = double(bench::resident_kib() - before) / 32;
     BASS_Free();
   }
   state.counters["KiB_per_stream"] = per;

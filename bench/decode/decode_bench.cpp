@@ -4,7 +4,6 @@
 //
 //   bench-decode [seconds of audio 1..3600, default 600] [repeats 1..100, default 5]
 // TOVARIN_FAULT_SERVER=tests/radio/fault_server.py adds the URL figures.
-#include <malloc.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,24 +18,11 @@
 #include <vector>
 
 #include "audio/source.hpp"
+#include "process_stats.hpp"
 
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
-
-// Bytes allocated and not freed, in KiB: what a stream holds, whether or not
-// the allocator keeps freed pages resident.
-long held_kib() {
-  const struct mallinfo2 m = ::mallinfo2();
-  return static_cast<long>((m.uordblks + m.hblkhd) / 1024);
-}
 
 double drain_seconds(const std::string& path, int64_t* frames) {
   const auto t = Clock::now();
@@ -51,14 +37,14 @@ double drain_seconds(const std::string& path, int64_t* frames) {
     if (got == 0) std::this_thread::yield();
   }
   *frames = n;
-  return since(t);
+  return bench::seconds_since(t);
 }
 
 double ffmpeg_seconds(const std::string& path) {
   const auto t = Clock::now();
   const std::string cmd = "ffmpeg -v error -nostdin -threads 1 -i '" + path + "' -f null - >/dev/null 2>&1";
   if (std::system(cmd.c_str()) != 0) return -1;
-  return since(t);
+  return bench::seconds_since(t);
 }
 
 constexpr const char* kUsage =
@@ -123,13 +109,13 @@ int main(int argc, char** argv) {
       ours.push_back(drain_seconds(path, &frames));
       theirs.push_back(ffmpeg_seconds(path));
     }
-    const double o = median(ours), t = median(theirs);
+    const double o = bench::median(ours), t = bench::median(theirs);
     std::printf("%-8s %10.3f %10.3f %10.0f %8.2f\n", f.name, o, t, frames / (std::string(f.name) == "opus" ? 48000.0 : 44100.0) / o, t / o);
   }
 
   // Memory per open file stream (opened, ring prefilled).
   {
-    const long before = held_kib();
+    const long before = bench::heap_kib(true);
     std::vector<std::unique_ptr<tovarin::audio::Source>> open;
     for (int i = 0; i < 32; ++i)
       for (const auto& p : paths)
@@ -138,7 +124,7 @@ int main(int argc, char** argv) {
           break;
         }
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    const long after = held_kib();
+    const long after = bench::heap_kib(true);
     std::printf("memory: %zu open MP3 file streams: %.0f KiB each\n", open.size(),
                 double(after - before) / std::max<size_t>(open.size(), 1));
   }
@@ -166,19 +152,19 @@ int main(int argc, char** argv) {
       for (int i = 0; i < 9; ++i) {
         const auto t = Clock::now();
         auto s = tovarin::audio::open_url_source(url, nullptr);
-        if (s) opens.push_back(since(t) * 1000);
+        if (s) opens.push_back(bench::seconds_since(t) * 1000);
       }
-      const long before = held_kib();
+      const long before = bench::heap_kib(true);
       std::vector<std::unique_ptr<tovarin::audio::Source>> live;
       for (int i = 0; i < 8; ++i) live.push_back(tovarin::audio::open_url_source(url, nullptr));
       std::vector<float> buf(4096 * 2);
       const auto t = Clock::now();
-      while (since(t) < 2)
+      while (bench::seconds_since(t) < 2)
         for (auto& s : live)
           if (s) s->read(buf.data(), 4096);
-      const long after = held_kib();
+      const long after = bench::heap_kib(true);
       std::printf("url: open until audio can start, median %.1f ms (%zu opens); %zu playing URL streams: %.0f KiB each\n",
-                  median(opens), opens.size(), live.size(), double(after - before) / live.size());
+                  bench::median(opens), opens.size(), live.size(), double(after - before) / live.size());
       live.clear();
       ::kill(pid, SIGKILL);
       ::waitpid(pid, nullptr, 0);

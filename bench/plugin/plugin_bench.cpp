@@ -27,15 +27,14 @@
 #include <tovarin/plugin.h>
 #include <tovarin/ui.h>
 
+#include "common/wav.hpp"
+
 
 namespace {
 
 struct Api {
-#define BENCH_EXPORTS(X) \
-  X(SetParentWindow) X(SetFile) X(GetFile) X(SetData) X(Bass_Init) X(Bass_ChannelNum) X(Bass_Create) X(Bass_Free) \
-  X(Bass_Play) X(Bass_Pause) X(Bass_GetPosition) X(Bass_Sec2Format) X(Bass_GetLLevel)
-#define BENCH_FIELD(name) decltype(&::name) name = nullptr;
-  BENCH_EXPORTS(BENCH_FIELD)
+#define BENCH_FIELD(name, ...) decltype(&::name) name = nullptr;
+  TOVARIN_PLUGIN_EXPORTS(BENCH_FIELD)
 #undef BENCH_FIELD
   void* library = nullptr;
   uint32_t window = 0;
@@ -43,27 +42,10 @@ struct Api {
 
 std::string MakeTone(double seconds) {
   const std::string path = "/tmp/tovarin-bench-" + std::to_string(getpid()) + ".wav";
-  const int rate = 44100;
-  const uint32_t frames = static_cast<uint32_t>(seconds * rate);
+  const uint32_t frames = static_cast<uint32_t>(seconds * 44100);
   std::vector<int16_t> s(frames * 2);
   for (uint32_t i = 0; i < frames; ++i) s[2 * i] = s[2 * i + 1] = static_cast<int16_t>(8000 * std::sin(i * 0.06));
-  std::ofstream out(path, std::ios::binary);
-  auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-  const uint32_t data = frames * 4;
-  out.write("RIFF", 4);
-  u32(36 + data);
-  out.write("WAVEfmt ", 8);
-  u32(16);
-  u16(1);
-  u16(2);
-  u32(rate);
-  u32(rate * 4);
-  u16(4);
-  u16(16);
-  out.write("data", 4);
-  u32(data);
-  out.write(reinterpret_cast<const char*>(s.data()), data);
+  testwav::write(path, 44100, 2, s);
   return path;
 }
 
@@ -77,8 +59,8 @@ Api& Plugin() {
       std::fprintf(stderr, "cannot load %s\n", TOVARIN_PLUGIN_PATH);
       std::exit(1);
     }
-#define BENCH_RESOLVE(name) a.name = reinterpret_cast<decltype(&::name)>(dlsym(a.library, #name));
-    BENCH_EXPORTS(BENCH_RESOLVE)
+#define BENCH_RESOLVE(name, ...) a.name = reinterpret_cast<decltype(&::name)>(dlsym(a.library, #name));
+    TOVARIN_PLUGIN_EXPORTS(BENCH_RESOLVE)
 #undef BENCH_RESOLVE
     a.window = tovui_create_window(0, 0, 0, 320, 256);
     a.SetParentWindow(a.window);

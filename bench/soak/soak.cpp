@@ -24,8 +24,6 @@
 // exports), so the bench can read the slots' stream handles and ask the
 // library for exact positions. Output: the silent output unless
 // TOVARIN_AUDIO_OUTPUT says otherwise.
-#include <malloc.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,45 +43,14 @@
 #include <tovarin/ui.h>
 
 #include "audio/bass.h"
-#include "player/stream_player.hpp"
+#include "plugin/plugin.hpp"
+#include "process_stats.hpp"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
-
-long ResidentKiB() {
-  FILE* f = std::fopen("/proc/self/statm", "r");
-  long pages = 0, resident = 0;
-  if (f) {
-    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(f);
-  }
-  return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-// Bytes the allocator has handed out and not had back (all arenas): growth
-// here is memory held, growth of the resident size alone is fragmentation.
-long HeapKiB() { return static_cast<long>(mallinfo2().uordblks / 1024); }
-
-int Threads() {
-  int n = 0;
-  for (auto& e : std::filesystem::directory_iterator("/proc/self/task")) (void)e, ++n;
-  return n;
-}
-
-int Fds() {
-  int n = 0;
-  for (auto& e : std::filesystem::directory_iterator("/proc/self/fd")) (void)e, ++n;
-  return n;
-}
-
-double CpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 bool Run(const std::string& cmd) { return std::system(cmd.c_str()) == 0; }
 
@@ -192,7 +159,7 @@ bool Open(int index, Slot& s, Totals& t) {
 }
 
 double PositionSeconds(int index) {
-  const DWORD h = tovarin::Player ? tovarin::Player->Streams[index] : 0;
+  const DWORD h = tovarin::ThePlugin().Player ? tovarin::ThePlugin().Player->Streams[index] : 0;
   if (!h) return -1;
   const QWORD bytes = BASS_ChannelGetPosition(h, BASS_POS_BYTE);
   if (bytes == static_cast<QWORD>(-1)) return -1;
@@ -200,7 +167,7 @@ double PositionSeconds(int index) {
 }
 
 bool Playing(int index, bool* stalled) {
-  const DWORD h = tovarin::Player ? tovarin::Player->Streams[index] : 0;
+  const DWORD h = tovarin::ThePlugin().Player ? tovarin::ThePlugin().Player->Streams[index] : 0;
   const DWORD a = h ? BASS_ChannelIsActive(h) : BASS_ACTIVE_STOPPED;
   *stalled = a == BASS_ACTIVE_STALLED;
   return a == BASS_ACTIVE_PLAYING || a == BASS_ACTIVE_STALLED;
@@ -342,16 +309,16 @@ int main(int argc, char** argv) {
       Bass_GetCPU();
       mixer_cpu_sum += std::atof(GetFile());
       ++mixer_cpu_n;
-      const long rss = ResidentKiB();
-      const int th = Threads(), fd = Fds();
+      const long rss = bench::resident_kib();
+      const int th = bench::count_entries("/proc/self/task"), fd = bench::count_entries("/proc/self/fd");
       if (!warmed && Seconds(start, now) >= warm_s) {
         warmed = true;
         warm_at = now;
         rss_warm = rss;
-        heap_warm = HeapKiB();
+        heap_warm = bench::heap_kib();
         threads_warm = th;
         fds_warm = fd;
-        cpu_warm = CpuSeconds();
+        cpu_warm = bench::cpu_seconds();
         mixer_cpu_sum = 0;
         mixer_cpu_n = 0;
       }
@@ -363,9 +330,9 @@ int main(int argc, char** argv) {
     }
   }
   const auto end = Clock::now();
-  const long rss_end = ResidentKiB(), heap_end = HeapKiB();
-  const int threads_end = Threads(), fds_end = Fds();
-  const double cpu = (CpuSeconds() - cpu_warm) / Seconds(warm_at, end) * 100.0;
+  const long rss_end = bench::resident_kib(), heap_end = bench::heap_kib();
+  const int threads_end = bench::count_entries("/proc/self/task"), fds_end = bench::count_entries("/proc/self/fd");
+  const double cpu = (bench::cpu_seconds() - cpu_warm) / Seconds(warm_at, end) * 100.0;
   Select(32);
   Push("%TITL");
   Bass_GetTags();

@@ -10,7 +10,6 @@
 // 100) and at the end, their growth,
 // and whether the library really left the process each time.
 #include <dlfcn.h>
-#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,34 +23,23 @@
 #include <tovarin/plugin.h>
 #include <tovarin/ui.h>
 
+#include "process_stats.hpp"
+
 namespace {
-
-long ResidentKiB() {
-  FILE* f = std::fopen("/proc/self/statm", "r");
-  long pages = 0, resident = 0;
-  if (f) {
-    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(f);
-  }
-  return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-// Bytes the allocator has handed out and not had back: growth here is held
-// memory, growth of the resident size alone may be fragmentation.
-long HeapKiB() { return static_cast<long>(mallinfo2().uordblks / 1024); }
-
-int Count(const char* dir) {
-  int n = 0;
-  for (auto& e : std::filesystem::directory_iterator(dir)) (void)e, ++n;
-  return n;
-}
 
 void CloseBox(void*, uint32_t box, const char*, const char*) { tovui_close_box(box); }
 
-template <class F>
-F Resolve(void* lib, const char* name) {
-  return reinterpret_cast<F>(dlsym(lib, name));
-}
+// The exports, resolved by name from one load of the library.
+struct Api {
+#define UNLOAD_FIELD(name, ...) decltype(&::name) name = nullptr;
+  TOVARIN_PLUGIN_EXPORTS(UNLOAD_FIELD)
+#undef UNLOAD_FIELD
+  explicit Api(void* lib) {
+#define UNLOAD_RESOLVE(name, ...) name = reinterpret_cast<decltype(&::name)>(dlsym(lib, #name));
+    TOVARIN_PLUGIN_EXPORTS(UNLOAD_RESOLVE)
+#undef UNLOAD_RESOLVE
+  }
+};
 
 }  // namespace
 
@@ -88,41 +76,34 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "bench-unload: %s\n", dlerror());
       return 1;
     }
-    auto set_parent = Resolve<decltype(&SetParentWindow)>(lib, "SetParentWindow");
-    auto init = Resolve<decltype(&Bass_Init)>(lib, "Bass_Init");
-    auto set_data = Resolve<decltype(&SetData)>(lib, "SetData");
-    auto channel = Resolve<decltype(&Bass_ChannelNum)>(lib, "Bass_ChannelNum");
-    auto set_file = Resolve<decltype(&SetFile)>(lib, "SetFile");
-    auto create = Resolve<decltype(&Bass_Create)>(lib, "Bass_Create");
-    auto play = Resolve<decltype(&Bass_Play)>(lib, "Bass_Play");
-    auto free_all = Resolve<decltype(&Bass_Free)>(lib, "Bass_Free");
-    set_parent(host);
-    init();
-    set_data(1 + static_cast<int32_t>(c % 32));
-    channel();
-    set_file(wav.c_str());
-    if (create() != 1) ++failed;
-    play();
+    const Api api(lib);
+    api.SetParentWindow(host);
+    api.Bass_Init();
+    api.SetData(1 + static_cast<int32_t>(c % 32));
+    api.Bass_ChannelNum();
+    api.SetFile(wav.c_str());
+    if (api.Bass_Create() != 1) ++failed;
+    api.Bass_Play();
     for (int i = 0; i < 5; ++i) tovui_pump(2);
-    free_all();
+    api.Bass_Free();
     dlclose(lib);
     if (void* again = dlopen(TOVARIN_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD)) {
       ++still_loaded;
       dlclose(again);
     }
     if (getenv("UNLOAD_TRACE") && c % 100 == 0)
-      std::fprintf(stderr, "cycle %ld: resident %.1f MiB, heap %.1f MiB\n", c, ResidentKiB() / 1024.0,
-                   HeapKiB() / 1024.0);
+      std::fprintf(stderr, "cycle %ld: resident %.1f MiB, heap %.1f MiB\n", c, bench::resident_kib() / 1024.0,
+                   bench::heap_kib() / 1024.0);
     if (c == warm_cycles) {
-      rss_warm = ResidentKiB();
-      heap_warm = HeapKiB();
-      threads_warm = Count("/proc/self/task");
-      fds_warm = Count("/proc/self/fd");
+      rss_warm = bench::resident_kib();
+      heap_warm = bench::heap_kib();
+      threads_warm = bench::count_entries("/proc/self/task");
+      fds_warm = bench::count_entries("/proc/self/fd");
     }
   }
   const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const long rss = ResidentKiB(), heap = HeapKiB();
-  const int threads = Count("/proc/self/task"), fds = Count("/proc/self/fd");
+  const long rss = bench::resident_kib(), heap = bench::heap_kib();
+  const int threads = bench::count_entries("/proc/self/task"), fds = bench::count_entries("/proc/self/fd");
   std::printf("unload: %ld load-play-unload cycles of Plugin.so in %.1f s (%.1f ms each), %ld failed opens\n", cycles,
               secs, secs * 1000 / cycles, failed);
   std::printf("  resident memory:   %.1f MiB after %ld cycles, %.1f MiB at the end, growth %+.2f MiB\n",

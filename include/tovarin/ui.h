@@ -8,6 +8,25 @@
  * reused while the process lives: a call with a stale handle fails quietly
  * (returns 0 / does nothing).
  *
+ * Displays: with an X display (DISPLAY set and a connection opens) every
+ * window is also a real X window on a connection of the library's own, and
+ * its handle is the X window id; an X window of any toolkit (a GtkWidget's
+ * native window, a QWidget's winId()) may then be lent as a parent.
+ * Without one, windows live in memory only (tovui_compose, tovui_save_png,
+ * tovui_write_ansi show them). TOVUI_BACKEND=model or TOVUI_BACKEND=x11 in
+ * the environment forces the choice, made once per process.
+ *
+ * Who pumps: every thread that owns windows must have its messages and
+ * timers dispatched.
+ * - GTK hosts, and Qt hosts on Linux (Qt's event loop is GLib's there), need
+ *   do nothing: when GLib is in the process, the library adds a source to
+ *   GLib's default main context for the main thread's windows (or for a
+ *   thread that is running that context when it creates its first window),
+ *   so the host's own main loop dispatches them.
+ * - Any other host (SDL, Tk, its own poll loop) adds tovui_event_fd to its
+ *   loop and calls tovui_pump(0) when it is readable, or calls tovui_pump
+ *   regularly.
+ *
  * Threads: tovui_pump and tovui_event_fd act for the calling thread. Posting
  * (from the C++ API) is allowed from any thread. tovui_close_box may be called
  * from any thread.
@@ -55,6 +74,10 @@ TOVUI_API int tovui_get_rect(uint32_t window, int32_t* x, int32_t* y, int32_t* w
 
 /* 1 when the window's own visible flag is set, else 0. */
 TOVUI_API int tovui_is_visible(uint32_t window);
+
+/* 1 when windows are shown on a display (X11), 0 when they live in memory
+ * only. Chooses the display on first use, as making a window does. */
+TOVUI_API int tovui_on_display(void);
 
 /* Dispatches what is due for the calling thread: posted messages first (in
  * posting order; those posted meanwhile wait for the next call), then due

@@ -55,6 +55,13 @@ class Source {
   // Tag text (UTF-8), empty when missing. Live sources answer the current
   // live title for TagKey::Title when the station sends one.
   virtual std::string tag(TagKey key) const = 0;
+  // The rate and channel count of the part being heard. A source that
+  // changes format on the way (chained parts, a station back in another
+  // format) still delivers frames in info()'s format, resampled.
+  virtual void heard_format(int* rate, int* channels) const {
+    *rate = info().rate;
+    *channels = info().channels;
+  }
 
   // ---- mixer thread ----
   // Copies up to `frames` frames into out (info().channels floats each),

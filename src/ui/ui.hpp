@@ -4,6 +4,11 @@
 // per-thread message queues, timers, modal message boxes, and bitmaps with a
 // canvas. The C API for hosts (include/tovarin/ui.h) is a thin layer on this.
 //
+// Backends. On Windows the operating system's own windows (win32/). On Linux
+// the model (model/) always keeps the state; with an X display it also shows
+// every window as a real X window (x11/), whose id is then the window's
+// handle, and any X window of another program is a valid parent.
+//
 // Threads. Every window belongs to the thread that created it. Its procedure
 // runs only on that thread: for posted messages and timers while that thread
 // pumps (pump(), the C API's tovui_pump, or a message box's nested loop), and

@@ -88,16 +88,21 @@ TEST(EffectRecords, DefaultsAndRangesAreValidated) {
   }
 }
 
+// Impulses of 1 on the left, -0.5 on the right; mono follows the left law.
 TEST(Echo, ImpulseResponseFollowsTheFeedbackLaw) {
-  BASS_DX8_ECHO p{30, 50, 10, 20, 0};  // 80 and 160 samples at 8 kHz
-  auto e = effect(BASS_FX_DX8_ECHO, 8000, 2, &p);
-  auto y = run(*e, impulse(1000, 2), 2);
-  const double w = 0.3, f = 0.5, s = std::sqrt(1 - f * f);
-  for (int n = 0; n < 1000; ++n) {
-    double left = n == 0 ? 1 - w : n % 80 == 0 ? w * s * std::pow(f, n / 80 - 1) : 0;
-    double right = n == 0 ? 1 - w : n % 160 == 0 ? w * s * std::pow(f, n / 160 - 1) : 0;
-    ASSERT_NEAR(y[2 * n], left, 1e-6) << n;
-    ASSERT_NEAR(y[2 * n + 1], right, 1e-6) << n;
+  for (int ch : {1, 2}) {
+    BASS_DX8_ECHO p{30, 50, 10, 20, 0};  // 80 and 160 samples at 8 kHz
+    auto e = effect(BASS_FX_DX8_ECHO, 8000, ch, &p);
+    std::vector<float> x(1000 * ch, 0.f);
+    x[0] = 1, x[ch - 1] = ch == 2 ? -0.5f : 1.f;
+    auto y = run(*e, x, ch);
+    const double w = 0.3, f = 0.5, s = std::sqrt(1 - f * f);
+    for (int n = 0; n < 1000; ++n) {
+      double left = n == 0 ? 1 - w : n % 80 == 0 ? w * s * std::pow(f, n / 80 - 1) : 0;
+      double right = n == 0 ? 1 - w : n % 160 == 0 ? w * s * std::pow(f, n / 160 - 1) : 0;
+      ASSERT_NEAR(y[ch * n], left, 1e-6) << ch << " " << n;
+      if (ch == 2) ASSERT_NEAR(y[2 * n + 1], -0.5 * right, 1e-6) << n;
+    }
   }
 }
 
@@ -126,18 +131,28 @@ TEST(Echo, FullFeedbackStaysBounded) {
   }
 }
 
+// Impulses of 1 on the left, -0.5 on the right (and 1 in mono).
 TEST(ChorusFlanger, WithoutDepthTheyAreTheStaticComb) {
-  for (DWORD type : {BASS_FX_DX8_CHORUS, BASS_FX_DX8_FLANGER}) {
-    SCOPED_TRACE(type);
-    BASS_DX8_CHORUS p{40, 0, -60, 1, 1, 4, 2};  // D = 32 samples at 8 kHz, g = -0.6
-    auto e = effect(type, 8000, 2, &p);
-    auto y = run(*e, impulse(400, 2), 2);
-    for (int n = 0; n < 400; ++n) {
-      double want = n == 0 ? 0.6 : n % 32 == 0 ? 0.4 * std::pow(-0.6, n / 32 - 1) : 0;
-      ASSERT_NEAR(y[2 * n], want, 1e-6) << n;
-      ASSERT_NEAR(y[2 * n + 1], want, 1e-6) << n;
+  for (DWORD type : {BASS_FX_DX8_CHORUS, BASS_FX_DX8_FLANGER})
+    for (int ch : {1, 2}) {
+      SCOPED_TRACE(testing::Message() << type << " " << ch);
+      BASS_DX8_CHORUS p{40, 0, -60, 1, 1, 4, 2};  // D = 32 samples at 8 kHz, g = -0.6
+      auto e = effect(type, 8000, ch, &p);
+      std::vector<float> x(400 * ch, 0.f);
+      x[0] = 1, x[ch - 1] = ch == 2 ? -0.5f : 1.f;
+      auto y = run(*e, x, ch);
+      // The chorus feeds one line with the channels' mean, the flanger one
+      // line per channel.
+      const double mean = ch == 2 ? 0.25 : 1, wet_l = type == BASS_FX_DX8_CHORUS ? mean : 1,
+                   wet_r = type == BASS_FX_DX8_CHORUS ? mean : -0.5;
+      auto want = [](int n, double dry, double wet) {
+        return n == 0 ? 0.6 * dry : n % 32 == 0 ? 0.4 * std::pow(-0.6, n / 32 - 1) * wet : 0;
+      };
+      for (int n = 0; n < 400; ++n) {
+        ASSERT_NEAR(y[ch * n], want(n, 1, wet_l), 1e-6) << n;
+        if (ch == 2) ASSERT_NEAR(y[2 * n + 1], want(n, -0.5, wet_r), 1e-6) << n;
+      }
     }
-  }
 }
 
 // A ramp through the pure wet path reads back its own delay: n - y[n].
@@ -166,11 +181,12 @@ TEST(Compressor, StaticCurveAndMakeUpGain) {
     BASS_DX8_COMPRESSOR p{gain, 1, 50, -20, 3, 0};
     auto e = effect(BASS_FX_DX8_COMPRESSOR, 44100, 2, &p);
     const float a = float(std::pow(10, -10 / 20.0));
-    std::vector<float> x(44100 * 2);
-    for (size_t i = 0; i < x.size(); ++i) x[i] = (i / 200) % 2 ? a : -a;
+    std::vector<float> x(44100 * 2);  // the right side is the left one inverted
+    for (size_t i = 0; i < x.size(); ++i) x[i] = ((i / 200) % 2 ? a : -a) * (i % 2 ? -1 : 1);
     auto y = run(*e, x, 2);
     double out_db = 20 * std::log10(std::fabs(y[y.size() - 1]));
     EXPECT_NEAR(out_db, -16.6667 + gain, 0.01);
+    EXPECT_NEAR(y[y.size() - 2], -y[y.size() - 1], 1e-6);
   }
 }
 
@@ -282,22 +298,22 @@ std::vector<double> reverb_ir(const BASS_DX8_REVERB& p, double seconds, int chan
 }
 }  // namespace
 
-TEST(Reverb, MeasuringCodeReadsASyntheticDecay) {
-  std::mt19937 rng(3);
-  std::normal_distribution<double> d;
-  std::vector<double> h(44100 * 2);
-  for (size_t i = 0; i < h.size(); ++i) h[i] = d(rng) * std::pow(10, -3.0 * i / 44100 / 0.8);
-  EXPECT_NEAR(rt60(h, 44100), 0.8, 0.02);
-  EXPECT_NEAR(rt60(band(h, 500, 1000, 44100), 44100), 0.8, 0.04);
-  EXPECT_NEAR(echo_density(h, 44100, 44100), 1.0, 0.1);
-  std::vector<double> sparse(44100, 0.0);
-  for (size_t i = 0; i < sparse.size(); i += 50) sparse[i] = 1;
-  EXPECT_LT(echo_density(sparse, 22050, 44100), 0.1);
-}
-
 // Lows decay in the reverb time whatever the ratio; the 4-8 kHz band in the
 // reverb time x ratio.
 TEST(Reverb, EachBandDecaysInItsOwnTime) {
+  {
+    // First the measures themselves, on a synthetic decay of 0.8 s.
+    std::mt19937 rng(3);
+    std::normal_distribution<double> d;
+    std::vector<double> h(44100 * 2);
+    for (size_t i = 0; i < h.size(); ++i) h[i] = d(rng) * std::pow(10, -3.0 * i / 44100 / 0.8);
+    EXPECT_NEAR(rt60(h, 44100), 0.8, 0.02);
+    EXPECT_NEAR(rt60(band(h, 500, 1000, 44100), 44100), 0.8, 0.04);
+    EXPECT_NEAR(echo_density(h, 44100, 44100), 1.0, 0.1);
+    std::vector<double> sparse(44100, 0.0);
+    for (size_t i = 0; i < sparse.size(); i += 50) sparse[i] = 1;
+    EXPECT_LT(echo_density(sparse, 22050, 44100), 0.1);
+  }
   for (float ratio : {0.001f, 0.01f, 0.1f, 0.5f, 0.999f}) {
     SCOPED_TRACE(ratio);
     auto h = reverb_ir({0, 0, 1000, ratio}, 2.5);
@@ -354,15 +370,17 @@ TEST(Reverb, HighsDecayFasterByTheRatio) {
 }
 
 TEST(Reverb, DryMixIsTheInputTimesInGain) {
-  BASS_DX8_REVERB p{-6, -96, 1000, 0.5f};
-  auto e = effect(BASS_FX_DX8_REVERB, 44100, 2, &p);
-  std::mt19937 rng(5);
-  std::uniform_real_distribution<float> d(-0.5f, 0.5f);
-  std::vector<float> x(44100);
-  for (auto& v : x) v = d(rng);
-  auto y = run(*e, x, 2);
-  const double g = std::pow(10, -6 / 20.0);
-  for (size_t i = 0; i < x.size(); ++i) ASSERT_NEAR(y[i], x[i] * g, 1e-4) << i;
+  for (int ch : {1, 2}) {
+    BASS_DX8_REVERB p{-6, -96, 1000, 0.5f};
+    auto e = effect(BASS_FX_DX8_REVERB, 44100, ch, &p);
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> d(-0.5f, 0.5f);
+    std::vector<float> x(44100);
+    for (auto& v : x) v = d(rng);
+    auto y = run(*e, x, ch);
+    const double g = std::pow(10, -6 / 20.0);
+    for (size_t i = 0; i < x.size(); ++i) ASSERT_NEAR(y[i], x[i] * g, 1e-4) << ch << " " << i;
+  }
 }
 
 // A band set to 0 dB passes the sound untouched; set back to a gain it starts
@@ -378,6 +396,30 @@ TEST(ParamEq, ABandSwitchedBackOnDoesNotReplayOldSound) {
   ASSERT_TRUE(e->set_parameters(&boost));
   auto y = run(*e, std::vector<float>(441 * 2, 0.f), 2);
   for (size_t i = 0; i < y.size(); ++i) ASSERT_EQ(y[i], 0.f) << i;
+}
+
+// Mono and more than two channels take another path than stereo. Each
+// channel gets its own tone (centre or lower band edge) so that a crossed
+// channel shows: the band's gain at its centre, half of it at its edges.
+TEST(ParamEq, EveryChannelCountBoostsEachChannelsOwnTone) {
+  for (int ch : {1, 2, 3, 6}) {
+    for (float gain : {12.f, -12.f}) {
+      SCOPED_TRACE(testing::Message() << ch << " channels, " << gain << " dB");
+      BASS_DX8_PARAMEQ p{1000, 12, gain};
+      auto e = effect(BASS_FX_DX8_PARAMEQ, 44100, ch, &p);
+      auto hz = [](int c) { return c % 2 ? 1000 / std::sqrt(2.0) : 1000.0; };
+      const size_t frames = 22050;
+      std::vector<float> x(frames * ch);
+      for (size_t i = 0; i < frames; ++i)
+        for (int c = 0; c < ch; ++c) x[i * ch + c] = float(0.1 * std::sin(2 * M_PI * hz(c) * i / 44100));
+      auto y = run(*e, x, ch);
+      for (int c = 0; c < ch; ++c) {
+        double in = 0, out = 0;
+        for (size_t i = frames / 2; i < frames; ++i) in += x[i * ch + c] * x[i * ch + c], out += y[i * ch + c] * y[i * ch + c];
+        EXPECT_NEAR(10 * std::log10(out / in), c % 2 ? gain / 2 : gain, 0.05) << "channel " << c;
+      }
+    }
+  }
 }
 
 TEST(EffectsAlone, SilenceStaysCleanAfterSound) {

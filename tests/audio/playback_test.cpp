@@ -22,6 +22,14 @@ TEST_F(Playback, SameRateStereoComesOutBitExact) {
   ASSERT_EQ(w.channels, 2);
   ASSERT_EQ(w.bits, 16);
   ASSERT_EQ(w.frames(), 60u * 441);
+  // The header as another reader sees it, field by field.
+  const testwav::SoxFields head = testwav::sox_fields(path_);
+  EXPECT_EQ(head.channels, 2);
+  EXPECT_EQ(head.rate, 44100);
+  EXPECT_EQ(head.byte_rate, 44100 * 4);
+  EXPECT_EQ(head.block_align, 4);
+  EXPECT_EQ(head.bits, 16);
+  EXPECT_EQ(head.data_bytes, 60 * 441 * 4);
   size_t mismatches = 0;
   for (int64_t f = 0; f < len; ++f)
     for (int c = 0; c < 2; ++c) mismatches += w.at(f, c) != std::lrint(noise16(f, c) * 32768);
@@ -106,8 +114,9 @@ TEST_F(Playback, VolumeAndPanScaleAsDocumented) {
   EXPECT_FALSE(BASS_ChannelSetAttribute(hs[0], BASS_ATTRIB_VOL, -0.1f));
 }
 
+// Each side ramps its own input: left +0.5, right -0.25.
 TEST_F(Playback, VolumeChangesAreRampedNotStepped) {
-  HSTREAM h = make_stream(44100, 2, -1, [](int64_t, int) { return 0.5f; });
+  HSTREAM h = make_stream(44100, 2, -1, [](int64_t, int c) { return c ? -0.25f : 0.5f; });
   ASSERT_TRUE(BASS_ChannelPlay(h, 0));
   run_blocks(2);
   ASSERT_TRUE(BASS_ChannelSetAttribute(h, BASS_ATTRIB_VOL, 0.f));
@@ -116,6 +125,9 @@ TEST_F(Playback, VolumeChangesAreRampedNotStepped) {
   ASSERT_TRUE(w.valid);
   int max_step = 0, zero_at = -1;
   for (size_t f = 1; f < w.frames(); ++f) {
+    ASSERT_GE(w.at(f, 0), 0) << f;
+    ASSERT_LE(w.at(f, 1), 0) << f;
+    ASSERT_NEAR(w.at(f, 1), -w.at(f, 0) / 2, 1) << f;
     max_step = std::max(max_step, std::abs(w.at(f, 0) - w.at(f - 1, 0)));
     if (zero_at < 0 && w.at(f, 0) == 0) zero_at = int(f);
   }
@@ -239,6 +251,32 @@ TEST_F(Playback, StoppingAnAutofreeStreamFreesIt) {
   ASSERT_TRUE(BASS_ChannelStop(h));
   EXPECT_FALSE(BASS_ChannelPlay(h, 0));
   EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
+}
+
+// The wav: output writes at the rate the library was started with: its
+// header (read by sox) and its samples, unresampled.
+TEST(WavOutput, FollowsTheRateOfBassInit) {
+  const std::string path = (std::filesystem::temp_directory_path() / ("tovarin-48k-" + std::to_string(getpid()) + ".wav")).string();
+  setenv("TOVARIN_AUDIO_OUTPUT", ("wav:" + path).c_str(), 1);
+  tovarin::audio::testing_set_manual_pacing(true);
+  ASSERT_TRUE(BASS_Init(-1, 48000, 0, 0, nullptr));
+  HSTREAM h = make_stream(48000, 2, 4800, noise16);
+  ASSERT_TRUE(BASS_ChannelPlay(h, 0));
+  ASSERT_TRUE(tovarin::audio::testing_run_blocks(10));
+  ASSERT_TRUE(BASS_Free());
+  tovarin::audio::testing_set_manual_pacing(false);
+  const testwav::SoxFields head = testwav::sox_fields(path);
+  EXPECT_EQ(head.channels, 2);
+  EXPECT_EQ(head.rate, 48000);
+  EXPECT_EQ(head.byte_rate, 48000 * 4);
+  EXPECT_EQ(head.block_align, 4);
+  EXPECT_EQ(head.bits, 16);
+  EXPECT_EQ(head.data_bytes, 4800 * 4);
+  Wav w = read_wav(path);
+  ASSERT_TRUE(w.valid);
+  ASSERT_EQ(w.frames(), 4800u);
+  for (int f = 0; f < 4800; ++f) ASSERT_EQ(w.at(f, 1), std::lrint(noise16(f, 1) * 32768)) << f;
+  std::remove(path.c_str());
 }
 
 // Real-time pacing, as the wav: output behaves outside tests.

@@ -1,5 +1,5 @@
-// Helpers for the audio library's tests: a synthetic Source, a WAV reader
-// and a fixture that runs the library on a manually paced wav: output.
+// Helpers for the audio library's tests: a synthetic Source and a fixture
+// that runs the library on a manually paced wav: output.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -22,6 +22,7 @@
 #include "audio/bass.h"
 #include "audio/device/paced_output.hpp"
 #include "audio/source.hpp"
+#include "common/wav.hpp"
 
 namespace audio_test {
 
@@ -88,41 +89,8 @@ inline HSTREAM make_stream(int rate, int channels, int64_t length, Generator gen
   return tovarin::audio::create_stream_from_source(std::move(src), flags);
 }
 
-struct Wav {
-  bool valid = false;
-  int rate = 0, channels = 0, bits = 0;
-  std::vector<int16_t> samples;
-  size_t frames() const { return channels ? samples.size() / channels : 0; }
-  int16_t at(size_t f, int c) const { return samples[f * channels + c]; }
-};
-
-// Reads a PCM WAV file and checks that its sizes agree with the file's.
-inline Wav read_wav(const std::string& path) {
-  Wav w;
-  std::ifstream in(path, std::ios::binary);
-  std::vector<uint8_t> b((std::istreambuf_iterator<char>(in)), {});
-  auto u32 = [&](size_t o) { return b[o] | b[o + 1] << 8 | b[o + 2] << 16 | uint32_t(b[o + 3]) << 24; };
-  auto u16 = [&](size_t o) { return b[o] | b[o + 1] << 8; };
-  if (b.size() < 44 || std::memcmp(b.data(), "RIFF", 4) || std::memcmp(b.data() + 8, "WAVE", 4)) return w;
-  if (u32(4) != b.size() - 8) return w;
-  size_t o = 12;
-  while (o + 8 <= b.size()) {
-    uint32_t len = u32(o + 4);
-    if (!std::memcmp(b.data() + o, "fmt ", 4)) {
-      w.channels = u16(o + 10);
-      w.rate = u32(o + 12);
-      w.bits = u16(o + 22);
-    } else if (!std::memcmp(b.data() + o, "data", 4)) {
-      if (o + 8 + len != b.size()) return w;
-      w.samples.resize(len / 2);
-      std::memcpy(w.samples.data(), b.data() + o + 8, len);
-      w.valid = true;
-      return w;
-    }
-    o += 8 + len;
-  }
-  return w;
-}
+using testwav::Wav;
+inline Wav read_wav(const std::string& path) { return testwav::read(path); }
 
 // The library on a wav: output whose blocks of 10 ms run only when the
 // test asks for them.

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <vector>
 
+#include "common/wav.hpp"
 #include "pulse_session.hpp"
 
 namespace {
@@ -30,29 +31,6 @@ std::vector<int16_t> stereo_tone(double seconds) {
     s[2 * i] = s[2 * i + 1] = static_cast<int16_t>(
         std::lrint(32767 * kToneAmplitude * std::sin(2 * std::numbers::pi * kToneHz * i / kRate)));
   return s;
-}
-
-void put_le(std::ofstream& out, uint32_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.put(static_cast<char>((v >> (8 * i)) & 0xff));
-}
-
-bool write_wav(const std::string& path, const std::vector<int16_t>& stereo) {
-  std::ofstream out(path, std::ios::binary);
-  const uint32_t data = static_cast<uint32_t>(stereo.size() * 2);
-  out.write("RIFF", 4);
-  put_le(out, 36 + data, 4);
-  out.write("WAVEfmt ", 8);
-  put_le(out, 16, 4);
-  put_le(out, 1, 2);
-  put_le(out, 2, 2);
-  put_le(out, kRate, 4);
-  put_le(out, kRate * 4, 4);
-  put_le(out, 4, 2);
-  put_le(out, 16, 2);
-  out.write("data", 4);
-  put_le(out, data, 4);
-  out.write(reinterpret_cast<const char*>(stereo.data()), static_cast<std::streamsize>(data));
-  return static_cast<bool>(out);
 }
 
 // Amplitude of the tone in the last 0.1 s of x (one channel, full scale 1):
@@ -146,7 +124,7 @@ class DeviceLoss : public PulseSession {
 TEST_F(DeviceLoss, PlaybackMovesToTheNewDefaultGoesOnWithoutASinkAndReturns) {
   load_sink("othersink");
   const std::string media = path("tone.wav");
-  ASSERT_TRUE(write_wav(media, stereo_tone(60)));
+  ASSERT_TRUE(testwav::write(media, kRate, 2, stereo_tone(60)));
   ASSERT_TRUE(BASS_Init(-1, kRate, 0, 0, nullptr)) << BASS_ErrorGetCode();
   const HSTREAM stream = stream_ = BASS_StreamCreateFile(0, media.c_str(), 0, 0, 0);
   ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
@@ -158,18 +136,18 @@ TEST_F(DeviceLoss, PlaybackMovesToTheNewDefaultGoesOnWithoutASinkAndReturns) {
   const double on_other = hear_at("othersink");
   EXPECT_GT(on_other, 0) << "the tone did not move to the new default sink";
 
-  // No sink at all: the position keeps counting in real time.
+  // No sink at all: the position keeps counting, and never faster than
+  // real time (the clock is read before the first position and after the
+  // last, so a slow machine only widens the margin).
   unload_sink("othersink");
-  const double lost_at = poll_position();
   const auto lost_clock = Clock::now();
-  while (Clock::now() - lost_clock < 1500ms) {
-    std::this_thread::sleep_for(50ms);
-    poll_position();
-  }
+  const double lost_at = poll_position();
+  EXPECT_TRUE(wait_for([&] { return poll_position() >= lost_at + 1.5; }, 20s))
+      << "the position stalled while there was no sink";
   const double last = poll_position();
   const double elapsed = std::chrono::duration<double>(Clock::now() - lost_clock).count();
   EXPECT_EQ(BASS_ChannelIsActive(stream), BASS_ACTIVE_PLAYING);
-  EXPECT_NEAR(last - lost_at, elapsed, 0.25) << "the position stalled or jumped while there was no sink";
+  EXPECT_LE(last - lost_at, elapsed + 0.25) << "the position jumped while there was no sink";
 
   // A sink again: the tone reaches it.
   load_sink("testsink");
@@ -217,12 +195,13 @@ TEST_F(DeviceLoss, CaptureGoesOnWithoutTheSourceAndReturnsToIt) {
 
   // The monitor source goes with the sink: buffers of silence keep coming.
   unload_sink("testsink");
-  const size_t lost_frames = cap.frames;
   const auto lost_clock = Clock::now();
-  std::this_thread::sleep_for(1500ms);
+  const size_t lost_frames = cap.frames;
+  EXPECT_TRUE(wait_for([&] { return cap.frames >= lost_frames + static_cast<size_t>(kRate) * 3 / 2; }, 20s))
+      << "the capture stopped delivering when its source went";
   const double delivered = static_cast<double>(cap.frames - lost_frames) / kRate;
   const double elapsed = std::chrono::duration<double>(Clock::now() - lost_clock).count();
-  EXPECT_NEAR(delivered, elapsed, 0.3) << "the capture stopped delivering when its source went";
+  EXPECT_LE(delivered, elapsed + 0.3) << "the capture delivered faster than real time";
 
   // The source is back: a tone played into the sink reaches the callback.
   load_sink("testsink");

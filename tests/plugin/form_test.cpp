@@ -92,7 +92,9 @@ TEST_F(FormTest, AHandleThatIsNoWindowGetsNoForm) {
   plugin.Draw(0, 1, 1, 10, 10);
   plugin.Bass_Init();
   plugin.Bass_Play();
-  PumpFor(50);
+  EXPECT_EQ(FadeThreads(), 0);  // no form, no fade
+  tovui_pump(0);
+  EXPECT_TRUE(MessageBoxes().empty());
   LendWindow();
   EXPECT_NE(Form(), 0u);
 }
@@ -104,10 +106,12 @@ TEST_F(FormTest, HostDestroyingItsWindowLeavesTheExportsHarmless) {
   plugin.Bass_Play();
   tovui_destroy_window(host_window);  // while the fade worker runs
   host_window = 0;
-  PumpFor(200);
+  // Its steps cannot reach the form any more: the fade ends.
+  EXPECT_TRUE(PumpUntil([] { return FadeThreads() == 0; }, 30000));
   plugin.Draw(0, 1, 2, 3, 4);
   plugin.Bass_Stop();
   plugin.Bass_Play();
-  PumpFor(200);
+  EXPECT_TRUE(PumpUntil([] { return FadeThreads() == 0; }, 30000));
   EXPECT_EQ(plugin.Query(plugin.Bass_GetFreq), "44100");
+  EXPECT_TRUE(MessageBoxes().empty());
 }

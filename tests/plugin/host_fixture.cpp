@@ -2,21 +2,27 @@
 
 #include <dlfcn.h>
 #include <unistd.h>
+#if defined(_WIN32)
+#include <windows.h>
+// windows.h first
+#include <tlhelp32.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 bool Plugin::Load() {
   library = dlopen(TOVARIN_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
   if (!library) return false;
-#define PLUGIN_RESOLVE(name)                                         \
+#define PLUGIN_RESOLVE(name, ...)                                       \
   name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name)); \
   if (!name) return false;
-  PLUGIN_EXPORTS(PLUGIN_RESOLVE)
+  TOVARIN_PLUGIN_EXPORTS(PLUGIN_RESOLVE)
 #undef PLUGIN_RESOLVE
   return true;
 }
@@ -85,6 +91,87 @@ bool PumpUntil(const std::function<bool()>& pred, int timeout_ms) {
   return true;
 }
 
+#if defined(_WIN32)
+int FadeThreads() {
+  using GetDescription = HRESULT(WINAPI*)(HANDLE, PWSTR*);
+  static const auto get = reinterpret_cast<GetDescription>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetThreadDescription")));
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (!get || snapshot == INVALID_HANDLE_VALUE) return -1;
+  int n = 0;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID != GetCurrentProcessId()) continue;
+    HANDLE thread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ThreadID);
+    PWSTR name = nullptr;
+    if (thread && SUCCEEDED(get(thread, &name)) && name) {
+      if (std::wstring(name) == L"tovarin-fade") ++n;
+      LocalFree(name);
+    }
+    if (thread) CloseHandle(thread);
+  }
+  CloseHandle(snapshot);
+  return n;
+}
+bool CanCountFadeSteps() { return false; }
+std::vector<int32_t> FadeSteps() { return {}; }
+void ClearFadeSteps() {}
+#else
+int FadeThreads() {
+  int n = 0;
+  std::error_code ec;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
+    std::ifstream comm(task.path() / "comm");
+    std::string name;
+    if (std::getline(comm, name) && name == "tovarin-fade") ++n;
+  }
+  return n;
+}
+
+namespace {
+std::mutex g_steps_mutex;
+std::vector<int32_t> g_steps;
+}  // namespace
+
+// The window system's post_message, taken over in this executable (which
+// exports it) so that the plug-in's posts pass here first.
+namespace tovui {
+bool post_message(uint32_t window, uint32_t msg, uintptr_t wparam, intptr_t lparam) {
+  using Post = bool (*)(uint32_t, uint32_t, uintptr_t, intptr_t);
+  static const auto real = reinterpret_cast<Post>(dlsym(RTLD_NEXT, "_ZN5tovui12post_messageEjjml"));
+  constexpr uint32_t kChangeVolume = 1167;  // the form's volume step message
+  if (msg == kChangeVolume) {
+    std::lock_guard<std::mutex> lock(g_steps_mutex);
+    g_steps.push_back(static_cast<int32_t>(lparam));
+  }
+  return real && real(window, msg, wparam, lparam);
+}
+}  // namespace tovui
+
+// Only where the executable exports it (ENABLE_EXPORTS) does the plug-in
+// reach the function above.
+bool CanCountFadeSteps() {
+  static const bool ok = dlsym(RTLD_DEFAULT, "_ZN5tovui12post_messageEjjml") ==
+                         reinterpret_cast<void*>(&tovui::post_message);
+  return ok;
+}
+std::vector<int32_t> FadeSteps() {
+  std::lock_guard<std::mutex> lock(g_steps_mutex);
+  return g_steps;
+}
+void ClearFadeSteps() {
+  std::lock_guard<std::mutex> lock(g_steps_mutex);
+  g_steps.clear();
+}
+#endif
+
+std::vector<int32_t> Steps(int32_t from, int32_t to) {
+  std::vector<int32_t> v;
+  for (int32_t s = from; from <= to ? s <= to : s >= to; from <= to ? ++s : --s) v.push_back(s);
+  return v;
+}
+
 void PumpFor(int ms) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (std::chrono::steady_clock::now() < end) tovui_pump(5);
@@ -93,6 +180,7 @@ void PumpFor(int ms) {
 void PluginTest::SetUp() {
   if (!getenv("TOVARIN_AUDIO_OUTPUT")) setenv("TOVARIN_AUDIO_OUTPUT", "null", 1);
   InstallRecordingPresenter();
+  ClearFadeSteps();
   ASSERT_TRUE(plugin.Load()) << dlerror();
 }
 
@@ -136,12 +224,16 @@ std::string TempDir() {
   return dir.path.empty() ? std::string("/tmp") : dir.path;
 }
 
-std::string MakeWav(const std::string& name, double seconds, int rate, int channels, double freq) {
+std::string MakeWav(const std::string& name, double seconds, int rate, int channels, double freq, bool distinct) {
   const std::string path = TempDir() + "/" + name;
-  // The same sine in every channel, amplitude exactly 0.5.
-  const std::string one = freq > 0 ? "0.5*sin(2*PI*" + std::to_string(freq) + "*t)" : "0";
-  std::string expr = one;
-  for (int c = 1; c < channels; ++c) expr += "|" + one;
+  // Channel c: a sine of freq and amplitude 0.5, or with `distinct` of
+  // (c + 1) freq and 0.5 / (c + 1); silence when freq is 0.
+  std::string expr;
+  for (int c = 0; c < channels; ++c) {
+    const int k = distinct ? c + 1 : 1;
+    expr += c ? "|" : "";
+    expr += freq > 0 ? std::to_string(0.5 / k) + "*sin(2*PI*" + std::to_string(freq * k) + "*t)" : "0";
+  }
   const std::string cmd = "ffmpeg -v error -y -f lavfi -i 'aevalsrc=" + expr + ":s=" + std::to_string(rate) +
                           "' -t " + std::to_string(seconds) + " -c:a pcm_s16le " + path;
   EXPECT_TRUE(Run(cmd)) << cmd;

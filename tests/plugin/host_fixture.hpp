@@ -15,14 +15,8 @@
 
 struct Plugin {
   void* library = nullptr;
-#define PLUGIN_EXPORTS(X)                                                                                   \
-  X(Copyright) X(GetShortInfo) X(GetInfo) X(GetType) X(SetPath) X(SetParentWindow) X(Draw) X(SetFile)         \
-  X(GetFile) X(SetData) X(GetData) X(Bass_Init) X(Bass_ChannelNum) X(Bass_Create) X(Bass_Free) X(Bass_Play)   \
-  X(Bass_Pause) X(Bass_Stop) X(Bass_GetPosition) X(Bass_GetLength) X(Bass_Sec2Format) X(Bass_SetPosition)     \
-  X(Bass_SetVolume) X(Bass_SetPan) X(Bass_GetRLevel) X(Bass_GetLLevel) X(Bass_GetFreq) X(Bass_GetBit)         \
-  X(Bass_GetChannels) X(Bass_GetTags) X(Bass_GetCPU)
-#define PLUGIN_FIELD(name) decltype(&::name) name = nullptr;
-  PLUGIN_EXPORTS(PLUGIN_FIELD)
+#define PLUGIN_FIELD(name, ...) decltype(&::name) name = nullptr;
+  TOVARIN_PLUGIN_EXPORTS(PLUGIN_FIELD)
 #undef PLUGIN_FIELD
 
   bool Load();  // from TOVARIN_PLUGIN_PATH
@@ -46,6 +40,18 @@ void InstallRecordingPresenter();
 bool PumpUntil(const std::function<bool()>& pred, int timeout_ms);
 void PumpFor(int ms);
 
+// Fade workers alive in this process, by the name they give their threads:
+// 0 once every fade has posted its last step.
+int FadeThreads();
+// The volume steps the fade workers posted to the form since the last
+// ClearFadeSteps, in posting order. Counted where the window system takes
+// them, which only Linux lets a test see (CanCountFadeSteps).
+bool CanCountFadeSteps();
+std::vector<int32_t> FadeSteps();
+void ClearFadeSteps();
+// 1, 2 ... n: the steps of a play fade to volume n.
+std::vector<int32_t> Steps(int32_t from, int32_t to);
+
 class PluginTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -63,9 +69,11 @@ class PluginTest : public ::testing::Test {
 
 // Test media, made by code in a temporary folder.
 std::string TempDir();
-// A 16-bit PCM WAV made by ffmpeg: a sine of amplitude 0.5, or silence
-// when freq is 0.
-std::string MakeWav(const std::string& name, double seconds, int rate, int channels, double freq = 440.0);
+// A 16-bit PCM WAV made by ffmpeg: a sine of amplitude 0.5 in every
+// channel, or silence when freq is 0. With `distinct`, channel c holds
+// (c + 1) x freq at 0.5 / (c + 1), so that crossed channels show.
+std::string MakeWav(const std::string& name, double seconds, int rate, int channels, double freq = 440.0,
+                    bool distinct = false);
 // Runs a shell command; true when it exits 0.
 bool Run(const std::string& command);
 

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <thread>
 
+#include "common/wav.hpp"
 #include "host_fixture.hpp"
 
 using PlayerTest = PluginTest;
@@ -102,14 +103,25 @@ TEST_F(PlayerTest, LengthRoundsHalvesToEven) {
 
 TEST_F(PlayerTest, BitrateIsFileSizeOverDurationRoundedUp) {
   StartPlayer();
-  const std::string wav = MakeWav("bit.wav", 2.0, 8000, 1);
-  ASSERT_TRUE(plugin.Create(wav));
-  // size / (125 s) + 0.5, rounded halves to even (closed form).
-  const double kbit = static_cast<double>(FileSize(wav)) / (125.0 * 2.0) + 0.5;
-  EXPECT_EQ(plugin.Query(plugin.Bass_GetBit), std::to_string(static_cast<long long>(std::nearbyint(kbit))));
-  // A stream of length 0 has no bitrate.
-  ASSERT_TRUE(plugin.Create(MakeWav("empty.wav", 0.0, 8000, 1)) || true);
-  EXPECT_EQ(plugin.Query(plugin.Bass_GetBit), "0");
+  // Files of known size: 44 bytes of header and the samples.
+  struct Case {
+    uint32_t rate;
+    uint16_t channels;
+    uint32_t frames;
+    const char* kbit;
+  } cases[] = {
+      {8000, 1, 16000, "129"},    // 32044 bytes in 2 s: 128.18 kbit/s
+      {44100, 2, 44100, "1412"},  // 176444 bytes in 1 s: 1411.55
+      {8000, 1, 2000, "130"},     // 4044 bytes in 0.25 s: 129.41
+      {8000, 1, 0, "0"},          // no sound: refused, and the emptied slot has no rate
+  };
+  for (const auto& c : cases) {
+    const std::string path = TempDir() + "/bit" + c.kbit + ".wav";
+    ASSERT_TRUE(testwav::write(path, c.rate, c.channels, std::vector<int16_t>(size_t{c.frames} * c.channels, 0)));
+    ASSERT_EQ(FileSize(path), 44u + 2u * c.frames * c.channels);
+    ASSERT_EQ(plugin.Create(path), c.frames > 0) << c.kbit;
+    EXPECT_EQ(plugin.Query(plugin.Bass_GetBit), c.kbit);
+  }
 }
 
 TEST_F(PlayerTest, SeekingMovesThePosition) {
@@ -156,8 +168,10 @@ TEST_F(PlayerTest, SetVolumeOnAnEmptySlotStillStoresTheVolume) {
   plugin.Bass_Play();  // Volume 0: the fade has no steps, nothing starts
   plugin.ChannelNum(1);
   plugin.Bass_Play();
-  PumpFor(700);
+  ASSERT_TRUE(PumpUntil([] { return FadeThreads() == 0; }, 30000));
+  tovui_pump(0);
   EXPECT_EQ(plugin.Position(), 0);
+  EXPECT_TRUE(FadeSteps().empty());
   EXPECT_TRUE(MessageBoxes().empty());
 }
 
@@ -172,15 +186,19 @@ TEST_F(PlayerTest, SecondBassInitWithoutFreeKeepsTheHostRunning) {
 
 TEST_F(PlayerTest, LevelsDoNotAskTheLibraryWhileStopped) {
   StartPlayer();
-  const std::string loud = MakeWav("loud.wav", 20.0, 44100, 2, 440.0);
+  // Sines of amplitude 0.5 on the left, 0.25 on the right: they peak
+  // near 16384 and 8192 once the fade is over. As hosts know it,
+  // Bass_GetRLevel answers the library's low word, the left level, and
+  // Bass_GetLLevel the high word, the right one.
+  const std::string loud = MakeWav("loud.wav", 20.0, 44100, 2, 440.0, true);
   plugin.ChannelNum(2);
   ASSERT_TRUE(plugin.Create(loud));
   plugin.Bass_Play();
-  ASSERT_TRUE(PumpUntil([&] { return plugin.Query(plugin.Bass_GetLLevel) != "0"; }, 5000));
-  PumpFor(300);  // the fade ends on slot 2
-  const int left = std::atoi(plugin.Query(plugin.Bass_GetRLevel).c_str());
-  EXPECT_GT(left, 8000);  // a sine of amplitude 0.5 peaks near 16384
-  EXPECT_LE(left, 32768);
+  auto level = [&](void (*op)()) { return std::atoi(plugin.Query(op).c_str()); };
+  EXPECT_TRUE(PumpUntil([&] { return level(plugin.Bass_GetRLevel) > 15500 && level(plugin.Bass_GetLLevel) > 7750; },
+                        30000));
+  EXPECT_LE(level(plugin.Bass_GetRLevel), 16500);
+  EXPECT_LE(level(plugin.Bass_GetLLevel), 8300);
 
   // A stop on another slot sets the player-wide flag; slot 2 plays on, but
   // its levels now answer 0 without the library being asked.
@@ -188,7 +206,8 @@ TEST_F(PlayerTest, LevelsDoNotAskTheLibraryWhileStopped) {
   ASSERT_TRUE(plugin.Create(MakeWav("other.wav", 20.0, 44100, 2)));
   plugin.SetVolume(1);  // a one-step fade
   plugin.Bass_Stop();
-  PumpFor(300);
+  ASSERT_TRUE(PumpUntil([] { return FadeThreads() == 0; }, 30000));
+  tovui_pump(0);
   plugin.ChannelNum(2);
   EXPECT_GT(plugin.Position(), 0);
   for (int i = 0; i < 5; ++i) {
@@ -203,23 +222,7 @@ TEST_F(PlayerTest, SeekingPastFourGigabytesOfSamplesLandsWhereAsked) {
   // 16-bit byte positions pass 2^32 after 33554 s.
   const std::string path = TempDir() + "/long.wav";
   const uint32_t data = 3u << 30;
-  {
-    std::ofstream out(path, std::ios::binary);
-    auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    out.write("RIFF", 4);
-    u32(36 + data);
-    out.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);
-    u16(8);
-    u32(8000);
-    u32(8000 * 8);
-    u16(8);
-    u16(8);
-    out.write("data", 4);
-    u32(data);
-  }
+  std::ofstream(path, std::ios::binary) << testwav::header(8000, 8, 8, data);
   ASSERT_EQ(truncate(path.c_str(), 44 + static_cast<off_t>(data)), 0);
   StartPlayer();
   ASSERT_TRUE(plugin.Create(path));

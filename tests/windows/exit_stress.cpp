@@ -41,13 +41,9 @@
 
 namespace {
 
-#define STRESS_EXPORTS(X)                                                                                     \
-  X(SetPath) X(SetParentWindow) X(Draw) X(SetFile) X(GetFile) X(SetData) X(Bass_Init) X(Bass_ChannelNum)    \
-  X(Bass_Create) X(Bass_Free) X(Bass_Play) X(Bass_Pause) X(Bass_Stop) X(Bass_GetPosition) X(Bass_GetLength) \
-  X(Bass_GetTags) X(StartDraw) X(Record_Init) X(Record_Start)
 struct Api {
-#define STRESS_FIELD(name) decltype(&::name) name = nullptr;
-  STRESS_EXPORTS(STRESS_FIELD)
+#define STRESS_FIELD(name, ordinal, ret, params, args) ret(*name) params = nullptr;
+  TOVARIN_PLUGIN_EXPORTS(STRESS_FIELD)
 #undef STRESS_FIELD
 };
 
@@ -149,10 +145,10 @@ int Child(const std::string& scenario, DWORD delay, const std::string& how, HAND
   HMODULE module = LoadLibraryA(plugin.c_str());
   if (!module) return 3;
   Api api;
-#define STRESS_RESOLVE(name)                                                                           \
-  api.name = reinterpret_cast<decltype(&::name)>(reinterpret_cast<void*>(GetProcAddress(module, #name))); \
+#define STRESS_RESOLVE(name, ...)                                                                         \
+  api.name = reinterpret_cast<decltype(api.name)>(reinterpret_cast<void*>(GetProcAddress(module, #name))); \
   if (!api.name) return 3;
-  STRESS_EXPORTS(STRESS_RESOLVE)
+  TOVARIN_PLUGIN_EXPORTS(STRESS_RESOLVE)
 #undef STRESS_RESOLVE
   tovui::set_presenter(&CloseBox, nullptr);
   WNDCLASSA wc{};

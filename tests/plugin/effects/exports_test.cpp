@@ -1,4 +1,5 @@
 // The effect exports' conversions and messages, on the silent output.
+#include <dlfcn.h>
 #include <langinfo.h>
 #include <locale.h>
 
@@ -7,17 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "effect_exports.hpp"
 #include "host_fixture.hpp"
 
 namespace {
 
 class EffectExportsTest : public PluginTest {
  protected:
-  void SetUp() override {
-    PluginTest::SetUp();
-    ASSERT_TRUE(fx.Resolve(plugin.library));
-  }
   // Pushes the texts first to last, so the last ends in FileArgs[0].
   void Push(std::initializer_list<const char*> texts) {
     for (const char* t : texts) plugin.SetFile(t);
@@ -27,7 +23,7 @@ class EffectExportsTest : public PluginTest {
     op();
     return MessageBoxes();
   }
-  EffectExports fx;
+  Plugin& fx = plugin;  // the effects' exports
 };
 
 using Boxes = std::vector<std::string>;
@@ -93,7 +89,23 @@ TEST_F(EffectExportsTest, SlotsOutsideTheRangeTouchNothingButSetsStillCheckTheir
   }
 }
 
+// Every export before SetParentWindow: nothing to act on, no message, an
+// answer for every query; once a window is lent the player works as usual.
 TEST_F(EffectExportsTest, BeforeTheWindowIsLentEveryExportIsHarmless) {
+  plugin.Draw(0, 1, 2, 3, 4);
+  plugin.Bass_Init();
+  EXPECT_EQ(plugin.ChannelNum(3), 0);
+  EXPECT_FALSE(plugin.Create("/nonexistent.wav"));
+  plugin.Bass_Play();
+  plugin.Bass_Pause();
+  plugin.Bass_Stop();
+  EXPECT_EQ(FadeThreads(), 0);
+  for (auto op : {plugin.Bass_GetPosition, plugin.Bass_GetLength, plugin.Bass_GetRLevel, plugin.Bass_GetLLevel,
+                  plugin.Bass_GetFreq, plugin.Bass_GetBit, plugin.Bass_GetChannels, plugin.Bass_GetTags})
+    EXPECT_EQ(plugin.Query(op), "");
+  plugin.Bass_SetPosition();
+  plugin.Bass_SetVolume();
+  plugin.Bass_SetPan();
   Push({"1", "2", "3", "4", "5", "6", "7"});
   for (auto op : {fx.Bass_CreateEQ, fx.Bass_EqSet, fx.Bass_EqRemove, fx.Bass_CreateFlanger, fx.Bass_SetFlanger,
                   fx.Bass_FlangerRemove, fx.Bass_CreateChorus, fx.Bass_SetChorus, fx.Bass_ChorusRemove,
@@ -101,7 +113,13 @@ TEST_F(EffectExportsTest, BeforeTheWindowIsLentEveryExportIsHarmless) {
                   fx.Bass_SetEcho, fx.Bass_EchoRemove, fx.Bass_CreateCompressor, fx.Bass_SetCompressor,
                   fx.Bass_CompressorRemove})
     op();
+  plugin.Bass_Free();
+  tovui_pump(0);
   EXPECT_TRUE(MessageBoxes().empty());
+  StartPlayer();
+  EXPECT_EQ(plugin.ChannelNum(3), 3);
+  ASSERT_TRUE(plugin.Create(MakeWav("after.wav", 0.5, 22050, 1)));
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetFreq), "22050");
 }
 
 // The plug-in loaded under a user locale whose decimal separator is a

@@ -69,19 +69,34 @@ TEST(Frames, UnitMagnitudeAt100HighGivesBarsOf74AndALineAt24) {
   EXPECT_EQ(line.pixel(100, 100), kBrush);  // itself excluded
 }
 
-TEST(BarsFrame, ValuesAreRoundedAsSinglesHalvesToEven) {
-  // B / 1091100 is n + 0.5 exactly for B = 1091100 (909 + n) + 545550.
-  auto height = [](uint32_t bits) {
+// Known answers: a magnitude of 1.0 stands 74.07 high at H = 100, and each
+// doubling adds 7.69 pixels; heights round halves to even in single
+// precision, so magnitudes whose bars stand at exactly 73.5 and 72.5
+// (H = 150) give 74 and 72, and the single just below 73.5 still 74 (a
+// double would round it down).
+TEST(BarsFrame, HeightsFollowTheMagnitudesLogarithmAndRoundAsSingles) {
+  struct Case {
+    uint32_t bits;  // the bin's float, as a pattern
+    int h, height;
+  } cases[] = {
+      {0x3E800000, 100, 59},  // 0.25: 58.69
+      {0x3F000000, 100, 66},  // 0.5: 66.38
+      {0x3F800000, 100, 74},  // 1.0: 74.07
+      {0x40000000, 100, 82},  // 2.0: 81.76
+      {0x40800000, 100, 89},  // 4.0: 89.45
+      {0x41000000, 100, 97},  // 8.0: 97.13
+      {0x3A83126F, 100, 2},   // 0.001: below the scale
+      {0x3F3F055E, 150, 74},  // 73.5
+      {0x3F2E5F42, 150, 72},  // 72.5
+      {0x3F3F055D, 150, 74},  // 73.5 less a millionth
+  };
+  for (const Case& c : cases) {
     auto b = Canvas();
     Spectrum s{};
-    s[0] = FromBits(bits);
-    DrawBarsFrame(b, s, 150, 1, 5);  // h / 15 = 10
-    return BarHeight(b, 0, 5, 150);
-  };
-  EXPECT_EQ(height(1091100u * 972 + 545550), 74);  // 73.5
-  EXPECT_EQ(height(1091100u * 971 + 545550), 72);  // 72.5
-  // 73.5 less a millionth: a double rounds down, the single is 73.5.
-  EXPECT_EQ(height(1091100u * 972 + 545549), 74);
+    s[0] = FromBits(c.bits);
+    DrawBarsFrame(b, s, c.h, 1, 5);
+    EXPECT_EQ(BarHeight(b, 0, 5, c.h), c.height) << std::hex << c.bits;
+  }
 }
 
 TEST(Frames, PatternsReadUnsignedAndClampToTheAreaExceptLinePointZero) {

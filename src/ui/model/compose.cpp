@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "ui/internal.hpp"
+#include "ui/model/internal.hpp"
 
 namespace tovui {
 namespace detail {

@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <climits>
 
-#include "ui/internal.hpp"
+#include "ui/model/internal.hpp"
 
 namespace tovui {
 namespace detail {

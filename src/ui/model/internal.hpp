@@ -1,5 +1,9 @@
 // Insides of the window system, shared by its source files only.
 //
+// The model keeps every window's state, queue, timers and surface. On a
+// Linux desktop a native backend (x11/) shows the same windows on the
+// display: see Native below.
+//
 // Two kinds of state, each with its own lock:
 // - the window registry (registry().mu): every live window, the tree, bounds,
 //   visibility, procedures and client surfaces; also the open message boxes.
@@ -69,6 +73,7 @@ class ThreadQueue {
 
   // Owning thread only.
   int poll_fd() const { return epoll_fd_; }
+  std::atomic<bool> host_loop{false};  // a GLib source dispatches this queue
   // Dispatches what is due; waits up to timeout_ms (negative: forever) for
   // the first item, and stops waiting early once stop() returns true.
   int pump(int32_t timeout_ms, const std::function<bool()>& stop);
@@ -146,5 +151,51 @@ std::shared_ptr<ThreadQueue> queue_of(Handle window);
 bool compose_into(Handle window, Color* out, int32_t width, int32_t height, bool rgb = false);
 // The same into a buffer of the window's own size (at most kMaxSurface a side).
 bool compose_colors(Handle window, std::vector<Color>& out, int32_t& width, int32_t& height);
+
+// A message the window system posts to itself: the display destroyed the
+// window (its host's window went), so the owning thread destroys it in the
+// model too, which gives it WM_DESTROY. Never reaches a procedure.
+constexpr uint32_t kNativeGone = 0x03FF;
+
+// A display that shows the model's windows as real windows (X11 on Linux).
+// Every model window is one native window, whose id is the window's handle;
+// windows of other programs may be lent as parents. The model calls the
+// native side after each change; all calls but the first two are made with
+// the registry lock held and never wait for the display. A native side whose
+// display went away goes on accepting calls and does nothing.
+class Native {
+ public:
+  virtual ~Native() = default;
+  // A window of another program that may be lent as a parent (asks the
+  // display; no lock held). foreign_parent: its parent, 0 for a top-level one.
+  virtual bool foreign(Handle window) = 0;
+  virtual Handle foreign_parent(Handle window) = 0;
+  // A native window for w (its bounds, background and visibility), under
+  // `parent` (0: a top-level window). Returns the handle to use, 0 when none
+  // could be made (the model then numbers the window itself).
+  virtual Handle create(Handle parent, const Window& w) = 0;
+  virtual void destroy(Handle window) = 0;
+  virtual void configure(const Window& w) = 0;  // bounds changed
+  virtual void map(const Window& w) = 0;        // visible flag changed
+  virtual void reparent(const Window& w) = 0;   // parent changed
+  virtual void damage(const Window& w, const Rect& area) = 0;  // surface pixels in area changed
+  // A message box as a modal dialog over owner's top-level window: its OK
+  // (Enter, Escape, a click) closes the box with close_box. False when it
+  // cannot be shown. end_box takes it down however the box was closed.
+  virtual bool show_box(Handle box, Handle owner, const std::string& text, const std::string& caption) = 0;
+  virtual void end_box(Handle box) = 0;
+};
+
+// The process's native display, chosen once on first use: null when the
+// model alone serves (no display, or TOVUI_BACKEND=model).
+Native* native();
+
+// Lets the host's GLib main loop dispatch this queue, when GLib is in the
+// process and the calling thread runs its default main context (once per
+// queue; see glib_loop.cpp).
+void attach_host_loop(const std::shared_ptr<ThreadQueue>& queue);
+// One blocking iteration of the host's GLib loop, which also dispatches the
+// queue; false (nothing done) when no host loop dispatches it here.
+bool iterate_host_loop(const std::shared_ptr<ThreadQueue>& queue);
 
 }  // namespace tovui::detail

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "ui/internal.hpp"
+#include "ui/model/internal.hpp"
 
 namespace tovui {
 namespace detail {
@@ -43,6 +43,12 @@ bool is_descendant_or_self(Registry& r, Handle candidate, Handle root) {
     h = w ? w->parent : 0;
   }
   return false;
+}
+
+bool is_model_window(Handle window) {
+  auto& r = registry();
+  std::lock_guard lock(r.mu);
+  return r.find(window) != nullptr;
 }
 
 void detach(Registry& r, Window& w) {
@@ -87,6 +93,7 @@ void destroy_tree(Handle h) {
     auto it = r.windows.find(h);
     gone = std::move(it->second);
     r.windows.erase(it);
+    if (Native* n = native()) n->destroy(h);
   }
   if (owner) owner->kill_timers(h);
 }
@@ -94,6 +101,7 @@ void destroy_tree(Handle h) {
 }  // namespace
 
 bool deliver(Handle window, uint32_t msg, uintptr_t wparam, intptr_t lparam) {
+  if (msg == kNativeGone) return destroy_window(window);
   std::shared_ptr<const WindowProc> proc;
   {
     auto& r = registry();
@@ -126,17 +134,25 @@ Handle create_window(Handle parent, Rect bounds, WindowProc proc, Color backgrou
   if (proc) w->proc = std::make_shared<const WindowProc>(std::move(proc));
   w->background = background & 0xFFFFFF;
   fit_surface(*w);
+  Native* n = native();
+  // A parent that the model does not know may be another program's window.
+  const bool lent = parent != 0 && !is_model_window(parent) && n && n->foreign(parent);
   auto& r = registry();
-  std::lock_guard lock(r.mu);
-  if (parent != 0) {
-    Window* p = r.find(parent);
+  std::unique_lock lock(r.mu);
+  Window* p = nullptr;
+  if (parent != 0 && !lent) {
+    p = r.find(parent);
     if (!p || p->destroying) return 0;
-    w->parent = parent;
   }
-  const Handle h = next_handle();
+  w->parent = parent;
+  Handle h = n ? n->create(parent, *w) : 0;
+  if (h == 0) h = next_handle();
   w->handle = h;
-  if (parent != 0) r.find(parent)->children.push_back(h);
+  if (p) p->children.push_back(h);
   r.windows.emplace(h, std::move(w));
+  auto queue = r.find(h)->owner;
+  lock.unlock();
+  attach_host_loop(queue);
   return h;
 }
 
@@ -155,31 +171,38 @@ bool destroy_window(Handle window) {
 }
 
 bool is_window(Handle window) {
-  auto& r = registry();
-  std::lock_guard lock(r.mu);
-  return r.find(window) != nullptr;
+  if (is_model_window(window)) return true;
+  Native* n = native();
+  return window != 0 && n && n->foreign(window);
 }
 
 Handle get_parent(Handle window) {
-  auto& r = registry();
-  std::lock_guard lock(r.mu);
-  Window* w = r.find(window);
-  return w ? w->parent : 0;
+  {
+    auto& r = registry();
+    std::lock_guard lock(r.mu);
+    if (Window* w = r.find(window)) return w->parent;
+  }
+  Native* n = native();
+  return window != 0 && n ? n->foreign_parent(window) : 0;
 }
 
 Handle set_parent(Handle window, Handle new_parent) {
+  Native* n = native();
+  const bool lent = new_parent != 0 && !is_model_window(new_parent) && n && n->foreign(new_parent);
   auto& r = registry();
   std::lock_guard lock(r.mu);
   Window* w = r.find(window);
   if (!w || w->destroying) return 0;
-  if (new_parent != 0) {
-    Window* p = r.find(new_parent);
+  Window* p = nullptr;
+  if (new_parent != 0 && !lent) {
+    p = r.find(new_parent);
     if (!p || p->destroying || is_descendant_or_self(r, new_parent, window)) return 0;
   }
   const Handle previous = w->parent;
   detach(r, *w);
   w->parent = new_parent;
-  if (new_parent != 0) r.find(new_parent)->children.push_back(window);
+  if (p) p->children.push_back(window);
+  if (n) n->reparent(*w);
   return previous;
 }
 
@@ -198,6 +221,7 @@ bool set_window_pos(Handle window, Rect bounds) {
   if (!w) return false;
   w->bounds = {bounds.x, bounds.y, clamp_size(bounds.width), clamp_size(bounds.height)};
   fit_surface(*w);
+  if (Native* n = native()) n->configure(*w);
   return true;
 }
 
@@ -216,6 +240,7 @@ bool show_window(Handle window, bool show) {
   Window* w = r.find(window);
   if (!w) return false;
   w->visible = show;
+  if (Native* n = native()) n->map(*w);
   return true;
 }
 
@@ -287,6 +312,8 @@ bool blit(Handle window, int32_t dx, int32_t dy, int32_t w, int32_t h, const Bit
   for (int64_t y = y0; y < y1; ++y)
     std::memcpy(&win->surface[size_t(y * win->surface_w + x0)], &sp[size_t((y + oy) * src.width() + x0 + ox)],
                 size_t(x1 - x0) * sizeof(Color));
+  if (Native* n = native())
+    n->damage(*win, Rect{int32_t(x0), int32_t(y0), int32_t(x1 - x0), int32_t(y1 - y0)});
   return true;
 }
 
