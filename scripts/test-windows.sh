@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Tests the Windows product under Wine, headless: the export table and
-# imports of Plugin.dll (objdump -p), the Windows test host (the shared
-# plug-in tests and the Windows-only ones, a German user locale in a wine
-# process of its own) and tovarin.exe playing a generated file.
+# Tests the Windows product under Wine: the export table and imports of
+# Plugin.dll (objdump -p), the Windows test host (the shared plug-in tests
+# and the Windows-only ones, a German user locale in a wine process of its
+# own) and tovarin.exe playing a generated file, headless; then tovarin.exe
+# once more in a real window on Xvfb, checked from a screenshot.
 #
 #   bash scripts/test-windows.sh
 #
@@ -18,12 +19,8 @@ say() { echo "== test-windows: $*"; }
 fail() { echo "test-windows: FAILED: $*" >&2; exit 1; }
 
 # --- 1. what runs it -----------------------------------------------------------
-if ! command -v wine >/dev/null || ! dpkg -s wine32 >/dev/null 2>&1; then
-  say "installing wine (32-bit)"
-  dpkg --add-architecture i386
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq wine wine32 >/dev/null
-fi
+. "$root/scripts/wine-env.sh"
+wine_install
 objdump=$(command -v i686-w64-mingw32-objdump || command -v objdump || true)
 [ -n "$objdump" ] || fail "objdump is missing"
 command -v ffmpeg >/dev/null || fail "ffmpeg is missing"
@@ -58,20 +55,7 @@ done
 say "56 exports with their ordinals; imports: $(echo $imports)"
 
 # --- 4. Wine, headless -----------------------------------------------------------
-export WINEPREFIX=$out/wine WINEARCH=win32 WINEDEBUG=-all
-# Sound through ALSA into nothing (a standalone file: the system's alsa.conf
-# would bring a sound server back).
-export ALSA_CONFIG_PATH=$out/alsa-null.conf
-echo 'pcm.!default { type null }' >"$ALSA_CONFIG_PATH"
-if [ ! -f "$WINEPREFIX/.tovarin-ready" ]; then
-  say "making the wine prefix $WINEPREFIX"
-  rm -rf "$WINEPREFIX"
-  timeout 300 wineboot -i >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d alsa /f >/dev/null 2>&1
-  wineserver -w
-  touch "$WINEPREFIX/.tovarin-ready"
-fi
+wine_prefix "$out/wine" null
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
 # The Linux reference host for the sound comparison.
@@ -124,5 +108,51 @@ timeout 60 wine "$out/bin/tovarin.exe" --seconds 5 --auto-close "$work/tone.mp3"
   { cat "$work/host.log"; fail "tovarin.exe"; }
 grep -q '^Playing ' "$work/host.log" || { cat "$work/host.log"; fail "tovarin.exe did not play"; }
 cat "$work/host.log"
+
+# --- 7. the real window on an X display ---------------------------------------------
+# tovarin.exe once more, through Wine's X11 driver (a prefix of its own) on
+# Xvfb: a screenshot, taken while the tone plays, must show the display with
+# the tone's bar standing out on the brush. The screenshot is kept in
+# $out/artifacts/.
+say "tovarin.exe on Xvfb through Wine's X11 driver"
+need=()
+command -v Xvfb >/dev/null || need+=(xvfb)
+command -v xwd >/dev/null || need+=(x11-apps)
+command -v python3 >/dev/null || need+=(python3)
+if [ ${#need[@]} -gt 0 ]; then
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+display=:$((90 + RANDOM % 100))
+Xvfb "$display" -screen 0 640x400x24 -wr -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb=$!
+trap 'kill $xvfb 2>/dev/null || true; wineserver -k >/dev/null 2>&1 || true
+  WINEPREFIX=$out/wine-x11 wineserver -k >/dev/null 2>&1 || true' EXIT
+for _ in $(seq 100); do DISPLAY=$display xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+ffmpeg -v error -y -f lavfi -i 'sine=f=440:d=15' -ac 2 -c:a libmp3lame -b:a 128k "$work/long.mp3"
+(wine_prefix "$out/wine-x11" x11 && DISPLAY=$display timeout 120 wine "$out/bin/tovarin.exe" --seconds 20 \
+  --auto-close "$work/long.mp3" >"$work/x11.log" 2>&1) &
+x11=$!
+mkdir -p "$out/artifacts"
+shot=$out/artifacts/tovarin-x11.png
+rm -f "$shot"
+checked=0
+# Until a screenshot shows the tone's bar, while the file plays (15 s).
+for _ in $(seq 60); do
+  if grep -q '^Playing ' "$work/x11.log" 2>/dev/null; then
+    DISPLAY=$display xwd -root -silent >"$work/shot.xwd"
+    if python3 "$root/tests/windows/screen_check.py" "$work/shot.xwd" "$shot" >"$work/check.log"; then
+      checked=1
+      break
+    fi
+  fi
+  kill -0 $x11 2>/dev/null || break
+  sleep 0.5
+done
+cat "$work/check.log" 2>/dev/null || true
+kill $x11 2>/dev/null || true
+wait $x11 2>/dev/null || true
+[ $checked = 1 ] || { cat "$work/x11.log"; fail "the window on the X display (screenshot: $shot)"; }
+say "screenshot kept: $shot"
 rm -rf "$work"
 say "all passed"

@@ -152,15 +152,10 @@ void TFadeWorkers::End(Reason why) noexcept {
     std::lock_guard<std::mutex> lock(mutex_);
     workers.swap(workers_);
   }
-  // A Windows process that is ending has ended them already.
-  const bool gone = platform::process_exiting();
-  for (auto& w : workers) {
-    if (!w.thread.joinable()) continue;
-    if (gone)
-      w.thread.detach();
-    else
-      Join(w.thread);
-  }
+  // Never at the end of a Windows process, whose workers are gone (see
+  // ThePlugin): the host's thread joins them.
+  for (auto& w : workers)
+    if (w.thread.joinable()) Join(w.thread);
   // After Bass_Free new fades may start; after unloading none.
   if (why == kLibraryFreed) freeing_library_.store(false);
 }

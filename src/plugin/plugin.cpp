@@ -1,14 +1,37 @@
 #include "plugin/plugin.hpp"
 
+#include <new>
+
 #include "audio/bass.h"
 #include "format/convert.hpp"
 #include "platform/platform.hpp"
 
 namespace tovarin {
 
+namespace {
+// Runs the unload sequence when the module goes away, unless the process is
+// ending on Windows: every other thread has been ended then, perhaps inside a
+// lock, and the plug-in's destructors would lock, join and destroy
+// synchronisation objects (a condition variable's destruction takes a spin
+// lock of the threads library that a thread ended in the middle of its first
+// wait leaves taken for ever). The plug-in is left as it is then; only a
+// recording is completed, which needs no other thread.
+struct Unload {
+  Plugin* plugin;
+  ~Unload() {
+    if (!platform::process_exiting())
+      plugin->~Plugin();
+    else
+      CloseRecorder(plugin->Recorder.get());
+  }
+};
+}  // namespace
+
 Plugin& ThePlugin() {
-  static Plugin plugin;
-  return plugin;
+  alignas(Plugin) static unsigned char storage[sizeof(Plugin)];
+  static Plugin* const plugin = new (storage) Plugin;
+  static const Unload unload{plugin};
+  return *plugin;
 }
 
 // The unload sequence. The plug-in is made at its first export call, after
@@ -19,9 +42,8 @@ Plugin::~Plugin() {
   // A running capture is stopped and its file completed.
   CloseRecorder(Recorder.get());
   // The audio library's threads run code of this library: they must not
-  // outlive it. Refused (harmlessly) when Bass_Free already ran. An ending
-  // Windows process has ended them already, perhaps inside a lock.
-  if (AudioOpened && !platform::process_exiting()) BASS_Free();
+  // outlive it. Refused (harmlessly) when Bass_Free already ran.
+  if (AudioOpened) BASS_Free();
   // No window may keep a procedure that points into this code. Each form's
   // FormDestroy releases its player and bitmap.
   Forms.ReleaseAll();

@@ -67,13 +67,23 @@ HINSTANCE ThisModule() {
   return module;
 }
 
+// True while the process ends: the system has ended every other thread then,
+// perhaps inside the window system's own lock, which nothing may wait for.
+bool ProcessEnding() {
+  using Query = BOOLEAN(NTAPI*)();
+  const auto query = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlDllShutdownInProgress")));
+  return query && query();
+}
+
 // The class is registered on first use and unregistered when the module
-// unloads, so that a reloaded module registers its own procedure.
+// unloads, so that a reloaded module registers its own procedure; at the
+// end of the process it goes with the process.
 struct WindowClass {
   HINSTANCE instance = nullptr;
   bool registered = false;
   ~WindowClass() {
-    if (registered) UnregisterClassA(kClassName, instance);
+    if (registered && !ProcessEnding()) UnregisterClassA(kClassName, instance);
   }
 };
 WindowClass window_class;
