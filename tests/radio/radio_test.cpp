@@ -338,6 +338,33 @@ TEST_F(Radio, HlsPlaysOnDemandAndLiveAndOutlivesAStall) {
   EXPECT_EQ(pcm.size(), 10 * 88200u);
 }
 
+// Ogg radio chains a part per song: the title and the format follow the
+// part being heard, and the second part plays at its own pitch.
+TEST_F(Radio, AChainedOggStationFollowsItsParts) {
+  const std::string encode = " -c:a libvorbis -v error -nostdin -y ";
+  ASSERT_TRUE(run("ffmpeg -f lavfi -i sine=frequency=440:duration=3:sample_rate=44100 -ac 2" + encode +
+                  "-metadata title=PartOne " + sh_quote(dir_->file("1.ogg"))));
+  ASSERT_TRUE(run("ffmpeg -f lavfi -i sine=frequency=1000:duration=3:sample_rate=48000 -ac 1" + encode +
+                  "-metadata title=PartTwo -serial_offset 1000 " + sh_quote(dir_->file("2.ogg"))));
+  ASSERT_TRUE(run("cat " + sh_quote(dir_->file("1.ogg")) + " " + sh_quote(dir_->file("2.ogg")) + " > " +
+                  sh_quote(dir_->file("chained.ogg"))));
+  int err = -1;
+  auto s = open("/files/chained.ogg", &err);
+  ASSERT_TRUE(s) << "error " << err;
+  EXPECT_EQ(s->tag(TagKey::Title), "PartOne");
+  const auto pcm = take(*s, static_cast<size_t>(44100 * 4.5), 10);
+  ASSERT_EQ(pcm.size(), static_cast<size_t>(44100 * 4.5) * 2);
+  EXPECT_EQ(s->tag(TagKey::Title), "PartTwo");
+  int rate = 0, channels = 0;
+  s->heard_format(&rate, &channels);
+  EXPECT_EQ(rate, 48000);
+  EXPECT_EQ(channels, 1);
+  size_t crossings = 0;
+  for (size_t f = 44100 * 4; f + 1 < static_cast<size_t>(44100 * 4.5); ++f)
+    crossings += (pcm[2 * f] < 0) != (pcm[2 * f + 2] < 0);
+  EXPECT_NEAR(crossings / 2.0 / 0.5, 1000.0, 10.0);
+}
+
 TEST_F(Radio, APauseLongerThanTheDataTimeoutIsNoDrop) {
   auto s = open("/flaky?id=pause", nullptr);
   ASSERT_TRUE(s);
