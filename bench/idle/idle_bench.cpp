@@ -152,13 +152,13 @@ int main(int argc, char** argv) {
   }
   const uint32_t window = tovui_create_window(0, 0, 0, 320, 256);
   a.SetParentWindow(window);
-  a.Bass_Init();
-  a.SetData(1);
-  a.Bass_ChannelNum();
 
   const char* names[] = {"loaded", "playing", "paused", "stopped"};
   std::vector<std::vector<Phase>> phases(4);
   for (int r = 0; r < runs; ++r) {
+    a.Bass_Init();
+    a.SetData(1);
+    a.Bass_ChannelNum();
     phases[0].push_back(Measure(seconds));
     a.SetFile(tone.c_str());
     if (!a.Bass_Create()) {
@@ -174,7 +174,6 @@ int main(int argc, char** argv) {
     a.Bass_Stop();
     phases[3].push_back(Measure(seconds));
     a.Bass_Free();
-    a.Bass_ChannelNum();
   }
   std::remove(tone.c_str());
 
