@@ -289,13 +289,16 @@ class ListPlayer {
     api_.Draw(0, 0, 0, kWindowWidth, kWindowHeight);
     api_.SetData(volume);
     api_.Bass_SetVolume();
-    StartSpectrum(api_, options_.spectrum);
+    const bool tty_out = isatty(STDOUT_FILENO);
+    const bool live = options_.live && tty_out && options_.spectrum != "off";
+    // The display runs only where someone sees it: drawn live in the
+    // terminal, in a snapshot, or in the window shown.
+    if (live || !options_.snapshot.empty() || options_.show) StartSpectrum(api_, options_.spectrum);
     api_.Bass_Play();
 
     const std::string title = api_.Tag("%TITL");
     ShowTags(source, title);
     const uint32_t length = Number(api_.Bass_GetLength);
-    const bool tty_out = isatty(STDOUT_FILENO);
     if (keys_.active() && !keys_shown_)
       std::cout << "keys: space pause/resume, s stop, p play, left/right seek 5 s, +/- volume, "
                 << (options_.several ? "n/b next/previous, " : "") << "q quit\n";
@@ -310,7 +313,6 @@ class ListPlayer {
     end.Played(play_at);
     auto next_status = play_at;
     host::LiveSpectrum spectrum(s_.window, kWindowHeight / 2);
-    const bool live = options_.live && tty_out && options_.spectrum != "off";
     // A file without a length is a clip under half a second.
     const bool has_length = length > 0 || !url;
     bool leave = false, ended = false;

@@ -304,3 +304,29 @@ TEST(PlaybackRealTime, WavOutputIsPacedAndValidAfterFree) {
   for (int f = 0; f < 13230; ++f) ASSERT_EQ(w.at(first + f, 0), std::lrint(noise16(f, 0) * 32768)) << f;
   std::remove(path.c_str());
 }
+
+// The silent output sleeps while nothing plays, and a play wakes it at once:
+// the stream goes on from where it paused, never ahead of real time.
+TEST(PlaybackRealTime, AnIdleSilentOutputPlaysOnFromThePause) {
+  setenv("TOVARIN_AUDIO_OUTPUT", "null", 1);
+  ASSERT_TRUE(BASS_Init(-1, 44100, 0, 0, nullptr));
+  HSTREAM h = make_stream(44100, 2, 44100 * 600, noise16);
+  auto wait_for = [](auto done) {
+    for (int i = 0; i < 2000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return done();
+  };
+  auto pos = [&] { return BASS_ChannelGetPosition(h, BASS_POS_BYTE); };
+  ASSERT_TRUE(BASS_ChannelPlay(h, 0));
+  ASSERT_TRUE(wait_for([&] { return pos() > 0; }));
+  ASSERT_TRUE(BASS_ChannelPause(h));
+  ASSERT_TRUE(wait_for(tovarin::audio::testing_output_sleeps)) << "the output does not idle";
+  const QWORD paused = pos();
+  const auto t0 = std::chrono::steady_clock::now();
+  ASSERT_TRUE(BASS_ChannelPlay(h, 0));
+  ASSERT_TRUE(wait_for([&] { return pos() > paused; })) << "the output did not wake";
+  ASSERT_TRUE(BASS_ChannelPause(h));
+  const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  // A paced output is never ahead of real time: one block of slack.
+  EXPECT_LE(pos() - paused, static_cast<QWORD>((elapsed * 44100 + 441) * 4));
+  ASSERT_TRUE(BASS_Free());
+}

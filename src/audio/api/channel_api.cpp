@@ -53,6 +53,7 @@ BOOL BASS_ChannelPlay(DWORD handle, BOOL restart) {
     if (restart && !lib.mixer->run_excluded(ch, [&] { return ch->reposition(0); })) return fail(BASS_ERROR_POSITION);
     ch->set_state(PlayState::Playing);
     if (lib.output) lib.output->wake();
+    wake_housekeeper(lib);
     return 1;
   });
 }

@@ -19,18 +19,49 @@ namespace tovarin::audio {
 namespace {
 thread_local int32_t t_error = BASS_OK;
 
+// Frees the auto-free streams that ended. It looks every 100 ms while such
+// a stream plays, and otherwise sleeps until one starts playing.
 void housekeeping(Library* lib) {
+  bool watching = false;
   for (;;) {
     {
       std::unique_lock lock(lib->hk_mu);
-      if (lib->hk_cv.wait_for(lock, std::chrono::milliseconds(100), [&] { return lib->hk_quit; })) return;
+      const auto woken = [&] { return lib->hk_quit || lib->hk_play; };
+      if (watching)
+        lib->hk_cv.wait_for(lock, std::chrono::milliseconds(100), woken);
+      else
+        lib->hk_cv.wait(lock, woken);
+      if (lib->hk_quit) return;
+      lib->hk_play = false;
     }
     std::unique_lock lock(lib->mu, std::try_to_lock);
-    if (!lock.owns_lock() || !lib->initialised || !lib->mixer->take_ended()) continue;
+    watching = true;
+    if (!lock.owns_lock()) continue;  // a control call runs: look again soon
+    if (!lib->initialised) {
+      watching = false;
+      continue;
+    }
+    if (lib->mixer->take_ended())
+      for (Stream* s : lib->streams.all())
+        if ((s->flags & BASS_STREAM_AUTOFREE) && s->channel->ended()) free_stream(*lib, s);
+    watching = false;
     for (Stream* s : lib->streams.all())
-      if ((s->flags & BASS_STREAM_AUTOFREE) && s->channel->ended()) free_stream(*lib, s);
+      watching |= (s->flags & BASS_STREAM_AUTOFREE) && !(s->flags & BASS_STREAM_DECODE) &&
+                  s->channel->state() == PlayState::Playing;
   }
 }
+
+}  // namespace
+
+void wake_housekeeper(Library& lib) {
+  {
+    std::lock_guard lock(lib.hk_mu);
+    lib.hk_play = true;
+  }
+  lib.hk_cv.notify_all();
+}
+
+namespace {
 
 void stop_housekeeper(Library& lib) {
   {
@@ -205,6 +236,7 @@ BOOL BASS_Init(int32_t device, DWORD freq, DWORD, DWORD, const void*) {
       lib.hk_quit = false;
     }
     lib.housekeeper = std::thread(housekeeping, &lib);
+    tovarin::platform::name_thread(lib.housekeeper, "tovarin-house");
     // The library's threads run this module's code: it stays loaded until
     // BASS_Free has ended them.
     tovarin::platform::hold_module();

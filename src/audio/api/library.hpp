@@ -83,6 +83,7 @@ struct Library {
   std::mutex hk_mu;
   std::condition_variable hk_cv;
   bool hk_quit = false;  // guarded by hk_mu
+  bool hk_play = false;  // guarded by hk_mu: a stream started playing
 };
 
 // The module's library, made on first use and deleted when the module is
@@ -108,6 +109,10 @@ Stream* find_stream(Library& lib, DWORD handle);
 void free_stream(Library& lib, Stream* stream);
 // Rebuilds the channel's effect chain from stream->fx. Call with mu held.
 void publish_fx(Library& lib, Stream* stream);
+
+// Tells the housekeeper that a stream started playing: it watches for ended
+// streams only while one of them may end. Call with mu held.
+void wake_housekeeper(Library& lib);
 
 // Stops and frees a recording; the capture callback is not running and
 // never runs again once this returns (called from that callback, it returns

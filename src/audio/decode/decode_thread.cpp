@@ -116,14 +116,19 @@ void FfmpegSource::run() {
       continue;
     }
     if (!pending_.empty() && push_pending()) continue;
-    // Ring full or nothing left: sleep until the mixer makes room, a seek or a stop.
+    // Ring full or nothing left: sleep until the mixer makes room, a seek or
+    // a stop, so a paused stream's decoder costs nothing. Seeks and stops
+    // are raised under mu_ and read() takes mu_ to wake us, so no wake-up
+    // is lost; the second's limit only backs that up.
     std::unique_lock lk(mu_);
-    if (!ended) decoder_waiting_.store(true, std::memory_order_release);
-    cv_.wait_for(lk, std::chrono::milliseconds(ended ? 200 : 10),
-                 [&] {
-                   return stop_.load() || seek_requested_ != handled ||
-                          (!ended && ring_->readable() < ring_->capacity() / 2);
-                 });
+    if (!ended) decoder_waiting_.store(true, std::memory_order_seq_cst);
+    const auto woken = [&] {
+      return stop_.load() || seek_requested_ != handled || (!ended && ring_->readable() < ring_->capacity() / 2);
+    };
+    if (ended)
+      cv_.wait(lk, woken);
+    else
+      cv_.wait_for(lk, std::chrono::seconds(1), woken);
     decoder_waiting_.store(false, std::memory_order_relaxed);
   }
 }
@@ -149,11 +154,16 @@ size_t FfmpegSource::read(float* out, size_t frames) {
   if (seeking()) return 0;  // the decoder is resetting the ring
   const size_t n = ring_->pop(out, frames);
   position_.fetch_add(static_cast<int64_t>(n), std::memory_order_acq_rel);
-  // Wake a decoder that waits for room once half the ring is free. Signalling
-  // a condition variable takes no lock of ours and never blocks.
-  if (decoder_waiting_.load(std::memory_order_relaxed) && ring_->readable() < ring_->capacity() / 2 &&
-      decoder_waiting_.exchange(false, std::memory_order_acq_rel))
-    cv_.notify_one();
+  // Wake a decoder that waits for room once half the ring is free. Taking
+  // mu_ for a moment means the decoder is either asleep already or has not
+  // yet looked at the ring, so the wake-up is not lost; the mixer only tries
+  // the lock, and when the decoder holds it the next read tries again.
+  if (decoder_waiting_.load(std::memory_order_seq_cst) && ring_->readable() < ring_->capacity() / 2 &&
+      mu_.try_lock()) {
+    const bool waiting = decoder_waiting_.exchange(false, std::memory_order_acq_rel);
+    mu_.unlock();
+    if (waiting) cv_.notify_one();
+  }
   return n;
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "audio/bass.h"
+#include "platform/platform.hpp"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -107,6 +108,7 @@ std::unique_ptr<FfmpegSource> FfmpegSource::open(const OpenRequest& req, int* er
   s->ring_ = std::make_unique<FrameRing>(ring_frames, s->info_.channels);
   s->push_pending();
   s->thread_ = std::thread([p = s.get()] { p->run(); });
+  platform::name_thread(s->thread_, "tovarin-decode");
   if (error) *error = BASS_OK;
   return s;
 }

@@ -1,5 +1,7 @@
 #include "audio/device/follower.hpp"
 
+#include "platform/platform.hpp"
+
 namespace tovarin::audio {
 
 namespace {
@@ -16,6 +18,7 @@ void DeviceFollower::start(FollowedDevice& device) {
     quit_ = false;
   }
   thread_ = std::thread([this, &device] { watch(device); });
+  platform::name_thread(thread_, "tovarin-follow");
 }
 
 void DeviceFollower::stop() {

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "audio/mixer/mixer.hpp"
+#include "platform/platform.hpp"
 
 namespace tovarin::audio {
 
@@ -24,6 +25,7 @@ bool PacedOutput::start(Mixer* mixer, std::string*) {
   manual_ = g_manual.load();
   quit_ = false;
   thread_ = std::thread([this] { run(); });
+  platform::name_thread(thread_, "tovarin-out");
   std::lock_guard lock(g_current_mu);
   g_current = this;
   return true;
@@ -75,10 +77,12 @@ void PacedOutput::run() {
       std::unique_lock lock(mu_);
       ++rendered_;
       if (!playing && may_idle_ && !manual_) {
-        // Nothing to hear and no timeline to keep: sleep long, unless a
-        // channel starts playing (woken_ is set under mu_, so a wake that
-        // came during the block is not missed).
-        cv_.wait_for(lock, std::chrono::milliseconds(100), [&] { return quit_ || woken_; });
+        // Nothing to hear and no timeline to keep: sleep until a channel
+        // starts playing (woken_ is set under mu_, so a wake that came
+        // during the block is not missed).
+        sleeping_ = true;
+        cv_.wait(lock, [&] { return quit_ || woken_; });
+        sleeping_ = false;
         if (quit_) return;
         idle = true;
       }
@@ -102,6 +106,14 @@ bool testing_run_blocks(long n) {
   out->credits_ += n;
   out->cv_.notify_all();
   return out->done_cv_.wait_for(lock, std::chrono::seconds(60), [&] { return out->quit_ || out->rendered_ >= target; });
+}
+
+bool testing_output_sleeps() {
+  std::lock_guard current_lock(g_current_mu);
+  PacedOutput* out = g_current;
+  if (!out) return false;
+  std::lock_guard lock(out->mu_);
+  return out->sleeping_;
 }
 
 }  // namespace tovarin::audio

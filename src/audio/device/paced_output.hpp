@@ -3,8 +3,8 @@
 // sleeps rather than spins while nothing plays. When it falls behind by more
 // than 200 ms (a stalled machine) it starts counting afresh instead of
 // rushing to catch up. An output that keeps no timeline of its own (null)
-// may idle: while nothing plays it wakes every 100 ms instead of every block,
-// and wake() brings it back at once.
+// may idle: while nothing plays it sleeps until wake() brings it back, at
+// once.
 //
 // For tests, pacing can be switched to manual before the output starts:
 // then a block is rendered only when run_blocks() asks for it, which makes
@@ -56,10 +56,12 @@ class PacedOutput : public Output {
   long credits_ = 0;   // blocks asked for in manual mode
   long rendered_ = 0;  // blocks rendered
   bool woken_ = false;  // a channel started playing since the last block
+  bool sleeping_ = false;  // idle until woken
   std::condition_variable done_cv_;
 
   friend void testing_set_manual_pacing(bool);
   friend bool testing_run_blocks(long);
+  friend bool testing_output_sleeps();
 };
 
 // ---- test hooks (not exported) ----
@@ -68,5 +70,7 @@ void testing_set_manual_pacing(bool manual);
 // Renders n more blocks of 10 ms on the current paced output and waits for
 // them (bounded); false when no paced output runs.
 bool testing_run_blocks(long n);
+// Whether the current paced output sleeps for want of anything to play.
+bool testing_output_sleeps();
 
 }  // namespace tovarin::audio
