@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -28,14 +29,18 @@ class EffectSoundTest : public WavOutputTest {
     return left;
   }
   // Pumps until the left level is over (or under) `level`, then until the
-  // output file holds `seconds` more of sound: the wav: output's own clock,
-  // which a slow machine cannot shorten.
+  // output file holds `seconds` more of sound (the wav: output's own clock,
+  // which a slow machine cannot shorten) and as long has passed (where the
+  // file's size shows ahead of its sound).
   void HearLevel(bool over, int level, double seconds) {
     auto left = [&] { return std::atoi(plugin.Query(plugin.Bass_GetRLevel).c_str()); };
     ASSERT_TRUE(PumpUntil([&] { return over ? left() > level : left() < level; }, 60000)) << left();
     std::error_code ec;
     const uintmax_t want = std::filesystem::file_size(output_, ec) + static_cast<uintmax_t>(seconds * 176400);
-    ASSERT_TRUE(PumpUntil([&] { return std::filesystem::file_size(output_, ec) >= want; }, 60000));
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int>(seconds * 1000));
+    ASSERT_TRUE(PumpUntil(
+        [&] { return std::filesystem::file_size(output_, ec) >= want && std::chrono::steady_clock::now() >= until; },
+        60000));
   }
   void EqSet(int32_t band, int32_t gain, int32_t semitones) {
     plugin.SetData(band);
