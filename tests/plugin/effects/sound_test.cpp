@@ -162,7 +162,8 @@ TEST_F(EffectSoundTest, EchoSetOnOneSlotRepeatsOnceAtItsDelayWhenCreatedTwiceOnA
   fx.Bass_CreateEcho();
   fx.Bass_CreateEcho();  // replaces the first: one echo, not two in a row
   plugin.Bass_Play();
-  PumpFor(2200);
+  // Heard past 1.5 s: the burst at 1 s and its echo 120 ms later.
+  ASSERT_TRUE(PumpUntil([&] { return plugin.Position() >= 2; }, 60000));
   const auto x = HeardLeft();
 
   const double threshold = 1000;
