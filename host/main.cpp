@@ -21,6 +21,7 @@
 
 #include <tovarin/ui.h>
 
+#include "desktop.hpp"
 #include "end_watch.hpp"
 #include "keys.hpp"
 #include "lists.hpp"
@@ -460,9 +461,12 @@ int main(int argc, char** argv) {
                    "the plug-in's spectrum display: bars, line or off; given, it is drawn live in the terminal")
       ->check(CLI::IsMember({"bars", "line", "off"}));
   play->add_option("--snapshot", options.snapshot, "write a PNG of the host window when playback ends");
-  play->add_flag("--show", options.show, "draw the host window in the terminal when playback ends");
+  play->add_flag("--show", options.show,
+                 "show the host window: a real window while playing on an X display, else drawn in the terminal "
+                 "when playback ends");
 
   CLI11_PARSE(app, argc, argv);
+  host::ChooseDisplay(*play && options.show);
   // Asked for by name, the display is also drawn live in the terminal.
   options.live = play->count("--spectrum") > 0;
 

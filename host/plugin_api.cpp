@@ -15,10 +15,10 @@ bool PluginApi::Load(const std::string& path, std::string& error) {
     return false;
   }
   std::string missing;
-#define TOVARIN_RESOLVE(name)                                                     \
+#define TOVARIN_RESOLVE(name, ...)                                                   \
   name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name));             \
   if (!name) missing += missing.empty() ? std::string(#name) : ", " + std::string(#name);
-  TOVARIN_EXPORTS(TOVARIN_RESOLVE)
+  TOVARIN_PLUGIN_EXPORTS(TOVARIN_RESOLVE)
 #undef TOVARIN_RESOLVE
   if (!missing.empty()) {
     error = "the plug-in " + path + " lacks exports: " + missing;

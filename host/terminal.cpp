@@ -43,6 +43,7 @@ std::string RenderWindow(uint32_t window, int max_columns, int max_height, int* 
 }
 
 void ShowWindow(uint32_t window, int max_columns) {
+  if (tovui_on_display()) return;  // a real window has shown it all along
   const std::string out = RenderWindow(window, max_columns, 0, nullptr);
   std::fwrite(out.data(), 1, out.size(), stdout);
   std::fflush(stdout);

@@ -34,11 +34,8 @@
 namespace {
 
 struct Api {
-#define BENCH_EXPORTS(X) \
-  X(SetParentWindow) X(SetFile) X(GetFile) X(SetData) X(Bass_Init) X(Bass_ChannelNum) X(Bass_Create) X(Bass_Free) \
-  X(Bass_Play) X(Bass_Pause) X(Bass_GetPosition) X(Bass_Sec2Format) X(Bass_GetLLevel) X(Bass_SetVolume)
-#define BENCH_FIELD(name) decltype(&::name) name = nullptr;
-  BENCH_EXPORTS(BENCH_FIELD)
+#define BENCH_FIELD(name, ...) decltype(&::name) name = nullptr;
+  TOVARIN_PLUGIN_EXPORTS(BENCH_FIELD)
 #undef BENCH_FIELD
   void* library = nullptr;
   uint32_t window = 0;
@@ -63,8 +60,8 @@ Api& Plugin() {
       std::fprintf(stderr, "cannot load %s\n", TOVARIN_PLUGIN_PATH);
       std::exit(1);
     }
-#define BENCH_RESOLVE(name) a.name = reinterpret_cast<decltype(&::name)>(dlsym(a.library, #name));
-    BENCH_EXPORTS(BENCH_RESOLVE)
+#define BENCH_RESOLVE(name, ...) a.name = reinterpret_cast<decltype(&::name)>(dlsym(a.library, #name));
+    TOVARIN_PLUGIN_EXPORTS(BENCH_RESOLVE)
 #undef BENCH_RESOLVE
     a.window = tovui_create_window(0, 0, 0, 320, 256);
     a.SetParentWindow(a.window);

@@ -29,10 +29,17 @@ namespace {
 
 void CloseBox(void*, uint32_t box, const char*, const char*) { tovui_close_box(box); }
 
-template <class F>
-F Resolve(void* lib, const char* name) {
-  return reinterpret_cast<F>(dlsym(lib, name));
-}
+// The exports, resolved by name from one load of the library.
+struct Api {
+#define UNLOAD_FIELD(name, ...) decltype(&::name) name = nullptr;
+  TOVARIN_PLUGIN_EXPORTS(UNLOAD_FIELD)
+#undef UNLOAD_FIELD
+  explicit Api(void* lib) {
+#define UNLOAD_RESOLVE(name, ...) name = reinterpret_cast<decltype(&::name)>(dlsym(lib, #name));
+    TOVARIN_PLUGIN_EXPORTS(UNLOAD_RESOLVE)
+#undef UNLOAD_RESOLVE
+  }
+};
 
 }  // namespace
 
@@ -69,23 +76,16 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "bench-unload: %s\n", dlerror());
       return 1;
     }
-    auto set_parent = Resolve<decltype(&SetParentWindow)>(lib, "SetParentWindow");
-    auto init = Resolve<decltype(&Bass_Init)>(lib, "Bass_Init");
-    auto set_data = Resolve<decltype(&SetData)>(lib, "SetData");
-    auto channel = Resolve<decltype(&Bass_ChannelNum)>(lib, "Bass_ChannelNum");
-    auto set_file = Resolve<decltype(&SetFile)>(lib, "SetFile");
-    auto create = Resolve<decltype(&Bass_Create)>(lib, "Bass_Create");
-    auto play = Resolve<decltype(&Bass_Play)>(lib, "Bass_Play");
-    auto free_all = Resolve<decltype(&Bass_Free)>(lib, "Bass_Free");
-    set_parent(host);
-    init();
-    set_data(1 + static_cast<int32_t>(c % 32));
-    channel();
-    set_file(wav.c_str());
-    if (create() != 1) ++failed;
-    play();
+    const Api api(lib);
+    api.SetParentWindow(host);
+    api.Bass_Init();
+    api.SetData(1 + static_cast<int32_t>(c % 32));
+    api.Bass_ChannelNum();
+    api.SetFile(wav.c_str());
+    if (api.Bass_Create() != 1) ++failed;
+    api.Bass_Play();
     for (int i = 0; i < 5; ++i) tovui_pump(2);
-    free_all();
+    api.Bass_Free();
     dlclose(lib);
     if (void* again = dlopen(TOVARIN_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD)) {
       ++still_loaded;

@@ -22,39 +22,21 @@
 #define TOVARIN_PLUGIN "Plugin.so"
 #endif
 
-/* The exports this host uses, resolved by name from the loaded plug-in. */
+/* The exports, resolved by name from the loaded plug-in. */
+#define FIELD(name, ordinal, ret, params, args) ret(*name) params;
 static struct {
-  const char* (*GetInfo)(void);
-  void (*SetParentWindow)(uint32_t);
-  void (*Draw)(int32_t, int32_t, int32_t, int32_t, int32_t);
-  void (*SetFile)(const char*);
-  const char* (*GetFile)(void);
-  void (*SetData)(int32_t);
-  void (*Bass_Init)(void);
-  int32_t (*Bass_ChannelNum)(void);
-  uint8_t (*Bass_Create)(void);
-  void (*Bass_Play)(void);
-  void (*Bass_Free)(void);
-  void (*Bass_GetPosition)(void);
-  void (*Bass_GetLength)(void);
-  void (*Bass_GetTags)(void);
-  void (*Bass_GetFreq)(void);
-  void (*Bass_GetChannels)(void);
-  void (*Bass_GetLLevel)(void);
-  void (*Bass_GetRLevel)(void);
+  TOVARIN_PLUGIN_EXPORTS(FIELD)
 } api;
+#undef FIELD
 
 static int resolve(void* lib) {
-#define RESOLVE(name)                                   \
-  *(void**)&api.name = dlsym(lib, #name);               \
-  if (!api.name) {                                      \
+#define RESOLVE(name, ...)                                \
+  *(void**)&api.name = dlsym(lib, #name);                 \
+  if (!api.name) {                                        \
     fprintf(stderr, "play: Plugin.so lacks " #name "\n"); \
-    return 0;                                           \
+    return 0;                                             \
   }
-  RESOLVE(GetInfo) RESOLVE(SetParentWindow) RESOLVE(Draw) RESOLVE(SetFile) RESOLVE(GetFile) RESOLVE(SetData)
-  RESOLVE(Bass_Init) RESOLVE(Bass_ChannelNum) RESOLVE(Bass_Create) RESOLVE(Bass_Play) RESOLVE(Bass_Free)
-  RESOLVE(Bass_GetPosition) RESOLVE(Bass_GetLength) RESOLVE(Bass_GetTags) RESOLVE(Bass_GetFreq)
-  RESOLVE(Bass_GetChannels) RESOLVE(Bass_GetLLevel) RESOLVE(Bass_GetRLevel)
+  TOVARIN_PLUGIN_EXPORTS(RESOLVE)
 #undef RESOLVE
   return 1;
 }

@@ -8,6 +8,7 @@ GDK_BACKEND=x11).
     python3 gtk_player.py [FILE]
     python3 gtk_player.py --selftest FILE   # scripted play/pause/stop, exit 0 when all went well
     python3 gtk_player.py --screenshot PNG FILE  # plays, saves the window once the bars stand, quits
+    python3 gtk_player.py --seconds N FILE  # plays N seconds, prints the CPU time used, quits
 """
 import argparse
 import os
@@ -97,26 +98,31 @@ def main():
     parser.add_argument("file", nargs="?")
     parser.add_argument("--selftest", action="store_true")
     parser.add_argument("--screenshot", metavar="PNG")
+    parser.add_argument("--seconds", type=float)
     args = parser.parse_args()
     plugin = tovarin_host.Plugin()
     window = Player(plugin)
     window.show_all()
     window.lend_area()
-    result = {"ok": True}
+    session = None
     if args.selftest:
-        def finish(ok, text):
-            print("selftest: " + ("passed" if ok else "FAILED: " + text), flush=True)
-            result["ok"] = ok
-            Gtk.main_quit()
-        session = tovarin_host.Session(plugin, args.file, finish)
+        session = tovarin_host.Session(plugin, args.file, Gtk.main_quit)
         GLib.timeout_add(50, session.tick)
     elif args.file:
         window.open(args.file)
         if args.screenshot:
             screenshot_when_drawn(window, plugin, args.screenshot)
+        if args.seconds:
+            start = os.times()
+
+            def report():
+                now = os.times()
+                print("cpu: %.3f s" % (now.user + now.system - start.user - start.system), flush=True)
+                Gtk.main_quit()
+            GLib.timeout_add(int(args.seconds * 1000), report)
     Gtk.main()
     plugin.close()
-    return 0 if result["ok"] else 1
+    return 0 if session is None or session.ok else 1
 
 
 if __name__ == "__main__":

@@ -13,18 +13,11 @@ with TOVARIN_PLUGIN and TOVARIN_UI_LIB.
 import ctypes
 import os
 import select
-import subprocess
 import sys
 import time
 
-
-def pkg_variable(name):
-    try:
-        out = subprocess.run(["pkg-config", "--variable=" + name, "tovarin"],
-                             capture_output=True, text=True, check=True)
-        return out.stdout.strip()
-    except (OSError, subprocess.CalledProcessError):
-        return ""
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from tovarin_host import pkg_variable  # noqa: E402
 
 
 def main():

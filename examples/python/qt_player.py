@@ -76,13 +76,9 @@ def main():
     window = Player(plugin)
     window.show()
     window.lend_area()
-    result = {"ok": True}
+    session = None
     if args.selftest:
-        def finish(ok, text):
-            print("selftest: " + ("passed" if ok else "FAILED: " + text), flush=True)
-            result["ok"] = ok
-            app.quit()
-        session = tovarin_host.Session(plugin, args.file, finish)
+        session = tovarin_host.Session(plugin, args.file, app.quit)
         ticker = QTimer()
         ticker.timeout.connect(lambda: session.tick() or ticker.stop())
         ticker.start(50)
@@ -90,7 +86,7 @@ def main():
         window.open(args.file)
     app.exec_()
     plugin.close()
-    return 0 if result["ok"] else 1
+    return 0 if session is None or session.ok else 1
 
 
 if __name__ == "__main__":

@@ -158,19 +158,23 @@ def selftest_steps(plugin, path, done):
 
 
 class Session:
-    """Runs selftest_steps from a player's timer (called every 50 ms)."""
+    """Runs selftest_steps from a player's timer (tick() every 50 ms, until
+    it returns False), prints the outcome and calls quit(); ok tells it."""
 
-    def __init__(self, plugin, path, finish, timeout_ticks=400):
+    def __init__(self, plugin, path, quit, timeout_ticks=400):
         self.steps = selftest_steps(plugin, path, self.done)
-        self.finish = finish
+        self.quit = quit
         self.ticks = 0
         self.timeout_ticks = timeout_ticks
         self.over = False
+        self.ok = False
 
     def done(self, ok, text):
         if not self.over:
             self.over = True
-            self.finish(ok, text)
+            self.ok = ok
+            print("selftest: " + ("passed" if ok else "FAILED: " + text), flush=True)
+            self.quit()
 
     def tick(self):
         if self.over:

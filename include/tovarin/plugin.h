@@ -302,4 +302,73 @@ void Record_Stop(void);
 }
 #endif
 
+/* ---- The export table ----------------------------------------------------
+ * Every export as X(name, ordinal, return type, (parameters), (arguments)),
+ * in ordinal order (the ordinals are those of Plugin.dll). A host resolves
+ * them all in one go, e.g. in C:
+ *   #define FIELD(name, ordinal, ret, params, args) ret(*name) params;
+ *   struct { TOVARIN_PLUGIN_EXPORTS(FIELD) } api;
+ *   #define RESOLVE(name, ...) *(void**)&api.name = dlsym(lib, #name);
+ *   TOVARIN_PLUGIN_EXPORTS(RESOLVE)
+ * The build takes the Linux version script and checks Plugin.def from it,
+ * one row per line. */
+#define TOVARIN_PLUGIN_EXPORTS(X)                                                                \
+  X(Record_Stop, 1, void, (void), ())                                                            \
+  X(Record_Start, 2, void, (void), ())                                                           \
+  X(Record_SetDevice, 3, void, (void), ())                                                       \
+  X(Record_GetDevices, 4, void, (void), ())                                                      \
+  X(Record_Init, 5, int32_t, (void), ())                                                         \
+  X(Bass_CompressorRemove, 6, void, (void), ())                                                  \
+  X(Bass_SetCompressor, 7, void, (void), ())                                                     \
+  X(Bass_CreateCompressor, 8, void, (void), ())                                                  \
+  X(Bass_ChorusRemove, 9, void, (void), ())                                                      \
+  X(Bass_SetChorus, 10, void, (void), ())                                                        \
+  X(Bass_CreateChorus, 11, void, (void), ())                                                     \
+  X(Bass_EchoRemove, 12, void, (void), ())                                                       \
+  X(Bass_SetEcho, 13, void, (void), ())                                                          \
+  X(Bass_CreateEcho, 14, void, (void), ())                                                       \
+  X(Bass_ReverbRemove, 15, void, (void), ())                                                     \
+  X(Bass_SetReverb, 16, void, (void), ())                                                        \
+  X(Bass_CreateReverb, 17, void, (void), ())                                                     \
+  X(Bass_FlangerRemove, 18, void, (void), ())                                                    \
+  X(Bass_SetFlanger, 19, void, (void), ())                                                       \
+  X(Bass_CreateFlanger, 20, void, (void), ())                                                    \
+  X(StopDraw, 21, void, (void), ())                                                              \
+  X(StartDraw, 22, void, (void), ())                                                             \
+  X(Bass_GetCPU, 23, void, (void), ())                                                           \
+  X(Bass_EqRemove, 24, void, (void), ())                                                         \
+  X(Bass_EqSet, 25, void, (void), ())                                                            \
+  X(Bass_CreateEQ, 26, void, (void), ())                                                         \
+  X(Bass_GetTags, 27, void, (void), ())                                                          \
+  X(Bass_GetChannels, 28, void, (void), ())                                                      \
+  X(Bass_GetBit, 29, void, (void), ())                                                           \
+  X(Bass_GetFreq, 30, void, (void), ())                                                          \
+  X(Bass_GetLLevel, 31, void, (void), ())                                                        \
+  X(Bass_GetRLevel, 32, void, (void), ())                                                        \
+  X(Bass_SetPan, 33, void, (void), ())                                                           \
+  X(Bass_SetVolume, 34, void, (void), ())                                                        \
+  X(Bass_GetLength, 35, void, (void), ())                                                        \
+  X(Bass_SetPosition, 36, void, (void), ())                                                      \
+  X(Bass_Sec2Format, 37, void, (void), ())                                                       \
+  X(Bass_GetPosition, 38, void, (void), ())                                                      \
+  X(Bass_Stop, 39, void, (void), ())                                                             \
+  X(Bass_Pause, 40, void, (void), ())                                                            \
+  X(Bass_Play, 41, void, (void), ())                                                             \
+  X(Bass_Create, 42, uint8_t, (void), ())                                                        \
+  X(Bass_Free, 43, void, (void), ())                                                             \
+  X(Bass_ChannelNum, 44, int32_t, (void), ())                                                    \
+  X(Bass_Init, 45, void, (void), ())                                                             \
+  X(Copyright, 46, const char*, (void), ())                                                      \
+  X(GetShortInfo, 47, void, (void), ())                                                          \
+  X(GetInfo, 48, const char*, (void), ())                                                        \
+  X(GetType, 49, int32_t, (void), ())                                                            \
+  X(SetPath, 50, void, (const char* path), (path))                                               \
+  X(SetParentWindow, 51, void, (uint32_t window), (window))                                      \
+  X(Draw, 52, void, (int32_t ignored, int32_t left, int32_t top, int32_t width, int32_t height), \
+    (ignored, left, top, width, height))                                                         \
+  X(SetFile, 53, void, (const char* text), (text))                                               \
+  X(GetFile, 54, const char*, (void), ())                                                        \
+  X(SetData, 55, void, (int32_t value), (value))                                                 \
+  X(GetData, 56, int32_t, (void), ())
+
 #endif

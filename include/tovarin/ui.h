@@ -75,6 +75,10 @@ TOVUI_API int tovui_get_rect(uint32_t window, int32_t* x, int32_t* y, int32_t* w
 /* 1 when the window's own visible flag is set, else 0. */
 TOVUI_API int tovui_is_visible(uint32_t window);
 
+/* 1 when windows are shown on a display (X11), 0 when they live in memory
+ * only. Chooses the display on first use, as making a window does. */
+TOVUI_API int tovui_on_display(void);
+
 /* Dispatches what is due for the calling thread: posted messages first (in
  * posting order; those posted meanwhile wait for the next call), then due
  * timers, earliest first. Waits up to timeout_ms (0: no wait, negative:

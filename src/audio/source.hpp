@@ -55,6 +55,13 @@ class Source {
   // Tag text (UTF-8), empty when missing. Live sources answer the current
   // live title for TagKey::Title when the station sends one.
   virtual std::string tag(TagKey key) const = 0;
+  // The rate and channel count of the part being heard. A source that
+  // changes format on the way (chained parts, a station back in another
+  // format) still delivers frames in info()'s format, resampled.
+  virtual void heard_format(int* rate, int* channels) const {
+    *rate = info().rate;
+    *channels = info().channels;
+  }
 
   // ---- mixer thread ----
   // Copies up to `frames` frames into out (info().channels floats each),
@@ -74,7 +81,11 @@ class Source {
 std::unique_ptr<Source> open_file_source(const std::string& path, int* error);
 
 // Opens an http:/https: stream, waiting until audio can start (bounded by
-// connect_timeout_ms to connect and data_timeout_ms without data).
+// connect_timeout_ms to connect and data_timeout_ms without data, and the
+// whole try by the longer of them and a second). An HLS address plays
+// through FFmpeg's HLS demuxer; a .pls/.m3u playlist's http/https entries
+// are tried in order (nested two deep), and the stream keeps `url` as its
+// name while it plays (and reconnects to) the entry that opened.
 std::unique_ptr<Source> open_url_source(const std::string& url, int* error, int connect_timeout_ms = 5000,
                                         int data_timeout_ms = 5000);
 

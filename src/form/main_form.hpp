@@ -1,22 +1,22 @@
-// The plug-in's form: a borderless child window inside the host's window.
+// The plug-in's window layer: its form (a borderless child window inside the
+// host's window), the form's timers and display area, the hand-shake with
+// the fade workers, the forms registry and the form's message boxes.
 //
-// SetParentWindow creates a TMainForm under the window a host lends; its
-// creation (FormCreate) makes the drawing bitmap and the player. The form
-// carries the spectrum display area PaintBox1 and its timers Timer1 (bars)
-// and Timer2 (line), and receives the fade messages MSG_GET_VOLUME and
-// MSG_CHANGE_VOLUME that the fade workers post.
+// A form carries the spectrum display area PaintBox1 and its timers Timer1
+// (bars) and Timer2 (line), and receives the fade messages MSG_GET_VOLUME
+// and MSG_CHANGE_VOLUME that the fade workers post. What these mean is not
+// the form's business: it hands its creation, destruction, timer ticks and
+// fade messages to the TFormHandlers it was made with.
 //
 // Threads: the form, its timers and its handlers belong to the thread that
-// called SetParentWindow (the host's thread); so do the module variables
-// below. Fade workers reach the form only by posting to its window and
-// through its FadeLink, which is safe from any thread.
+// made it (the host's thread). Fade workers reach the form only by posting
+// to its window and through its FadeLink, which is safe from any thread.
 //
-// Lifetimes: a second SetParentWindow makes another form and leaves the
-// earlier one (with its player and bitmap) where it is. When the host
-// destroys its window, the form's window goes with it and the form releases
-// its timers and paint box; the form object stays until the plug-in is
-// unloaded, and then every form's window is destroyed, so that no window
-// procedure outlives the library's code.
+// Lifetimes: when the host destroys its window, the form's window goes with
+// it and the form releases its timers and paint box; the form object stays
+// in the registry until the plug-in is unloaded, and then every form's
+// window is destroyed, so that no window procedure outlives the library's
+// code.
 #pragma once
 
 #include <condition_variable>
@@ -24,12 +24,11 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "ui/ui.hpp"
 
 namespace tovarin {
-
-class TStreamPlayer;
 
 constexpr uint32_t MSG_GET_VOLUME = 1459;
 constexpr uint32_t MSG_CHANGE_VOLUME = 1167;
@@ -64,7 +63,7 @@ struct TPaintBox {
 };
 
 // The hand-shake between a form and the fade workers that post to it. A
-// worker counts its MSG_GET_VOLUME request; the form's GetVolume counts the
+// worker counts its MSG_GET_VOLUME request; the form's answer counts the
 // answer. Workers wait on Answered; the form's death wakes them for good.
 struct FadeLink {
   explicit FadeLink(tovui::Handle window) : Window(window) {}
@@ -75,6 +74,28 @@ struct FadeLink {
   uint64_t Requests = 0;
   uint64_t Answers = 0;
   bool Alive = true;
+
+  // The form has answered the oldest request it had not answered.
+  void Answer();
+  // The form is gone: every waiting worker gives up.
+  void Close();
+};
+
+class TMainForm;
+
+// What a form hands on. The plug-in that makes the forms wires these; they
+// run on the form's thread, and a failure in one stops at the form.
+class TFormHandlers {
+ public:
+  virtual void FormCreate(TMainForm& form) = 0;   // the form's window exists
+  virtual void FormDestroy(TMainForm& form) = 0;  // the form object goes (unload)
+  virtual void Timer1Timer(TMainForm& form) = 0;
+  virtual void Timer2Timer(TMainForm& form) = 0;
+  virtual void GetVolume(TMainForm& form) = 0;  // MSG_GET_VOLUME
+  virtual void ChangeVolume(TMainForm& form, int32_t step) = 0;  // MSG_CHANGE_VOLUME
+
+ protected:
+  ~TFormHandlers() = default;
 };
 
 class TMainForm {
@@ -82,7 +103,7 @@ class TMainForm {
   // Creates the window under parent (111 x 240 at its top-left, white),
   // runs FormCreate, then shows the form. Handle() is 0 if the window system
   // refused the parent.
-  explicit TMainForm(tovui::Handle parent);
+  TMainForm(tovui::Handle parent, TFormHandlers& handlers);
   ~TMainForm();
   TMainForm(const TMainForm&) = delete;
   TMainForm& operator=(const TMainForm&) = delete;
@@ -91,6 +112,8 @@ class TMainForm {
   void SetBounds(int32_t left, int32_t top, int32_t width, int32_t height);
   void Show();
   void Hide();
+  // Switches both timers off.
+  void StopTimers();
 
   // Owned components, in creation order; empty once WM_DESTROY released them.
   std::unique_ptr<TPaintBox> PaintBox1;
@@ -98,35 +121,35 @@ class TMainForm {
   std::unique_ptr<TTimer> Timer2;
   std::shared_ptr<FadeLink> Fade;
 
-  void FormCreate();
-  void FormDestroy();
-  void Timer1Timer();
-  void Timer2Timer();
-  void GetVolume();
-  void ChangeVolume(int32_t step);
-
  private:
   intptr_t WndProc(uint32_t msg, uintptr_t wparam, intptr_t lparam);
   void WMDestroy();
 
+  TFormHandlers& handlers_;
   tovui::Handle handle_ = 0;
-  // What FormCreate made and FormDestroy releases.
-  std::unique_ptr<tovui::Bitmap> bitmap_;
-  std::unique_ptr<TStreamPlayer> player_;
 };
 
-// Module state of the form (host thread).
-extern uint32_t HostWindow;
-extern TMainForm* MainForm;
-extern tovui::Bitmap* DrawBitmap;
-extern int32_t BarWidth;
-extern int32_t BarCount;
+// Every form made, newest last; the newest is MainForm, and owns the
+// message boxes. Host thread.
+class TForms {
+ public:
+  TForms() = default;
+  ~TForms() { ReleaseAll(); }
+  TForms(const TForms&) = delete;
+  TForms& operator=(const TForms&) = delete;
 
-void SetParentWindowImpl(uint32_t window);
-void DrawImpl(int32_t left, int32_t top, int32_t width, int32_t height);
+  TMainForm* MainForm = nullptr;
 
-// A modal message box owned by the form (or by no window before there is
-// one). The nested loop keeps dispatching, so exports may be re-entered:
+  void Add(std::unique_ptr<TMainForm> form);
+  // Destroys every form, newest first.
+  void ReleaseAll() noexcept;
+
+ private:
+  std::vector<std::unique_ptr<TMainForm>> forms_;
+};
+
+// A modal message box owned by the newest form (or by no window before there
+// is one). The nested loop keeps dispatching, so exports may be re-entered:
 // call it with no lock held.
 void ShowMessage(const std::string& text);
 

@@ -5,9 +5,6 @@
 
 namespace tovarin {
 
-TStreamPlayer* Player = nullptr;
-bool AudioOpened = false;
-
 const std::array<float, kEqBands + 1> EqCenters = {0.0f,    80.0f,   170.0f,   310.0f,   600.0f,  1000.0f,
                                                     3000.0f, 6000.0f, 12000.0f, 14000.0f, 16000.0f};
 
@@ -15,7 +12,6 @@ void TStreamPlayer::InitDevice(uint32_t window) {
   // A refusal (most often: already initialised by an earlier Bass_Init) is
   // not fatal: the host goes on, and the library's later refusals are as
   // silent as any other.
-  AudioOpened = true;
   BASS_Init(-1, 44100, 0, window, nullptr);
 }
 
@@ -28,7 +24,6 @@ void TStreamPlayer::SetDefaults() {
   FlangerParams = TFlangerParams{50.0f, 100.0f, 2.0f, -50.0f, 0.25f, 1, 2};
   ReverbParams = TReverbParams{0.0f, 0.0f, 1000.0f, 0.001f};
   for (int band = 1; band <= kEqBands; ++band) EqBands[band] = TEqBand{0.0f, 12.0f, EqCenters[band]};
-  FadeLock = std::make_shared<std::mutex>();
   Volume = 100;
   ChannelIndex = 1;
 }
@@ -66,8 +61,6 @@ void TStreamPlayer::FreeChannel(int32_t index) {
   } catch (...) {
     ShowMessage("FreeChannel Error");
   }
-  // A fade has nothing left to act on: no worker outlives the library.
-  EndFades();
 }
 
 }  // namespace tovarin

@@ -2,24 +2,20 @@
 // all slots, the transport with volume fades, and the queries on a stream.
 //
 // Threads: the player's fields belong to the host's thread, which calls the
-// exports and also runs the form's fade handlers. A fade worker touches no
-// field: it reads PendingCommand and SavedVolume (atomic words) and posts to
-// the form. The audio library is driven only from the host's thread.
+// exports and also runs the form's fade handlers. A fade worker (fades.hpp)
+// touches no field. The audio library is driven only from the host's thread.
 //
 // Slots are 1..32. Every operation that takes a slot checks it and does
 // nothing outside; ChannelIndex itself is stored unchecked. The library's
 // refusals are carried on without a message, except where an operation names
 // its own message box ("Play Error", "SetVolume Error", ...).
 //
-// Lifetime: the form creates the player and releases it; releasing it frees
-// nothing of the audio library.
+// Lifetime: the plug-in makes a player for each form and releases it with
+// the form; releasing it frees nothing of the audio library.
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstdint>
-#include <memory>
-#include <mutex>
 #include <string>
 
 namespace tovarin {
@@ -27,11 +23,6 @@ namespace tovarin {
 constexpr int kSlots = 32;
 constexpr int kEqBands = 10;
 constexpr int kFftBins = 512;
-
-// Transport commands (PendingCommand).
-constexpr int32_t kCommandStop = 1;
-constexpr int32_t kCommandPlay = 2;
-constexpr int32_t kCommandPause = 3;
 
 struct TFlangerParams {  // also the chorus store
   float WetDryMix, Depth, Delay, Feedback, Frequency;
@@ -92,9 +83,7 @@ class TStreamPlayer {
   bool CreateStream(int32_t index, const std::string& source);
   void FreeChannel(int32_t index);
 
-  // Transport: StartFade runs on the host's thread; Play, Stop and Pause are
-  // called by the form's ChangeVolume handler.
-  void StartFade();
+  // Transport, carried out by the fade's ChangeVolume handler.
   void Play(int32_t index);
   void Stop(int32_t index);
   void Pause(int32_t index);
@@ -142,26 +131,5 @@ class TStreamPlayer {
   // Spectrum display (src/visual): fills FftBuffer from the slot's stream.
   void FetchFFT(int32_t slot);
 };
-
-// The newest form's player (null before SetParentWindow). Host thread.
-extern TStreamPlayer* Player;
-// Set once InitDevice has asked the library for its output. Host thread.
-extern bool AudioOpened;
-
-// Shared by the host's thread, the form's handlers and the fade workers.
-extern std::atomic<int32_t> PendingCommand;
-extern std::atomic<int32_t> SavedVolume;
-// Made anew by every SetDefaults; each worker holds the one it entered.
-// The pointer itself is host-thread state.
-extern std::shared_ptr<std::mutex> FadeLock;
-
-// Makes the workers' registry at load, so that it outlives the unload
-// handling that joins them.
-void PrepareFadeWorkers();
-// Ends every fade worker and waits for them (the library is unloading).
-void StopFadeWorkers() noexcept;
-// Ends the running and waiting fades at their next step and waits for them
-// (Bass_Free). Host thread.
-void EndFades() noexcept;
 
 }  // namespace tovarin

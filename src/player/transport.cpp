@@ -1,28 +1,17 @@
-// Transport with volume fades: the exports record a command and start a
-// worker; the worker posts the volume steps to the form, whose ChangeVolume
-// handler sets the volume and carries out the command on the host's thread.
+// Transport with volume fades (fades.hpp), and the player's side of it:
+// Play, Stop and Pause.
 #include <algorithm>
 #include <chrono>
-#include <thread>
-#include <vector>
 
 #include "audio/bass.h"
 #include "form/main_form.hpp"
 #include "platform/platform.hpp"
+#include "player/fades.hpp"
 #include "player/stream_player.hpp"
 
 namespace tovarin {
 
-std::atomic<int32_t> PendingCommand{0};
-std::atomic<int32_t> SavedVolume{0};
-std::shared_ptr<std::mutex> FadeLock;
-
 namespace {
-
-// Set when the library unloads: every worker ends at its next step.
-std::atomic<bool> g_unloading{false};
-// Set while Bass_Free ends the running fades: they end at their next step.
-std::atomic<bool> g_ending{false};
 
 // A fade has at most this many steps: above it the steps grow, so that no
 // volume, however large, holds the transport for more than about 2 s.
@@ -33,52 +22,13 @@ constexpr int64_t kMostSteps = 2000;
 constexpr auto kAnswerLimit = std::chrono::seconds(30);
 constexpr auto kWaitSlice = std::chrono::milliseconds(20);
 
-// The workers' threads. A worker's last act is to mark itself done; the next
-// StartFade joins the finished ones, and unloading joins them all, so no
-// worker runs the library's code after it is gone.
-//
-// At most one worker waits for FadeLock behind the running one: it reads
-// PendingCommand only once it holds the lock, so it carries out whatever
-// command is the latest by then, and a newer command needs no worker of its
-// own. So however fast the host asks, two workers at most exist.
-struct Worker {
-  std::thread thread;
-  std::shared_ptr<std::atomic<bool>> done;
-};
-struct WorkerList {
-  std::mutex mutex;
-  std::vector<Worker> workers;  // guarded by mutex
-  int waiting = 0;              // guarded by mutex: started, FadeLock not yet entered
-};
-WorkerList& Workers() {
-  static WorkerList list;
-  return list;
-}
+}  // namespace
 
-// A worker runs this module's code: the module stays loaded from the
-// worker's start until it is joined (see platform::hold_module).
-void Join(Worker& w) {
-  w.thread.join();
-  platform::release_module();
-}
-
-// Every worker of the list, taken out of it (host thread).
-void JoinAll(std::vector<Worker>& workers) {
-  // A Windows process that is ending has ended them already.
-  const bool gone = platform::process_exiting();
-  for (auto& w : workers) {
-    if (!w.thread.joinable()) continue;
-    if (gone)
-      w.thread.detach();
-    else
-      Join(w);
-  }
-}
-
-class TVolumeEffect {
+// One fade: asks the form for the volume, then posts the steps.
+class TFadeWorkers::Fade {
  public:
-  TVolumeEffect(std::shared_ptr<std::mutex> lock, std::shared_ptr<FadeLink> link)
-      : lock_(std::move(lock)), link_(std::move(link)) {}
+  Fade(TFadeWorkers& owner, std::shared_ptr<std::mutex> lock, std::shared_ptr<FadeLink> link)
+      : owner_(owner), lock_(std::move(lock)), link_(std::move(link)) {}
 
   int32_t Step = 0;
 
@@ -88,23 +38,22 @@ class TVolumeEffect {
     std::lock_guard<std::mutex> fade(*lock_);
     {
       // From here on a new command needs a worker of its own.
-      auto& list = Workers();
-      std::lock_guard<std::mutex> registry(list.mutex);
-      --list.waiting;
+      std::lock_guard<std::mutex> registry(owner_.mutex_);
+      --owner_.waiting_;
     }
     if (!RequestVolume()) return;
     // Up to kMostSteps steps of 1 percent; beyond, steps of `stride`, always
     // ending on the same values (N ... 3, 2, 1 down; 1, 2 ... N up), since
     // steps 1 and 2 are where the form carries the command out.
-    const int32_t command = PendingCommand.load();
+    const int32_t command = owner_.PendingCommand.load();
     if (command == kCommandStop || command == kCommandPause) {
-      const int64_t n = SavedVolume.load();
+      const int64_t n = owner_.SavedVolume.load();
       const int64_t stride = Stride(n);
       for (int64_t s = n; s >= 1; s = s <= 2 ? s - 1 : std::max<int64_t>(s - stride, 2))
         if (!PostStep(static_cast<int32_t>(s))) return;
     }
-    if (PendingCommand.load() == kCommandPlay) {
-      const int64_t n = SavedVolume.load();
+    if (owner_.PendingCommand.load() == kCommandPlay) {
+      const int64_t n = owner_.SavedVolume.load();
       const int64_t stride = Stride(n);
       for (int64_t s = 1; s <= n; s = s == n ? n + 1 : std::min<int64_t>(s + stride, n))
         if (!PostStep(static_cast<int32_t>(s))) return;
@@ -123,8 +72,7 @@ class TVolumeEffect {
     const uint64_t ticket = ++link_->Requests;
     const auto limit = std::chrono::steady_clock::now() + kAnswerLimit;
     while (link_->Answers < ticket) {
-      if (!link_->Alive || g_unloading.load() || g_ending.load() || std::chrono::steady_clock::now() >= limit)
-        return false;
+      if (!link_->Alive || owner_.Ending() || std::chrono::steady_clock::now() >= limit) return false;
       link_->Answered.wait_for(lock, kWaitSlice);
     }
     return true;
@@ -135,78 +83,86 @@ class TVolumeEffect {
   bool PostStep(int32_t s) {
     Step = s;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    if (g_unloading.load() || g_ending.load()) return false;
+    if (owner_.Ending()) return false;
     // Posting to a dead form fails, and then the fade ends.
     return tovui::post_message(link_->Window, MSG_CHANGE_VOLUME, 0, Step);
   }
 
+  TFadeWorkers& owner_;
   std::shared_ptr<std::mutex> lock_;
   std::shared_ptr<FadeLink> link_;
 };
 
+namespace {
+
+// A worker runs this module's code: the module stays loaded from the
+// worker's start until it is joined (see platform::hold_module).
+void Join(std::thread& thread) {
+  thread.join();
+  platform::release_module();
+}
+
 }  // namespace
 
-void TStreamPlayer::StartFade() {
+// A worker's last act is to mark itself done; the next Start joins the
+// finished ones, and End joins them all, so no worker runs the library's code
+// after it is gone.
+void TFadeWorkers::Start(const std::shared_ptr<FadeLink>& link) {
   // Before the first Bass_Init there is no FadeLock, and no form before
   // SetParentWindow: no fade then.
-  if (!FadeLock || !MainForm || g_unloading.load()) return;
-  auto effect = std::make_shared<TVolumeEffect>(FadeLock, MainForm->Fade);
+  if (!FadeLock || !link || unloading_.load()) return;
+  auto fade = std::make_shared<Fade>(*this, FadeLock, link);
   auto done = std::make_shared<std::atomic<bool>>(false);
-  auto& list = Workers();
-  std::lock_guard<std::mutex> lock(list.mutex);
-  for (auto it = list.workers.begin(); it != list.workers.end();) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto it = workers_.begin(); it != workers_.end();) {
     if (it->done->load()) {
-      Join(*it);
-      it = list.workers.erase(it);
+      Join(it->thread);
+      it = workers_.erase(it);
     } else {
       ++it;
     }
   }
   // The waiting worker will read the PendingCommand just written.
-  if (list.waiting > 0) return;
-  list.workers.reserve(list.workers.size() + 1);
+  if (waiting_ > 0) return;
+  workers_.reserve(workers_.size() + 1);
   platform::hold_module();
-  list.workers.push_back(Worker{std::thread([effect, done] {
-                               platform::lower_thread_priority();
-                               // A failure (out of memory while posting) ends
-                               // this fade; it must not end the host.
-                               try {
-                                 effect->Execute();
-                               } catch (...) {
-                               }
-                               done->store(true);
-                             }),
-                             done});
+  workers_.push_back(Worker{std::thread([fade, done] {
+                              platform::lower_thread_priority();
+                              // A failure (out of memory while posting) ends
+                              // this fade; it must not end the host.
+                              try {
+                                fade->Execute();
+                              } catch (...) {
+                              }
+                              done->store(true);
+                            }),
+                            done});
   // Counted once it exists; it cannot enter FadeLock's count before we let
   // go of the registry.
-  ++list.waiting;
-  platform::name_thread(list.workers.back().thread, "tovarin-fade");
+  ++waiting_;
+  platform::name_thread(workers_.back().thread, "tovarin-fade");
 }
 
-void PrepareFadeWorkers() { Workers(); }
-
-void EndFades() noexcept {
-  // Host thread, as StartFade: no worker starts while these are joined.
-  g_ending.store(true);
+void TFadeWorkers::End(Reason why) noexcept {
+  // Host thread, as Start: no worker starts while these are joined.
+  std::atomic<bool>& flag = why == kUnloading ? unloading_ : freeing_library_;
+  flag.store(true);
   std::vector<Worker> workers;
   {
-    auto& list = Workers();
-    std::lock_guard<std::mutex> lock(list.mutex);
-    workers.swap(list.workers);
+    std::lock_guard<std::mutex> lock(mutex_);
+    workers.swap(workers_);
   }
-  JoinAll(workers);
-  g_ending.store(false);
-}
-
-void StopFadeWorkers() noexcept {
-  g_unloading.store(true);
-  std::vector<Worker> workers;
-  {
-    auto& list = Workers();
-    std::lock_guard<std::mutex> lock(list.mutex);
-    workers.swap(list.workers);
+  // A Windows process that is ending has ended them already.
+  const bool gone = platform::process_exiting();
+  for (auto& w : workers) {
+    if (!w.thread.joinable()) continue;
+    if (gone)
+      w.thread.detach();
+    else
+      Join(w.thread);
   }
-  JoinAll(workers);
+  // After Bass_Free new fades may start; after unloading none.
+  if (why == kLibraryFreed) freeing_library_.store(false);
 }
 
 void TStreamPlayer::Play(int32_t index) {

@@ -4,34 +4,25 @@
 
 namespace tovarin {
 
-ExportState& Exports() {
-  static ExportState state;
-  return state;
+void ArgQueues::PushFile(const char* text) {
+  for (int i = kQueueLength - 1; i > 0; --i) FileArgs[i] = std::move(FileArgs[i - 1]);
+  FileArgs[0] = text ? std::string(text) : std::string("0");
 }
 
-void PushFile(const char* text) {
-  auto& q = Exports().FileArgs;
-  for (int i = kQueueLength - 1; i > 0; --i) q[i] = std::move(q[i - 1]);
-  q[0] = text ? std::string(text) : std::string("0");
+void ArgQueues::PushData(int32_t value) {
+  for (int i = kQueueLength - 1; i > 0; --i) DataArgs[i] = DataArgs[i - 1];
+  DataArgs[0] = value;
 }
 
-void PushData(int32_t value) {
-  auto& q = Exports().DataArgs;
-  for (int i = kQueueLength - 1; i > 0; --i) q[i] = q[i - 1];
-  q[0] = value;
-}
-
-const std::string& FileArg(int index) {
+const std::string& ArgQueues::FileArg(int index) const {
   static const std::string empty;
   if (index < 0 || index >= kQueueLength) return empty;
-  return Exports().FileArgs[index];
+  return FileArgs[index];
 }
 
-int32_t DataArg(int index) {
+int32_t ArgQueues::DataArg(int index) const {
   if (index < 0 || index >= kQueueLength) return 0;
-  return Exports().DataArgs[index];
+  return DataArgs[index];
 }
-
-void SetFileResult(std::string text) { Exports().FileResult = std::move(text); }
 
 }  // namespace tovarin

@@ -19,22 +19,20 @@ namespace tovarin {
 
 constexpr int kQueueLength = 10;
 
-// Module state of the export layer: empty at load, released at unload.
-struct ExportState {
+class ArgQueues {
+ public:
   std::array<std::string, kQueueLength> FileArgs;
   std::array<int32_t, kQueueLength> DataArgs{};
   std::string FileResult;
   int32_t DataResult = 0;  // nothing writes it: GetData always answers 0
   std::string PluginPath;
+
+  void PushFile(const char* text);  // null pushes "0"
+  void PushData(int32_t value);
+  // Entries outside 0..9 read as empty / 0.
+  const std::string& FileArg(int index) const;
+  int32_t DataArg(int index) const;
+  void SetFileResult(std::string text) { FileResult = std::move(text); }
 };
-
-ExportState& Exports();
-
-void PushFile(const char* text);  // null pushes "0"
-void PushData(int32_t value);
-// Entries outside 0..9 read as empty / 0.
-const std::string& FileArg(int index);
-int32_t DataArg(int index);
-void SetFileResult(std::string text);
 
 }  // namespace tovarin

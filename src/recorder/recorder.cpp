@@ -10,33 +10,7 @@
 
 namespace tovarin {
 
-std::atomic<TBassRecorder*> Recorder{nullptr};
-
 namespace {
-
-// Owns the current recorder. Made at the first Record_Init, after the audio
-// library's own state, so it goes first when the plug-in unloads: a running
-// capture is stopped and its file completed while the library still works.
-struct RecorderHome {
-  std::unique_ptr<TBassRecorder> current;
-  ~RecorderHome() {
-    try {
-      if (current && current->Recording) {
-        if (platform::process_exiting())
-          current->CompleteFileAtExit();  // the capture thread is gone already
-        else
-          current->StopRecord(false);
-      }
-    } catch (...) {
-    }
-    Recorder.store(nullptr);
-  }
-};
-
-RecorderHome& Home() {
-  static RecorderHome home;
-  return home;
-}
 
 void WriteAll(int fd, const void* data, size_t length) {
   // A short file is not reported: the capture goes on.
@@ -116,7 +90,7 @@ void TBassRecorder::StartRecord(const std::string& path, int32_t rate, int32_t c
     // A refused capture leaves the handle 0: the stop then completes an
     // empty file.
     RecordHandle =
-        BASS_RecordStart(static_cast<DWORD>(rate), static_cast<DWORD>(channels), 0, &RecordWriteProc, nullptr);
+        BASS_RecordStart(static_cast<DWORD>(rate), static_cast<DWORD>(channels), 0, &RecordWriteProc, this);
     // Asked for 0 Hz or 0 channels, the library captures its default
     // format: the header states what the file really holds, or no reader
     // could play it.
@@ -165,8 +139,10 @@ void TBassRecorder::CompleteFileAtExit() {
   Recording = false;
 }
 
-BOOL RecordWriteProc(HRECORD /*handle*/, const void* buffer, DWORD length, void* /*user*/) {
-  TBassRecorder* recorder = Recorder.load(std::memory_order_acquire);
+BOOL RecordWriteProc(HRECORD /*handle*/, const void* buffer, DWORD length, void* user) {
+  // The recorder that started the capture: it outlives the capture, which it
+  // stops before it goes.
+  const auto* recorder = static_cast<const TBassRecorder*>(user);
   if (recorder) {
     const int fd = recorder->OutFile.load(std::memory_order_acquire);
     if (fd >= 0) WriteAll(fd, buffer, length);
@@ -174,20 +150,30 @@ BOOL RecordWriteProc(HRECORD /*handle*/, const void* buffer, DWORD length, void*
   return 1;
 }
 
-TBassRecorder& NewRecorder() {
-  RecorderHome& home = Home();
+TBassRecorder& NewRecorder(std::unique_ptr<TBassRecorder>& current) {
   auto fresh = std::make_unique<TBassRecorder>();
-  std::unique_ptr<TBassRecorder> old = std::move(home.current);
-  // The earlier capture writes through Recorder until it is stopped: stop
-  // it before the new recorder takes its place.
+  std::unique_ptr<TBassRecorder> old = std::move(current);
+  // The earlier capture writes to its file until it is stopped: stop it
+  // before the new recorder takes its place.
   if (old && old->Recording) BASS_ChannelStop(old->RecordHandle);
-  home.current = std::move(fresh);
-  Recorder.store(home.current.get(), std::memory_order_release);
-  TBassRecorder& current = *home.current;
+  current = std::move(fresh);
+  TBassRecorder& made = *current;
   // Completes the earlier file; its message box may let the host call in
   // again, which now finds the new recorder.
   if (old) old->StopRecord();
-  return current;
+  return made;
+}
+
+void CloseRecorder(TBassRecorder* recorder) noexcept {
+  try {
+    if (recorder && recorder->Recording) {
+      if (platform::process_exiting())
+        recorder->CompleteFileAtExit();  // the capture thread is gone already
+      else
+        recorder->StopRecord(false);
+    }
+  } catch (...) {
+  }
 }
 
 }  // namespace tovarin

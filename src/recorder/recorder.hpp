@@ -25,6 +25,7 @@
 #include <atomic>
 #include <bit>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "audio/bass.h"
@@ -84,12 +85,15 @@ class TBassRecorder {
   void CompleteFileAtExit();
 };
 
-// The capture callback: appends the buffer to the current recorder's file.
+// The capture callback: appends the buffer to the file of the recorder that
+// user points to.
 BOOL RecordWriteProc(HRECORD handle, const void* buffer, DWORD length, void* user);
 
-// The current recorder, null before the first Record_Init.
-extern std::atomic<TBassRecorder*> Recorder;
-// Makes a new current recorder (see Lifetime above) and returns it.
-TBassRecorder& NewRecorder();
+// Makes a new current recorder in place of current (see Lifetime above)
+// and returns it.
+TBassRecorder& NewRecorder(std::unique_ptr<TBassRecorder>& current);
+// The plug-in unloads: a running capture is stopped and its file completed
+// (without a message box).
+void CloseRecorder(TBassRecorder* recorder) noexcept;
 
 }  // namespace tovarin

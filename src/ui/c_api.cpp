@@ -48,6 +48,8 @@ int tovui_get_rect(uint32_t window, int32_t* x, int32_t* y, int32_t* width, int3
 
 int tovui_is_visible(uint32_t window) { return is_visible(window) ? 1 : 0; }
 
+int tovui_on_display(void) { return detail::native() ? 1 : 0; }
+
 int tovui_pump(int32_t timeout_ms) {
   return guarded([&] { return pump(timeout_ms); });
 }

@@ -9,17 +9,24 @@
 
 namespace tovarin {
 
-int32_t DrawChannel = 0;
-std::array<std::string, 7> ColorFields;
+void TDisplay::Reset(tovui::Bitmap& bitmap) {
+  DrawBitmap = &bitmap;
+  BarWidth = 5;
+  BarCount = 20;
+  bitmap.set_pen(255);
+  // Height first, then width, as the bitmap was sized originally.
+  bitmap.resize(0, 200);
+  bitmap.resize(512, 200);
+}
 
 namespace {
 
 // A colour from three integer-text fields, each taken as its low 8 bits.
 // Blue is converted first, then green, then red.
-tovui::Color FieldsColor(int first) {
-  const int32_t blue = IntegerText(ColorFields[first + 2]);
-  const int32_t green = IntegerText(ColorFields[first + 1]);
-  const int32_t red = IntegerText(ColorFields[first]);
+tovui::Color FieldsColor(const std::array<std::string, 7>& fields, int first) {
+  const int32_t blue = IntegerText(fields[first + 2]);
+  const int32_t green = IntegerText(fields[first + 1]);
+  const int32_t red = IntegerText(fields[first]);
   return tovui::rgb(static_cast<uint8_t>(red), static_cast<uint8_t>(green), static_cast<uint8_t>(blue));
 }
 
@@ -33,24 +40,23 @@ void SwitchTimers(TMainForm& form, TTimer* on, TTimer* off, int32_t interval) {
   form.Show();
 }
 
-void StartDrawSteps(const DrawSettings& s) {
-  visual::SplitColorFields(s.Colors, ColorFields);
-  if (!Player) Missing("player");
-  DrawChannel = Player->ChannelIndex;
-  BarWidth = s.BarWidth;
-  BarCount = s.BarCount;
-  if (!DrawBitmap) Missing("bitmap");
-  const tovui::Color pen = FieldsColor(1);
-  DrawBitmap->set_pen(pen);
-  const tovui::Color brush = FieldsColor(4);
-  DrawBitmap->set_brush(brush);
-  TMainForm* form = MainForm;
+void StartDrawSteps(TDisplay& d, TStreamPlayer* player, TMainForm* form, const DrawSettings& s) {
+  visual::SplitColorFields(s.Colors, d.ColorFields);
+  if (!player) Missing("player");
+  d.DrawChannel = player->ChannelIndex;
+  d.BarWidth = s.BarWidth;
+  d.BarCount = s.BarCount;
+  if (!d.DrawBitmap) Missing("bitmap");
+  const tovui::Color pen = FieldsColor(d.ColorFields, 1);
+  d.DrawBitmap->set_pen(pen);
+  const tovui::Color brush = FieldsColor(d.ColorFields, 4);
+  d.DrawBitmap->set_brush(brush);
   if (!form || !form->PaintBox1) Missing("display area");
   // The width is the height times the interval, as a 32-bit product.
   form->PaintBox1->Bounds.width =
       static_cast<int32_t>(static_cast<uint32_t>(s.Height) * static_cast<uint32_t>(s.Interval));
   form->Show();
-  Player->DrawMode = s.Mode;
+  player->DrawMode = s.Mode;
   if (s.Mode == "second") SwitchTimers(*form, form->Timer2.get(), form->Timer1.get(), s.Interval);
   if (s.Mode == "first") SwitchTimers(*form, form->Timer1.get(), form->Timer2.get(), s.Interval);
   form->PaintBox1->Bounds.height = s.Height;
@@ -63,21 +69,27 @@ struct FrameInputs {
   tovui::Bitmap* Bitmap;
 };
 
-FrameInputs Inputs(TMainForm& form) {
+FrameInputs Inputs(const TDisplay& d, TStreamPlayer* player, TMainForm& form) {
   if (!form.PaintBox1) Missing("display area");
-  if (!Player) Missing("player");
-  if (!DrawBitmap) Missing("bitmap");
-  return {form.PaintBox1->Bounds.height, Player, DrawBitmap};
+  if (!player) Missing("player");
+  if (!d.DrawBitmap) Missing("bitmap");
+  return {form.PaintBox1->Bounds.height, player, d.DrawBitmap};
 }
 
 void Present(TMainForm& form, const tovui::Bitmap& bitmap) {
   form.PaintBox1->CopyFrom(0, 0, bitmap.width(), bitmap.height(), bitmap, 0, 0);
 }
 
-template <class Frame>
-void Tick(TTimer* timer, Frame&& frame) {
+using FrameDrawing = void (*)(tovui::Bitmap&, const visual::Spectrum&, int32_t, int32_t, int32_t);
+
+// One frame on the ticking form; a failure switches its timer off, then
+// shows the message.
+void Tick(TDisplay& d, TStreamPlayer* player, TMainForm& form, TTimer* timer, FrameDrawing draw) {
   try {
-    frame();
+    FrameInputs in = Inputs(d, player, form);
+    in.Player->FetchFFT(d.DrawChannel);
+    draw(*in.Bitmap, in.Player->FftBuffer, in.Height, d.BarCount, d.BarWidth);
+    Present(form, *in.Bitmap);
   } catch (...) {
     // Off before the message: the box's loop goes on dispatching ticks.
     if (timer) timer->SetEnabled(false);
@@ -87,38 +99,26 @@ void Tick(TTimer* timer, Frame&& frame) {
 
 }  // namespace
 
-void StartDraw(const DrawSettings& settings) {
+void StartDraw(TDisplay& display, TStreamPlayer* player, TMainForm* form, const DrawSettings& settings) {
   try {
-    StartDrawSteps(settings);
+    StartDrawSteps(display, player, form, settings);
   } catch (...) {
     ShowMessage("StartDraw error");
   }
 }
 
-void StopDraw() {
-  TMainForm* form = MainForm;
+void StopDraw(TMainForm* form) {
   if (!form) return;
   form->Hide();
-  if (form->Timer1) form->Timer1->SetEnabled(false);
-  if (form->Timer2) form->Timer2->SetEnabled(false);
+  form->StopTimers();
 }
 
-void BarsTick(TMainForm& form) {
-  Tick(form.Timer1.get(), [&] {
-    FrameInputs in = Inputs(form);
-    in.Player->FetchFFT(DrawChannel);
-    visual::DrawBarsFrame(*in.Bitmap, in.Player->FftBuffer, in.Height, BarCount, BarWidth);
-    Present(form, *in.Bitmap);
-  });
+void BarsTick(TDisplay& d, TStreamPlayer* player, TMainForm& form) {
+  Tick(d, player, form, form.Timer1.get(), &visual::DrawBarsFrame);
 }
 
-void LineTick(TMainForm& form) {
-  Tick(form.Timer2.get(), [&] {
-    FrameInputs in = Inputs(form);
-    in.Player->FetchFFT(DrawChannel);
-    visual::DrawLineFrame(*in.Bitmap, in.Player->FftBuffer, in.Height, BarCount, BarWidth);
-    Present(form, *in.Bitmap);
-  });
+void LineTick(TDisplay& d, TStreamPlayer* player, TMainForm& form) {
+  Tick(d, player, form, form.Timer2.get(), &visual::DrawLineFrame);
 }
 
 }  // namespace tovarin

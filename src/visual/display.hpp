@@ -10,21 +10,32 @@
 //
 // Threads: everything here runs on the form's thread (the host's), from the
 // exports and from timer ticks; there is no lock. The frames draw into the
-// newest form's DrawBitmap from the newest player's FftBuffer, and copy the
-// result to the ticking form's display area.
+// display's DrawBitmap (the newest form's) from the given player's FftBuffer
+// (the newest), and copy the result to the ticking form's display area.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
 
+#include "ui/ui.hpp"
+
 namespace tovarin {
 
 class TMainForm;
+class TStreamPlayer;
 
-// Display state (host thread).
-extern int32_t DrawChannel;
-extern std::array<std::string, 7> ColorFields;  // fields 1..6
+// The display's state (host thread).
+struct TDisplay {
+  tovui::Bitmap* DrawBitmap = nullptr;  // null before the first form
+  int32_t BarWidth = 0;
+  int32_t BarCount = 0;
+  int32_t DrawChannel = 0;
+  std::array<std::string, 7> ColorFields;  // fields 1..6
+
+  // A new form's bitmap: 512 x 200 with a blue pen, 20 bars of 5 pixels.
+  void Reset(tovui::Bitmap& bitmap);
+};
 
 struct DrawSettings {
   std::string Colors;  // "RRR#GGG#BBB#RRR#GGG#BBB#": pen, then brush
@@ -35,11 +46,13 @@ struct DrawSettings {
   int32_t BarWidth = 0;
 };
 
-void StartDraw(const DrawSettings& settings);
-void StopDraw();
+// player and form: the newest (null before SetParentWindow).
+void StartDraw(TDisplay& display, TStreamPlayer* player, TMainForm* form, const DrawSettings& settings);
+void StopDraw(TMainForm* form);
 
-// One frame each; a failure is handled here (timer off, then the message).
-void BarsTick(TMainForm& form);
-void LineTick(TMainForm& form);
+// One frame each on the ticking form; a failure is handled here (timer off,
+// then the message).
+void BarsTick(TDisplay& display, TStreamPlayer* player, TMainForm& form);
+void LineTick(TDisplay& display, TStreamPlayer* player, TMainForm& form);
 
 }  // namespace tovarin

@@ -192,3 +192,54 @@ INSTANTIATE_TEST_SUITE_P(Formats, FileFormat, ::testing::ValuesIn(kFormats),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+// Ogg radio and its recordings chain one logical stream after another: a
+// 3 s part at 44.1 kHz stereo, then 3 s at 48 kHz mono. Every part plays,
+// at its own pitch, and the queries follow the part being heard.
+TEST(ChainedOgg, EveryPartPlaysAtItsPitchWithItsFormatAndTags) {
+  if (!have_tool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+  TempDir dir;
+  for (const char* codec : {"libvorbis", "libopus"}) {
+    const std::string first = dir.file("1.ogg"), second = dir.file("2.ogg"), chained = dir.file("c.ogg");
+    const std::string encode = " -c:a " + std::string(codec) + " -v error -nostdin -y ";
+    ASSERT_TRUE(run("ffmpeg -f lavfi -i sine=frequency=440:duration=3:sample_rate=44100 -ac 2" + encode +
+                    "-metadata title=PartOne " + first));
+    ASSERT_TRUE(run("ffmpeg -f lavfi -i sine=frequency=1000:duration=3:sample_rate=48000 -ac 1" + encode +
+                    "-metadata title=PartTwo -serial_offset 1000 " + second));
+    ASSERT_TRUE(run("cat " + first + " " + second + " > " + chained));
+    int error = 0;
+    auto s = open_file_source(chained, &error);
+    ASSERT_TRUE(s) << codec << " error " << error;
+    const int rate = s->info().rate;
+    EXPECT_NEAR(s->info().length_frames, 6.0 * rate, 0.01 * rate) << codec;
+    int heard_rate = 0, heard_channels = 0;
+    s->heard_format(&heard_rate, &heard_channels);
+    EXPECT_EQ(heard_channels, 2) << codec;
+    EXPECT_EQ(s->tag(TagKey::Title), "PartOne") << codec;
+
+    const std::vector<float> head = drain(*s, static_cast<size_t>(rate) * 4);
+    s->heard_format(&heard_rate, &heard_channels);
+    EXPECT_EQ(heard_rate, 48000) << codec;
+    // FFmpeg's Opus decoder keeps the first part's channel count (the mono
+    // part comes out on both sides either way).
+    if (std::string(codec) == "libvorbis") {
+      EXPECT_EQ(heard_channels, 1);
+    }
+    EXPECT_EQ(s->tag(TagKey::Title), "PartTwo") << codec;
+    const std::vector<float> tail = drain(*s);
+    const size_t frames = (head.size() + tail.size()) / 2;
+    EXPECT_NEAR(static_cast<double>(frames), 6.0 * rate, 0.01 * rate) << codec;
+
+    // The second part's tone, 3.5 s to 4 s in, on both sides.
+    size_t crossings = 0;
+    double left = 0, right = 0;
+    for (size_t f = static_cast<size_t>(rate * 3.5); f + 1 < static_cast<size_t>(rate) * 4; ++f) {
+      crossings += (head[2 * f] < 0) != (head[2 * f + 2] < 0);
+      left = std::max(left, std::fabs(double(head[2 * f])));
+      right = std::max(right, std::fabs(double(head[2 * f + 1])));
+    }
+    EXPECT_NEAR(crossings / 2.0 / 0.5, 1000.0, 10.0) << codec;
+    EXPECT_NEAR(right, left, 0.01) << codec;
+    EXPECT_GT(left, 0.05) << codec;
+  }
+}

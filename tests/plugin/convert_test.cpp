@@ -97,18 +97,19 @@ TEST(DecimalForms, UnsignedHasNoSignAndRoundingGoesToEven) {
 }
 
 TEST(ArgumentQueues, PushShiftsAndElevenPushesDropTheFirst) {
-  for (int i = 1; i <= 11; ++i) PushFile(std::to_string(i).c_str());
-  EXPECT_EQ(FileArg(0), "11");
-  EXPECT_EQ(FileArg(9), "2");  // "1" has been moved out
-  PushFile(nullptr);
-  EXPECT_EQ(FileArg(0), "0");
-  EXPECT_EQ(FileArg(1), "11");
-  EXPECT_EQ(FileArg(10), "");
+  tovarin::ArgQueues q;
+  for (int i = 1; i <= 11; ++i) q.PushFile(std::to_string(i).c_str());
+  EXPECT_EQ(q.FileArg(0), "11");
+  EXPECT_EQ(q.FileArg(9), "2");  // "1" has been moved out
+  q.PushFile(nullptr);
+  EXPECT_EQ(q.FileArg(0), "0");
+  EXPECT_EQ(q.FileArg(1), "11");
+  EXPECT_EQ(q.FileArg(10), "");
 
-  PushData(5);
-  PushData(-6);
-  EXPECT_EQ(DataArg(0), -6);
-  EXPECT_EQ(DataArg(1), 5);
+  q.PushData(5);
+  q.PushData(-6);
+  EXPECT_EQ(q.DataArg(0), -6);
+  EXPECT_EQ(q.DataArg(1), 5);
   // The queues are independent.
-  EXPECT_EQ(FileArg(0), "0");
+  EXPECT_EQ(q.FileArg(0), "0");
 }

@@ -19,10 +19,10 @@
 bool Plugin::Load() {
   library = dlopen(TOVARIN_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
   if (!library) return false;
-#define PLUGIN_RESOLVE(name)                                         \
+#define PLUGIN_RESOLVE(name, ...)                                       \
   name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name)); \
   if (!name) return false;
-  PLUGIN_EXPORTS(PLUGIN_RESOLVE)
+  TOVARIN_PLUGIN_EXPORTS(PLUGIN_RESOLVE)
 #undef PLUGIN_RESOLVE
   return true;
 }

@@ -15,14 +15,8 @@
 
 struct Plugin {
   void* library = nullptr;
-#define PLUGIN_EXPORTS(X)                                                                                   \
-  X(Copyright) X(GetShortInfo) X(GetInfo) X(GetType) X(SetPath) X(SetParentWindow) X(Draw) X(SetFile)         \
-  X(GetFile) X(SetData) X(GetData) X(Bass_Init) X(Bass_ChannelNum) X(Bass_Create) X(Bass_Free) X(Bass_Play)   \
-  X(Bass_Pause) X(Bass_Stop) X(Bass_GetPosition) X(Bass_GetLength) X(Bass_Sec2Format) X(Bass_SetPosition)     \
-  X(Bass_SetVolume) X(Bass_SetPan) X(Bass_GetRLevel) X(Bass_GetLLevel) X(Bass_GetFreq) X(Bass_GetBit)         \
-  X(Bass_GetChannels) X(Bass_GetTags) X(Bass_GetCPU)
-#define PLUGIN_FIELD(name) decltype(&::name) name = nullptr;
-  PLUGIN_EXPORTS(PLUGIN_FIELD)
+#define PLUGIN_FIELD(name, ...) decltype(&::name) name = nullptr;
+  TOVARIN_PLUGIN_EXPORTS(PLUGIN_FIELD)
 #undef PLUGIN_FIELD
 
   bool Load();  // from TOVARIN_PLUGIN_PATH

@@ -17,6 +17,18 @@ certificate and key (PEM). Paths:
   /to-file       302 to file:///etc/passwd
   /to-ftp        302 to ftp://127.0.0.1:1/x.mp3
   /loop          302 to itself, forever
+  /list...?t=T&b=B  a playlist (any path starting /list), content type by T:
+                 pls, m3u, text (default); body by B: pls (a dead entry, then a
+                 relative /icy?t=utf8), m3u (a 404, then /icy?t=latin1), dead
+                 (50 entries that never answer), local (the MP3 as file:// and
+                 as a path, an ftp:// entry), nest (an m3u naming the pls one),
+                 deep (an m3u naming nest), flaky (/flaky?id=list&drop=reset),
+                 endless (entries forever), huge (entries, Content-Length 1 GB)
+  /files/NAME    the file NAME from the MP3's folder (HLS playlists and segments)
+  /hls/live.m3u8?id=K[&stall=1]  a live HLS playlist over the segments v0.ts,
+                 v1.ts, ... of the MP3's folder (1 s each): three of them, one
+                 more each second from the first request with id K; with
+                 stall=1 it stops growing from 2 s to 8 s, then goes on
   /flaky?id=K&drop=D  like /icy with the title "Part N", N counting the connections
                  made with id K; the first one drops after 3 s (D=reset: a TCP
                  reset, D=close: closed, D=stall: nothing more sent), later ones
@@ -100,6 +112,61 @@ def send_stream(conn, kind=None, names=None, seconds=None):
             time.sleep(ahead)
 
 
+LIST_TYPES = {"pls": b"audio/x-scpls", "m3u": b"audio/x-mpegurl", "text": b"text/plain"}
+
+
+def send_list(conn, kind, body):
+    mp3 = os.path.abspath(sys.argv[1]).encode()
+    bodies = {
+        "pls": b"[playlist]\nNumberOfEntries=2\nFile1=http://127.0.0.1:1/dead.mp3\nFile2=icy?t=utf8\n",
+        "m3u": b"#EXTM3U\n#EXTINF:-1,Dead\n/404\n#EXTINF:-1,Live\n/icy?t=latin1\n",
+        "dead": b"#EXTM3U\n" + b"/silent\n" * 50,
+        "local": b"#EXTM3U\nfile://" + mp3 + b"\n" + mp3 + b"\nftp://127.0.0.1:1/x.mp3\n",
+        "nest": b"#EXTM3U\nlist?t=pls&b=pls\n",
+        "deep": b"#EXTM3U\nlist?t=m3u&b=nest\n",
+        "flaky": b"[playlist]\nFile1=/flaky?id=list&drop=reset\n",
+    }
+    head = b"HTTP/1.0 200 OK\r\nContent-Type: " + LIST_TYPES[kind] + b"\r\n"
+    if body in ("endless", "huge"):
+        if body == "huge":
+            head += b"Content-Length: %d\r\n" % (1 << 30)
+        conn.sendall(head + b"\r\n#EXTM3U\n")
+        while True:
+            conn.sendall(b"/silent\n" * 4096)
+    conn.sendall(head + b"Content-Length: %d\r\n\r\n" % len(bodies[body]) + bodies[body])
+
+
+LIVE_STARTS = {}
+
+
+def send_file(conn, name):
+    path = os.path.join(os.path.dirname(os.path.abspath(sys.argv[1])), os.path.basename(name))
+    try:
+        data = open(path, "rb").read()
+    except OSError:
+        conn.sendall(b"HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n")
+        return
+    kind = b"application/vnd.apple.mpegurl" if name.endswith(".m3u8") else b"video/mp2t"
+    conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: " + kind + b"\r\nContent-Length: %d\r\n\r\n" % len(data) + data)
+
+
+def send_live_playlist(conn, args):
+    with CONNECTIONS_LOCK:
+        start = LIVE_STARTS.setdefault(args.get("id"), time.time())
+    elapsed = time.time() - start
+    if args.get("stall") == "1" and elapsed > 2:
+        elapsed = 2 if elapsed < 8 else elapsed - 6
+    folder = os.path.dirname(os.path.abspath(sys.argv[1]))
+    count = len([f for f in os.listdir(folder) if f.startswith("v") and f.endswith(".ts")])
+    newest = min(int(elapsed) + 2, count - 1)
+    first = max(newest - 2, 0)
+    body = b"#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:1\n#EXT-X-MEDIA-SEQUENCE:%d\n" % first
+    for i in range(first, newest + 1):
+        body += b"#EXTINF:1.0,\n/files/v%d.ts\n" % i
+    conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: application/vnd.apple.mpegurl\r\n"
+                 b"Content-Length: %d\r\n\r\n" % len(body) + body)
+
+
 def handle(conn, tls):
     try:
         if tls is not None:
@@ -133,6 +200,12 @@ def handle(conn, tls):
             if args.get("drop") != "close":
                 # Closing with a zero linger time resets the connection.
                 conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        elif route.startswith("/files/"):
+            send_file(conn, route[len("/files/"):])
+        elif route == "/hls/live.m3u8":
+            send_live_playlist(conn, args)
+        elif route.startswith("/list"):
+            send_list(conn, args.get("t", "text"), args.get("b", "pls"))
         elif route == "/404":
             conn.sendall(b"HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found")
         elif route == "/silent":

@@ -256,10 +256,12 @@ TEST_F(Radio, StreamsThatStopOrVanishEndCleanly) {
 }
 
 TEST_F(Radio, AStationThatDropsIsConnectedAgainAndPlaysOn) {
-  // Its first connection drops after 3 s: reset, closed, or gone silent.
-  for (const std::string drop : {"reset", "close", "stall"}) {
-    SCOPED_TRACE(drop);
-    auto s = open("/flaky?drop=" + drop + "&id=" + drop, nullptr);
+  // Its first connection drops after 3 s: reset, closed, or gone silent; a
+  // station found through a playlist connects to its entry again.
+  for (const std::string path :
+       {"/flaky?drop=reset&id=reset", "/flaky?drop=close&id=close", "/flaky?drop=stall&id=stall", "/list.pls?b=flaky"}) {
+    SCOPED_TRACE(path);
+    auto s = open(path, nullptr);
     ASSERT_TRUE(s);
     EXPECT_EQ(s->tag(TagKey::Title), "Part 1");
     size_t frames = 0;
@@ -277,6 +279,90 @@ TEST_F(Radio, AStationThatDropsIsConnectedAgainAndPlaysOn) {
     EXPECT_EQ(s->position(), static_cast<int64_t>(frames + after.size() / 2));
     EXPECT_GT(s->file_position(BASS_FILEPOS_END), bytes);
   }
+}
+
+// Station links as directories hand them out: a playlist's first entry that
+// plays, found by content type, path or text, within one bound for the whole
+// try; and nothing but stations, whatever the list names.
+TEST_F(Radio, PlaylistsPlayTheirFirstLiveEntryWithinOneBound) {
+  const std::string utf8 = "Fj\xC3\xA4rran \xE2\x80\x93 \xE6\x97\xA5\xE6\x9C\xAC", latin1 = "Caf\xC3\xA9 del Mar";
+  for (const auto& [path, title] : {std::pair<std::string, std::string>{"/list?t=pls&b=pls", utf8},
+                                    {"/list?t=m3u&b=m3u", latin1},
+                                    {"/list?t=text&b=m3u", latin1},
+                                    {"/list.pls?b=pls", utf8},
+                                    {"/list?t=m3u&b=nest", utf8}}) {
+    SCOPED_TRACE(path);
+    int err = -1;
+    auto s = open(path, &err);
+    ASSERT_TRUE(s) << "error " << err;
+    EXPECT_EQ(s->tag(TagKey::Title), title);
+    EXPECT_EQ(s->info().location, url(path));
+    EXPECT_EQ(take(*s, 4410, 10).size(), 8820u);
+  }
+  for (const char* path : {"/list?t=m3u&b=dead", "/list?t=pls&b=local", "/list?t=m3u&b=deep",
+                           "/list?t=text&b=endless", "/list?t=m3u&b=huge", "/loop"}) {
+    SCOPED_TRACE(path);
+    int err = 0;
+    double took = 0;
+    EXPECT_FALSE(open(path, &err, &took));
+    EXPECT_NE(err, 0);
+    // The bound of one open (the longer timeout and a second), and room for a shared machine.
+    EXPECT_LT(took, std::max(kConnectMs, kDataMs) / 1000.0 + 1 + 2);
+  }
+}
+
+// HLS made by ffmpeg (1 s AAC segments in MPEG-TS), on demand and live; a
+// live playlist that stops growing is a station that stalls: bounded, and
+// connected again.
+TEST_F(Radio, HlsPlaysOnDemandAndLiveAndOutlivesAStall) {
+  ASSERT_TRUE(run("ffmpeg -v error -nostdin -y -f lavfi -i \"sine=frequency=440:sample_rate=44100:duration=20\" -ac 2 "
+                  "-c:a aac -b:a 64k -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod -hls_segment_filename " +
+                  sh_quote(dir_->file("v%d.ts")) + " " + sh_quote(dir_->file("vod.m3u8"))));
+  int err = -1;
+  auto vod = open("/files/vod.m3u8", &err);
+  ASSERT_TRUE(vod) << "error " << err;
+  EXPECT_NEAR(vod->info().length_frames, 20.0 * 44100, 0.5 * 44100);
+  EXPECT_EQ(take(*vod, 44100, 10).size(), 88200u);
+  vod.reset();
+
+  auto live = open("/hls/live.m3u8?id=plain", &err);
+  ASSERT_TRUE(live) << "error " << err;
+  EXPECT_EQ(live->info().length_frames, -1);
+  EXPECT_EQ(take(*live, 4 * 44100, 10).size(), 4 * 88200u);
+
+  // Stalled from 2 s to 8 s: the stream neither hangs nor ends.
+  auto stalled = open("/hls/live.m3u8?id=stall&stall=1", &err);
+  ASSERT_TRUE(stalled) << "error " << err;
+  const auto pcm = take(*stalled, 10 * 44100, 20);
+  EXPECT_FALSE(stalled->finished());
+  EXPECT_EQ(pcm.size(), 10 * 88200u);
+}
+
+// Ogg radio chains a part per song: the title and the format follow the
+// part being heard, and the second part plays at its own pitch.
+TEST_F(Radio, AChainedOggStationFollowsItsParts) {
+  const std::string encode = " -c:a libvorbis -v error -nostdin -y ";
+  ASSERT_TRUE(run("ffmpeg -f lavfi -i sine=frequency=440:duration=3:sample_rate=44100 -ac 2" + encode +
+                  "-metadata title=PartOne " + sh_quote(dir_->file("1.ogg"))));
+  ASSERT_TRUE(run("ffmpeg -f lavfi -i sine=frequency=1000:duration=3:sample_rate=48000 -ac 1" + encode +
+                  "-metadata title=PartTwo -serial_offset 1000 " + sh_quote(dir_->file("2.ogg"))));
+  ASSERT_TRUE(run("cat " + sh_quote(dir_->file("1.ogg")) + " " + sh_quote(dir_->file("2.ogg")) + " > " +
+                  sh_quote(dir_->file("chained.ogg"))));
+  int err = -1;
+  auto s = open("/files/chained.ogg", &err);
+  ASSERT_TRUE(s) << "error " << err;
+  EXPECT_EQ(s->tag(TagKey::Title), "PartOne");
+  const auto pcm = take(*s, static_cast<size_t>(44100 * 4.5), 10);
+  ASSERT_EQ(pcm.size(), static_cast<size_t>(44100 * 4.5) * 2);
+  EXPECT_EQ(s->tag(TagKey::Title), "PartTwo");
+  int rate = 0, channels = 0;
+  s->heard_format(&rate, &channels);
+  EXPECT_EQ(rate, 48000);
+  EXPECT_EQ(channels, 1);
+  size_t crossings = 0;
+  for (size_t f = 44100 * 4; f + 1 < static_cast<size_t>(44100 * 4.5); ++f)
+    crossings += (pcm[2 * f] < 0) != (pcm[2 * f + 2] < 0);
+  EXPECT_NEAR(crossings / 2.0 / 0.5, 1000.0, 10.0);
 }
 
 TEST_F(Radio, APauseLongerThanTheDataTimeoutIsNoDrop) {

@@ -4,6 +4,7 @@
 // away stops the sound. The test is the host: it pumps with tovui_pump.
 #include <dlfcn.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -84,10 +85,12 @@ TEST_F(X11FormTest, FormIsAWhiteChildAtTheTopLeftThatDrawMovesAndStopDrawHides) 
   EXPECT_TRUE(info.viewable);
   EXPECT_TRUE(ServerShows([&] { return host.Pixels(form, 111, 240) == std::vector<uint32_t>(111 * 240, kWhite); }));
   plugin.Draw(0, 10, 20, 200, 100);
-  info = host.Info(form);
-  EXPECT_EQ((std::vector<int>{info.x, info.y, info.width, info.height}), (std::vector<int>{10, 20, 200, 100}));
+  EXPECT_TRUE(ServerShows([&] {
+    info = host.Info(form);
+    return std::vector<int>{info.x, info.y, info.width, info.height} == std::vector<int>{10, 20, 200, 100};
+  })) << info.x << "," << info.y << " " << info.width << "x" << info.height;
   reinterpret_cast<void (*)()>(dlsym(plugin.library, "StopDraw"))();
-  EXPECT_FALSE(host.Info(form).viewable);
+  EXPECT_TRUE(ServerShows([&] { return !host.Info(form).viewable; }));  // our connection, not the test's
 }
 
 TEST_F(X11FormTest, PlayingSineReachesTheScreenAsTheModelComposesIt) {
@@ -96,6 +99,9 @@ TEST_F(X11FormTest, PlayingSineReachesTheScreenAsTheModelComposesIt) {
   const auto model = Composed();
   EXPECT_NEAR(BarHeight(model, 10), 66, 1);  // as the model's own pixel tests find
   EXPECT_NEAR(BarHeight(model, 9), 59, 1);
+  EXPECT_TRUE(ServerShows([&] { return host.Pixels(form, 300, 200) == model; }));
+  // Covered and uncovered, it is painted again from the last picture.
+  host.Destroy(host.MakeWindow(400, 300));
   EXPECT_TRUE(ServerShows([&] { return host.Pixels(form, 300, 200) == model; }));
 }
 
@@ -110,6 +116,30 @@ TEST_F(X11FormTest, HostDestroyingItsWindowWhilePlayingEndsTheFormNotTheSound) {
   plugin.Bass_Stop();
   PumpFor(300);
   EXPECT_TRUE(MessageBoxes().empty());
+}
+
+TEST_F(X11FormTest, MessageBoxIsADialogOverTheHostWindowThatEnterCloses) {
+  tovui_set_presenter(nullptr, nullptr);  // no presenter: the display's own dialog
+  std::atomic<bool> seen{false};
+  std::thread user([&] {
+    XHost eyes;
+    if (!eyes.Connect()) return;
+    for (int i = 0; i < 500 && !seen; ++i) {
+      for (uint32_t w : eyes.Children(eyes.Root()))
+        if (eyes.Info(w).viewable && eyes.Text(w, XCB_ATOM_WM_NAME) == "tovarin" &&
+            eyes.Word(w, XCB_ATOM_WM_TRANSIENT_FOR) == window)
+          seen = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::Run("xdotool key Return");  // through XTest, to the focused dialog
+  });
+  auto start_draw = reinterpret_cast<void (*)()>(dlsym(plugin.library, "StartDraw"));
+  for (const char* s : {"first", "0#0#0#0#0#0#"}) plugin.SetFile(s);  // fields that are not integers
+  start_draw();  // returns once the box is closed
+  user.join();
+  EXPECT_TRUE(seen);
+  EXPECT_TRUE(MessageBoxes().empty());  // not the presenter's
+  EXPECT_EQ(host.Children(host.Root()).size(), 1u);  // only the host's window is left
 }
 
 // Last in the file: the process keeps its connection to the server that went.

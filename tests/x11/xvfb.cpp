@@ -103,3 +103,20 @@ void XHost::Destroy(uint32_t window) {
   xcb_destroy_window(c_, window);
   xcb_flush(c_);
 }
+
+std::string XHost::Text(uint32_t window, uint32_t property) {
+  std::string out;
+  if (auto* r = xcb_get_property_reply(c_, xcb_get_property(c_, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 256),
+                                       nullptr)) {
+    out.assign(static_cast<const char*>(xcb_get_property_value(r)), size_t(xcb_get_property_value_length(r)));
+    free(r);
+  }
+  return out;
+}
+
+uint32_t XHost::Word(uint32_t window, uint32_t property) {
+  const std::string bytes = Text(window, property);
+  uint32_t w = 0;
+  if (bytes.size() >= 4) memcpy(&w, bytes.data(), 4);
+  return w;
+}

@@ -37,6 +37,10 @@ class XHost {
   // The window's pixels as 0x00RRGGBB words, row by row (empty on failure).
   std::vector<uint32_t> Pixels(uint32_t window, int width, int height);
   void Destroy(uint32_t window);
+  uint32_t Root() const { return screen_->root; }
+  // A property's bytes (a STRING), or its first word (a WINDOW).
+  std::string Text(uint32_t window, uint32_t property);
+  uint32_t Word(uint32_t window, uint32_t property);
   xcb_connection_t* connection() { return c_; }
 
  private:

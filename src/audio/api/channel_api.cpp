@@ -220,9 +220,11 @@ BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info) {
   return with_stream<BOOL>(handle, 0, [&](Library&, Stream* s) -> BOOL {
     if (!info) return fail(BASS_ERROR_ILLPARAM);
     const SourceInfo& src = s->channel->info();
+    int rate = src.rate, channels = src.channels;
+    s->channel->source().heard_format(&rate, &channels);
     *info = {};
-    info->freq = static_cast<DWORD>(src.rate);
-    info->chans = static_cast<DWORD>(src.channels);
+    info->freq = static_cast<DWORD>(rate);
+    info->chans = static_cast<DWORD>(channels);
     info->flags = s->flags;
     info->ctype = BASS_CTYPE_STREAM;
     info->origres = static_cast<DWORD>(src.bits);

@@ -1,144 +1,25 @@
+// The source object: opening (decoder, then the thread), its queries, and
+// the marks that make a chained part's format and tags heard in time.
 #include "audio/decode/ffmpeg_source.hpp"
 
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
-#include <chrono>
 #include <cstring>
 
 #include "audio/bass.h"
-#include "audio/decode/mp3_header.hpp"
-#include "audio/decode/text.hpp"
-#include "platform/platform.hpp"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/avstring.h>
-#include <libavutil/intreadwrite.h>
-#include <libavutil/opt.h>
 }
 
 namespace tovarin::audio::decode {
-namespace {
 
-// Demuxers that read one audio file and never open another one (no playlists,
-// concat lists, image sequences or text renderers).
-constexpr const char* kFileFormats =
-    "wav,w64,mp3,ogg,flac,mov,aac,aiff,matroska,ape,wv,tta,au,caf,dsf,mpc,mpc8,amr,ac3,eac3,dts,"
-    "truehd,mlp,asf,voc,shn,tak,loas,xwma,sox";
-constexpr const char* kStreamFormats = "mp3,aac,ogg,flac,wav,loas,matroska";
+namespace {
 
 constexpr double kRingSeconds = 2.0;
 // The ring never holds more floats than this (16 MiB), so high rates with
 // many channels buffer less time rather than more memory.
 constexpr size_t kRingMaxFloats = size_t{1} << 22;
-// A seek waits this long for the decoder; a slower one completes on its own.
-constexpr int64_t kSeekWaitMs = 1000;
-// Opening must find decodable audio within this many packets.
-constexpr int kMaxProbePackets = 2000;
-// A file whose length needs a scan gets this long; past it the length is an estimate.
-constexpr int kScanLimitMs = 3000;
-// A live stream that drops is connected afresh: at once, then after back-offs
-// that double up to a second, all within the stream's data timeout after the
-// drop. A station that drops more often than this in a minute is let go.
-constexpr int kReconnectAttempts = 6;
-constexpr int64_t kFirstBackoffMs = 250;
-constexpr int64_t kMaxBackoffMs = 1000;
-constexpr size_t kMaxDropsPerMinute = 3;
-// No codec packs more frames into a byte of file than this (lossless codecs
-// on digital silence come nearest); a header claiming more is not believed.
-constexpr int64_t kMaxFramesPerByte = 4096;
-
-std::atomic<bool> g_hold_seeks{false};
-
-int64_t now_ns() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-// Interleaves any FFmpeg sample format into floats, mapping `in_ch` channels onto `out_ch`.
-template <typename T>
-float to_float(T v);
-template <> float to_float<uint8_t>(uint8_t v) { return (static_cast<int>(v) - 128) / 128.0f; }
-template <> float to_float<int16_t>(int16_t v) { return v / 32768.0f; }
-template <> float to_float<int32_t>(int32_t v) { return static_cast<float>(v / 2147483648.0); }
-template <> float to_float<int64_t>(int64_t v) { return static_cast<float>(static_cast<double>(v) / 9223372036854775808.0); }
-template <> float to_float<float>(float v) { return v; }
-template <> float to_float<double>(double v) { return static_cast<float>(v); }
-
-template <typename T>
-void convert(const AVFrame* f, bool planar, int in_ch, int out_ch, int from, int count, float* out) {
-  const int ch = std::min(in_ch, out_ch);
-  for (int i = 0; i < count; ++i) {
-    const int s = from + i;
-    float* o = out + static_cast<size_t>(i) * out_ch;
-    for (int c = 0; c < ch; ++c) {
-      const T v = planar ? reinterpret_cast<const T*>(f->extended_data[c])[s]
-                         : reinterpret_cast<const T*>(f->extended_data[0])[static_cast<size_t>(s) * in_ch + c];
-      o[c] = to_float<T>(v);
-    }
-    for (int c = ch; c < out_ch; ++c) o[c] = 0.0f;
-  }
-}
-
-bool convert_frame(const AVFrame* f, int out_ch, int from, int count, float* out) {
-  const int in_ch = f->ch_layout.nb_channels;
-  if (in_ch <= 0) return false;
-  const auto fmt = static_cast<AVSampleFormat>(f->format);
-  const bool planar = av_sample_fmt_is_planar(fmt);
-  switch (av_get_packed_sample_fmt(fmt)) {
-    case AV_SAMPLE_FMT_U8: convert<uint8_t>(f, planar, in_ch, out_ch, from, count, out); return true;
-    case AV_SAMPLE_FMT_S16: convert<int16_t>(f, planar, in_ch, out_ch, from, count, out); return true;
-    case AV_SAMPLE_FMT_S32: convert<int32_t>(f, planar, in_ch, out_ch, from, count, out); return true;
-    case AV_SAMPLE_FMT_S64: convert<int64_t>(f, planar, in_ch, out_ch, from, count, out); return true;
-    case AV_SAMPLE_FMT_FLT: convert<float>(f, planar, in_ch, out_ch, from, count, out); return true;
-    case AV_SAMPLE_FMT_DBL: convert<double>(f, planar, in_ch, out_ch, from, count, out); return true;
-    default: return false;
-  }
-}
-
-std::string dict_get(const AVDictionary* d, std::initializer_list<const char*> keys) {
-  for (const char* k : keys) {
-    // av_dict_get matches case-insensitively unless told otherwise: "TITLE" and "title" both match.
-    const AVDictionaryEntry* e = av_dict_get(d, k, nullptr, 0);
-    if (e && e->value && *e->value) return to_utf8(e->value);
-  }
-  return {};
-}
-
-// Reads "Name: value" lines of raw ICY headers.
-std::string header_value(std::string_view headers, std::string_view name) {
-  size_t at = 0;
-  while (at < headers.size()) {
-    size_t end = headers.find('\n', at);
-    if (end == std::string_view::npos) end = headers.size();
-    std::string_view line = headers.substr(at, end - at);
-    at = end + 1;
-    const size_t colon = line.find(':');
-    if (colon == std::string_view::npos || colon != name.size()) continue;
-    bool same = true;
-    for (size_t i = 0; i < colon && same; ++i) same = std::tolower(static_cast<unsigned char>(line[i])) == name[i];
-    if (!same) continue;
-    std::string_view v = line.substr(colon + 1);
-    while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
-    while (!v.empty() && (v.back() == '\r' || v.back() == ' ')) v.remove_suffix(1);
-    return to_utf8(v);
-  }
-  return {};
-}
-
-// The certificates that https servers are verified against: the PEM file
-// named by TOVARIN_CA_FILE, else the system's bundle. Empty when neither is
-// found (the TLS backend then uses its own default store, if any).
-std::string ca_file() {
-  std::string named = platform::env("TOVARIN_CA_FILE");
-  if (!named.empty()) return named;
-  for (const char* path : {"/etc/ssl/certs/ca-certificates.crt", "/etc/pki/tls/certs/ca-bundle.crt",
-                           "/etc/ssl/cert.pem"})
-    if (platform::regular_file(path)) return path;
-  return {};
-}
 
 }  // namespace
 
@@ -151,7 +32,7 @@ int FfmpegSource::interrupt_callback(void* opaque) {
 
 FfmpegSource::FfmpegSource(const OpenRequest& req) : req_(req), origin_pts_(AV_NOPTS_VALUE) {
   info_.is_url = req.is_url;
-  info_.location = req.location;
+  info_.location = req.name.empty() ? req.location : req.name;
 }
 
 FfmpegSource::~FfmpegSource() {
@@ -166,485 +47,6 @@ FfmpegSource::~FfmpegSource() {
 
 void FfmpegSource::set_deadline_ms(int64_t ms) { deadline_ns_.store(ms <= 0 ? 0 : now_ns() + ms * 1000000); }
 
-void FfmpegSource::close_input() {
-  if (frame_) av_frame_free(&frame_);
-  if (pkt_) av_packet_free(&pkt_);
-  if (dec_) avcodec_free_context(&dec_);
-  if (fmt_) avformat_close_input(&fmt_);
-  if (prefix_io_) {
-    av_freep(&prefix_io_->buffer);
-    avio_context_free(&prefix_io_);
-  }
-  platform::close_file(prefix_.fd);
-  prefix_ = Prefix{};
-}
-
-namespace {
-
-int prefix_read(void* opaque, uint8_t* buf, int n) {
-  auto* f = static_cast<FfmpegSource::Prefix*>(opaque);
-  const int64_t left = f->size - f->pos;
-  if (left <= 0) return AVERROR_EOF;
-  const int64_t got = platform::read_some_at(f->fd, buf, static_cast<size_t>(std::min<int64_t>(n, left)), f->pos);
-  if (got < 0) return AVERROR(errno);
-  if (got == 0) return AVERROR_EOF;
-  f->pos += got;
-  return static_cast<int>(got);
-}
-
-int64_t prefix_seek(void* opaque, int64_t offset, int whence) {
-  auto* f = static_cast<FfmpegSource::Prefix*>(opaque);
-  whence &= ~AVSEEK_FORCE;
-  if (whence == AVSEEK_SIZE) return f->size;
-  int64_t to = -1;
-  if (whence == SEEK_SET) to = offset;
-  else if (whence == SEEK_CUR) to = f->pos + offset;
-  else if (whence == SEEK_END) to = f->size + offset;
-  if (to < 0) return AVERROR(EINVAL);
-  return f->pos = to;
-}
-
-}  // namespace
-
-bool FfmpegSource::open_prefix() {
-  prefix_.fd = platform::open_read(req_.location);
-  if (prefix_.fd < 0) return false;
-  prefix_.size = req_.readable_bytes;
-  constexpr int kBuffer = 32768;
-  auto* buffer = static_cast<unsigned char*>(av_malloc(kBuffer));
-  if (!buffer) return false;
-  prefix_io_ = avio_alloc_context(buffer, kBuffer, 0, &prefix_, &prefix_read, nullptr, &prefix_seek);
-  if (!prefix_io_) {
-    av_free(buffer);
-    return false;
-  }
-  fmt_->pb = prefix_io_;
-  fmt_->flags |= AVFMT_FLAG_CUSTOM_IO;
-  return true;
-}
-
-int FfmpegSource::open_input() {
-  fmt_ = avformat_alloc_context();
-  pkt_ = av_packet_alloc();
-  frame_ = av_frame_alloc();
-  if (!fmt_ || !pkt_ || !frame_) return BASS_ERROR_MEM;
-  fmt_->interrupt_callback.callback = &FfmpegSource::interrupt_callback;
-  fmt_->interrupt_callback.opaque = this;
-
-  AVDictionary* opts = nullptr;
-  std::string url;
-  if (req_.is_url) {
-    url = req_.location;
-    av_dict_set(&opts, "protocol_whitelist", "http,https,tcp,tls", 0);
-    av_dict_set(&opts, "format_whitelist", kStreamFormats, 0);
-    av_dict_set(&opts, "icy", "1", 0);
-    av_dict_set(&opts, "seekable", "0", 0);
-    av_dict_set(&opts, "reconnect", "0", 0);
-    av_dict_set(&opts, "user_agent", "tovarin/1.0", 0);
-    av_dict_set_int(&opts, "timeout", int64_t{req_.connect_timeout_ms} * 1000, 0);
-    av_dict_set_int(&opts, "rw_timeout", int64_t{req_.data_timeout_ms} * 1000, 0);
-    // https: FFmpeg's TLS does not verify the server unless told to, and
-    // some of its backends trust nothing without a CA file.
-    av_dict_set(&opts, "tls_verify", "1", 0);
-    if (const std::string ca = ca_file(); !ca.empty()) av_dict_set(&opts, "ca_file", ca.c_str(), 0);
-    // A live stream gives a second of audio per second: probe little, or opening waits for it.
-    fmt_->probesize = 64 * 1024;
-    fmt_->max_analyze_duration = 500000;
-  } else {
-    // The explicit scheme keeps a path holding ':' from naming another protocol.
-    url = "file:" + req_.location;
-    if (req_.readable_bytes >= 0) {
-      if (!open_prefix()) {
-        av_dict_free(&opts);
-        return BASS_ERROR_FILEOPEN;
-      }
-      url = req_.location;  // named for probing only; the bytes come from the prefix
-    }
-    av_dict_set(&opts, "protocol_whitelist", "file", 0);
-    av_dict_set(&opts, "format_whitelist", kFileFormats, 0);
-  }
-  int r = avformat_open_input(&fmt_, url.c_str(), nullptr, &opts);
-  av_dict_free(&opts);
-  if (r < 0) {
-    // avformat_open_input frees the context on failure.
-    fmt_ = nullptr;
-    if (req_.is_url) return r == AVERROR_INVALIDDATA ? BASS_ERROR_FILEFORM : BASS_ERROR_FILEOPEN;
-    return r == AVERROR(ENOENT) || r == AVERROR(EACCES) ? BASS_ERROR_FILEOPEN : BASS_ERROR_FILEFORM;
-  }
-  if (avformat_find_stream_info(fmt_, nullptr) < 0) return stop_ ? BASS_ERROR_FILEOPEN : BASS_ERROR_FILEFORM;
-  const AVCodec* codec = nullptr;
-  stream_ = av_find_best_stream(fmt_, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
-  if (stream_ < 0 || !codec) return BASS_ERROR_FILEFORM;
-  for (unsigned i = 0; i < fmt_->nb_streams; ++i)
-    fmt_->streams[i]->discard = static_cast<int>(i) == stream_ ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-  AVStream* st = fmt_->streams[stream_];
-  dec_ = avcodec_alloc_context3(codec);
-  if (!dec_) return BASS_ERROR_MEM;
-  if (avcodec_parameters_to_context(dec_, st->codecpar) < 0) return BASS_ERROR_FILEFORM;
-  dec_->pkt_timebase = st->time_base;
-  if (avcodec_open2(dec_, codec, nullptr) < 0) return BASS_ERROR_FILEFORM;
-
-  const int rate = st->codecpar->sample_rate > 0 ? st->codecpar->sample_rate : dec_->sample_rate;
-  const int channels =
-      st->codecpar->ch_layout.nb_channels > 0 ? st->codecpar->ch_layout.nb_channels : dec_->ch_layout.nb_channels;
-  // A rate or channel count no device plays is damage, and sizing buffers
-  // from it could ask for gigabytes.
-  if (rate < 1 || rate > kMaxSourceRate || channels < 1 || channels > kMaxSourceChannels) return BASS_ERROR_FILEFORM;
-  if (info_.rate == 0) {
-    info_.rate = rate;
-    info_.channels = channels;
-  }
-  next_index_ = 0;
-  resync_ = false;
-  skip_until_ = 0;
-  input_eof_ = false;
-  pending_.clear();
-  pending_off_ = 0;
-  return BASS_OK;
-}
-
-bool FfmpegSource::rewind() {
-  close_input();
-  return open_input() == BASS_OK;
-}
-
-bool FfmpegSource::take_frame() {
-  AVFrame* f = frame_;
-  int64_t pts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
-  const AVRational tb = fmt_->streams[stream_]->time_base;
-  if (origin_pts_ == AV_NOPTS_VALUE && next_index_ == 0 && pts != AV_NOPTS_VALUE) origin_pts_ = pts;
-  int64_t idx = next_index_;
-  const bool placeable = pts != AV_NOPTS_VALUE && origin_pts_ != AV_NOPTS_VALUE;
-  auto place = [&] {
-    return av_rescale_q_rnd(pts - origin_pts_, tb, AVRational{1, info_.rate},
-                            static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
-  };
-  if (resync_) {
-    // The first frames after a seek may carry no timestamp (Ogg stamps pages,
-    // not packets): drop them until one can be placed.
-    if (!placeable) return false;
-    resync_ = false;
-    idx = place();
-    if (idx > skip_until_) overshoot_ = true;
-  } else if (idx < skip_until_ && skip_until_ != INT64_MAX && placeable) {
-    // Until the target, every frame is placed by its timestamp: a decoder
-    // that drops a frame it cannot decode yet must not shift the count.
-    idx = place();
-  }
-  int count = f->nb_samples;
-  next_index_ = idx + count;
-  if (f->sample_rate != info_.rate && !info_.is_url) return false;
-  int from = 0;
-  if (idx < skip_until_) from = static_cast<int>(std::min<int64_t>(skip_until_ - idx, count));
-  if (length_exact_ && info_.length_frames >= 0 && idx + count > info_.length_frames)
-    count = static_cast<int>(std::max<int64_t>(info_.length_frames - idx, 0));
-  if (from >= count) return false;
-  pending_.resize(static_cast<size_t>(count - from) * info_.channels);
-  pending_off_ = 0;
-  if (!convert_frame(f, info_.channels, from, count - from, pending_.data())) {
-    pending_.clear();
-    return false;
-  }
-  if (req_.is_url) last_audio_ns_ = now_ns();
-  return true;
-}
-
-int FfmpegSource::next_frame() {
-  int bad_packets = 0;
-  for (;;) {
-    if (stop_) return -1;
-    int r = avcodec_receive_frame(dec_, frame_);
-    if (r == 0) {
-      const bool got = take_frame();
-      av_frame_unref(frame_);
-      if (got) return 1;
-      continue;
-    }
-    // Drained, or a decoder that fails while draining: the end either way.
-    if (r == AVERROR_EOF || input_eof_) return -1;
-    if (req_.is_url) {
-      // A server that sends bytes but never decodable audio is as dead as a silent one.
-      if (last_audio_ns_ != 0 && now_ns() - last_audio_ns_ > int64_t{req_.data_timeout_ms} * 1000000) {
-        if (reconnect(false)) continue;
-        if (!dec_) input_eof_ = true;
-        return -1;
-      }
-      // While opening, the overall opening deadline stays in force.
-      if (open_deadline_ns_ == 0) set_deadline_ms(req_.data_timeout_ms);
-    }
-    r = av_read_frame(fmt_, pkt_);
-    if (fmt_->pb) {
-      bytes_pos_.store(bytes_before_ + avio_tell(fmt_->pb), std::memory_order_relaxed);
-      bytes_received_.store(bytes_before_ + fmt_->pb->bytes_read, std::memory_order_relaxed);
-    }
-    if (r < 0) {
-      if (r == AVERROR(EAGAIN)) continue;
-      // A live stream ends only when its station stays gone. A close is
-      // AVERROR_EOF, or EIO when the server did not say it would close.
-      if (reconnect(r == AVERROR_EOF || r == AVERROR(EIO))) continue;
-      if (!dec_) {
-        input_eof_ = true;
-        return -1;
-      }
-      input_eof_ = true;
-      avcodec_send_packet(dec_, nullptr);
-      continue;
-    }
-    if (req_.is_url) poll_live_metadata();
-    if (pkt_->stream_index != stream_) {
-      av_packet_unref(pkt_);
-      continue;
-    }
-    if (!packet_table_.empty() && pkt_->pos >= 0) {
-      // After a byte seek the demuxer guesses timestamps; the table knows them.
-      auto it = std::lower_bound(packet_table_.begin(), packet_table_.end(), pkt_->pos,
-                                 [](const PacketMark& m, int64_t p) { return m.pos < p; });
-      if (it != packet_table_.end() && it->pos == pkt_->pos) {
-        pkt_->pts = pkt_->dts = it->pts;
-        // It also believes it is at the start again and asks the decoder to drop
-        // the encoder delay: only the file's first packet carries that.
-        size_t sd_size = 0;
-        uint8_t* sd = av_packet_get_side_data(pkt_, AV_PKT_DATA_SKIP_SAMPLES, &sd_size);
-        if (sd && sd_size >= 4 && it != packet_table_.begin()) AV_WL32(sd, 0);
-      }
-    }
-    r = avcodec_send_packet(dec_, pkt_);
-    av_packet_unref(pkt_);
-    if (r < 0 && r != AVERROR(EAGAIN)) {
-      // A damaged packet is skipped; the decoder goes on with the next one.
-      if (++bad_packets > kMaxProbePackets && !req_.is_url) return -1;
-    }
-  }
-}
-
-bool FfmpegSource::reconnect(bool closed) {
-  // Not while opening (the open's own bound rules), nor for a stream of known
-  // length, whose end is its end. A file served without a length also ends
-  // with the server closing: that is a drop only for a station (it answered
-  // with icy- headers); a reset or a silence is a drop whatever the server.
-  if (!req_.is_url || content_length_ >= 0 || open_deadline_ns_ != 0 || stop_ || (closed && !station_)) return false;
-  const int64_t dropped = now_ns();
-  std::erase_if(drops_, [&](int64_t t) { return dropped - t > int64_t{60} * 1000000000; });
-  if (drops_.size() >= kMaxDropsPerMinute) return false;
-  drops_.push_back(dropped);
-  if (fmt_ && fmt_->pb) bytes_before_ += fmt_->pb->bytes_read;
-  close_input();
-  const int64_t give_up = dropped + int64_t{req_.data_timeout_ms} * 1000000;
-  int64_t backoff_ms = kFirstBackoffMs;
-  for (int attempt = 0; attempt < kReconnectAttempts; ++attempt) {
-    if (attempt > 0) {
-      const int64_t left_ms = (give_up - now_ns()) / 1000000;
-      if (left_ms <= 0) break;
-      std::unique_lock lk(mu_);
-      if (cv_.wait_for(lk, std::chrono::milliseconds(std::min(backoff_ms, left_ms)), [&] { return stop_.load(); }))
-        break;
-      backoff_ms = std::min(backoff_ms * 2, kMaxBackoffMs);
-    }
-    if (stop_ || now_ns() >= give_up) break;
-    // Connecting, the headers and the probe all end by give_up.
-    deadline_ns_.store(give_up);
-    if (open_input() == BASS_OK) {
-      last_audio_ns_ = now_ns();
-      read_container_tags();
-      read_icy_headers();
-      return true;
-    }
-    close_input();
-  }
-  set_deadline_ms(0);
-  return false;
-}
-
-void FfmpegSource::read_icy_headers() {
-  uint8_t* headers = nullptr;
-  if (fmt_->pb && av_opt_get(fmt_->pb, "icy_metadata_headers", AV_OPT_SEARCH_CHILDREN, &headers) >= 0 && headers) {
-    std::string_view h(reinterpret_cast<char*>(headers));
-    station_ = station_ || !h.empty();
-    std::lock_guard lk(tags_mu_);
-    icy_name_ = header_value(h, "icy-name");
-    icy_genre_ = header_value(h, "icy-genre");
-    icy_description_ = header_value(h, "icy-description");
-    av_free(headers);
-  }
-}
-
-void FfmpegSource::poll_live_metadata() {
-  uint8_t* packet = nullptr;
-  if (fmt_->pb && av_opt_get(fmt_->pb, "icy_metadata_packet", AV_OPT_SEARCH_CHILDREN, &packet) >= 0 && packet) {
-    std::string raw(reinterpret_cast<char*>(packet));
-    av_free(packet);
-    // Empty until the connection's first metadata block: a reconnected
-    // stream keeps the title it had until the station sends one.
-    if (!raw.empty() && raw != last_icy_packet_) {
-      last_icy_packet_ = raw;
-      std::string title = to_utf8(icy_stream_title(raw));
-      std::lock_guard lk(tags_mu_);
-      live_title_ = std::move(title);
-    }
-  }
-  AVStream* st = fmt_->streams[stream_];
-  if ((st->event_flags & AVSTREAM_EVENT_FLAG_METADATA_UPDATED) ||
-      (fmt_->event_flags & AVFMT_EVENT_FLAG_METADATA_UPDATED)) {
-    st->event_flags &= ~AVSTREAM_EVENT_FLAG_METADATA_UPDATED;
-    fmt_->event_flags &= ~AVFMT_EVENT_FLAG_METADATA_UPDATED;
-    read_container_tags();
-  }
-}
-
-void FfmpegSource::read_container_tags() {
-  const AVDictionary* f = fmt_->metadata;
-  const AVDictionary* s = fmt_->streams[stream_]->metadata;
-  static const std::initializer_list<const char*> keys[7] = {
-      {"track", "tracknumber"}, {"title"}, {"artist"}, {"album"}, {"genre"}, {"date", "year"},
-      {"comment", "description"}};
-  std::array<std::string, 7> tags;
-  for (size_t i = 0; i < tags.size(); ++i) {
-    // Most containers keep tags on the file; Ogg keeps them on the audio stream.
-    tags[i] = dict_get(f, keys[i]);
-    if (tags[i].empty()) tags[i] = dict_get(s, keys[i]);
-  }
-  std::lock_guard lk(tags_mu_);
-  container_tags_ = std::move(tags);
-}
-
-bool FfmpegSource::position_before(int64_t frame) {
-  if (frame <= 0 || origin_pts_ == AV_NOPTS_VALUE) return false;
-  const AVRational tb = fmt_->streams[stream_]->time_base;
-  const int64_t ts = origin_pts_ + av_rescale_q(frame, AVRational{1, info_.rate}, tb);
-  bool ok = false;
-  if (!packet_table_.empty()) {
-    // The packet at or before ts, by the table's exact timestamps.
-    auto it = std::upper_bound(packet_table_.begin(), packet_table_.end(), ts,
-                               [](int64_t t, const PacketMark& m) { return t < m.pts; });
-    if (it == packet_table_.begin()) return false;
-    --it;
-    ok = av_seek_frame(fmt_, stream_, it->pos, AVSEEK_FLAG_BYTE) >= 0;
-  } else {
-    ok = avformat_seek_file(fmt_, stream_, INT64_MIN, ts, ts, 0) >= 0 ||
-         av_seek_frame(fmt_, stream_, ts, AVSEEK_FLAG_BACKWARD) >= 0;
-  }
-  if (!ok) return false;
-  avcodec_flush_buffers(dec_);
-  input_eof_ = false;
-  resync_ = true;
-  return true;
-}
-
-int64_t FfmpegSource::frames_file_can_hold() const {
-  // Whatever the headers say, a file cannot hold more frames than its bytes
-  // carry: exactly so for PCM-like codecs (a fixed number of bits a
-  // sample), and for compressed ones far fewer than kMaxFramesPerByte. Kept
-  // small enough that a length in bytes (frames x channels x 2) fits 63 bits.
-  constexpr int64_t kCap = INT64_MAX / (2 * kMaxSourceChannels);
-  if (req_.file_size < 0) return kCap;
-  const AVCodecParameters* par = fmt_->streams[stream_]->codecpar;
-  const int bits = av_get_bits_per_sample(par->codec_id);
-  const int64_t size = std::min<int64_t>(req_.file_size, kCap / kMaxFramesPerByte);
-  if (bits > 0) return size * 8 / (int64_t{bits} * info_.channels);
-  return size * kMaxFramesPerByte;
-}
-
-bool FfmpegSource::determine_length() {
-  AVStream* st = fmt_->streams[stream_];
-  const AVCodecID id = st->codecpar->codec_id;
-  const AVRational rate_tb{1, info_.rate};
-  const bool mpeg_audio = id == AV_CODEC_ID_MP3 || id == AV_CODEC_ID_MP2 || id == AV_CODEC_ID_MP1;
-  const int64_t most = frames_file_can_hold();
-  // Raw elementary streams have no index: their timestamps after a seek are guesses.
-  const bool raw_stream = av_match_list(fmt_->iformat->name, "mp3,aac,ac3,eac3,dts,truehd,mlp,loas", ',') > 0;
-  // A header that promises more than the file holds lies (or the file was
-  // cut short): count what decodes instead.
-  const int64_t declared =
-      st->duration != AV_NOPTS_VALUE && st->duration >= 0 ? av_rescale_q(st->duration, st->time_base, rate_tb) : -1;
-  const bool plausible = declared >= 0 && declared <= most;
-  // MPEG audio and AAC: the container's figure counts encoder delay and padding
-  // the decoder trims (or estimates from the bitrate), so count what decodes.
-  const bool count_decoded = raw_stream || mpeg_audio || id == AV_CODEC_ID_AAC || !plausible ||
-                             fmt_->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
-  if (!count_decoded) {
-    int64_t frames = declared;
-    // Opus pre-skip is inside the container's duration but never decoded.
-    if (id == AV_CODEC_ID_OPUS) frames -= st->codecpar->initial_padding;
-    info_.length_frames = std::clamp<int64_t>(frames, 0, most);
-    length_exact_ = true;
-    return true;
-  }
-  int64_t estimate = -1;
-  if (declared >= 0)
-    estimate = declared;
-  else if (fmt_->duration != AV_NOPTS_VALUE && fmt_->duration >= 0)
-    estimate = av_rescale_q(fmt_->duration, AV_TIME_BASE_Q, rate_tb);
-  estimate = std::min(estimate, most);
-  const int64_t give_up = now_ns() + int64_t{kScanLimitMs} * 1000000;
-  bool complete = true;
-  if (raw_stream) {
-    // The demuxer only estimates where a seek in a raw stream (VBR MP3, ADTS) lands; a demux-only pass
-    // records every packet's exact position and timestamp for seeking. The
-    // length is all packets' samples less the encoder delay the decoder drops
-    // at the start (seen in the first frame) and the padding it drops at the
-    // end (recorded in the LAME header).
-    if (!rewind()) return false;
-    st = fmt_->streams[stream_];  // reopened: the old stream is gone
-    AVPacket* pkt = av_packet_alloc();
-    if (!pkt) return false;
-    int64_t scanned = 0, first_packet = -1;
-    for (;;) {
-      if (stop_ || now_ns() > give_up) {
-        complete = false;
-        break;
-      }
-      const int r = av_read_frame(fmt_, pkt);
-      if (r == AVERROR(EAGAIN)) continue;
-      if (r < 0) break;
-      if (pkt->stream_index == stream_) {
-        if (pkt->pts != AV_NOPTS_VALUE && pkt->pos >= 0 &&
-            (packet_table_.empty() || pkt->pos > packet_table_.back().pos))
-          packet_table_.push_back({pkt->pos, pkt->pts});
-        const int64_t n = pkt->duration > 0 ? av_rescale_q(pkt->duration, st->time_base, rate_tb) : 0;
-        if (first_packet < 0) first_packet = n;
-        scanned += n;
-      }
-      av_packet_unref(pkt);
-    }
-    av_packet_free(&pkt);
-    if (!rewind()) return false;
-    if (complete && scanned > 0 && first_packet > 0) {
-      const int64_t start_skip = std::max<int64_t>(first_packet - first_frame_frames_, 0);
-      int64_t end_skip = 0;
-      // The decoder's own delay (529 samples) is inside the padding already dropped at the start.
-      if (mpeg_audio)
-        if (auto gap = read_lame_gap(req_.location)) end_skip = std::max(gap->padding - 529, 0);
-      info_.length_frames = std::clamp<int64_t>(scanned - start_skip - end_skip, 0, most);
-      length_exact_ = true;
-      return true;
-    }
-    packet_table_.clear();
-    info_.length_frames = std::max<int64_t>(estimate, 0);
-    return true;
-  }
-  // Decode the whole file when short, else only its tail.
-  skip_until_ = INT64_MAX;  // counting only: keep nothing
-  const int64_t tail = int64_t{info_.rate} * 10;
-  if (complete && estimate > tail * 3) {
-    if (!position_before(estimate - tail)) next_index_ = 0;
-    skip_until_ = INT64_MAX;
-  }
-  while (complete && next_frame() >= 0) {
-    if (stop_ || now_ns() > give_up) complete = false;
-  }
-  overshoot_ = false;
-  const int64_t counted = next_index_;
-  if (!rewind()) return false;
-  if (complete && counted > 0) {
-    // Counted by timestamps, which damage can inflate as well.
-    info_.length_frames = std::min(counted, most);
-    length_exact_ = true;
-  } else {
-    info_.length_frames = std::max<int64_t>(estimate, 0);
-  }
-  return true;
-}
-
 std::unique_ptr<FfmpegSource> FfmpegSource::open(const OpenRequest& req, int* error) {
   auto fail = [error](int code) -> std::unique_ptr<FfmpegSource> {
     if (error) *error = code;
@@ -653,11 +55,15 @@ std::unique_ptr<FfmpegSource> FfmpegSource::open(const OpenRequest& req, int* er
   std::unique_ptr<FfmpegSource> s(new FfmpegSource(req));
   if (req.is_url) {
     s->set_deadline_ms(std::max(req.connect_timeout_ms, req.data_timeout_ms) + 1000);
+    if (req.deadline_ns > 0) s->deadline_ns_.store(std::min(s->deadline_ns_.load(), req.deadline_ns));
     s->open_deadline_ns_ = s->deadline_ns_.load();
   }
   int r = s->open_input();
   if (r != BASS_OK) return fail(r);
-  s->content_length_ = req.is_url && s->fmt_->pb ? avio_size(s->fmt_->pb) : -1;
+  // Before any packet is read: a chained Ogg part read later replaces them.
+  s->read_container_tags();
+  // HLS reads a playlist through fmt_->pb: its size is no size of the stream.
+  s->content_length_ = req.is_url && !req.hls && s->fmt_->pb ? avio_size(s->fmt_->pb) : -1;
   if (s->content_length_ <= 0) s->content_length_ = -1;
   if (!req.is_url) {
     // Frame 0's timestamp anchors seeking; a file with no decodable audio is refused.
@@ -670,6 +76,12 @@ std::unique_ptr<FfmpegSource> FfmpegSource::open(const OpenRequest& req, int* er
     s->last_audio_ns_ = now_ns();
     if (s->next_frame() <= 0) return fail(s->stop_ || interrupt_callback(s.get()) ? BASS_ERROR_TIMEOUT : BASS_ERROR_FILEFORM);
     s->info_.length_frames = -1;
+    // An HLS playlist that is complete (on demand) says how long it is; a
+    // live one has no length, as a station.
+    if (req.hls && s->fmt_->duration > 0)
+      s->info_.length_frames = av_rescale(s->fmt_->duration, s->info_.rate, AV_TIME_BASE);
+    // A live playlist that ends (stops growing) is a station that dropped.
+    if (req.hls && s->info_.length_frames < 0) s->station_ = true;
   }
   const AVCodecParameters* par = s->fmt_->streams[s->stream_]->codecpar;
   const AVCodecDescriptor* desc = avcodec_descriptor_get(par->codec_id);
@@ -683,7 +95,6 @@ std::unique_ptr<FfmpegSource> FfmpegSource::open(const OpenRequest& req, int* er
     default: s->runup_ = desc && (desc->props & AV_CODEC_PROP_LOSSLESS) ? 0 : 4096; break;
   }
   s->reopen_to_seek_ = !req.is_url && std::strcmp(s->fmt_->iformat->name, "ogg") == 0;
-  s->read_container_tags();
   if (req.is_url) {
     s->read_icy_headers();
     s->poll_live_metadata();
@@ -704,141 +115,38 @@ void FfmpegSource::start() {
   // Decoding already runs from open on; the ring is full by the time anyone plays.
 }
 
-bool FfmpegSource::push_pending() {
-  const size_t total = pending_.size() / static_cast<size_t>(info_.channels);
-  if (pending_off_ < total) {
-    pending_off_ += ring_->push(pending_.data() + pending_off_ * info_.channels, total - pending_off_);
+void FfmpegSource::mark(int64_t at, int rate, int channels, const std::array<std::string, 7>* tags) {
+  if (rate > 0) {
+    decoded_rate_ = rate;
+    decoded_channels_ = channels;
   }
-  if (pending_off_ >= total) {
-    pending_.clear();
-    pending_off_ = 0;
-    // The station's silence is counted from when more audio is wanted: time
-    // spent waiting for room in the ring (a paused stream) is not its fault.
-    if (req_.is_url) last_audio_ns_ = now_ns();
-    return true;
-  }
-  return false;
+  Mark m{at, rate, channels, tags != nullptr, {}};
+  if (tags) m.tags = *tags;
+  std::lock_guard lk(tags_mu_);
+  marks_.push_back(std::move(m));
+  apply_marks();
 }
 
-void testing_hold_seeks(bool hold) { g_hold_seeks.store(hold); }
-
-void FfmpegSource::do_seek(int64_t target) {
-  while (g_hold_seeks.load(std::memory_order_relaxed) && !stop_)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  ring_->reset();
-  pending_.clear();
-  pending_off_ = 0;
-  done_.store(false, std::memory_order_relaxed);
-  // A demuxer that has read near or to the end of the file may stamp the
-  // packets after a seek wrongly (seen with Ogg): start from a fresh one.
-  if ((!dec_ || input_eof_ || reopen_to_seek_) && !rewind()) {
-    input_eof_ = true;
-    return;
-  }
-  int64_t runup = runup_;
-  for (int attempt = 0;; ++attempt) {
-    const bool positioned = attempt < 3 && position_before(target - runup);
-    if (!positioned) {
-      // From the very start the running count is exact whatever the timestamps say.
-      if (!rewind()) {
-        input_eof_ = true;
-        return;
-      }
+void FfmpegSource::apply_marks() const {
+  // Nobody may ask for a long time: past a few, the oldest hold at once.
+  constexpr size_t kMostMarks = 16;
+  const int64_t heard = position();
+  while (!marks_.empty() && (marks_.front().at <= heard || marks_.size() > kMostMarks)) {
+    const Mark& m = marks_.front();
+    if (m.rate > 0) {
+      heard_rate_ = m.rate;
+      heard_channels_ = m.channels;
     }
-    skip_until_ = target;
-    overshoot_ = false;
-    const int r = next_frame();
-    if (overshoot_ && positioned) {
-      // The demuxer landed after the target: back off further.
-      runup = runup * 4 + info_.rate;
-      pending_.clear();
-      continue;
-    }
-    if (r < 0) input_eof_ = true;
-    return;
+    if (m.has_tags) container_tags_ = m.tags;
+    marks_.pop_front();
   }
 }
 
-void FfmpegSource::run() {
-  bool ended = false;
-  uint64_t handled = 0;
-  for (;;) {
-    int64_t target = -1;
-    uint64_t req = 0;
-    {
-      std::unique_lock lk(mu_);
-      if (stop_) break;
-      if (seek_requested_ != handled) {
-        req = seek_requested_;
-        target = seek_target_;
-      }
-    }
-    if (target >= 0) {
-      do_seek(target);
-      ended = input_eof_ && pending_.empty();
-      push_pending();
-      handled = req;
-      // Everything read() relies on is in place before the seek counts as done.
-      position_.store(target, std::memory_order_relaxed);
-      if (ended) done_.store(true, std::memory_order_release);
-      {
-        std::lock_guard lk(mu_);
-        seek_done_.store(req, std::memory_order_release);
-      }
-      cv_.notify_all();
-      continue;
-    }
-    if (!ended && pending_.empty()) {
-      if (next_frame() <= 0) {
-        ended = true;
-        done_.store(true, std::memory_order_release);
-      }
-      continue;
-    }
-    if (!pending_.empty() && push_pending()) continue;
-    // Ring full or nothing left: sleep until the mixer makes room, a seek or a stop.
-    std::unique_lock lk(mu_);
-    if (!ended) decoder_waiting_.store(true, std::memory_order_release);
-    cv_.wait_for(lk, std::chrono::milliseconds(ended ? 200 : 10),
-                 [&] {
-                   return stop_.load() || seek_requested_ != handled ||
-                          (!ended && ring_->readable() < ring_->capacity() / 2);
-                 });
-    decoder_waiting_.store(false, std::memory_order_relaxed);
-  }
-}
-
-bool FfmpegSource::seek_to(int64_t frame) {
-  if (info_.is_url || frame < 0 || (info_.length_frames >= 0 && frame > info_.length_frames)) return false;
-  std::unique_lock lk(mu_);
-  const uint64_t req = ++seek_requested_;
-  seek_target_ = frame;
-  cv_.notify_all();
-  // A decoder still busy after the wait completes the seek later; read()
-  // delivers nothing until then, so the next frame read is `frame` either way.
-  cv_.wait_for(lk, std::chrono::milliseconds(kSeekWaitMs), [&] { return seek_done_ >= req || stop_; });
-  position_.store(frame, std::memory_order_release);
-  return true;
-}
-
-bool FfmpegSource::seeking() const {
-  return seek_done_.load(std::memory_order_acquire) != seek_requested_.load(std::memory_order_acquire);
-}
-
-size_t FfmpegSource::read(float* out, size_t frames) {
-  if (seeking()) return 0;  // the decoder is resetting the ring
-  const size_t n = ring_->pop(out, frames);
-  position_.fetch_add(static_cast<int64_t>(n), std::memory_order_acq_rel);
-  // Wake a decoder that waits for room once half the ring is free. Signalling
-  // a condition variable takes no lock of ours and never blocks.
-  if (decoder_waiting_.load(std::memory_order_relaxed) && ring_->readable() < ring_->capacity() / 2 &&
-      decoder_waiting_.exchange(false, std::memory_order_acq_rel))
-    cv_.notify_one();
-  return n;
-}
-
-bool FfmpegSource::finished() const {
-  return !seeking() && done_.load(std::memory_order_acquire) && ring_->readable() == 0;
+void FfmpegSource::heard_format(int* rate, int* channels) const {
+  std::lock_guard lk(tags_mu_);
+  apply_marks();
+  *rate = heard_rate_ > 0 ? heard_rate_ : info_.rate;
+  *channels = heard_rate_ > 0 ? heard_channels_ : info_.channels;
 }
 
 int64_t FfmpegSource::file_position(uint32_t mode) const {
@@ -856,6 +164,7 @@ int64_t FfmpegSource::file_position(uint32_t mode) const {
 
 std::string FfmpegSource::tag(TagKey key) const {
   std::lock_guard lk(tags_mu_);
+  apply_marks();
   const std::string& c = container_tags_[static_cast<size_t>(key)];
   if (!info_.is_url) return c;
   // Stations: the live title first, then what the stream itself says, then the station's headers.

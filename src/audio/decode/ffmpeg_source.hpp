@@ -7,12 +7,20 @@
 // mu_/cv_ (seeks) and tags_mu_ (tags); the mixer only touches atomics and the
 // ring. Destruction raises stop_, which also aborts any blocking FFmpeg call
 // through the interrupt callback, and joins the thread.
+//
+// Its parts, by the thread that runs them: ffmpeg_source.cpp (opening and
+// the control thread's queries), ffmpeg_decoder.cpp (the synchronous
+// decoder: open, next frame, exact seek positioning, length),
+// decode_thread.cpp (the decoder thread: ring, seek hand-over, stop),
+// live_stream.cpp (reconnects and ICY), sample_convert.cpp (samples).
 #pragma once
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -20,9 +28,11 @@
 #include <vector>
 
 #include "audio/decode/frame_ring.hpp"
+#include "audio/decode/sample_convert.hpp"
 #include "audio/source.hpp"
 
 extern "C" {
+struct AVDictionary;
 struct AVFormatContext;
 struct AVCodecContext;
 struct AVPacket;
@@ -31,6 +41,11 @@ struct AVIOContext;
 }
 
 namespace tovarin::audio::decode {
+
+inline int64_t now_ns() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 struct OpenRequest {
   std::string location;  // path or URL as given
@@ -41,7 +56,15 @@ struct OpenRequest {
   // Files: when >= 0, the demuxer sees only this many leading bytes (the
   // rest is damage it would mishandle).
   int64_t readable_bytes = -1;
+  // URLs: opening ends by this steady-clock time too (0: none beyond the
+  // timeouts), so that a playlist's entries share one bound.
+  int64_t deadline_ns = 0;
+  bool hls = false;   // through FFmpeg's HLS demuxer
+  std::string name;   // the stream's name when not location (the playlist the host gave)
 };
+
+// The options of every http(s) request: protocols, timeouts, TLS checks.
+void set_http_options(AVDictionary** opts, const OpenRequest& req);
 
 class FfmpegSource final : public Source {
  public:
@@ -54,6 +77,7 @@ class FfmpegSource final : public Source {
   bool seek_to(int64_t frame) override;
   int64_t file_position(uint32_t mode) const override;
   std::string tag(TagKey key) const override;
+  void heard_format(int* rate, int* channels) const override;
 
   size_t read(float* out, size_t frames) override;
   bool finished() const override;
@@ -78,7 +102,11 @@ class FfmpegSource final : public Source {
   bool determine_length();
   int64_t frames_file_can_hold() const;
   bool position_before(int64_t frame);  // demuxer at or before frame, decoder flushed
-  void read_container_tags();
+  // at < 0: the tags hold at once; else from frame `at` on (a chained part).
+  void read_container_tags(int64_t at = -1);
+  void poll_stream_metadata();
+  void mark(int64_t at, int rate, int channels, const std::array<std::string, 7>* tags);
+  void apply_marks() const;  // tags_mu_ held
   void read_icy_headers();
   void poll_live_metadata();
   bool reconnect(bool closed);      // URL: a dropped live stream connected afresh (closed: by the server)
@@ -95,6 +123,7 @@ class FfmpegSource final : public Source {
   bool reopen_to_seek_ = false;     // seek from a freshly opened demuxer
   int runup_ = 0;                   // frames decoded before a seek target to settle the decoder
   int64_t content_length_ = -1;     // URL: the server's Content-Length
+  bool chained_ = false;            // a file of several Ogg parts: counted, never placed by timestamps
 
   // ---- decoder thread (the opening thread before it starts) ----
   AVFormatContext* fmt_ = nullptr;
@@ -121,6 +150,8 @@ class FfmpegSource final : public Source {
     int64_t pos, pts;
   };
   std::vector<PacketMark> packet_table_;  // MPEG audio: every packet's byte position and exact pts
+  std::unique_ptr<SampleConverter> converter_;  // to info_'s rate and channel count
+  int decoded_rate_ = 0, decoded_channels_ = 0;  // format of the last frame decoded
   std::vector<float> pending_;      // converted frames not yet in the ring
   size_t pending_off_ = 0;          // frames of pending_ already pushed
 
@@ -146,8 +177,18 @@ class FfmpegSource final : public Source {
 
   // ---- guarded by tags_mu_ ----
   mutable std::mutex tags_mu_;
-  std::array<std::string, 7> container_tags_;  // by TagKey
+  mutable std::array<std::string, 7> container_tags_;  // by TagKey
   std::string live_title_, icy_name_, icy_genre_, icy_description_;
+  // What changes once the mixer has read up to a frame: the next part's
+  // format and tags. Applied by the control thread's queries.
+  struct Mark {
+    int64_t at;
+    int rate, channels;
+    bool has_tags;
+    std::array<std::string, 7> tags;
+  };
+  mutable std::deque<Mark> marks_;
+  mutable int heard_rate_ = 0, heard_channels_ = 0;
 
   std::thread thread_;
 };

@@ -2,34 +2,21 @@
 // come and go; SDL converts to the rate and channels asked for, and its
 // callback thread is the capture thread.
 //
-// A capture's watcher thread polls its device's status. When the device is
-// lost (SDL marks it stopped), the watcher closes it and opens the default
-// capture device again; when none opens (then, or already when the capture
-// starts), the silent input delivers silence in real time and the watcher
-// tries the default device again and again, less often as time goes by. A
-// device is opened paused and resumed only after the capture before it has
+// A capture follows the default capture device (follower.hpp); while none
+// opens (also when the capture starts), the silent input delivers silence
+// in real time. A device is opened paused and resumed only after the capture before it has
 // stopped, so the sink is never called from two threads at once, and
 // buffers keep coming whatever happens to the devices.
 #include <SDL2/SDL.h>
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 
+#include "audio/device/follower.hpp"
 #include "audio/device/input.hpp"
 
 namespace tovarin::audio {
 
 namespace {
-
-constexpr auto kPollInterval = std::chrono::milliseconds(50);
-// Retries back off from the first to the longest interval, so that a device
-// that stays away costs little (and a noisy driver says little).
-constexpr auto kFirstRetry = std::chrono::milliseconds(250);
-constexpr auto kLongestRetry = std::chrono::milliseconds(2000);
 
 // The sink a capture was started with, shared by the devices that deliver
 // to it one after another: once it has returned false it is not called
@@ -87,7 +74,7 @@ class SdlDevice {
   int channels_ = 1;
 };
 
-class SdlCapture final : public Capture {
+class SdlCapture final : public Capture, private FollowedDevice {
  public:
   SdlCapture(int rate, int channels, CaptureSink sink)
       : rate_(rate), channels_(channels), sink_(std::make_shared<SinkState>()) {
@@ -103,53 +90,27 @@ class SdlCapture final : public Capture {
       dev->resume();
       device_ = std::move(dev);
     } else {
-      start_silent();
+      start_stand_in();
     }
-    quit_ = false;
-    watcher_ = std::thread([this] { watch(); });
+    follower_.start(*this);
   }
 
   void stop() override {
-    if (watcher_.joinable()) {
-      {
-        std::lock_guard lock(mu_);
-        quit_ = true;
-      }
-      cv_.notify_all();
-      watcher_.join();
-    }
+    follower_.stop();
     device_.reset();
     silent_.reset();  // each stops its thread
   }
 
  private:
-  // Watcher thread: follows the default device until stop(), or until the
-  // sink wants no more.
-  void watch() {
-    auto wait = kFirstRetry;
-    auto next_try = std::chrono::steady_clock::now() + wait;
-    for (;;) {
-      {
-        std::unique_lock lock(mu_);
-        if (cv_.wait_for(lock, kPollInterval, [&] { return quit_; })) return;
-      }
-      if (sink_->done.load(std::memory_order_acquire)) return;
-      if (device_ && device_->lost()) {
-        device_.reset();
-        if (resume_on_device()) continue;
-        start_silent();
-        wait = kFirstRetry;
-        next_try = std::chrono::steady_clock::now() + wait;
-      } else if (!device_ && std::chrono::steady_clock::now() >= next_try && !resume_on_device()) {
-        wait = std::min(2 * wait, kLongestRetry);
-        next_try = std::chrono::steady_clock::now() + wait;
-      }
-    }
-  }
+  // Watcher thread (follower.hpp); it ends once the sink wants no more.
+  bool has_device() const override { return device_ != nullptr; }
+  bool device_lost() const override { return device_->lost(); }
+  void close_device() override { device_.reset(); }
+  bool finished() const override { return sink_->done.load(std::memory_order_acquire); }
 
   // Watcher thread: opens the default device and moves the delivery onto
   // it, stopping the silent input first. False when no device opens.
-  bool resume_on_device() {
+  bool resume_on_device() override {
     auto dev = std::make_unique<SdlDevice>(sink_);
     if (!dev->open(rate_, channels_, nullptr)) return false;
     silent_.reset();  // its thread calls the sink no more
@@ -158,7 +119,7 @@ class SdlCapture final : public Capture {
     return true;
   }
 
-  void start_silent() {
+  void start_stand_in() override {
     std::string why;
     auto forward = [sink = sink_](const int16_t* frames, size_t count) { return sink->deliver(frames, count); };
     silent_ = make_null_input("", &why)->start(rate_, channels_, forward, &why);
@@ -171,10 +132,7 @@ class SdlCapture final : public Capture {
   // in between.
   std::unique_ptr<SdlDevice> device_;
   std::unique_ptr<Capture> silent_;
-  std::thread watcher_;
-  std::mutex mu_;
-  std::condition_variable cv_;
-  bool quit_ = false;  // guarded by mu_
+  DeviceFollower follower_;
 };
 
 class SdlInput final : public CaptureDevice {

@@ -1,15 +1,11 @@
 // The system's default playback device through SDL2, followed as devices
-// come and go. The device's callback thread is the audio thread.
+// come and go (follower.hpp). The device's callback thread is the audio
+// thread.
 //
 // When a device is lost (unplugged, its sound server's sink removed), SDL
 // marks it stopped and keeps calling the callback in a slightly inexact
-// rhythm. A watcher thread, neither the audio thread nor the control thread,
-// polls the device's status: once it reads stopped, the watcher closes the
-// device and opens the default device again, which reaches the new default
-// when there is one. When none opens, the silent output takes over in real
-// time, and the watcher tries the default device again and again, less
-// often as time goes by; once one opens, the silent output stops and the
-// device plays on. The mixer is never rendered by two threads at once: a
+// rhythm, until the watcher closes it. While no device opens, the silent
+// output renders in real time. The mixer is never rendered by two threads at once: a
 // device is opened paused and resumed only after the output before it has
 // stopped, so the mixer's timeline, and every position, just goes on (minus
 // the sound that was in the lost device's buffer).
@@ -18,11 +14,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <thread>
 
+#include "audio/device/follower.hpp"
 #include "audio/device/output.hpp"
 #include "audio/mixer/mixer.hpp"
 
@@ -30,13 +25,7 @@ namespace tovarin::audio {
 
 namespace {
 
-constexpr auto kPollInterval = std::chrono::milliseconds(50);
-// Retries back off from the first to the longest interval, so that a device
-// that stays away costs little (and a noisy driver says little).
-constexpr auto kFirstRetry = std::chrono::milliseconds(250);
-constexpr auto kLongestRetry = std::chrono::milliseconds(2000);
-
-class SdlOutput final : public Output {
+class SdlOutput final : public Output, private FollowedDevice {
  public:
   explicit SdlOutput(int rate) : rate_(rate) {}
   ~SdlOutput() override { stop(); }
@@ -58,23 +47,12 @@ class SdlOutput final : public Output {
     rendered_.store(0, std::memory_order_relaxed);
     latency_.store(device_latency_, std::memory_order_relaxed);
     SDL_PauseAudioDevice(device_, 0);
-    {
-      std::lock_guard lock(mu_);
-      quit_ = false;
-    }
-    watcher_ = std::thread([this] { watch(); });
+    follower_.start(*this);
     return true;
   }
 
   void stop() override {
-    if (watcher_.joinable()) {
-      {
-        std::lock_guard lock(mu_);
-        quit_ = true;
-      }
-      cv_.notify_all();
-      watcher_.join();
-    }
+    follower_.stop();
     if (device_) SDL_CloseAudioDevice(device_);  // waits for a running callback
     device_ = 0;
     std::unique_ptr<Output> silent;
@@ -146,40 +124,26 @@ class SdlOutput final : public Output {
     return dev;
   }
 
-  // Watcher thread: follows the default device until stop().
-  void watch() {
-    auto wait = kFirstRetry;
-    auto next_try = std::chrono::steady_clock::now() + wait;
-    for (;;) {
-      {
-        std::unique_lock lock(mu_);
-        if (cv_.wait_for(lock, kPollInterval, [&] { return quit_; })) return;
-      }
-      if (device_ && SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED) {
-        // Lost: the callback ends with the close, then the default device
-        // (a new one, if any) or the silent output renders on.
-        SDL_CloseAudioDevice(device_);
-        device_ = 0;
-        if (resume_on_device()) continue;
-        auto silent = make_null_output("", rate_);
-        std::string why;
-        latency_.store(0, std::memory_order_relaxed);
-        if (silent && silent->start(mixer_, &why)) {
-          std::lock_guard lock(mu_);
-          silent_ = std::move(silent);
-        }
-        wait = kFirstRetry;
-        next_try = std::chrono::steady_clock::now() + wait;
-      } else if (!device_ && std::chrono::steady_clock::now() >= next_try && !resume_on_device()) {
-        wait = std::min(2 * wait, kLongestRetry);
-        next_try = std::chrono::steady_clock::now() + wait;
-      }
+  // Watcher thread (follower.hpp).
+  bool has_device() const override { return device_ != 0; }
+  bool device_lost() const override { return SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED; }
+  void close_device() override {
+    SDL_CloseAudioDevice(device_);
+    device_ = 0;
+  }
+  void start_stand_in() override {
+    auto silent = make_null_output("", rate_);
+    std::string why;
+    latency_.store(0, std::memory_order_relaxed);
+    if (silent && silent->start(mixer_, &why)) {
+      std::lock_guard lock(mu_);
+      silent_ = std::move(silent);
     }
   }
 
   // Watcher thread: opens the default device and moves the rendering onto
   // it, stopping the silent output first. False when no device opens.
-  bool resume_on_device() {
+  bool resume_on_device() override {
     SDL_AudioDeviceID dev = open_device(nullptr);
     if (dev == 0) return false;
     std::unique_ptr<Output> silent;
@@ -203,15 +167,13 @@ class SdlOutput final : public Output {
   SDL_AudioDeviceID device_ = 0;
   int device_latency_ = 0;
   int block_ = 0;
-  std::thread watcher_;
   std::atomic<int> latency_{0};
   std::atomic<int64_t> last_callback_ns_{0};  // when the device last took a block
   std::atomic<int64_t> rendered_{0};  // frames rendered on the current device
   // guarded by mu_ (wake() reaches the silent output from the control thread)
   std::mutex mu_;
-  std::condition_variable cv_;
-  bool quit_ = false;
   std::unique_ptr<Output> silent_;
+  DeviceFollower follower_;
 };
 
 }  // namespace

@@ -14,7 +14,8 @@ namespace tovarin::audio::dsp {
 struct ModulatedDelayKind {
   float max_delay_ms;  // 20 chorus, 4 flanger
   bool mono_line;      // chorus: one line fed (L+R)/2
-  // defaults: fWetDryMix, fDepth, fFeedback, fFrequency, lWaveform, fDelay, lPhase
+  // The parameter defaults (fWetDryMix, fDepth, fFeedback, fFrequency,
+  // lWaveform, fDelay, lPhase).
   float mix, depth, feedback, frequency;
   unsigned waveform;
   float delay;

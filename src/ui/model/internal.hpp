@@ -179,6 +179,11 @@ class Native {
   virtual void map(const Window& w) = 0;        // visible flag changed
   virtual void reparent(const Window& w) = 0;   // parent changed
   virtual void damage(const Window& w, const Rect& area) = 0;  // surface pixels in area changed
+  // A message box as a modal dialog over owner's top-level window: its OK
+  // (Enter, Escape, a click) closes the box with close_box. False when it
+  // cannot be shown. end_box takes it down however the box was closed.
+  virtual bool show_box(Handle box, Handle owner, const std::string& text, const std::string& caption) = 0;
+  virtual void end_box(Handle box) = 0;
 };
 
 // The process's native display, chosen once on first use: null when the
@@ -189,5 +194,8 @@ Native* native();
 // process and the calling thread runs its default main context (once per
 // queue; see glib_loop.cpp).
 void attach_host_loop(const std::shared_ptr<ThreadQueue>& queue);
+// One blocking iteration of the host's GLib loop, which also dispatches the
+// queue; false (nothing done) when no host loop dispatches it here.
+bool iterate_host_loop(const std::shared_ptr<ThreadQueue>& queue);
 
 }  // namespace tovui::detail

@@ -63,7 +63,7 @@ bool close_box(Handle box) {
   return true;
 }
 
-void message_box(Handle /*owner*/, const std::string& text, const std::string& caption) {
+void message_box(Handle owner, const std::string& text, const std::string& caption) {
   auto queue = detail::this_thread_queue();
   const Handle box = detail::next_handle();
   Presenter presenter;
@@ -83,9 +83,18 @@ void message_box(Handle /*owner*/, const std::string& text, const std::string& c
       b.open.erase(box);
     }
   } forget{box};
-  presenter(user, box, text.c_str(), caption.c_str());
+  // On a display, a box nobody presents is a dialog of the display's own.
+  detail::Native* display = presenter == default_presenter ? detail::native() : nullptr;
+  if (!display || !display->show_box(box, owner, text, caption)) {
+    display = nullptr;
+    presenter(user, box, text.c_str(), caption.c_str());
+  }
   const std::function<bool()> closed = [box] { return !box_open(box); };
-  while (!closed()) queue->pump(-1, closed);
+  // The host's own loop where one dispatches this thread (its windows stay
+  // alive), else this thread's messages and timers alone.
+  while (!closed())
+    if (!detail::iterate_host_loop(queue)) queue->pump(-1, closed);
+  if (display) display->end_box(box);
 }
 
 }  // namespace tovui

@@ -4,8 +4,8 @@
 // stays the source of truth: bounds, visibility and the tree are mirrored,
 // and a window's surface reaches the server after each blit (MIT-SHM where
 // the server offers it, else PutImage) and again on Expose. A thread reads
-// the connection's events: Expose, SHM completions, and the destruction of
-// a window by its host (the window's owner then destroys it in the model).
+// the connection's events: Expose, the dialogs' keys and clicks, and the
+// destruction of a window by its host (the window's owner then destroys it in the model).
 // When the server goes away the connection turns inert: every request is
 // dropped, the model goes on.
 #include "ui/x11/x11.hpp"
@@ -13,11 +13,16 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <xcb/shm.h>
+#include <xcb/xcbext.h>  // xcb_poll_for_reply
 #include <xcb/xcb.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <thread>
+#include <unordered_set>
 
 namespace tovui::x11 {
 namespace {
@@ -38,17 +43,18 @@ uint32_t to_pixel(Color c) { return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 1
 struct Pixels {
   int32_t width = 0, height = 0;
   std::vector<uint32_t> staging;  // a PutImage's rows, packed
-  // The MIT-SHM segment that mirrors the whole surface, and whether the
-  // server may still be reading it (a put whose completion has not come).
+  // The MIT-SHM segment that mirrors the whole surface. After a put, the
+  // server may read it until it has answered the request sent after it
+  // (requests are handled in order): `pending` is that request's sequence.
   uint32_t seg = 0;
   uint32_t* shared = nullptr;
+  unsigned int pending = 0;
   bool in_flight = false;
 };
 
 class Display final : public Native {
  public:
-  Display(xcb_connection_t* c, xcb_screen_t* screen, bool shm, uint8_t shm_event)
-      : c_(c), screen_(screen), shm_(shm), shm_completion_(uint8_t(shm_event + XCB_SHM_COMPLETION)) {
+  Display(xcb_connection_t* c, xcb_screen_t* screen, bool shm) : c_(c), screen_(screen), shm_(shm) {
     gc_ = xcb_generate_id(c_);
     const uint32_t no_exposures = 0;
     xcb_create_gc(c_, gc_, screen_->root, XCB_GC_GRAPHICS_EXPOSURES, &no_exposures);
@@ -89,10 +95,12 @@ class Display final : public Native {
                       XCB_CW_BACK_PIXEL | XCB_CW_BORDER_PIXEL | XCB_CW_EVENT_MASK | XCB_CW_COLORMAP, values);
     if (shown(w)) xcb_map_window(c_, id);
     xcb_flush(c_);
+    mine_.insert(id);
     return id;
   }
 
   void destroy(Handle window) override {
+    if (mine_.erase(window) == 0) return;
     auto it = pixels_.find(window);
     if (it != pixels_.end()) {
       release(it->second);
@@ -103,6 +111,7 @@ class Display final : public Native {
   }
 
   void configure(const Window& w) override {
+    if (!mine_.count(w.handle)) return;
     const uint32_t values[] = {uint32_t(coord(w.bounds.x)), uint32_t(coord(w.bounds.y)), side(w.bounds.width),
                                side(w.bounds.height)};
     xcb_configure_window(
@@ -112,6 +121,7 @@ class Display final : public Native {
   }
 
   void map(const Window& w) override {
+    if (!mine_.count(w.handle)) return;
     if (shown(w))
       xcb_map_window(c_, w.handle);
     else
@@ -120,25 +130,36 @@ class Display final : public Native {
   }
 
   void reparent(const Window& w) override {
+    if (!mine_.count(w.handle)) return;
     xcb_reparent_window(c_, w.handle, w.parent ? w.parent : screen_->root, coord(w.bounds.x), coord(w.bounds.y));
     map(w);
   }
 
   void damage(const Window& w, const Rect& area) override {
-    if (lost() || area.width <= 0 || area.height <= 0) return;
+    if (lost() || area.width <= 0 || area.height <= 0 || !mine_.count(w.handle)) return;
     Pixels& p = pixels_[w.handle];
     if (p.width != w.surface_w || p.height != w.surface_h) fit(p, w.surface_w, w.surface_h);
+    if (p.in_flight) {
+      void* reply = nullptr;
+      xcb_generic_error_t* error = nullptr;
+      if (xcb_poll_for_reply(c_, p.pending, &reply, &error)) {
+        p.in_flight = false;
+        std::free(reply);
+        std::free(error);
+      }
+    }
     if (p.shared && !p.in_flight) {
       for (int32_t y = area.y; y < area.y + area.height; ++y) {
         const Color* from = &w.surface[size_t(y) * w.surface_w + area.x];
         uint32_t* to = p.shared + size_t(y) * p.width + area.x;
         for (int32_t x = 0; x < area.width; ++x) to[x] = to_pixel(from[x]);
       }
-      // Completion comes as an event; until then the segment is left alone
-      // and further puts go through the socket.
+      // Until the server has answered the request after the put, the
+      // segment is left alone and further puts go through the socket.
       xcb_shm_put_image(c_, w.handle, gc_, uint16_t(p.width), uint16_t(p.height), uint16_t(area.x),
                         uint16_t(area.y), uint16_t(area.width), uint16_t(area.height), int16_t(area.x),
-                        int16_t(area.y), screen_->root_depth, XCB_IMAGE_FORMAT_Z_PIXMAP, 1, p.seg, 0);
+                        int16_t(area.y), screen_->root_depth, XCB_IMAGE_FORMAT_Z_PIXMAP, 0, p.seg, 0);
+      p.pending = xcb_get_input_focus(c_).sequence;
       p.in_flight = true;
     } else {
       const uint64_t row_bytes = uint64_t(area.width) * 4;
@@ -158,8 +179,49 @@ class Display final : public Native {
     xcb_flush(c_);
   }
 
+  bool show_box(Handle box, Handle owner, const std::string& text, const std::string& caption) override {
+    if (lost()) return false;
+    auto dialog = std::make_unique<Dialog>(c_, screen_, owner, text, caption);
+    std::lock_guard lock(dialogs_mu_);
+    if (!keys_ready_) keys_ = Dialog::find_keys(c_);
+    keys_ready_ = true;
+    dialogs_[box] = std::move(dialog);
+    return true;
+  }
+
+  void end_box(Handle box) override {
+    std::unique_ptr<Dialog> gone;
+    std::lock_guard lock(dialogs_mu_);
+    auto it = dialogs_.find(box);
+    if (it == dialogs_.end()) return;
+    gone = std::move(it->second);
+    dialogs_.erase(it);
+  }
+
  private:
   bool lost() const { return xcb_connection_has_error(c_) != 0; }
+
+  // An event for a message box's dialog: true when it was one.
+  bool dialog_event(const xcb_generic_event_t* e) {
+    const uint8_t type = e->response_type & 0x7F;
+    xcb_window_t window;
+    if (type == XCB_EXPOSE)
+      window = reinterpret_cast<const xcb_expose_event_t*>(e)->window;
+    else if (type == XCB_KEY_PRESS || type == XCB_BUTTON_PRESS)
+      window = reinterpret_cast<const xcb_key_press_event_t*>(e)->event;  // same layout for buttons
+    else
+      return false;
+    std::lock_guard lock(dialogs_mu_);
+    for (auto& [box, d] : dialogs_) {
+      if (d->window() != window) continue;
+      if (type == XCB_EXPOSE)
+        d->paint();
+      else if (d->closes(e, keys_))
+        close_box(box);
+      return true;
+    }
+    return false;
+  }
 
   // Buffers for a surface of a new size (never per frame).
   void fit(Pixels& p, int32_t width, int32_t height) {
@@ -187,6 +249,7 @@ class Display final : public Native {
   }
 
   void release(Pixels& p) {
+    if (p.in_flight) xcb_discard_reply(c_, p.pending);
     if (p.shared) {
       xcb_shm_detach(c_, p.seg);
       shmdt(p.shared);
@@ -197,18 +260,13 @@ class Display final : public Native {
   void read_events() {
     while (xcb_generic_event_t* e = xcb_wait_for_event(c_)) {
       const uint8_t type = e->response_type & 0x7F;
-      if (type == XCB_EXPOSE) {
+      if (dialog_event(e)) {
+      } else if (type == XCB_EXPOSE) {
         auto* x = reinterpret_cast<xcb_expose_event_t*>(e);
         repaint(x->window, Rect{x->x, x->y, x->width, x->height});
       } else if (type == XCB_DESTROY_NOTIFY) {
         auto* d = reinterpret_cast<xcb_destroy_notify_event_t*>(e);
         if (d->window == d->event) gone(d->window);
-      } else if (shm_ && type == shm_completion_) {
-        auto* d = reinterpret_cast<xcb_shm_completion_event_t*>(e);
-        auto& r = detail::registry();
-        std::lock_guard lock(r.mu);
-        for (auto& [h, p] : pixels_)
-          if (p.seg == d->shmseg) p.in_flight = false;
       }
       std::free(e);
     }
@@ -241,10 +299,16 @@ class Display final : public Native {
   xcb_connection_t* const c_;
   xcb_screen_t* const screen_;
   const bool shm_;
-  const uint8_t shm_completion_;
   xcb_gcontext_t gc_ = 0;
   uint64_t max_request_bytes_ = 0;
-  std::unordered_map<Handle, Pixels> pixels_;  // guarded by the registry lock
+  // guarded by the registry lock
+  std::unordered_set<Handle> mine_;  // windows made here (the model numbers the others itself)
+  std::unordered_map<Handle, Pixels> pixels_;
+  std::mutex dialogs_mu_;
+  // guarded by dialogs_mu_
+  std::map<Handle, std::unique_ptr<Dialog>> dialogs_;  // by box
+  Dialog::Keys keys_;
+  bool keys_ready_ = false;
 };
 
 // True when the screen's default visual is 24-bit TrueColor stored as 32-bit
@@ -283,14 +347,12 @@ detail::Native* open_display(std::string& why) {
   }
   // MIT-SHM only on a server that shares this machine's memory.
   bool shm = false;
-  uint8_t shm_event = 0;
   if (const xcb_query_extension_reply_t* ext = xcb_get_extension_data(c, &xcb_shm_id); ext && ext->present) {
     xcb_shm_query_version_reply_t* v = xcb_shm_query_version_reply(c, xcb_shm_query_version(c), nullptr);
     shm = v != nullptr && std::getenv("TOVUI_NO_SHM") == nullptr;
-    shm_event = ext->first_event;
     std::free(v);
   }
-  return new Display(c, it.data, shm, shm_event);
+  return new Display(c, it.data, shm);
 }
 
 }  // namespace tovui::x11

@@ -1,4 +1,5 @@
 // The effect exports' conversions and messages, on the silent output.
+#include <dlfcn.h>
 #include <langinfo.h>
 #include <locale.h>
 
@@ -7,17 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "effect_exports.hpp"
 #include "host_fixture.hpp"
 
 namespace {
 
 class EffectExportsTest : public PluginTest {
  protected:
-  void SetUp() override {
-    PluginTest::SetUp();
-    ASSERT_TRUE(fx.Resolve(plugin.library));
-  }
   // Pushes the texts first to last, so the last ends in FileArgs[0].
   void Push(std::initializer_list<const char*> texts) {
     for (const char* t : texts) plugin.SetFile(t);
@@ -27,7 +23,7 @@ class EffectExportsTest : public PluginTest {
     op();
     return MessageBoxes();
   }
-  EffectExports fx;
+  Plugin& fx = plugin;  // the effects' exports
 };
 
 using Boxes = std::vector<std::string>;

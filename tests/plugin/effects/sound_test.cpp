@@ -8,17 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "effect_exports.hpp"
 #include "host_fixture.hpp"
 
 namespace {
 
 class EffectSoundTest : public WavOutputTest {
  protected:
-  void SetUp() override {
-    WavOutputTest::SetUp();
-    ASSERT_TRUE(fx.Resolve(plugin.library));
-  }
   // The left channel of what was heard (the library is freed first).
   std::vector<double> HeardLeft() {
     const WavData wav = Heard();
@@ -33,7 +28,7 @@ class EffectSoundTest : public WavOutputTest {
     fx.Bass_EqSet();
   }
 
-  EffectExports fx;
+  Plugin& fx = plugin;  // the effects' exports
 };
 
 // Level of the 1000 Hz component per 10 ms window (exactly ten cycles at

@@ -1,6 +1,5 @@
 // The WAV recorder through its exports, capturing from the library's file
 // input (a tone made by ffmpeg) or its silent input.
-#include <dlfcn.h>
 #if !defined(_WIN32)
 #include <sys/resource.h>
 #endif
@@ -55,14 +54,6 @@ void ExpectCompleted(const std::string& path) {
 
 class RecorderTest : public PluginTest {
  protected:
-  void SetUp() override {
-    PluginTest::SetUp();
-#define RESOLVE(name) name = reinterpret_cast<decltype(name)>(dlsym(plugin.library, #name));
-    RESOLVE(Record_Init) RESOLVE(Record_GetDevices) RESOLVE(Record_SetDevice) RESOLVE(Record_Start)
-        RESOLVE(Record_Stop)
-#undef RESOLVE
-    ASSERT_TRUE(Record_Init && Record_GetDevices && Record_SetDevice && Record_Start && Record_Stop);
-  }
   void TearDown() override {
     PluginTest::TearDown();
     unsetenv("TOVARIN_AUDIO_INPUT");
@@ -73,9 +64,9 @@ class RecorderTest : public PluginTest {
     plugin.SetFile(path.c_str());
     plugin.SetData(rate);
     plugin.SetData(channels);
-    Record_Start();
+    plugin.Record_Start();
   }
-  std::string Devices() { return plugin.Query(Record_GetDevices); }
+  std::string Devices() { return plugin.Query(plugin.Record_GetDevices); }
   static std::string Out(const std::string& name) { return TempDir() + "/rec-" + name; }
   static void Wait(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
   // Waits until the capture has written the file up to `bytes`.
@@ -84,12 +75,6 @@ class RecorderTest : public PluginTest {
     for (int i = 0; i < 3000 && !(std::filesystem::file_size(path, ec) >= bytes && !ec); ++i) Wait(10);
     ASSERT_GE(std::filesystem::file_size(path, ec), bytes) << path;
   }
-
-  int32_t (*Record_Init)() = nullptr;
-  void (*Record_GetDevices)() = nullptr;
-  void (*Record_SetDevice)() = nullptr;
-  void (*Record_Start)() = nullptr;
-  void (*Record_Stop)() = nullptr;
 };
 
 }  // namespace
@@ -97,7 +82,7 @@ class RecorderTest : public PluginTest {
 TEST_F(RecorderTest, CapturesAToneIntoAWavWithTheExactHeaderAndTheSameSamples) {
   const std::string tone = MakeWav("rec-in.wav", 1.0, 44100, 2, 1000.0, true);
   Input("wav:" + tone);
-  ASSERT_NE(Record_Init(), 0);
+  ASSERT_NE(plugin.Record_Init(), 0);
   const std::string out = Out("tone.wav");
   Start(out, 44100, 2);
   UntilSize(out, 45);
@@ -107,7 +92,7 @@ TEST_F(RecorderTest, CapturesAToneIntoAWavWithTheExactHeaderAndTheSameSamples) {
   EXPECT_EQ(U32(running, 4), 36u);
   EXPECT_EQ(U32(running, 40), 0u);
   UntilSize(out, 44 + 176400 + 17640);  // the whole tone, then 0.1 s of silence
-  Record_Stop();
+  plugin.Record_Stop();
   const Bytes b = ReadAll(out);
   ASSERT_GT(b.size(), 44u + 176400u);
   EXPECT_EQ(Bytes(b.begin(), b.begin() + 44), ExpectedStereoHeader(b.size()));
@@ -126,12 +111,12 @@ TEST_F(RecorderTest, CapturesAToneIntoAWavWithTheExactHeaderAndTheSameSamples) {
 
 TEST_F(RecorderTest, RefusedInitStillRecordsAnEmptyFileReplacingAnOldOne) {
   Input("wav:/nonexistent/input.wav");
-  EXPECT_EQ(Record_Init(), 0);
+  EXPECT_EQ(plugin.Record_Init(), 0);
   const std::string out = Out("empty.wav");
   { std::ofstream(out) << std::string(1000, 'x'); }
   Start(out, 44100, 2);
   Wait(100);
-  Record_Stop();
+  plugin.Record_Stop();
   const Bytes b = ReadAll(out);
   ASSERT_EQ(b.size(), 44u);
   EXPECT_EQ(U32(b, 4), 36u);
@@ -141,8 +126,8 @@ TEST_F(RecorderTest, RefusedInitStillRecordsAnEmptyFileReplacingAnOldOne) {
 
 TEST_F(RecorderTest, StartAndStopAreIgnoredWhenAlreadyInThatState) {
   Input("null");
-  ASSERT_NE(Record_Init(), 0);
-  Record_Stop();  // nothing to stop
+  ASSERT_NE(plugin.Record_Init(), 0);
+  plugin.Record_Stop();  // nothing to stop
   const std::string first = Out("first.wav"), second = Out("second.wav");
   std::filesystem::remove(second);
   Start(first, 44100, 2);
@@ -151,9 +136,9 @@ TEST_F(RecorderTest, StartAndStopAreIgnoredWhenAlreadyInThatState) {
   Start(second, 44100, 2);
   EXPECT_FALSE(std::filesystem::exists(second));
   UntilSize(first, before + 1);  // the first goes on
-  Record_Stop();
+  plugin.Record_Stop();
   const Bytes done = ReadAll(first);
-  Record_Stop();
+  plugin.Record_Stop();
   Wait(100);
   EXPECT_EQ(ReadAll(first), done);
   ExpectCompleted(first);
@@ -163,7 +148,7 @@ TEST_F(RecorderTest, StartAndStopAreIgnoredWhenAlreadyInThatState) {
 TEST_F(RecorderTest, AFileThatCannotBeCreatedShowsStartRecordErrorAndStaysIdle) {
   EXPECT_EQ(Devices(), "");  // no capture device yet
   Input("null");
-  ASSERT_NE(Record_Init(), 0);
+  ASSERT_NE(plugin.Record_Init(), 0);
   EXPECT_EQ(Devices(), "Silence#");
   Start("/nonexistent-folder/x.wav", 44100, 2);
   EXPECT_EQ(MessageBoxes(), std::vector<std::string>{"Start Record Error"});
@@ -171,18 +156,18 @@ TEST_F(RecorderTest, AFileThatCannotBeCreatedShowsStartRecordErrorAndStaysIdle) 
   const std::string out = Out("after-error.wav");
   Start(out, 44100, 2);
   Wait(100);
-  Record_Stop();
+  plugin.Record_Stop();
   ExpectCompleted(out);
   EXPECT_EQ(MessageBoxes().size(), 1u);
 }
 
 TEST_F(RecorderTest, ANewInitCompletesTheFileOfACaptureStillRunning) {
   Input("null");
-  ASSERT_NE(Record_Init(), 0);
+  ASSERT_NE(plugin.Record_Init(), 0);
   const std::string first = Out("replaced.wav");
   Start(first, 44100, 2);
   UntilSize(first, 45);
-  Record_Init();  // the device is open already: the library says 0
+  plugin.Record_Init();  // the device is open already: the library says 0
   ExpectCompleted(first);
   const Bytes done = ReadAll(first);
   EXPECT_GT(done.size(), 44u);
@@ -191,7 +176,7 @@ TEST_F(RecorderTest, ANewInitCompletesTheFileOfACaptureStillRunning) {
   Start(second, 44100, 2);
   UntilSize(second, 45);
   EXPECT_EQ(ReadAll(first), done);  // nothing more reaches the first file
-  Record_Stop();
+  plugin.Record_Stop();
   ExpectCompleted(second);
   EXPECT_GT(std::filesystem::file_size(second), 44u);
 }
@@ -199,7 +184,7 @@ TEST_F(RecorderTest, ANewInitCompletesTheFileOfACaptureStillRunning) {
 #if !defined(_WIN32)
 TEST_F(RecorderTest, UnloadingWhileRecordingCompletesTheFile) {
   Input("null");
-  ASSERT_NE(Record_Init(), 0);
+  ASSERT_NE(plugin.Record_Init(), 0);
   const std::string out = Out("unload.wav");
   Start(out, 44100, 2);
   UntilSize(out, 45);
@@ -215,7 +200,7 @@ TEST_F(RecorderTest, UnloadingWhileRecordingCompletesTheFile) {
 TEST_F(RecorderTest, UnloadingWhileRecordingCompletesTheFileWhenTheProcessEnds) {
   if (const char* child_out = std::getenv("TOVARIN_TEST_RECORD_AND_END")) {
     Input("null");
-    ASSERT_NE(Record_Init(), 0);
+    ASSERT_NE(plugin.Record_Init(), 0);
     Start(child_out, 44100, 2);
     Wait(200);
     plugin.Unload();
@@ -249,7 +234,7 @@ TEST_F(RecorderTest, UnloadingWhileRecordingCompletesTheFileWhenTheProcessEnds) 
 #if !defined(_WIN32)  // a file-size limit is a POSIX resource limit
 TEST_F(RecorderTest, AStopWhoseSizePatchFailsStillEndsTheRecordingAndSaysSo) {
   Input("null");
-  ASSERT_NE(Record_Init(), 0);
+  ASSERT_NE(plugin.Record_Init(), 0);
   const std::string out = Out("full.wav");
   Start(out, 44100, 2);
   UntilSize(out, 45);
@@ -260,7 +245,7 @@ TEST_F(RecorderTest, AStopWhoseSizePatchFailsStillEndsTheRecordingAndSaysSo) {
   struct rlimit tiny = old;
   tiny.rlim_cur = 4;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
-  Record_Stop();
+  plugin.Record_Stop();
   setrlimit(RLIMIT_FSIZE, &old);
   signal(SIGXFSZ, old_handler);
   EXPECT_EQ(MessageBoxes(), std::vector<std::string>{"Stop Record Error"});
@@ -270,12 +255,12 @@ TEST_F(RecorderTest, AStopWhoseSizePatchFailsStillEndsTheRecordingAndSaysSo) {
     EXPECT_NE(std::filesystem::read_symlink(fd.path(), ec).string(), out);
   }
   // Idle again: a second stop does nothing, a start records anew.
-  Record_Stop();
+  plugin.Record_Stop();
   EXPECT_EQ(MessageBoxes().size(), 1u);
   const std::string next = Out("next.wav");
   Start(next, 44100, 2);
   Wait(200);
-  Record_Stop();
+  plugin.Record_Stop();
   ExpectCompleted(next);
   EXPECT_EQ(MessageBoxes().size(), 1u);
 }
@@ -284,7 +269,7 @@ TEST_F(RecorderTest, AStopWhoseSizePatchFailsStillEndsTheRecordingAndSaysSo) {
 
 TEST_F(RecorderTest, RateOrChannelsZeroGiveAHeaderOfTheFormatCaptured) {
   Input("null");
-  ASSERT_NE(Record_Init(), 0);
+  ASSERT_NE(plugin.Record_Init(), 0);
   struct Case {
     int32_t rate, channels;
     const char* probed;  // ffprobe's rate,channels
@@ -294,7 +279,7 @@ TEST_F(RecorderTest, RateOrChannelsZeroGiveAHeaderOfTheFormatCaptured) {
     SCOPED_TRACE(out);
     Start(out, c.rate, c.channels);
     Wait(200);
-    Record_Stop();
+    plugin.Record_Stop();
     ExpectCompleted(out);
     const Bytes b = ReadAll(out);
     ASSERT_GE(b.size(), 44u);
