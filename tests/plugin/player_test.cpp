@@ -199,6 +199,7 @@ TEST_F(PlayerTest, LevelsDoNotAskTheLibraryWhileStopped) {
                         30000));
   EXPECT_LE(level(plugin.Bass_GetRLevel), 16500);
   EXPECT_LE(level(plugin.Bass_GetLLevel), 8300);
+  ASSERT_TRUE(PumpUntil([&] { return plugin.Position() >= 1; }, 30000));
 
   // A stop on another slot sets the player-wide flag; slot 2 plays on, but
   // its levels now answer 0 without the library being asked.
