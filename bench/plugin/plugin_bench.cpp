@@ -18,6 +18,7 @@
 #include <chrono>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -89,6 +90,23 @@ void BM_Fade100(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_Fade100)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
+
+// The largest volume, 2^31 - 1 percent: its fade is cut to 2001 steps (the
+// tests count them), about 2 s at a step a millisecond.
+void BM_FadeLargestVolume(benchmark::State& state) {
+  Api& a = Plugin();
+  a.SetData(INT32_MAX);
+  a.Bass_SetVolume();
+  for (auto _ : state) {
+    a.Bass_Play();
+    int handled = 0, got = 0;
+    while (handled < 2002 && (got = tovui_pump(100)) > 0) handled += got;
+    if (handled < 2002) state.SkipWithError("the fade posted fewer steps");
+  }
+  a.SetData(100);
+  a.Bass_SetVolume();
+}
+BENCHMARK(BM_FadeLargestVolume)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 void BM_QueryGetPosition(benchmark::State& state) {
   Api& a = Plugin();

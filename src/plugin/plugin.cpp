@@ -57,16 +57,14 @@ void Plugin::ChangeVolume(TMainForm& form, int32_t step) {
   if (command == kCommandPlay && step < 2) {
     player->SetVolume(player->ChannelIndex, 0);
     player->Play(player->ChannelIndex);
-    if (player->DrawMode == "second") {
-      if (form.Timer2) form.Timer2->SetEnabled(true);
-      if (form.Timer1) form.Timer1->SetEnabled(false);
+    // The display comes back in the mode StartDraw chose last.
+    const auto show = [&form](TTimer* on, TTimer* off) {
+      if (on) on->SetEnabled(true);
+      if (off) off->SetEnabled(false);
       form.Show();
-    }
-    if (player->DrawMode == "first") {
-      if (form.Timer1) form.Timer1->SetEnabled(true);
-      if (form.Timer2) form.Timer2->SetEnabled(false);
-      form.Show();
-    }
+    };
+    if (player->DrawMode == "second") show(form.Timer2.get(), form.Timer1.get());
+    if (player->DrawMode == "first") show(form.Timer1.get(), form.Timer2.get());
   }
   // The command is read again: a handler above may have shown a message box
   // whose loop let another export change it.

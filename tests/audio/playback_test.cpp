@@ -8,6 +8,20 @@ using namespace audio_test;
 
 using Playback = LibraryTest;
 
+namespace {
+// The wav: output's header as another reader (sox) sees it, field by field:
+// 16-bit stereo at `rate`, holding `frames`.
+void ExpectStereoHeader(const std::string& path, long rate, long frames) {
+  const testwav::SoxFields head = testwav::sox_fields(path);
+  EXPECT_EQ(head.channels, 2);
+  EXPECT_EQ(head.rate, rate);
+  EXPECT_EQ(head.byte_rate, rate * 4);
+  EXPECT_EQ(head.block_align, 4);
+  EXPECT_EQ(head.bits, 16);
+  EXPECT_EQ(head.data_bytes, frames * 4);
+}
+}  // namespace
+
 TEST_F(Playback, SameRateStereoComesOutBitExact) {
   const int64_t len = 44100 / 2;
   HSTREAM h = make_stream(44100, 2, len, noise16);
@@ -22,14 +36,7 @@ TEST_F(Playback, SameRateStereoComesOutBitExact) {
   ASSERT_EQ(w.channels, 2);
   ASSERT_EQ(w.bits, 16);
   ASSERT_EQ(w.frames(), 60u * 441);
-  // The header as another reader sees it, field by field.
-  const testwav::SoxFields head = testwav::sox_fields(path_);
-  EXPECT_EQ(head.channels, 2);
-  EXPECT_EQ(head.rate, 44100);
-  EXPECT_EQ(head.byte_rate, 44100 * 4);
-  EXPECT_EQ(head.block_align, 4);
-  EXPECT_EQ(head.bits, 16);
-  EXPECT_EQ(head.data_bytes, 60 * 441 * 4);
+  ExpectStereoHeader(path_, 44100, 60 * 441);
   size_t mismatches = 0;
   for (int64_t f = 0; f < len; ++f)
     for (int c = 0; c < 2; ++c) mismatches += w.at(f, c) != std::lrint(noise16(f, c) * 32768);
@@ -265,13 +272,7 @@ TEST(WavOutput, FollowsTheRateOfBassInit) {
   ASSERT_TRUE(tovarin::audio::testing_run_blocks(10));
   ASSERT_TRUE(BASS_Free());
   tovarin::audio::testing_set_manual_pacing(false);
-  const testwav::SoxFields head = testwav::sox_fields(path);
-  EXPECT_EQ(head.channels, 2);
-  EXPECT_EQ(head.rate, 48000);
-  EXPECT_EQ(head.byte_rate, 48000 * 4);
-  EXPECT_EQ(head.block_align, 4);
-  EXPECT_EQ(head.bits, 16);
-  EXPECT_EQ(head.data_bytes, 4800 * 4);
+  ExpectStereoHeader(path, 48000, 4800);
   Wav w = read_wav(path);
   ASSERT_TRUE(w.valid);
   ASSERT_EQ(w.frames(), 4800u);

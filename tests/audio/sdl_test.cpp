@@ -5,6 +5,7 @@
 #include <mutex>
 #include <thread>
 
+#include "audio/device/backoff.hpp"
 #include "test_support.hpp"
 
 using namespace audio_test;
@@ -87,4 +88,13 @@ TEST(SdlDevices, CaptureReadsTheDevice) {
   std::remove(raw.c_str());
   ASSERT_GE(got.s.size(), 4096u);
   for (size_t i = 0; i < 4096; ++i) ASSERT_EQ(got.s[i], static_cast<int16_t>(i * 7)) << i;
+}
+
+// The rhythm in which a lost device (or a dropped stream) is tried again.
+TEST(Backoff, DoublesUpToTheLongestAndStartsAgainAfterAReset) {
+  using std::chrono::milliseconds;
+  tovarin::audio::Backoff b(milliseconds(250), milliseconds(2000));
+  for (int ms : {250, 500, 1000, 2000, 2000}) EXPECT_EQ(b.next(), milliseconds(ms));
+  b.reset();
+  EXPECT_EQ(b.next(), milliseconds(250));
 }

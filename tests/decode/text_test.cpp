@@ -29,6 +29,7 @@ TEST(IcyTitle, ParsesTheStreamTitleField) {
   EXPECT_EQ(icy_stream_title("StreamTitle='';"), "");
   EXPECT_EQ(icy_stream_title("StreamUrl='x';"), "");
   EXPECT_EQ(icy_stream_title(std::string("StreamTitle='cut", 16)), "cut");
+  EXPECT_EQ(icy_stream_title(std::string("StreamTitle='Song'\0\0\0", 21)), "Song");  // padded, no ';'
   EXPECT_EQ(icy_stream_title(""), "");
 }
 

@@ -5,37 +5,17 @@
 // watcher closes it and opens the default device again, which reaches the
 // new default when there is one. When none opens, a silent stand-in takes
 // over in real time, and the watcher tries the default device again and
-// again, less often as time goes by (Backoff); once one opens, the stand-in
+// again, less often as time goes by (backoff.hpp); once one opens, the stand-in
 // stops and the device carries on.
 #pragma once
 
-#include <algorithm>
-#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
+#include "audio/device/backoff.hpp"
+
 namespace tovarin::audio {
-
-// The waits of a retry loop: the first, then each twice the one before, up
-// to the longest, so that something that stays away costs little (and a
-// noisy driver or server hears little from us).
-class Backoff {
- public:
-  using Duration = std::chrono::steady_clock::duration;
-  Backoff(Duration first, Duration longest) : first_(first), longest_(longest), wait_(first) {}
-  // Starts again from the first wait.
-  void reset() { wait_ = first_; }
-  // The wait before the next try; the one after it is longer.
-  Duration next() {
-    const Duration wait = wait_;
-    wait_ = std::min<Duration>(2 * wait_, longest_);
-    return wait;
-  }
-
- private:
-  Duration first_, longest_, wait_;
-};
 
 // What the watcher does with a device; all of it runs on the watcher thread
 // while it follows (and on the control thread before and after).
