@@ -278,6 +278,70 @@ class ListPlayer {
     std::cout << "\n";
   }
 
+  enum class State { kPlaying, kPaused, kStopped };
+  // The file playing, as the keys change it.
+  struct NowPlaying {
+    NowPlaying(bool url, uint32_t length) : end(url, length), length(length) {}
+    State state = State::kPlaying;
+    After after = After::kNext;
+    bool leave = false;          // the file is left: after says for what
+    uint32_t position = 0;       // seconds, as last asked
+    host::EndWatch end;
+    uint32_t length;
+  };
+
+  void Act(host::Action action, NowPlaying& p) {
+    switch (action) {
+      case host::Action::Quit:
+        p.leave = true;
+        p.after = After::kQuit;
+        break;
+      case host::Action::Next:
+      case host::Action::Previous:
+        if (!options_.several) break;
+        p.leave = true;
+        p.after = action == host::Action::Next ? After::kNext : After::kPrevious;
+        break;
+      case host::Action::PauseResume:
+        if (p.state == State::kPlaying) {
+          api_.Bass_Pause();
+          p.state = State::kPaused;
+          break;
+        }
+        [[fallthrough]];
+      case host::Action::Play:
+        api_.Bass_Play();
+        p.state = State::kPlaying;
+        p.end.Played(Clock::now());
+        break;
+      case host::Action::Stop:
+        api_.Bass_Stop();
+        p.state = State::kStopped;
+        break;
+      case host::Action::Back:
+      case host::Action::Forward: {
+        // A stopped stream plays again from its start, so a seek then would
+        // be lost.
+        if (p.state == State::kStopped) break;
+        const int64_t to = static_cast<int64_t>(p.position) + (action == host::Action::Forward ? 5 : -5);
+        api_.SetData(static_cast<int32_t>(std::max<int64_t>(0, std::min<int64_t>(to, p.length ? p.length : to))));
+        api_.Bass_SetPosition();
+        p.end.Played(Clock::now());
+        break;
+      }
+      case host::Action::Louder:
+      case host::Action::Quieter: {
+        int& volume = options_.volume;
+        volume = std::max(0, std::min(100, volume + (action == host::Action::Louder ? 10 : -10)));
+        api_.SetData(volume);
+        api_.Bass_SetVolume();
+        break;
+      }
+      case host::Action::None:
+        break;
+    }
+  }
+
   // Plays sources[i], open in slot_, until it ends or a key moves on. A
   // file that played out leaves the output to the next at once.
   After Play(size_t i) {
@@ -304,22 +368,24 @@ class ListPlayer {
                 << (options_.several ? "n/b next/previous, " : "") << "q quit\n";
     keys_shown_ = true;
 
-    enum class State { kPlaying, kPaused, kStopped } state = State::kPlaying;
-    After after = After::kNext;
-    uint32_t position = 0, last_shown = UINT32_MAX;
+    NowPlaying now_playing{url, length};
+    const State& state = now_playing.state;
+    const After& after = now_playing.after;
+    const bool& leave = now_playing.leave;
+    uint32_t& position = now_playing.position;
+    host::EndWatch& end = now_playing.end;
+    uint32_t last_shown = UINT32_MAX;
     std::string last_line, live_title = title;
-    host::EndWatch end(url, length);
     const auto play_at = Clock::now();
     end.Played(play_at);
     auto next_status = play_at;
     host::LiveSpectrum spectrum(s_.window, kWindowHeight / 2);
     // A file without a length is a clip under half a second.
     const bool has_length = length > 0 || !url;
-    bool leave = false, ended = false;
+    bool ended = false;
     while (!leave && !ended) {
       if (g_quit_signal) {
-        leave = true;
-        after = After::kQuit;
+        Act(host::Action::Quit, now_playing);
         break;
       }
       // Near a file's end the watch looks closely, so that the next file
@@ -329,53 +395,7 @@ class ListPlayer {
       if (s_.Pump(near_end ? 2 : 50, keys_.active())) {
         for (std::string key = keys_.Read(); !key.empty(); key = keys_.Read()) {
           force_status = true;
-          switch (host::KeyAction(key)) {
-            case host::Action::Quit:
-              leave = true;
-              after = After::kQuit;
-              break;
-            case host::Action::Next:
-            case host::Action::Previous:
-              if (!options_.several) break;
-              leave = true;
-              after = key == "n" ? After::kNext : After::kPrevious;
-              break;
-            case host::Action::PauseResume:
-              if (state == State::kPlaying) {
-                api_.Bass_Pause();
-                state = State::kPaused;
-                break;
-              }
-              [[fallthrough]];
-            case host::Action::Play:
-              api_.Bass_Play();
-              state = State::kPlaying;
-              end.Played(Clock::now());
-              break;
-            case host::Action::Stop:
-              api_.Bass_Stop();
-              state = State::kStopped;
-              break;
-            case host::Action::Back:
-            case host::Action::Forward: {
-              // A stopped stream plays again from its start, so a seek then
-              // would be lost.
-              if (state == State::kStopped) break;
-              const int64_t to = static_cast<int64_t>(position) + (key == "right" ? 5 : -5);
-              api_.SetData(static_cast<int32_t>(std::max<int64_t>(0, std::min<int64_t>(to, length ? length : to))));
-              api_.Bass_SetPosition();
-              end.Played(Clock::now());
-              break;
-            }
-            case host::Action::Louder:
-            case host::Action::Quieter:
-              volume = std::max(0, std::min(100, volume + (key == "+" ? 10 : -10)));
-              api_.SetData(volume);
-              api_.Bass_SetVolume();
-              break;
-            case host::Action::None:
-              break;
-          }
+          Act(host::KeyAction(key), now_playing);
         }
       }
       const auto now = Clock::now();
