@@ -7,6 +7,7 @@
 
 #include "audio/bass.h"
 #include "audio/decode/text.hpp"
+#include "audio/device/backoff.hpp"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -21,8 +22,8 @@ namespace {
 // that double up to a second, all within the stream's data timeout after the
 // drop. A station that drops more often than this in a minute is let go.
 constexpr int kReconnectAttempts = 6;
-constexpr int64_t kFirstBackoffMs = 250;
-constexpr int64_t kMaxBackoffMs = 1000;
+constexpr std::chrono::milliseconds kFirstBackoff{250};
+constexpr std::chrono::milliseconds kLongestBackoff{1000};
 constexpr size_t kMaxDropsPerMinute = 3;
 
 // Reads "Name: value" lines of raw ICY headers.
@@ -61,15 +62,14 @@ bool FfmpegSource::reconnect(bool closed) {
   if (fmt_ && fmt_->pb) bytes_before_ += fmt_->pb->bytes_read;
   close_input();
   const int64_t give_up = dropped + int64_t{req_.data_timeout_ms} * 1000000;
-  int64_t backoff_ms = kFirstBackoffMs;
+  Backoff backoff(kFirstBackoff, kLongestBackoff);
   for (int attempt = 0; attempt < kReconnectAttempts; ++attempt) {
     if (attempt > 0) {
       const int64_t left_ms = (give_up - now_ns()) / 1000000;
       if (left_ms <= 0) break;
+      const Backoff::Duration wait = std::min<Backoff::Duration>(backoff.next(), std::chrono::milliseconds(left_ms));
       std::unique_lock lk(mu_);
-      if (cv_.wait_for(lk, std::chrono::milliseconds(std::min(backoff_ms, left_ms)), [&] { return stop_.load(); }))
-        break;
-      backoff_ms = std::min(backoff_ms * 2, kMaxBackoffMs);
+      if (cv_.wait_for(lk, wait, [&] { return stop_.load(); })) break;
     }
     if (stop_ || now_ns() >= give_up) break;
     // Connecting, the headers and the probe all end by give_up.
