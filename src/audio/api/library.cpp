@@ -44,10 +44,12 @@ void housekeeping(Library* lib) {
     if (lib->mixer->take_ended())
       for (Stream* s : lib->streams.all())
         if ((s->flags & BASS_STREAM_AUTOFREE) && s->channel->ended()) free_stream(*lib, s);
+    // Keep looking while one plays, and also when one ended after the mixer
+    // was asked above: its end is taken on the next round, not never.
     watching = false;
     for (Stream* s : lib->streams.all())
       watching |= (s->flags & BASS_STREAM_AUTOFREE) && !(s->flags & BASS_STREAM_DECODE) &&
-                  s->channel->state() == PlayState::Playing;
+                  (s->channel->state() == PlayState::Playing || s->channel->ended());
   }
 }
 
