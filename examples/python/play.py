@@ -17,32 +17,21 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from tovarin_host import pkg_variable  # noqa: E402
+from tovarin_host import load  # noqa: E402
 
 
 def main():
     if len(sys.argv) != 2:
         print("usage: play.py FILE", file=sys.stderr)
         return 2
-    plugin_path = os.environ.get("TOVARIN_PLUGIN") or pkg_variable("plugin")
-    ui_path = os.environ.get("TOVARIN_UI_LIB") or os.path.join(pkg_variable("libdir"), "libtovarin-ui.so.1")
-    if not plugin_path:
-        print("play.py: no Plugin.so (install tovarin or set TOVARIN_PLUGIN)", file=sys.stderr)
+    try:
+        ui, plugin = load()
+    except OSError as e:
+        print("play.py: %s" % e, file=sys.stderr)
         return 1
-    # The window system first, shared with the plug-in: one instance per process.
-    ui = ctypes.CDLL(ui_path, mode=ctypes.RTLD_GLOBAL)
-    plugin = ctypes.CDLL(plugin_path)
-
     ui.tovui_create_window.restype = ctypes.c_uint32
     ui.tovui_create_window.argtypes = [ctypes.c_uint32] + [ctypes.c_int32] * 4
     ui.tovui_pump.argtypes = [ctypes.c_int32]
-    plugin.GetInfo.restype = ctypes.c_char_p
-    plugin.GetFile.restype = ctypes.c_char_p
-    plugin.SetFile.argtypes = [ctypes.c_char_p]
-    plugin.SetData.argtypes = [ctypes.c_int32]
-    plugin.SetParentWindow.argtypes = [ctypes.c_uint32]
-    plugin.Draw.argtypes = [ctypes.c_int32] * 5
-    plugin.Bass_Create.restype = ctypes.c_uint8
 
     def query(name):
         """Runs a query export and returns its answer (GetFile) as text."""

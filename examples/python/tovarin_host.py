@@ -25,23 +25,31 @@ def pkg_variable(name):
         return ""
 
 
+def load():
+    """Loads the window-system library, then the plug-in, and declares the
+    exports' C types. Returns (ui, plugin) as ctypes libraries."""
+    plugin_path = os.environ.get("TOVARIN_PLUGIN") or pkg_variable("plugin")
+    ui_path = os.environ.get("TOVARIN_UI_LIB") or os.path.join(pkg_variable("libdir"),
+                                                              "libtovarin-ui.so.1")
+    if not plugin_path:
+        raise OSError("no Plugin.so (install tovarin or set TOVARIN_PLUGIN)")
+    # The window-system library first, shared with the plug-in: one instance
+    # per process.
+    ui = ctypes.CDLL(ui_path, mode=ctypes.RTLD_GLOBAL)
+    p = ctypes.CDLL(plugin_path)
+    p.GetInfo.restype = ctypes.c_char_p
+    p.GetFile.restype = ctypes.c_char_p
+    p.SetFile.argtypes = [ctypes.c_char_p]
+    p.SetData.argtypes = [ctypes.c_int32]
+    p.SetParentWindow.argtypes = [ctypes.c_uint32]
+    p.Draw.argtypes = [ctypes.c_int32] * 5
+    p.Bass_Create.restype = ctypes.c_uint8
+    return ui, p
+
+
 class Plugin:
     def __init__(self):
-        plugin_path = os.environ.get("TOVARIN_PLUGIN") or pkg_variable("plugin")
-        ui_path = os.environ.get("TOVARIN_UI_LIB") or os.path.join(pkg_variable("libdir"),
-                                                                  "libtovarin-ui.so.1")
-        if not plugin_path:
-            raise OSError("no Plugin.so (install tovarin or set TOVARIN_PLUGIN)")
-        # The window-system library first, shared with the plug-in: one
-        # instance per process.
-        ctypes.CDLL(ui_path, mode=ctypes.RTLD_GLOBAL)
-        p = ctypes.CDLL(plugin_path)
-        p.GetFile.restype = ctypes.c_char_p
-        p.SetFile.argtypes = [ctypes.c_char_p]
-        p.SetData.argtypes = [ctypes.c_int32]
-        p.SetParentWindow.argtypes = [ctypes.c_uint32]
-        p.Draw.argtypes = [ctypes.c_int32] * 5
-        p.Bass_Create.restype = ctypes.c_uint8
+        _, p = load()
         self.p = p
         self.opened = False
 
