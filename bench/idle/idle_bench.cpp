@@ -30,16 +30,11 @@
 #include <tovarin/ui.h>
 
 #include "process_stats.hpp"
-#include "common/wav.hpp"
+#include "plugin_api.hpp"
 
 namespace {
 
-struct Api {
-#define IDLE_FIELD(name, ...) decltype(&::name) name = nullptr;
-  TOVARIN_PLUGIN_EXPORTS(IDLE_FIELD)
-#undef IDLE_FIELD
-  void* library = nullptr;
-};
+using Api = bench::PluginApi;
 
 // Dispatches the window's messages and timers for `seconds`, sleeping on the
 // event descriptor in between, as a host's poll loop does.
@@ -133,23 +128,9 @@ int main(int argc, char** argv) {
   setenv("TOVARIN_AUDIO_OUTPUT", "null", 0);
 
   const char* path = std::getenv("TOVARIN_PLUGIN") ? std::getenv("TOVARIN_PLUGIN") : TOVARIN_PLUGIN_PATH;
-  Api a;
-  a.library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-  if (!a.library) {
-    std::fprintf(stderr, "cannot load %s: %s\n", path, dlerror());
-    return 1;
-  }
-#define IDLE_RESOLVE(name, ...) a.name = reinterpret_cast<decltype(&::name)>(dlsym(a.library, #name));
-  TOVARIN_PLUGIN_EXPORTS(IDLE_RESOLVE)
-#undef IDLE_RESOLVE
+  Api a = Api::Load(path);
 
-  const std::string tone = "/tmp/tovarin-bench-idle-" + std::to_string(getpid()) + ".wav";
-  {
-    const uint32_t frames = 600 * 44100;
-    std::vector<int16_t> s(frames * 2);
-    for (uint32_t i = 0; i < frames; ++i) s[2 * i] = s[2 * i + 1] = static_cast<int16_t>(8000 * std::sin(i * 0.06));
-    testwav::write(tone, 44100, 2, s);
-  }
+  const std::string tone = bench::WriteTone("idle", 600.0);
   const uint32_t window = tovui_create_window(0, 0, 0, 320, 256);
   a.SetParentWindow(window);
 

@@ -28,47 +28,26 @@
 #include <tovarin/plugin.h>
 #include <tovarin/ui.h>
 
-#include "common/wav.hpp"
+#include "plugin_api.hpp"
 
 
 namespace {
 
-struct Api {
-#define BENCH_FIELD(name, ...) decltype(&::name) name = nullptr;
-  TOVARIN_PLUGIN_EXPORTS(BENCH_FIELD)
-#undef BENCH_FIELD
-  void* library = nullptr;
+struct Api : bench::PluginApi {
   uint32_t window = 0;
 };
-
-std::string MakeTone(double seconds) {
-  const std::string path = "/tmp/tovarin-bench-" + std::to_string(getpid()) + ".wav";
-  const uint32_t frames = static_cast<uint32_t>(seconds * 44100);
-  std::vector<int16_t> s(frames * 2);
-  for (uint32_t i = 0; i < frames; ++i) s[2 * i] = s[2 * i + 1] = static_cast<int16_t>(8000 * std::sin(i * 0.06));
-  testwav::write(path, 44100, 2, s);
-  return path;
-}
 
 // One loaded plug-in for the whole run, playing a long tone in slot 1.
 Api& Plugin() {
   static Api api = [] {
-    Api a;
     setenv("TOVARIN_AUDIO_OUTPUT", "null", 0);
-    a.library = dlopen(TOVARIN_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-    if (!a.library) {
-      std::fprintf(stderr, "cannot load %s\n", TOVARIN_PLUGIN_PATH);
-      std::exit(1);
-    }
-#define BENCH_RESOLVE(name, ...) a.name = reinterpret_cast<decltype(&::name)>(dlsym(a.library, #name));
-    TOVARIN_PLUGIN_EXPORTS(BENCH_RESOLVE)
-#undef BENCH_RESOLVE
+    Api a{bench::PluginApi::Load(TOVARIN_PLUGIN_PATH)};
     a.window = tovui_create_window(0, 0, 0, 320, 256);
     a.SetParentWindow(a.window);
     a.Bass_Init();
     a.SetData(1);
     a.Bass_ChannelNum();
-    const std::string tone = MakeTone(600.0);
+    const std::string tone = bench::WriteTone("plugin", 600.0);
     a.SetFile(tone.c_str());
     if (!a.Bass_Create()) {
       std::fprintf(stderr, "cannot open the tone\n");

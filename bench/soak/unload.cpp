@@ -23,23 +23,14 @@
 #include <tovarin/plugin.h>
 #include <tovarin/ui.h>
 
+#include "plugin_api.hpp"
 #include "process_stats.hpp"
 
 namespace {
 
 void CloseBox(void*, uint32_t box, const char*, const char*) { tovui_close_box(box); }
 
-// The exports, resolved by name from one load of the library.
-struct Api {
-#define UNLOAD_FIELD(name, ...) decltype(&::name) name = nullptr;
-  TOVARIN_PLUGIN_EXPORTS(UNLOAD_FIELD)
-#undef UNLOAD_FIELD
-  explicit Api(void* lib) {
-#define UNLOAD_RESOLVE(name, ...) name = reinterpret_cast<decltype(&::name)>(dlsym(lib, #name));
-    TOVARIN_PLUGIN_EXPORTS(UNLOAD_RESOLVE)
-#undef UNLOAD_RESOLVE
-  }
-};
+using Api = bench::PluginApi;
 
 }  // namespace
 

@@ -23,6 +23,7 @@
 
 #include <tovarin/ui.h>
 
+#include "process_stats.hpp"
 #include "audio/dsp/fft.hpp"
 #include "ui/ui.hpp"
 #include "visual/frames.hpp"
@@ -116,15 +117,11 @@ int main(int argc, char** argv) {
       run.medians.push_back(r.median_us);
       run.p90s.push_back(r.p90_us);
     }
-  auto median = [](std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-  };
   std::printf("spectrum tick, %d rounds of %d ticks, form 111 x 240 (area 128 high, 60 bars)\n", kRounds, ticks);
   std::printf("%-10s %10s %10s %8s\n", "display", "median us", "p90 us", "ratio");
-  const double peer = median(runs[0].medians);
+  const double peer = bench::median(runs[0].medians);
   for (Run& run : runs)
-    std::printf("%-10s %10.1f %10.1f %8.2f\n", run.name, median(run.medians), median(run.p90s),
-                median(run.medians) / peer);
+    std::printf("%-10s %10.1f %10.1f %8.2f\n", run.name, bench::median(run.medians), bench::median(run.p90s),
+                bench::median(run.medians) / peer);
   return 0;
 }
