@@ -3,6 +3,9 @@
 // and ratios measured in the same run.
 //
 //   bench-decode [seconds of audio 1..3600, default 600] [repeats 1..100, default 5]
+//   bench-decode --pull FILE  pulls FILE to its end through a decoding stream
+//                             and exits: one whole process to set against
+//                             `ffmpeg -i FILE -f null -` by CPU (/usr/bin/time)
 // TOVARIN_FAULT_SERVER=tests/radio/fault_server.py adds the URL figures.
 #include <signal.h>
 #include <sys/wait.h>
@@ -17,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "audio/bass.h"
 #include "audio/source.hpp"
 #include "process_stats.hpp"
 
@@ -47,10 +51,34 @@ double ffmpeg_seconds(const std::string& path) {
   return bench::seconds_since(t);
 }
 
+// The whole path a host's decoding stream takes (library, channel, source),
+// as one process; 0 when every frame of the file came out.
+int pull_file(const char* path) {
+  setenv("TOVARIN_AUDIO_OUTPUT", "null", 1);
+  if (!BASS_Init(-1, 44100, 0, 0, nullptr)) return 1;
+  const HSTREAM h = BASS_StreamCreateFile(0, path, 0, 0, BASS_STREAM_DECODE);
+  if (!h) return 1;
+  const QWORD expect = BASS_ChannelGetLength(h, BASS_POS_BYTE);
+  BASS_CHANNELINFO ci{};
+  BASS_ChannelGetInfo(h, &ci);
+  static float buf[16384 * 2];
+  QWORD frames = 0;
+  for (;;) {
+    const DWORD n = BASS_ChannelGetData(h, buf, sizeof buf | BASS_DATA_FLOAT);
+    if (n == DWORD(-1) || n == 0) break;
+    frames += n / (sizeof(float) * ci.chans);
+  }
+  BASS_StreamFree(h);
+  BASS_Free();
+  // The length in bytes counts 16-bit samples.
+  return frames * 2 * ci.chans == expect ? 0 : 1;
+}
+
 constexpr const char* kUsage =
     "usage: bench-decode [SECONDS] [REPEATS]\n"
     "  SECONDS  seconds of audio in each test file, 1..3600 (default 600)\n"
     "  REPEATS  runs per format, medians reported, 1..100 (default 5)\n"
+    "usage: bench-decode --pull FILE   decode FILE to its end and exit\n"
     "  TOVARIN_FAULT_SERVER=tests/radio/fault_server.py adds the URL figures.\n";
 
 // A whole positive number within [1, max]; anything else (a flag, a text,
@@ -73,6 +101,7 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
+  if (argc == 3 && std::string(argv[1]) == "--pull") return pull_file(argv[2]);
   if (argc > 3 || (argc > 1 && !positive_arg(argv[1], 3600, &seconds)) ||
       (argc > 2 && !positive_arg(argv[2], 100, &repeats))) {
     std::fprintf(stderr, "bench-decode: expected whole positive numbers, got:");
