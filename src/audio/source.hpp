@@ -14,10 +14,13 @@
 // (the channel pauses its reads around a seek).
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace tovarin::audio {
 
@@ -73,6 +76,14 @@ class Source {
   virtual bool finished() const = 0;
   // Frame index of the next frame read() will deliver.
   virtual int64_t position() const = 0;
+  // Waits, at most `ms`, until `frames` frames can be read (or as many as
+  // the source buffers, or its end). For a reader that pulls faster than
+  // the source decodes; never called by the mixer.
+  virtual void wait_readable(size_t frames, int ms) {
+    (void)frames;
+    (void)ms;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
 };
 
 // Opens a local regular file. On failure returns null and sets *error to a

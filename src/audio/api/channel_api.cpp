@@ -246,18 +246,20 @@ DWORD pull_samples(Stream* s, void* buffer, DWORD length) {
   const size_t want = (length & ~BASS_DATA_FLOAT) / (sample_bytes * chans);
   if (ch.ended()) return set_error(BASS_ERROR_ENDED), kBadDword;
   if (ch.state() != PlayState::Playing) return set_error(BASS_ERROR_NOPLAY), kBadDword;
-  // In pieces through the channel's scratch room: no allocation per call,
-  // and the caller's buffer needs no particular alignment.
+  // Floats into a buffer aligned for them are decoded in place; anything
+  // else goes in pieces through the channel's scratch room (no allocation
+  // per call, and the caller's buffer needs no particular alignment).
   uint8_t* out = static_cast<uint8_t*>(buffer);
+  const bool in_place = as_float && reinterpret_cast<uintptr_t>(out) % alignof(float) == 0;
   const size_t piece = ch.scratch_frames();
   size_t have = 0;
   while (have < want) {
-    const size_t ask = std::min(piece, want - have);
-    const size_t got = ch.decode(ch.scratch(), ask, 1000);
+    const size_t ask = in_place ? want - have : std::min(piece, want - have);
+    const size_t got = ch.decode(in_place ? reinterpret_cast<float*>(out) + have * chans : ch.scratch(), ask, 1000);
     const float* x = ch.scratch();
     const size_t n = got * chans;
     if (as_float) {
-      std::memcpy(out + have * chans * sizeof(float), x, n * sizeof(float));
+      if (!in_place) std::memcpy(out + have * chans * sizeof(float), x, n * sizeof(float));
     } else {
       int16_t pcm[256];
       for (size_t i = 0; i < n;) {

@@ -1,10 +1,9 @@
-// The decoder thread of a source: it owns the ring's producing side, carries
-// out seeks handed over by the control thread, and ends on stop. read() and
-// finished() are the mixer's side.
-#include "audio/decode/ffmpeg_source.hpp"
+#include "audio/decode/decode_thread.hpp"
 
-#include <chrono>
-#include <thread>
+#include <algorithm>
+#include <cstring>
+
+#include "platform/platform.hpp"
 
 namespace tovarin::audio::decode {
 
@@ -17,69 +16,114 @@ std::atomic<bool> g_hold_seeks{false};
 
 }  // namespace
 
-bool FfmpegSource::push_pending() {
-  const size_t total = pending_.size() / static_cast<size_t>(info_.channels);
-  if (pending_off_ < total) {
-    pending_off_ += ring_->push(pending_.data() + pending_off_ * info_.channels, total - pending_off_);
-  }
-  if (pending_off_ >= total) {
-    pending_.clear();
-    pending_off_ = 0;
-    // The station's silence is counted from when more audio is wanted: time
-    // spent waiting for room in the ring (a paused stream) is not its fault.
-    if (req_.is_url) last_audio_ns_ = now_ns();
-    return true;
-  }
-  return false;
-}
-
 void testing_hold_seeks(bool hold) { g_hold_seeks.store(hold); }
 
-void FfmpegSource::do_seek(int64_t target) {
-  while (g_hold_seeks.load(std::memory_order_relaxed) && !stop_)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  ring_->reset();
-  pending_.clear();
-  pending_off_ = 0;
-  done_.store(false, std::memory_order_relaxed);
-  {
-    // Where the seek lands, its part's format and tags are marked afresh.
-    std::lock_guard lk(tags_mu_);
-    marks_.clear();
-  }
-  decoded_rate_ = decoded_channels_ = 0;
-  converter_->reset();
-  // A demuxer that has read near or to the end of the file may stamp the
-  // packets after a seek wrongly (seen with Ogg): start from a fresh one.
-  if ((!dec_ || input_eof_ || reopen_to_seek_) && !rewind()) {
-    input_eof_ = true;
-    return;
-  }
-  int64_t runup = runup_;
-  for (int attempt = 0;; ++attempt) {
-    const bool positioned = attempt < 3 && position_before(target - runup);
-    if (!positioned) {
-      // From the very start the running count is exact whatever the timestamps say.
-      if (!rewind()) {
-        input_eof_ = true;
-        return;
-      }
+// ---- FrameSink ----
+
+float* FrameSink::reserve(size_t frames) {
+  if (ring_ && held() == 0) {
+    size_t room = 0;
+    float* at = ring_->write_span(&room);
+    if (room >= frames) {
+      reserved_in_ring_ = true;
+      return at;
     }
-    skip_until_ = target;
-    overshoot_ = false;
-    const int r = next_frame();
-    if (overshoot_ && positioned) {
-      // The demuxer landed after the target: back off further.
-      runup = runup * 4 + info_.rate;
-      pending_.clear();
-      continue;
-    }
-    if (r < 0) input_eof_ = true;
-    return;
+  }
+  reserved_in_ring_ = false;
+  reserved_at_ = held_.size();
+  held_.resize(reserved_at_ + frames * channels_);
+  return held_.data() + reserved_at_;
+}
+
+void FrameSink::commit(size_t frames) {
+  if (reserved_in_ring_) {
+    ring_->commit(frames);
+    reserved_in_ring_ = false;
+  } else {
+    held_.resize(reserved_at_ + frames * channels_);
   }
 }
 
-void FfmpegSource::run() {
+void FrameSink::append(const float* frames, size_t count) {
+  std::memcpy(reserve(count), frames, count * channels_ * sizeof(float));
+  commit(count);
+}
+
+void FrameSink::drop_held() {
+  held_.clear();
+  held_off_ = 0;
+  reserved_in_ring_ = false;
+}
+
+void FrameSink::discard() {
+  drop_held();
+  if (ring_) ring_->reset();
+}
+
+bool FrameSink::flush() {
+  const size_t total = held_.size() / channels_;
+  if (held_off_ < total && ring_) held_off_ += ring_->push(held_.data() + held_off_ * channels_, total - held_off_);
+  if (held_off_ < total) return false;
+  held_.clear();
+  held_off_ = 0;
+  return true;
+}
+
+// ---- DecodeThread ----
+
+void DecodeThread::start(Decoder& decoder, size_t ring_frames) {
+  ring_ = std::make_unique<FrameRing>(ring_frames, static_cast<int>(sink_.channels_));
+  sink_.ring_ = ring_.get();
+  sink_.flush();
+  thread_ = std::thread([this, &decoder] { run(decoder); });
+  platform::name_thread(thread_, "tovarin-decode");
+}
+
+void DecodeThread::stop() {
+  {
+    std::lock_guard lk(mu_);
+    stop_.store(true);
+  }
+  cv_.notify_all();
+  reader_cv_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+bool DecodeThread::sleep_unless_stopped(std::chrono::steady_clock::duration wait) {
+  std::unique_lock lk(mu_);
+  return cv_.wait_for(lk, wait, [&] { return stop_.load(); });
+}
+
+bool DecodeThread::deliver(Decoder& decoder) {
+  if (!sink_.flush()) return false;
+  decoder.delivered();
+  return true;
+}
+
+void DecodeThread::wake_reader() {
+  // The reader announces itself before it looks at the ring, and we look
+  // for it after filling the ring: one of the two sees the other.
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  const size_t wants = reader_wants_.load(std::memory_order_relaxed);
+  if (wants == 0 || (ring_->readable() < wants && !done_.load(std::memory_order_relaxed))) return;
+  { std::lock_guard lk(mu_); }
+  reader_cv_.notify_all();
+}
+
+void DecodeThread::do_seek(Decoder& decoder, int64_t target) {
+  while (g_hold_seeks.load(std::memory_order_relaxed) && !stop_)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  sink_.discard();
+  done_.store(false, std::memory_order_relaxed);
+  const bool more = decoder.seek(target, sink_);
+  const bool ended = !more && sink_.held() == 0;
+  deliver(decoder);
+  // Everything read() relies on is in place before the seek counts as done.
+  position_.store(target, std::memory_order_relaxed);
+  if (ended) done_.store(true, std::memory_order_release);
+}
+
+void DecodeThread::run(Decoder& decoder) {
   bool ended = false;
   uint64_t handled = 0;
   for (;;) {
@@ -94,32 +138,34 @@ void FfmpegSource::run() {
       }
     }
     if (target >= 0) {
-      do_seek(target);
-      ended = input_eof_ && pending_.empty();
-      push_pending();
+      do_seek(decoder, target);
+      ended = done_.load(std::memory_order_relaxed);
       handled = req;
-      // Everything read() relies on is in place before the seek counts as done.
-      position_.store(target, std::memory_order_relaxed);
-      if (ended) done_.store(true, std::memory_order_release);
       {
         std::lock_guard lk(mu_);
         seek_done_.store(req, std::memory_order_release);
       }
       cv_.notify_all();
+      reader_cv_.notify_all();
       continue;
     }
-    if (!ended && pending_.empty()) {
-      if (next_frame() <= 0) {
+    if (!ended && sink_.held() == 0) {
+      if (!decoder.decode(sink_)) {
         ended = true;
         done_.store(true, std::memory_order_release);
       }
+      if (sink_.held() == 0) decoder.delivered();
+      wake_reader();
       continue;
     }
-    if (!pending_.empty() && push_pending()) continue;
-    // Ring full or nothing left: sleep until the mixer makes room, a seek or
-    // a stop, so a paused stream's decoder costs nothing. Seeks and stops
-    // are raised under mu_ and read() takes mu_ to wake us, so no wake-up
-    // is lost; the second's limit only backs that up.
+    if (sink_.held() != 0 && deliver(decoder)) {
+      wake_reader();
+      continue;
+    }
+    wake_reader();
+    // Ring full or nothing left: sleep until the reader makes room, a seek or
+    // a stop. Seeks and stops are raised under mu_ and read() takes mu_ to
+    // wake us, so no wake-up is lost; the second's limit only backs that up.
     std::unique_lock lk(mu_);
     if (!ended) decoder_waiting_.store(true, std::memory_order_seq_cst);
     const auto woken = [&] {
@@ -133,8 +179,7 @@ void FfmpegSource::run() {
   }
 }
 
-bool FfmpegSource::seek_to(int64_t frame) {
-  if (info_.is_url || frame < 0 || (info_.length_frames >= 0 && frame > info_.length_frames)) return false;
+void DecodeThread::seek(int64_t frame) {
   std::unique_lock lk(mu_);
   const uint64_t req = ++seek_requested_;
   seek_target_ = frame;
@@ -143,20 +188,15 @@ bool FfmpegSource::seek_to(int64_t frame) {
   // delivers nothing until then, so the next frame read is `frame` either way.
   cv_.wait_for(lk, std::chrono::milliseconds(kSeekWaitMs), [&] { return seek_done_ >= req || stop_; });
   position_.store(frame, std::memory_order_release);
-  return true;
 }
 
-bool FfmpegSource::seeking() const {
-  return seek_done_.load(std::memory_order_acquire) != seek_requested_.load(std::memory_order_acquire);
-}
-
-size_t FfmpegSource::read(float* out, size_t frames) {
+size_t DecodeThread::read(float* out, size_t frames) {
   if (seeking()) return 0;  // the decoder is resetting the ring
   const size_t n = ring_->pop(out, frames);
   position_.fetch_add(static_cast<int64_t>(n), std::memory_order_acq_rel);
   // Wake a decoder that waits for room once half the ring is free. Taking
   // mu_ for a moment means the decoder is either asleep already or has not
-  // yet looked at the ring, so the wake-up is not lost; the mixer only tries
+  // yet looked at the ring, so the wake-up is not lost; the reader only tries
   // the lock, and when the decoder holds it the next read tries again.
   if (decoder_waiting_.load(std::memory_order_seq_cst) && ring_->readable() < ring_->capacity() / 2 &&
       mu_.try_lock()) {
@@ -167,8 +207,19 @@ size_t FfmpegSource::read(float* out, size_t frames) {
   return n;
 }
 
-bool FfmpegSource::finished() const {
+bool DecodeThread::finished() const {
   return !seeking() && done_.load(std::memory_order_acquire) && ring_->readable() == 0;
+}
+
+void DecodeThread::wait_readable(size_t frames, int ms) {
+  const size_t wants = std::clamp<size_t>(frames, 1, ring_->capacity() / 2);
+  std::unique_lock lk(mu_);
+  reader_wants_.store(wants, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  reader_cv_.wait_for(lk, std::chrono::milliseconds(ms), [&] {
+    return stop_.load() || seeking() || done_.load(std::memory_order_acquire) || ring_->readable() >= wants;
+  });
+  reader_wants_.store(0, std::memory_order_relaxed);
 }
 
 }  // namespace tovarin::audio::decode

@@ -95,6 +95,16 @@ void FfmpegSource::close_input() {
 
 namespace {
 
+// A decoder for the stream as its parameters stand; null when it cannot open.
+AVCodecContext* open_decoder(const AVStream* st, const AVCodec* codec) {
+  AVCodecContext* dec = avcodec_alloc_context3(codec);
+  if (!dec) return nullptr;
+  dec->pkt_timebase = st->time_base;
+  if (avcodec_parameters_to_context(dec, st->codecpar) < 0 || avcodec_open2(dec, codec, nullptr) < 0)
+    avcodec_free_context(&dec);
+  return dec;
+}
+
 int prefix_read(void* opaque, uint8_t* buf, int n) {
   auto* f = static_cast<FfmpegSource::Prefix*>(opaque);
   const int64_t left = f->size - f->pos;
@@ -188,18 +198,15 @@ int FfmpegSource::open_input() {
     if (req_.is_url) return r == AVERROR_INVALIDDATA || r == AVERROR(EINVAL) ? BASS_ERROR_FILEFORM : BASS_ERROR_FILEOPEN;
     return r == AVERROR(ENOENT) || r == AVERROR(EACCES) ? BASS_ERROR_FILEOPEN : BASS_ERROR_FILEFORM;
   }
-  if (avformat_find_stream_info(fmt_, nullptr) < 0) return stop_ ? BASS_ERROR_FILEOPEN : BASS_ERROR_FILEFORM;
+  if (avformat_find_stream_info(fmt_, nullptr) < 0) return thread_.stopping() ? BASS_ERROR_FILEOPEN : BASS_ERROR_FILEFORM;
   const AVCodec* codec = nullptr;
   stream_ = av_find_best_stream(fmt_, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
   if (stream_ < 0 || !codec) return BASS_ERROR_FILEFORM;
   for (unsigned i = 0; i < fmt_->nb_streams; ++i)
     fmt_->streams[i]->discard = static_cast<int>(i) == stream_ ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
   AVStream* st = fmt_->streams[stream_];
-  dec_ = avcodec_alloc_context3(codec);
-  if (!dec_) return BASS_ERROR_MEM;
-  if (avcodec_parameters_to_context(dec_, st->codecpar) < 0) return BASS_ERROR_FILEFORM;
-  dec_->pkt_timebase = st->time_base;
-  if (avcodec_open2(dec_, codec, nullptr) < 0) return BASS_ERROR_FILEFORM;
+  dec_ = open_decoder(st, codec);
+  if (!dec_) return BASS_ERROR_FILEFORM;
 
   const int rate = st->codecpar->sample_rate > 0 ? st->codecpar->sample_rate : dec_->sample_rate;
   const int channels =
@@ -217,8 +224,8 @@ int FfmpegSource::open_input() {
   resync_ = false;
   skip_until_ = 0;
   input_eof_ = false;
-  pending_.clear();
-  pending_off_ = 0;
+  sink().set_channels(info_.channels);
+  sink().drop_held();
   return BASS_OK;
 }
 
@@ -236,10 +243,9 @@ bool FfmpegSource::take_frame() {
     // running count (a chained part's timestamps start afresh).
     resync_ = false;
     const int64_t idx = next_index_;
-    pending_.clear();
-    pending_off_ = 0;
-    if (!converter_->convert(f, 0, f->nb_samples, pending_)) return false;
-    const int64_t got = static_cast<int64_t>(pending_.size()) / info_.channels;
+    resampled_.clear();
+    if (!converter_->convert(f, 0, f->nb_samples, resampled_)) return false;
+    const int64_t got = static_cast<int64_t>(resampled_.size()) / info_.channels;
     next_index_ = idx + got;
     if (!counting && (f->sample_rate != decoded_rate_ || f->ch_layout.nb_channels != decoded_channels_))
       mark(idx, f->sample_rate, f->ch_layout.nb_channels, nullptr);
@@ -247,12 +253,8 @@ bool FfmpegSource::take_frame() {
     int64_t keep = got;
     if (length_exact_ && info_.length_frames >= 0 && idx + keep > info_.length_frames)
       keep = std::max<int64_t>(info_.length_frames - idx, 0);
-    if (from >= keep) {
-      pending_.clear();
-      return false;
-    }
-    pending_.resize(static_cast<size_t>(keep) * info_.channels);
-    pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(from) * info_.channels);
+    if (from >= keep) return false;
+    sink().append(resampled_.data() + from * info_.channels, static_cast<size_t>(keep - from));
     if (req_.is_url) last_audio_ns_ = now_ns();
     return true;
   }
@@ -286,14 +288,21 @@ bool FfmpegSource::take_frame() {
   if (length_exact_ && info_.length_frames >= 0 && idx + count > info_.length_frames)
     count = static_cast<int>(std::max<int64_t>(info_.length_frames - idx, 0));
   if (from >= count) return false;
-  pending_.clear();
-  pending_off_ = 0;
-  if (!converter_->convert(f, from, count - from, pending_)) {
-    pending_.clear();
+  if (converter_->holding()) {
+    // Frames a resampler still held from a part in another format come first.
+    resampled_.clear();
+    converter_->drain(resampled_);
+    const size_t held = resampled_.size() / info_.channels;
+    sink().append(resampled_.data(), held);
+    next_index_ += static_cast<int64_t>(held);
+  }
+  // Converted once, straight into the ring when it has the room.
+  const size_t n = static_cast<size_t>(count - from);
+  if (!convert_frame(f, info_.channels, from, count - from, sink().reserve(n))) {
+    sink().commit(0);
     return false;
   }
-  // Frames a resampler still held from a part in another format came first.
-  next_index_ += static_cast<int64_t>(pending_.size()) / info_.channels - (count - from);
+  sink().commit(n);
   if (req_.is_url) last_audio_ns_ = now_ns();
   return true;
 }
@@ -301,7 +310,7 @@ bool FfmpegSource::take_frame() {
 int FfmpegSource::next_frame() {
   int bad_packets = 0;
   for (;;) {
-    if (stop_) return -1;
+    if (thread_.stopping()) return -1;
     int r = avcodec_receive_frame(dec_, frame_);
     if (r == 0) {
       const bool got = take_frame();
@@ -312,11 +321,12 @@ int FfmpegSource::next_frame() {
     // Drained, or a decoder that fails while draining: the end either way,
     // after what a resampler still holds.
     if (r == AVERROR_EOF || input_eof_) {
-      pending_.clear();
-      pending_off_ = 0;
-      converter_->drain(pending_);
-      next_index_ += static_cast<int64_t>(pending_.size()) / info_.channels;
-      return pending_.empty() ? -1 : 1;
+      resampled_.clear();
+      converter_->drain(resampled_);
+      const size_t held = resampled_.size() / info_.channels;
+      sink().append(resampled_.data(), held);
+      next_index_ += static_cast<int64_t>(held);
+      return held == 0 ? -1 : 1;
     }
     if (req_.is_url) {
       // A server that sends bytes but never decodable audio is as dead as a silent one.
@@ -503,7 +513,7 @@ bool FfmpegSource::determine_length() {
     if (!pkt) return false;
     int64_t scanned = 0, first_packet = -1;
     for (;;) {
-      if (stop_ || now_ns() > give_up) {
+      if (thread_.stopping() || now_ns() > give_up) {
         complete = false;
         break;
       }
@@ -544,7 +554,7 @@ bool FfmpegSource::determine_length() {
     skip_until_ = INT64_MAX;
   }
   while (complete && next_frame() >= 0) {
-    if (stop_ || now_ns() > give_up) complete = false;
+    if (thread_.stopping() || now_ns() > give_up) complete = false;
   }
   overshoot_ = false;
   const int64_t counted = next_index_;

@@ -1,5 +1,6 @@
-// The source object: opening (decoder, then the thread), its queries, and
-// the marks that make a chained part's format and tags heard in time.
+// The source object: opening (decoder, then the thread), seeking, its
+// queries, and the marks that make a chained part's format and tags heard
+// in time.
 #include "audio/decode/ffmpeg_source.hpp"
 
 #include <algorithm>
@@ -26,7 +27,7 @@ constexpr size_t kRingMaxFloats = size_t{1} << 22;
 
 int FfmpegSource::interrupt_callback(void* opaque) {
   auto* self = static_cast<FfmpegSource*>(opaque);
-  if (self->stop_.load(std::memory_order_relaxed)) return 1;
+  if (self->thread_.stopping()) return 1;
   const int64_t d = self->deadline_ns_.load(std::memory_order_relaxed);
   return d != 0 && now_ns() > d;
 }
@@ -37,12 +38,7 @@ FfmpegSource::FfmpegSource(const OpenRequest& req) : req_(req), origin_pts_(AV_N
 }
 
 FfmpegSource::~FfmpegSource() {
-  {
-    std::lock_guard lk(mu_);
-    stop_.store(true);
-  }
-  cv_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  thread_.stop();
   close_input();
 }
 
@@ -69,13 +65,13 @@ std::unique_ptr<FfmpegSource> FfmpegSource::open(const OpenRequest& req, int* er
   if (!req.is_url) {
     // Frame 0's timestamp anchors seeking; a file with no decodable audio is refused.
     if (s->next_frame() <= 0) return fail(BASS_ERROR_FILEFORM);
-    s->first_frame_frames_ = static_cast<int64_t>(s->pending_.size() / s->info_.channels);
+    s->first_frame_frames_ = static_cast<int64_t>(s->sink().held());
     if (!s->determine_length()) return fail(BASS_ERROR_FILEFORM);
-    if (s->pending_.empty() && s->next_frame() <= 0) return fail(BASS_ERROR_FILEFORM);
+    if (s->sink().held() == 0 && s->next_frame() <= 0) return fail(BASS_ERROR_FILEFORM);
   } else {
     // The stream can start once audio decodes; the deadline bounds the wait.
     s->last_audio_ns_ = now_ns();
-    if (s->next_frame() <= 0) return fail(s->stop_ || interrupt_callback(s.get()) ? BASS_ERROR_TIMEOUT : BASS_ERROR_FILEFORM);
+    if (s->next_frame() <= 0) return fail(interrupt_callback(s.get()) ? BASS_ERROR_TIMEOUT : BASS_ERROR_FILEFORM);
     s->info_.length_frames = -1;
     // An HLS playlist that is complete (on demand) says how long it is; a
     // live one has no length, as a station.
@@ -105,16 +101,63 @@ std::unique_ptr<FfmpegSource> FfmpegSource::open(const OpenRequest& req, int* er
   if (req.file_size >= 0) s->content_length_ = req.file_size;
   const size_t ring_frames = std::min(static_cast<size_t>(s->info_.rate * kRingSeconds),
                                       kRingMaxFloats / static_cast<size_t>(s->info_.channels));
-  s->ring_ = std::make_unique<FrameRing>(ring_frames, s->info_.channels);
-  s->push_pending();
-  s->thread_ = std::thread([p = s.get()] { p->run(); });
-  platform::name_thread(s->thread_, "tovarin-decode");
+  s->thread_.start(*s, ring_frames);
   if (error) *error = BASS_OK;
   return s;
 }
 
 void FfmpegSource::start() {
   // Decoding already runs from open on; the ring is full by the time anyone plays.
+}
+
+void FfmpegSource::delivered() {
+  // The station's silence is counted from when more audio is wanted: time
+  // spent waiting for room in the ring (a paused stream) is not its fault.
+  if (req_.is_url) last_audio_ns_ = now_ns();
+}
+
+bool FfmpegSource::seek(int64_t target, FrameSink& sink) {
+  {
+    // Where the seek lands, its part's format and tags are marked afresh.
+    std::lock_guard lk(tags_mu_);
+    marks_.clear();
+  }
+  decoded_rate_ = decoded_channels_ = 0;
+  converter_->reset();
+  // A demuxer that has read near or to the end of the file may stamp the
+  // packets after a seek wrongly (seen with Ogg): start from a fresh one.
+  if ((!dec_ || input_eof_ || reopen_to_seek_) && !rewind()) {
+    input_eof_ = true;
+    return false;
+  }
+  int64_t runup = runup_;
+  for (int attempt = 0;; ++attempt) {
+    const bool positioned = attempt < 3 && position_before(target - runup);
+    if (!positioned) {
+      // From the very start the running count is exact whatever the timestamps say.
+      if (!rewind()) {
+        input_eof_ = true;
+        return false;
+      }
+    }
+    skip_until_ = target;
+    overshoot_ = false;
+    const int r = next_frame();
+    if (overshoot_ && positioned) {
+      // The demuxer landed after the target: back off further.
+      runup = runup * 4 + info_.rate;
+      sink.discard();
+      continue;
+    }
+    if (r < 0) input_eof_ = true;
+    return r > 0;
+  }
+}
+
+bool FfmpegSource::seek_to(int64_t frame) {
+  if (info_.is_url || frame < 0 || (info_.length_frames >= 0 && frame > info_.length_frames)) return false;
+  thread_.seek(frame);
+  return true;
 }
 
 void FfmpegSource::mark(int64_t at, int rate, int channels, const std::array<std::string, 7>* tags) {

@@ -2,32 +2,30 @@
 //
 // One FfmpegSource owns one demuxer and one decoder. Opening happens on the
 // caller's thread (bounded for URLs by an interrupt deadline); from then on
-// a decoder thread owns the FFmpeg contexts and fills a FrameRing that the
-// mixer drains. The control thread talks to the decoder thread only through
-// mu_/cv_ (seeks) and tags_mu_ (tags); the mixer only touches atomics and the
-// ring. Destruction raises stop_, which also aborts any blocking FFmpeg call
-// through the interrupt callback, and joins the thread.
+// it is a synchronous decoder run by a DecodeThread, which owns the ring the
+// mixer drains, the seek hand-over and the stop. The control thread talks to
+// the decoder only through the DecodeThread (seeks) and tags_mu_ (tags).
+// Destruction stops the thread, which also aborts any blocking FFmpeg call
+// through the interrupt callback.
 //
 // Its parts, by the thread that runs them: ffmpeg_source.cpp (opening and
 // the control thread's queries), ffmpeg_decoder.cpp (the synchronous
 // decoder: open, next frame, exact seek positioning, length),
-// decode_thread.cpp (the decoder thread: ring, seek hand-over, stop),
-// live_stream.cpp (reconnects and ICY), sample_convert.cpp (samples).
+// decode_thread.cpp (the thread around any decoder), live_stream.cpp
+// (reconnects and ICY), sample_convert.cpp (samples).
 #pragma once
 
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "audio/decode/frame_ring.hpp"
+#include "audio/decode/decode_thread.hpp"
 #include "audio/decode/sample_convert.hpp"
 #include "audio/source.hpp"
 
@@ -66,7 +64,7 @@ struct OpenRequest {
 // The options of every http(s) request: protocols, timeouts, TLS checks.
 void set_http_options(AVDictionary** opts, const OpenRequest& req);
 
-class FfmpegSource final : public Source {
+class FfmpegSource final : public Source, private DecodeThread::Decoder {
  public:
   // Opens and decodes the first audio; null with *error set on failure.
   static std::unique_ptr<FfmpegSource> open(const OpenRequest& req, int* error);
@@ -79,9 +77,10 @@ class FfmpegSource final : public Source {
   std::string tag(TagKey key) const override;
   void heard_format(int* rate, int* channels) const override;
 
-  size_t read(float* out, size_t frames) override;
-  bool finished() const override;
-  int64_t position() const override { return position_.load(std::memory_order_acquire); }
+  size_t read(float* out, size_t frames) override { return thread_.read(out, frames); }
+  bool finished() const override { return thread_.finished(); }
+  int64_t position() const override { return thread_.position(); }
+  void wait_readable(size_t frames, int ms) override { thread_.wait_readable(frames, ms); }
 
   static int interrupt_callback(void* opaque);
 
@@ -97,8 +96,9 @@ class FfmpegSource final : public Source {
   void close_input();
   bool open_prefix();               // fmt_ reads the file through prefix_
   bool rewind();                    // reopen from the first sample
-  int next_frame();                 // 1: pending_ holds audio, 0: nothing yet, -1: the end
-  bool take_frame();                // converts frame_ into pending_; false when all of it is dropped
+  FrameSink& sink() { return thread_.sink(); }
+  int next_frame();                 // 1: audio went to the sink, -1: the end
+  bool take_frame();                // converts frame_ into the sink; false when all of it is dropped
   bool determine_length();
   int64_t frames_file_can_hold() const;
   bool position_before(int64_t frame);  // demuxer at or before frame, decoder flushed
@@ -110,11 +110,11 @@ class FfmpegSource final : public Source {
   void read_icy_headers();
   void poll_live_metadata();
   bool reconnect(bool closed);      // URL: a dropped live stream connected afresh (closed: by the server)
-  void do_seek(int64_t target);
-  bool push_pending();              // true when pending_ went into the ring entirely
-  bool seeking() const;             // a seek was asked for and is not done yet
-  void run();
   void set_deadline_ms(int64_t ms);
+  // ---- as the decode thread's decoder ----
+  bool decode(FrameSink&) override { return next_frame() > 0; }
+  bool seek(int64_t target, FrameSink&) override;
+  void delivered() override;
 
   // ---- fixed after open ----
   OpenRequest req_;
@@ -152,28 +152,12 @@ class FfmpegSource final : public Source {
   std::vector<PacketMark> packet_table_;  // MPEG audio: every packet's byte position and exact pts
   std::unique_ptr<SampleConverter> converter_;  // to info_'s rate and channel count
   int decoded_rate_ = 0, decoded_channels_ = 0;  // format of the last frame decoded
-  std::vector<float> pending_;      // converted frames not yet in the ring
-  size_t pending_off_ = 0;          // frames of pending_ already pushed
-
-  // ---- shared with the mixer (lock-free) ----
-  std::unique_ptr<FrameRing> ring_;
-  std::atomic<int64_t> position_{0};
-  std::atomic<bool> done_{false};   // the decoder will push nothing more
-  std::atomic<bool> decoder_waiting_{false};  // the decoder sleeps for room in the ring
+  std::vector<float> resampled_;    // a frame in another format, resampled
 
   // ---- any thread (atomics) ----
-  std::atomic<bool> stop_{false};
   std::atomic<int64_t> deadline_ns_{0};  // interrupt blocking FFmpeg calls after this; 0 none
   std::atomic<int64_t> bytes_pos_{0};
   std::atomic<int64_t> bytes_received_{0};
-
-  // ---- guarded by mu_: seek hand-over between control and decoder thread ----
-  std::mutex mu_;
-  std::condition_variable cv_;
-  int64_t seek_target_ = 0;
-  // Atomic as well, for read(): while they differ the decoder owns the ring.
-  std::atomic<uint64_t> seek_requested_{0};
-  std::atomic<uint64_t> seek_done_{0};
 
   // ---- guarded by tags_mu_ ----
   mutable std::mutex tags_mu_;
@@ -190,12 +174,8 @@ class FfmpegSource final : public Source {
   mutable std::deque<Mark> marks_;
   mutable int heard_rate_ = 0, heard_channels_ = 0;
 
-  std::thread thread_;
+  // Last: stopped (by the destructor) before anything it decodes with goes.
+  DecodeThread thread_;
 };
-
-// ---- test hook (not exported) ----
-// While held, decoder threads wait before carrying out a seek, as a stalled
-// decoder would.
-void testing_hold_seeks(bool hold);
 
 }  // namespace tovarin::audio::decode

@@ -1,7 +1,7 @@
 // Single-producer single-consumer ring of interleaved float frames.
 //
-// The decoder thread pushes, the mixer thread pops; neither ever blocks,
-// allocates or locks. reset() empties the ring and may only run while
+// The decoder thread pushes (or decodes straight into write_span()), the
+// mixer thread pops; neither ever blocks, allocates or locks. reset() empties the ring and may only run while
 // neither side is active (the owner stops reads around a seek).
 #pragma once
 
@@ -35,6 +35,18 @@ class FrameRing {
     copy_in(w, in, n);
     write_.store(w + n, std::memory_order_release);
     return n;
+  }
+
+  // Where the next frames go without wrapping: *frames of room in one run
+  // (0 when full). Filled frames become readable with commit().
+  float* write_span(size_t* frames) {
+    const size_t w = write_.load(std::memory_order_relaxed);
+    const size_t i = w & (capacity_ - 1);
+    *frames = std::min(capacity_ - (w - read_.load(std::memory_order_acquire)), capacity_ - i);
+    return &data_[i * channels_];
+  }
+  void commit(size_t frames) {
+    write_.store(write_.load(std::memory_order_relaxed) + frames, std::memory_order_release);
   }
 
   // ---- consumer ----

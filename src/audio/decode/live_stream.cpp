@@ -54,7 +54,7 @@ bool FfmpegSource::reconnect(bool closed) {
   // length, whose end is its end. A file served without a length also ends
   // with the server closing: that is a drop only for a station (it answered
   // with icy- headers); a reset or a silence is a drop whatever the server.
-  if (!req_.is_url || content_length_ >= 0 || open_deadline_ns_ != 0 || stop_ || (closed && !station_)) return false;
+  if (!req_.is_url || content_length_ >= 0 || open_deadline_ns_ != 0 || thread_.stopping() || (closed && !station_)) return false;
   const int64_t dropped = now_ns();
   std::erase_if(drops_, [&](int64_t t) { return dropped - t > int64_t{60} * 1000000000; });
   if (drops_.size() >= kMaxDropsPerMinute) return false;
@@ -68,10 +68,9 @@ bool FfmpegSource::reconnect(bool closed) {
       const int64_t left_ms = (give_up - now_ns()) / 1000000;
       if (left_ms <= 0) break;
       const Backoff::Duration wait = std::min<Backoff::Duration>(backoff.next(), std::chrono::milliseconds(left_ms));
-      std::unique_lock lk(mu_);
-      if (cv_.wait_for(lk, wait, [&] { return stop_.load(); })) break;
+      if (thread_.sleep_unless_stopped(wait)) break;
     }
-    if (stop_ || now_ns() >= give_up) break;
+    if (thread_.stopping() || now_ns() >= give_up) break;
     // Connecting, the headers and the probe all end by give_up.
     deadline_ns_.store(give_up);
     if (open_input() == BASS_OK) {

@@ -39,6 +39,9 @@ class SampleConverter {
   void drain(std::vector<float>& out);
   // Forgets the resampler and what it holds (after a seek).
   void reset();
+  // True while a resampler is set up: frames it holds come before the next
+  // frame in the stream's own format (drain() them).
+  bool holding() const { return swr_ != nullptr; }
 
  private:
   bool configure(const AVFrame* f);

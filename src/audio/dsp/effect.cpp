@@ -19,8 +19,9 @@ constexpr EffectEntry kEffects[] = {
 }  // namespace
 
 size_t sanitize(float* x, size_t n) {
-  // A cheap check first (it vectorises); the repair runs only on a bad block.
-  bool bad = false;
+  // A cheap check first (it vectorises, with an int to gather into); the
+  // repair runs only on a bad block.
+  int bad = 0;
   for (size_t i = 0; i < n; ++i) bad |= !(std::fabs(x[i]) <= kSampleLimit);
   if (!bad) return 0;
   size_t changed = 0;

@@ -31,10 +31,12 @@ void History::write(const float* x, size_t frames) {
     const uint64_t w = written_.load(std::memory_order_relaxed);
     reserved_.store(w + n, std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_release);
-    for (size_t i = 0; i < n; ++i) {
-      size_t slot = ((w + i) & (capacity_ - 1)) * ch;
-      for (size_t c = 0; c < ch; ++c) ring_[slot + c].store(x[(done + i) * ch + c], std::memory_order_relaxed);
-    }
+    // In at most two runs (before and after the ring's end), sample by sample.
+    const float* in = x + done * ch;
+    const size_t at = w & (capacity_ - 1);
+    const size_t first = std::min(n, capacity_ - at);
+    for (size_t i = 0; i < first * ch; ++i) ring_[at * ch + i].store(in[i], std::memory_order_relaxed);
+    for (size_t i = first * ch; i < n * ch; ++i) ring_[i - first * ch].store(in[i], std::memory_order_relaxed);
     written_.store(w + n, std::memory_order_release);
     done += n;
   }

@@ -109,16 +109,16 @@ bool Channel::reposition(int64_t frame) {
   return true;
 }
 
-size_t Channel::read_input(size_t want) {
+size_t Channel::read_input(float* dst, size_t want) {
   want = std::min(want, kChunk);
-  size_t got = source_->read(src_buf_.data(), want);
+  size_t got = source_->read(dst, want);
   if (got == 0) return 0;
   // A NaN or infinity from a decoder would stay in every effect's memory
   // (and in the meters) for good: it becomes silence here.
-  dsp::sanitize(src_buf_.data(), got * in_channels_);
+  dsp::sanitize(dst, got * in_channels_);
   if (const FxChain* chain = fx_.load(std::memory_order_acquire))
-    dsp::run_chain(chain->effects.data(), chain->effects.size(), src_buf_.data(), got, in_channels_);
-  history_.write(src_buf_.data(), got);
+    dsp::run_chain(chain->effects.data(), chain->effects.size(), dst, got, in_channels_);
+  history_.write(dst, got);
   return got;
 }
 
@@ -126,15 +126,18 @@ size_t Channel::pull(float* dst, size_t n) {
   size_t have = 0;
   if (bypass_) {
     while (have < n) {
-      size_t got = read_input(n - have);
-      if (got == 0) break;
       float* o = dst + have * 2;
       if (in_channels_ == 1) {
+        const size_t got = read_input(src_buf_.data(), n - have);
+        if (got == 0) break;
         for (size_t i = 0; i < got; ++i) o[2 * i] = o[2 * i + 1] = src_buf_[i];
+        have += got;
       } else {
-        std::copy(src_buf_.begin(), src_buf_.begin() + got * 2, o);
+        // Stereo is read and processed where it is mixed from.
+        const size_t got = read_input(o, n - have);
+        if (got == 0) break;
+        have += got;
       }
-      have += got;
     }
     return have;
   }
@@ -147,7 +150,7 @@ size_t Channel::pull(float* dst, size_t n) {
   if (r > 0) have = r;
   while (have < n && !flushed_) {
     int64_t need = av_rescale_rnd(n - have, info_.rate, out_rate_, AV_ROUND_UP);
-    size_t got = read_input(static_cast<size_t>(std::max<int64_t>(need, 1)));
+    size_t got = read_input(src_buf_.data(), static_cast<size_t>(std::max<int64_t>(need, 1)));
     o = reinterpret_cast<uint8_t*>(dst + have * 2);
     if (got == 0) {
       if (!source_->finished()) break;  // underrun: the rest stays silent
@@ -175,19 +178,19 @@ size_t Channel::decode(float* out, size_t frames, int wait_ms) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
   size_t have = 0;
   while (have < frames) {
-    size_t got = read_input(frames - have);
+    size_t got = read_input(out + have * in_channels_, frames - have);
     if (got == 0) {
       if (source_->finished()) {
         ended_.store(true, std::memory_order_release);
         state_.store(PlayState::Stopped, std::memory_order_release);
         break;
       }
-      // The decoder thread is behind: give it a moment.
-      if (std::chrono::steady_clock::now() >= deadline) break;
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
+      // The decoder thread is behind: wait until it has what is asked.
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) break;
+      source_->wait_readable(frames - have, static_cast<int>(left.count()));
       continue;
     }
-    std::copy(src_buf_.begin(), src_buf_.begin() + got * in_channels_, out + have * in_channels_);
     have += got;
   }
   emitted_.store(emitted_.load(std::memory_order_relaxed) + static_cast<int64_t>(have), std::memory_order_release);

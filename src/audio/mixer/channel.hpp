@@ -105,7 +105,8 @@ class Channel {
 
  private:
   size_t pull(float* dst, size_t frames);
-  size_t read_input(size_t want);
+  // Reads, sanitises, runs the effects and keeps the history, in dst.
+  size_t read_input(float* dst, size_t want);
   void reset_path();
 
   // fixed at creation
