@@ -377,6 +377,17 @@ int FfmpegSource::next_frame() {
         if (sd && sd_size >= 4 && it != packet_table_.begin()) AV_WL32(sd, 0);
       }
     }
+    // FFmpeg's Opus decoder keeps the channel count it was opened with; a
+    // chained part whose header says another count gets a decoder of its own
+    // (the old one holds nothing more: all it gave was received).
+    const AVStream* st = fmt_->streams[stream_];
+    if (dec_->codec_id == AV_CODEC_ID_OPUS && st->codecpar->ch_layout.nb_channels > 0 &&
+        st->codecpar->ch_layout.nb_channels != dec_->ch_layout.nb_channels) {
+      if (AVCodecContext* fresh = open_decoder(st, dec_->codec)) {
+        avcodec_free_context(&dec_);
+        dec_ = fresh;
+      }
+    }
     r = avcodec_send_packet(dec_, pkt_);
     av_packet_unref(pkt_);
     if (r < 0 && r != AVERROR(EAGAIN)) {
