@@ -89,7 +89,9 @@ class Source {
 // Opens a local regular file. On failure returns null and sets *error to a
 // BASS_ERROR_* code (FILEOPEN: missing/not a regular file; FILEFORM: no audio
 // or unknown format).
-std::unique_ptr<Source> open_file_source(const std::string& path, int* error);
+// pulled: only the caller reads it, never the mixer (a decoding stream);
+// it then decodes inside read(), on the caller's thread.
+std::unique_ptr<Source> open_file_source(const std::string& path, int* error, bool pulled = false);
 
 // Opens an http:/https: stream, waiting until audio can start (bounded by
 // connect_timeout_ms to connect and data_timeout_ms without data, and the

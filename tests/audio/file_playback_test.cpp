@@ -1,5 +1,6 @@
 // Real files, made by sox at test time, played through the library onto the
 // wav: output and compared with the files' own samples.
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -143,6 +144,16 @@ TEST_F(FilePlayback, DecodingStreamGivesWhatPlayingWrites) {
   EXPECT_EQ(got, 22050u * 4);
   EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ENDED);
   EXPECT_EQ(BASS_ChannelIsActive(pulled), BASS_ACTIVE_STOPPED);
+  // Without effects (whose memory a seek clears), back to frame 1000 as
+  // floats: the same samples again.
+  HSTREAM bare = BASS_StreamCreateFile(0, file.c_str(), 0, 0, BASS_STREAM_DECODE);
+  std::vector<float> first(3048 * 2), again(2048 * 2);
+  const DWORD bytes = static_cast<DWORD>(first.size() * sizeof(float));
+  ASSERT_EQ(BASS_ChannelGetData(bare, first.data(), bytes | BASS_DATA_FLOAT), bytes);
+  ASSERT_TRUE(BASS_ChannelSetPosition(bare, 1000 * 4, BASS_POS_BYTE));
+  ASSERT_EQ(BASS_ChannelGetData(bare, again.data(), DWORD(again.size() * sizeof(float)) | BASS_DATA_FLOAT),
+            again.size() * sizeof(float));
+  EXPECT_TRUE(std::equal(again.begin(), again.end(), first.begin() + 2000));
   ASSERT_TRUE(BASS_ChannelPlay(played, 0));
   settle();
   run_blocks(60);

@@ -19,7 +19,9 @@ HSTREAM BASS_StreamCreateFile(BOOL mem, const void* file, QWORD offset, QWORD le
     }
     int error = BASS_ERROR_FILEOPEN;
     // The path is host text; FFmpeg and the file calls take UTF-8.
-    auto source = open_file_source(tovarin::platform::host_to_utf8(static_cast<const char*>(file)), &error);
+    // A decoding stream is only ever pulled by its caller: it decodes as it is pulled.
+    auto source = open_file_source(tovarin::platform::host_to_utf8(static_cast<const char*>(file)), &error,
+                                   (flags & BASS_STREAM_DECODE) != 0);
     if (!source) return fail(error ? error : BASS_ERROR_FILEOPEN);
     return create_stream_from_source(std::move(source), flags);
   });

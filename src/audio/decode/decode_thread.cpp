@@ -71,10 +71,14 @@ bool FrameSink::flush() {
 
 // ---- DecodeThread ----
 
-void DecodeThread::start(Decoder& decoder, size_t ring_frames) {
+void DecodeThread::start(Decoder& decoder, size_t ring_frames, bool in_reader) {
   ring_ = std::make_unique<FrameRing>(ring_frames, static_cast<int>(sink_.channels_));
   sink_.ring_ = ring_.get();
   sink_.flush();
+  if (in_reader) {
+    in_reader_ = &decoder;
+    return;
+  }
   thread_ = std::thread([this, &decoder] { run(decoder); });
   platform::name_thread(thread_, "tovarin-decode");
 }
@@ -180,6 +184,11 @@ void DecodeThread::run(Decoder& decoder) {
 }
 
 void DecodeThread::seek(int64_t frame) {
+  if (in_reader_) {
+    do_seek(*in_reader_, frame);
+    position_.store(frame, std::memory_order_release);
+    return;
+  }
   std::unique_lock lk(mu_);
   const uint64_t req = ++seek_requested_;
   seek_target_ = frame;
@@ -190,7 +199,19 @@ void DecodeThread::seek(int64_t frame) {
   position_.store(frame, std::memory_order_release);
 }
 
+void DecodeThread::decode_until_readable(size_t frames) {
+  frames = std::min(frames, ring_->capacity());
+  while (!stop_ && !done_.load(std::memory_order_relaxed) && ring_->readable() < frames) {
+    if (sink_.held() != 0) {
+      if (!deliver(*in_reader_)) return;  // the ring is full
+    } else if (!in_reader_->decode(sink_)) {
+      done_.store(true, std::memory_order_release);
+    }
+  }
+}
+
 size_t DecodeThread::read(float* out, size_t frames) {
+  if (in_reader_) decode_until_readable(frames);
   if (seeking()) return 0;  // the decoder is resetting the ring
   const size_t n = ring_->pop(out, frames);
   position_.fetch_add(static_cast<int64_t>(n), std::memory_order_acq_rel);
@@ -212,6 +233,7 @@ bool DecodeThread::finished() const {
 }
 
 void DecodeThread::wait_readable(size_t frames, int ms) {
+  if (in_reader_) return;  // read() decodes what it needs
   const size_t wants = std::clamp<size_t>(frames, 1, ring_->capacity() / 2);
   std::unique_lock lk(mu_);
   reader_wants_.store(wants, std::memory_order_relaxed);

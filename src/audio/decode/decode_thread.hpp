@@ -11,7 +11,8 @@
 // thread before start()); seek() and the waits on the control thread;
 // read(), finished(), position() and wait_readable() on the mixer's (or a
 // decoding channel's) thread. read() never blocks, allocates or waits for
-// a lock another thread holds.
+// a lock another thread holds, except when the reader runs the decoder
+// itself (start()'s in_reader, for a stream nobody mixes).
 #pragma once
 
 #include <atomic>
@@ -85,7 +86,10 @@ class DecodeThread {
   FrameSink& sink() { return sink_; }
   // Starts the thread on a ring of at least ring_frames frames of the
   // sink's channels; frames already given to the sink are read first.
-  void start(Decoder& decoder, size_t ring_frames);
+  // in_reader: no thread; read() and seek() run the decoder on the caller's
+  // thread as they need frames (a stream only its caller pulls, where a
+  // second thread would only add hand-offs).
+  void start(Decoder& decoder, size_t ring_frames, bool in_reader = false);
   // Raises stopping() and joins the thread; safe to call again.
   void stop();
   bool stopping() const { return stop_.load(std::memory_order_relaxed); }
@@ -113,6 +117,9 @@ class DecodeThread {
     return seek_done_.load(std::memory_order_acquire) != seek_requested_.load(std::memory_order_acquire);
   }
   void wake_reader();
+  void decode_until_readable(size_t frames);  // in_reader only
+
+  Decoder* in_reader_ = nullptr;  // set when the reader runs the decoder
 
   FrameSink sink_;
   std::unique_ptr<FrameRing> ring_;

@@ -22,6 +22,8 @@ constexpr double kRingSeconds = 2.0;
 // The ring never holds more floats than this (16 MiB), so high rates with
 // many channels buffer less time rather than more memory.
 constexpr size_t kRingMaxFloats = size_t{1} << 22;
+// A stream decoded in its reader: a few of the reader's largest pieces.
+constexpr size_t kReaderRingFrames = 16384;
 
 }  // namespace
 
@@ -101,7 +103,10 @@ std::unique_ptr<FfmpegSource> FfmpegSource::open(const OpenRequest& req, int* er
   if (req.file_size >= 0) s->content_length_ = req.file_size;
   const size_t ring_frames = std::min(static_cast<size_t>(s->info_.rate * kRingSeconds),
                                       kRingMaxFloats / static_cast<size_t>(s->info_.channels));
-  s->thread_.start(*s, ring_frames);
+  // Decoded in the reader, frames go from the decoder to the reader at once:
+  // a small ring, which stays in the cache, is enough.
+  s->thread_.start(*s, req.decode_in_reader ? std::min<size_t>(ring_frames, kReaderRingFrames) : ring_frames,
+                   req.decode_in_reader);
   if (error) *error = BASS_OK;
   return s;
 }

@@ -59,6 +59,8 @@ struct OpenRequest {
   int64_t deadline_ns = 0;
   bool hls = false;   // through FFmpeg's HLS demuxer
   std::string name;   // the stream's name when not location (the playlist the host gave)
+  // Only its caller pulls it (a decoding stream): decoded inside read().
+  bool decode_in_reader = false;
 };
 
 // The options of every http(s) request: protocols, timeouts, TLS checks.

@@ -29,7 +29,7 @@ void quiet_ffmpeg_log() {
 }
 }  // namespace
 
-std::unique_ptr<Source> open_file_source(const std::string& path, int* error) {
+std::unique_ptr<Source> open_file_source(const std::string& path, int* error, bool pulled) {
   int64_t size = 0;
   // Only regular files: a FIFO or a device would block the reader or never end.
   if (!platform::regular_file(path, &size)) {
@@ -41,6 +41,7 @@ std::unique_ptr<Source> open_file_source(const std::string& path, int* error) {
   req.location = path;
   req.file_size = size;
   req.readable_bytes = decode::wave_readable_prefix(path, req.file_size);
+  req.decode_in_reader = pulled;
   try {
     return decode::FfmpegSource::open(req, error);
   } catch (const std::bad_alloc&) {
