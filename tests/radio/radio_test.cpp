@@ -12,6 +12,10 @@
 #include "media.hpp"
 #include "process.hpp"
 
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
 using tovarin::audio::open_url_source;
 using tovarin::audio::Source;
 using tovarin::audio::TagKey;
@@ -311,6 +315,77 @@ TEST_F(Radio, PlaylistsPlayTheirFirstLiveEntryWithinOneBound) {
   }
 }
 
+// An ID3 tag naming "Song N" by "Band", as HLS stations send with each song.
+std::string id3_tag(int n) {
+  std::string frames;
+  for (const auto& [id, text] : {std::pair<std::string, std::string>{"TIT2", "Song " + std::to_string(n)},
+                                        {"TPE1", "Band"}}) {
+    const size_t len = text.size() + 1;  // the encoding byte (3: UTF-8), then the text
+    frames += id + std::string{0, 0, 0, static_cast<char>(len)} + std::string(2, '\0') + '\3' + text;
+  }
+  return "ID3" + std::string{4, 0, 0, 0, 0, 0, static_cast<char>(frames.size())} + frames;
+}
+
+// The AAC of `aac` cut into on-demand HLS of 1 s segments, each led by the
+// ID3 tag of its own song: MPEG-TS segments with a timed-metadata stream
+// (ts), or packed audio with the tag in front (aac). Writes NAME.m3u8.
+bool write_id3_hls(const std::string& aac, const TempDir& dir, const std::string& name, bool ts) {
+  AVFormatContext* in = nullptr;
+  if (avformat_open_input(&in, aac.c_str(), nullptr, nullptr) < 0) return false;
+  avformat_find_stream_info(in, nullptr);  // the parser gives the packets their timestamps
+  const AVRational tb = in->streams[0]->time_base;
+  std::string list = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:1\n#EXT-X-MEDIA-SEQUENCE:0\n";
+  AVFormatContext* out = nullptr;
+  FILE* packed = nullptr;
+  AVPacket* pkt = av_packet_alloc();
+  auto close_segment = [&] {
+    if (out) av_write_trailer(out), avio_closep(&out->pb), avformat_free_context(out), out = nullptr;
+    if (packed) fclose(packed), packed = nullptr;
+  };
+  bool ok = true;
+  for (int seg = -1; ok && av_read_frame(in, pkt) >= 0; av_packet_unref(pkt)) {
+    if (av_compare_ts(pkt->pts, tb, seg + 1, AVRational{1, 1}) >= 0) {
+      close_segment();
+      const std::string file = name + "-" + std::to_string(++seg) + (ts ? ".ts" : ".aac");
+      list += "#EXTINF:1.0,\n" + file + "\n";
+      const std::string tag = id3_tag(seg);
+      if (!ts) {
+        ok = (packed = fopen(dir.file(file).c_str(), "wb")) && fwrite(tag.data(), 1, tag.size(), packed) == tag.size();
+        continue;
+      }
+      ok = avformat_alloc_output_context2(&out, nullptr, "mpegts", dir.file(file).c_str()) >= 0;
+      AVStream* audio = ok ? avformat_new_stream(out, nullptr) : nullptr;
+      AVStream* id3 = audio ? avformat_new_stream(out, nullptr) : nullptr;
+      ok = id3 && avcodec_parameters_copy(audio->codecpar, in->streams[0]->codecpar) >= 0;
+      if (!ok) break;
+      id3->codecpar->codec_type = AVMEDIA_TYPE_DATA;
+      id3->codecpar->codec_id = AV_CODEC_ID_TIMED_ID3;
+      ok = avio_open(&out->pb, dir.file(file).c_str(), AVIO_FLAG_WRITE) >= 0 && avformat_write_header(out, nullptr) >= 0;
+      AVPacket* t = av_packet_alloc();
+      ok = ok && t && av_new_packet(t, static_cast<int>(tag.size())) >= 0;
+      if (ok) {
+        memcpy(t->data, tag.data(), tag.size());
+        t->stream_index = 1;
+        t->pts = t->dts = av_rescale_q(pkt->pts, tb, id3->time_base);
+        ok = av_interleaved_write_frame(out, t) >= 0;
+      }
+      av_packet_free(&t);
+    }
+    if (packed) {
+      ok = fwrite(pkt->data, 1, pkt->size, packed) == static_cast<size_t>(pkt->size);
+    } else if (out) {
+      av_packet_rescale_ts(pkt, tb, out->streams[0]->time_base);
+      pkt->stream_index = 0;
+      ok = av_interleaved_write_frame(out, pkt) >= 0;
+    }
+  }
+  close_segment();
+  av_packet_free(&pkt);
+  avformat_close_input(&in);
+  std::ofstream(dir.file(name + ".m3u8")) << list << "#EXT-X-ENDLIST\n";
+  return ok;
+}
+
 // HLS made by ffmpeg (1 s AAC segments in MPEG-TS), on demand and live; a
 // live playlist that stops growing is a station that stalls: bounded, and
 // connected again.
@@ -324,6 +399,20 @@ TEST_F(Radio, HlsPlaysOnDemandAndLiveAndOutlivesAStall) {
   EXPECT_NEAR(vod->info().length_frames, 20.0 * 44100, 0.5 * 44100);
   EXPECT_EQ(take(*vod, 44100, 10).size(), 88200u);
   vod.reset();
+
+  // Songs named by ID3 in either kind of segment: the title follows what is heard.
+  ASSERT_TRUE(run("ffmpeg -v error -nostdin -y -f lavfi -i \"sine=frequency=440:sample_rate=44100:duration=4\" -ac 2 "
+                  "-c:a aac -b:a 64k " + sh_quote(dir_->file("tone.aac"))));
+  for (const bool ts : {true, false}) {
+    SCOPED_TRACE(ts ? "MPEG-TS" : "packed audio");
+    const std::string name = ts ? "id3ts" : "id3aac";
+    ASSERT_TRUE(write_id3_hls(dir_->file("tone.aac"), *dir_, name, ts));
+    auto s = open("/files/" + name + ".m3u8", &err);
+    ASSERT_TRUE(s) << "error " << err;
+    EXPECT_EQ(s->tag(TagKey::Title), "Band - Song 0");
+    EXPECT_EQ(take(*s, 44100 * 5 / 2, 10).size(), 44100 * 5u);
+    EXPECT_EQ(s->tag(TagKey::Title), "Band - Song 2");
+  }
 
   auto live = open("/hls/live.m3u8?id=plain", &err);
   ASSERT_TRUE(live) << "error " << err;
