@@ -1,7 +1,9 @@
 // A decoded sound source that the mixer pulls from.
 //
 // A Source decodes on its own thread (started by start()) into a ring buffer
-// of interleaved float frames at the source's own rate and channel count.
+// of interleaved float frames at the source's own rate and channel count;
+// one opened for a single reader that never mixes it (a decoding stream)
+// may decode inside read() instead.
 // The mixer's thread calls only read(), finished() and position(); they never
 // block, allocate or take a lock that another thread may hold for long. The
 // control thread calls everything else. Destroying a Source stops its thread
