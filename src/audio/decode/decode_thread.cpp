@@ -45,6 +45,7 @@ void FrameSink::commit(size_t frames) {
 }
 
 void FrameSink::append(const float* frames, size_t count) {
+  if (count == 0) return;
   std::memcpy(reserve(count), frames, count * channels_ * sizeof(float));
   commit(count);
 }
