@@ -28,6 +28,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #if defined(_WIN32)
@@ -189,6 +190,14 @@ class TOVUI_EXPORT Bitmap {
   int32_t width_ = 0, height_ = 0;
 #if !defined(_WIN32)
   std::vector<Color> pixels_;  // row by row
+  // What a fill of the whole bitmap has to redo. While `uniform_` holds,
+  // every pixel of row y outside [touched_[y].first, touched_[y].second) is
+  // `clear_`, so clearing again with that colour rewrites only the touched
+  // spans: a frame costs what was drawn on it, not the bitmap's size.
+  std::vector<std::pair<int32_t, int32_t>> touched_;
+  bool uniform_ = false;
+  Color clear_ = 0;
+  void touch(int32_t y, int32_t x0, int32_t x1);
 #else
   std::unique_ptr<Gdi> gdi_;
 #endif

@@ -166,3 +166,26 @@ TEST(Canvas, ResizeKeepsTheOverlapAndNewPixelsAreWhite) {
   EXPECT_TRUE(b.pixels().empty());
 #endif
 }
+
+// A full fill redraws only what was drawn since the last one: whatever was
+// drawn (shapes clipped at every edge, lines, a resize), none of it may stay.
+TEST(Canvas, AFullFillCoversEverythingDrawnSinceTheLast) {
+  auto b = canvas(12, 9);
+  std::mt19937 random(7);
+  auto coord = [&] { return int32_t(random() % 20) - 4; };
+  for (int round = 0; round < 200; ++round) {
+    b.set_brush(round % 3 == 0 ? kPen : kBrush);  // the same colour again, or another
+    b.fill_rect(-1, -1, 13, 10);
+    std::string want;
+    for (int32_t y = 0; y < b.height(); ++y) want += std::string(size_t(b.width()), round % 3 == 0 ? 'P' : 'B') + '\n';
+    ASSERT_EQ(picture(b), want) << round;
+    b.set_brush(kWhite);
+    for (int shape = 0; shape < 3; ++shape) {
+      b.rectangle(coord(), coord(), coord(), coord());
+      b.fill_rect(coord(), coord(), coord(), coord());
+      b.move_to(coord(), coord());
+      b.line_to(coord(), coord());
+    }
+    if (round == 100) b.resize(12, 9);
+  }
+}
