@@ -89,13 +89,14 @@ void Bitmap::rectangle(int32_t left, int32_t top, int32_t right, int32_t bottom)
         touch(int32_t(y), x0, x1);
       }
   }
-  if (clip_span(int32_t(t), int32_t(b), height_, y0, y1)) {
-    for (int64_t x : {l, r - 1})
-      if (x >= 0 && x < width_)
-        for (int32_t y = y0; y < y1; ++y) {
-          pixels_[size_t(y) * width_ + size_t(x)] = pen_;
-          touch(y, int32_t(x), int32_t(x) + 1);
-        }
+  if (clip_span(int32_t(t), int32_t(b), height_, y0, y1) && clip_span(int32_t(l), int32_t(r), width_, x0, x1)) {
+    const bool has_left = l >= 0, has_right = r - 1 < width_;
+    for (int32_t y = y0; y < y1; ++y) {
+      Color* row = &pixels_[size_t(y) * width_];
+      if (has_left) row[l] = pen_;
+      if (has_right) row[r - 1] = pen_;
+      touch(y, x0, x1);  // the inside was drawn too
+    }
   }
 }
 

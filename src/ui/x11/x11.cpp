@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -43,9 +44,9 @@ uint32_t to_pixel(Color c) { return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 1
 // surface changes size. Guarded by the registry lock.
 struct Pixels {
   int32_t width = 0, height = 0;
-  // What the server's window shows, as far as we drew it (in server pixels):
+  // What the server's window shows, as far as we drew it (surface colours):
   // a blit sends only the rectangle that differs from it.
-  std::vector<uint32_t> shown;
+  std::vector<Color> shown;
   std::vector<uint32_t> staging;  // a PutImage's rows, packed
   // The MIT-SHM segment that mirrors the whole surface. After a put, the
   // server may read it until it has answered the request sent after it
@@ -188,7 +189,7 @@ class Display final : public Native {
     }
     if (p.shared && !p.in_flight) {
       for (int32_t y = area.y; y < area.y + area.height; ++y)
-        std::copy_n(&p.shown[size_t(y) * p.width + area.x], area.width, p.shared + size_t(y) * p.width + area.x);
+        convert(&p.shown[size_t(y) * p.width + area.x], area.width, p.shared + size_t(y) * p.width + area.x);
       // Until the server has answered the request after the put, the
       // segment is left alone and further puts go through the socket.
       xcb_shm_put_image(c_, w.handle, gc_, uint16_t(p.width), uint16_t(p.height), uint16_t(area.x),
@@ -203,7 +204,7 @@ class Display final : public Native {
         const int32_t rows = std::min(band, area.y + area.height - y0);
         uint32_t* to = p.staging.data();
         for (int32_t y = y0; y < y0 + rows; ++y, to += area.width)
-          std::copy_n(&p.shown[size_t(y) * p.width + area.x], area.width, to);
+          convert(&p.shown[size_t(y) * p.width + area.x], area.width, to);
         xcb_put_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, w.handle, gc_, uint16_t(area.width), uint16_t(rows),
                       int16_t(area.x), int16_t(y0), 0, screen_->root_depth, uint32_t(row_bytes * rows),
                       reinterpret_cast<const uint8_t*>(p.staging.data()));
@@ -212,13 +213,14 @@ class Display final : public Native {
     xcb_flush(c_);
   }
 
-  // Converts `area` of the surface into p.shown, all of it to be sent.
+  static void convert(const Color* from, int32_t n, uint32_t* to) {
+    for (int32_t x = 0; x < n; ++x) to[x] = to_pixel(from[x]);
+  }
+
+  // Copies `area` of the surface into p.shown, all of it to be sent.
   static bool refresh(const Window& w, Pixels& p, const Rect& area) {
-    for (int32_t y = area.y; y < area.y + area.height; ++y) {
-      const Color* from = &w.surface[size_t(y) * w.surface_w + area.x];
-      uint32_t* to = &p.shown[size_t(y) * p.width + area.x];
-      for (int32_t x = 0; x < area.width; ++x) to[x] = to_pixel(from[x]);
-    }
+    for (int32_t y = area.y; y < area.y + area.height; ++y)
+      std::copy_n(&w.surface[size_t(y) * w.surface_w + area.x], area.width, &p.shown[size_t(y) * p.width + area.x]);
     return true;
   }
 
@@ -228,12 +230,12 @@ class Display final : public Native {
     int32_t x0 = area.x + area.width, x1 = area.x, y0 = -1, y1 = -1;
     for (int32_t y = area.y; y < area.y + area.height; ++y) {
       const Color* from = &w.surface[size_t(y) * w.surface_w];
-      uint32_t* to = &p.shown[size_t(y) * p.width];
+      Color* to = &p.shown[size_t(y) * p.width];
       int32_t a = area.x, b = area.x + area.width;
-      while (a < b && to[a] == to_pixel(from[a])) ++a;
-      if (a == b) continue;
-      while (to[b - 1] == to_pixel(from[b - 1])) --b;
-      for (int32_t x = a; x < b; ++x) to[x] = to_pixel(from[x]);
+      if (std::memcmp(from + a, to + a, size_t(b - a) * sizeof(Color)) == 0) continue;
+      while (to[a] == from[a]) ++a;
+      while (to[b - 1] == from[b - 1]) --b;
+      std::copy(from + a, from + b, to + a);
       x0 = std::min(x0, a);
       x1 = std::max(x1, b);
       if (y0 < 0) y0 = y;
