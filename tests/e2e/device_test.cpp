@@ -161,6 +161,45 @@ TEST_F(DeviceLoss, PlaybackMovesToTheNewDefaultGoesOnWithoutASinkAndReturns) {
               on_other, last - lost_at, elapsed, back, stepped_back_);
 }
 
+// The output closes its device when nothing has played for a while; a play
+// opens it again at once, and the position goes on from where it paused.
+TEST_F(DeviceLoss, PlaybackClosedWhileIdlePlaysAgainAtOnceWhereItPaused) {
+  // Streams playing on the server: the keep-alive's and ours while open.
+  auto streams_on_server = [&] {
+    if (run({"pactl", "list", "short", "sink-inputs"}, "inputs") != 0) return -1L;
+    const std::string text = read_text(path("inputs.out"));
+    return static_cast<long>(std::count(text.begin(), text.end(), '\n'));
+  };
+  const std::string media = path("tone.wav");
+  ASSERT_TRUE(testwav::write(media, kRate, 2, stereo_tone(60)));
+  ASSERT_TRUE(BASS_Init(-1, kRate, 0, 0, nullptr)) << BASS_ErrorGetCode();
+  const HSTREAM stream = stream_ = BASS_StreamCreateFile(0, media.c_str(), 0, 0, 0);
+  ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+  ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+  ASSERT_TRUE(wait_for([&] { return poll_position() > 0.3 && streams_on_server() == 2; }, 10s));
+
+  ASSERT_TRUE(BASS_ChannelPause(stream));
+  const double paused_at = poll_position();
+  ASSERT_TRUE(wait_for([&] { return streams_on_server() == 1; }, 10s)) << "the device stayed open while idle";
+  const double closed_at = poll_position();
+  // Once closed, the device holds nothing unheard: at most its last blocks.
+  EXPECT_NEAR(closed_at, paused_at, 0.05);
+
+  const auto play_clock = Clock::now();
+  ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+  wait_for([&] { return poll_position() > closed_at; }, 10s);
+  const double restarted_after = std::chrono::duration<double>(Clock::now() - play_clock).count();
+  const double heard = hear_at("testsink");
+  EXPECT_GT(heard, 0) << "the tone did not come back";
+  const double last = poll_position();
+  const double elapsed = std::chrono::duration<double>(Clock::now() - play_clock).count();
+  EXPECT_GT(last, closed_at) << "the position did not go on";
+  EXPECT_LE(last - closed_at, elapsed + 0.05) << "the position ran ahead of what was heard";
+  EXPECT_EQ(stepped_back_, 0) << "the position stepped back";
+  std::printf("[device] idle close: paused at %.3f s, %.3f s once closed; playing again after %.3f s, tone %.3f\n",
+              paused_at, closed_at, restarted_after, heard);
+}
+
 struct Captured {
   std::mutex mu;
   std::vector<double> left;  // guarded by mu
