@@ -106,6 +106,17 @@ class DeviceLoss : public PulseSession {
     return heard > 0.8 * kToneAmplitude ? heard : 0;
   }
 
+  // A 60 s tone playing on the default output, 0.3 s into it.
+  void play_tone() {
+    const std::string media = path("tone.wav");
+    ASSERT_TRUE(testwav::write(media, kRate, 2, stereo_tone(60)));
+    ASSERT_TRUE(BASS_Init(-1, kRate, 0, 0, nullptr)) << BASS_ErrorGetCode();
+    stream_ = BASS_StreamCreateFile(0, media.c_str(), 0, 0, 0);
+    ASSERT_NE(stream_, 0u) << BASS_ErrorGetCode();
+    ASSERT_TRUE(BASS_ChannelPlay(stream_, 0));
+    ASSERT_TRUE(wait_for([&] { return poll_position() > 0.3; }, 10s)) << "the stream did not start playing";
+  }
+
   // The playing stream's position, seconds; each reading is compared with
   // the one before, so that a step back shows whenever it happens.
   double poll_position() {
@@ -123,13 +134,9 @@ class DeviceLoss : public PulseSession {
 
 TEST_F(DeviceLoss, PlaybackMovesToTheNewDefaultGoesOnWithoutASinkAndReturns) {
   load_sink("othersink");
-  const std::string media = path("tone.wav");
-  ASSERT_TRUE(testwav::write(media, kRate, 2, stereo_tone(60)));
-  ASSERT_TRUE(BASS_Init(-1, kRate, 0, 0, nullptr)) << BASS_ErrorGetCode();
-  const HSTREAM stream = stream_ = BASS_StreamCreateFile(0, media.c_str(), 0, 0, 0);
-  ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
-  ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
-  ASSERT_TRUE(wait_for([&] { return poll_position() > 0.3; }, 10s)) << "the stream did not start playing";
+  play_tone();
+  if (HasFatalFailure()) return;
+  const HSTREAM stream = stream_;
 
   // The default sink goes: the other one becomes the default and plays.
   unload_sink("testsink");
@@ -164,19 +171,16 @@ TEST_F(DeviceLoss, PlaybackMovesToTheNewDefaultGoesOnWithoutASinkAndReturns) {
 // The output closes its device when nothing has played for a while; a play
 // opens it again at once, and the position goes on from where it paused.
 TEST_F(DeviceLoss, PlaybackClosedWhileIdlePlaysAgainAtOnceWhereItPaused) {
+  play_tone();
+  if (HasFatalFailure()) return;
+  const HSTREAM stream = stream_;
   // Streams playing on the server: the keep-alive's and ours while open.
   auto streams_on_server = [&] {
     if (run({"pactl", "list", "short", "sink-inputs"}, "inputs") != 0) return -1L;
     const std::string text = read_text(path("inputs.out"));
     return static_cast<long>(std::count(text.begin(), text.end(), '\n'));
   };
-  const std::string media = path("tone.wav");
-  ASSERT_TRUE(testwav::write(media, kRate, 2, stereo_tone(60)));
-  ASSERT_TRUE(BASS_Init(-1, kRate, 0, 0, nullptr)) << BASS_ErrorGetCode();
-  const HSTREAM stream = stream_ = BASS_StreamCreateFile(0, media.c_str(), 0, 0, 0);
-  ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
-  ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
-  ASSERT_TRUE(wait_for([&] { return poll_position() > 0.3 && streams_on_server() == 2; }, 10s));
+  ASSERT_TRUE(wait_for([&] { return streams_on_server() == 2; }, 10s));
 
   ASSERT_TRUE(BASS_ChannelPause(stream));
   const double paused_at = poll_position();

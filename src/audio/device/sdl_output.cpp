@@ -89,6 +89,8 @@ class SdlOutput final : public Output, private FollowedDevice {
     return static_cast<int>(held - played);
   }
 
+  uint64_t render_count() const override { return blocks_.load(); }
+
   void wake() override {
     {
       std::lock_guard lock(mu_);
@@ -100,12 +102,14 @@ class SdlOutput final : public Output, private FollowedDevice {
  private:
   static void callback(void* user, Uint8* stream, int len) {
     auto* self = static_cast<SdlOutput*>(user);
+    self->blocks_.fetch_add(1);  // odd: positions wait for the block's end (Output::with_latency)
     const size_t frames = static_cast<size_t>(len) / (2 * sizeof(float));
     const bool playing = self->mixer_->render(reinterpret_cast<float*>(stream), frames);
     const int64_t idle = self->idle_frames_.load(std::memory_order_relaxed);
     self->idle_frames_.store(playing ? 0 : idle + static_cast<int64_t>(frames), std::memory_order_relaxed);
     self->rendered_.fetch_add(static_cast<int64_t>(frames), std::memory_order_relaxed);
     self->last_callback_ns_.store(now_ns(), std::memory_order_relaxed);
+    self->blocks_.fetch_add(1);
   }
 
   static int64_t now_ns() {
@@ -188,6 +192,7 @@ class SdlOutput final : public Output, private FollowedDevice {
   std::atomic<int> latency_{0};
   std::atomic<int64_t> last_callback_ns_{0};  // when the device last took a block
   std::atomic<int64_t> rendered_{0};  // frames rendered on the current device
+  std::atomic<uint64_t> blocks_{0};  // render_count()
   std::atomic<int64_t> idle_frames_{0};  // frames rendered since something last played
   // guarded by mu_ (wake() reaches the silent output from the control thread)
   std::mutex mu_;
