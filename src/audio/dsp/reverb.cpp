@@ -67,6 +67,17 @@ inline void hadamard8(F4& lo, F4& hi) {
   hi = hi * half + __builtin_shufflevector(hi, hi, 2, 3, 0, 1);
 }
 
+// hadamard8 on eight rows at once (r0..r7: lines 0..7, four frames each),
+// with the same sums and differences.
+inline void hadamard_rows(F4& r0, F4& r1, F4& r2, F4& r3, F4& r4, F4& r5, F4& r6, F4& r7) {
+  const F4 s0 = r0 + r4, s1 = r1 + r5, s2 = r2 + r6, s3 = r3 + r7;
+  const F4 d0 = r0 - r4, d1 = r1 - r5, d2 = r2 - r6, d3 = r3 - r7;
+  const F4 p0 = s0 + s1, p1 = s0 - s1, p2 = s2 + s3, p3 = s2 - s3;
+  const F4 q0 = d0 + d1, q1 = d0 - d1, q2 = d2 + d3, q3 = d2 - d3;
+  r0 = p0 + p2, r1 = p1 + p3, r2 = p0 - p2, r3 = p1 - p3;
+  r4 = q0 + q2, r5 = q1 + q3, r6 = q0 - q2, r7 = q1 - q3;
+}
+
 // Rows become columns: a[k] holds what was lane k of a, b, c and d.
 inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
   const F4 t0 = __builtin_shufflevector(a, b, 0, 4, 1, 5), t1 = __builtin_shufflevector(a, b, 2, 6, 3, 7);
@@ -84,6 +95,15 @@ struct Biquad4 {
     const F4 out = b0 * in + s1;
     s1 = b1 * in - a1 * out + s2;
     s2 = b2 * in - a2 * out;
+    return out;
+  }
+  // The same for the Butterworth lowpass, whose b1 = 2 b0 = 2 b2: one
+  // product of the input instead of three (exactly the same sums).
+  inline F4 run_lowpass(F4 in, F4 b0, F4 a1, F4 a2) {
+    const F4 p = b0 * in;
+    const F4 out = p + s1;
+    s1 = (p + p) - a1 * out + s2;
+    s2 = p - a2 * out;
     return out;
   }
   void clear() { s1 = s2 = F4{}; }
@@ -271,15 +291,14 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
     const F4 g_span0 = g_span_[0], g_span1 = g_span_[1], g_high0 = g_high_[0], g_high1 = g_high_[1];
     Biquad4 lp1a = lp1_[0], lp1b = lp1_[1], lp2a = lp2_[0], lp2b = lp2_[1], apa = ap_[0], apb = ap_[1];
     auto step = [&](F4& lo, F4& hi) __attribute__((always_inline)) {
-      F4 y0 = g_span0 * lp2a.run(lp1a.run(lo, lp.b0, lp.b1, lp.b2, lp.a1, lp.a2), lp.b0, lp.b1, lp.b2, lp.a1, lp.a2);
-      F4 y1 = g_span1 * lp2b.run(lp1b.run(hi, lp.b0, lp.b1, lp.b2, lp.a1, lp.a2), lp.b0, lp.b1, lp.b2, lp.a1, lp.a2);
+      F4 y0 = g_span0 * lp2a.run_lowpass(lp1a.run_lowpass(lo, lp.b0, lp.a1, lp.a2), lp.b0, lp.a1, lp.a2);
+      F4 y1 = g_span1 * lp2b.run_lowpass(lp1b.run_lowpass(hi, lp.b0, lp.a1, lp.a2), lp.b0, lp.a1, lp.a2);
       if (kAllpass) {
         y0 += g_high0 * apa.run(lo, ap.b0, ap.b1, ap.b2, ap.a1, ap.a2);
         y1 += g_high1 * apb.run(hi, ap.b0, ap.b1, ap.b2, ap.a1, ap.a2);
       }
       lo = flush4(y0);
       hi = flush4(y1);
-      hadamard8(lo, hi);
     };
     const float* in = in_;
     size_t t = 0;
@@ -295,9 +314,12 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
       step(a1, b1);
       step(a2, b2);
       step(a3, b3);
-      // Back to one line each, four frames.
+      // Back to one line each, four frames, and mixed: the mixing is not on
+      // the path from frame to frame (its results are read a line's length
+      // later), so it runs on whole lines, as hadamard8 does on one frame.
       transpose4(a0, a1, a2, a3);
       transpose4(b0, b1, b2, b3);
+      hadamard_rows(a0, a1, a2, a3, b0, b1, b2, b3);
       store4(out_l_ + t, a1);
       store4(out_r_ + t, a2);
       const F4 feed = load4(in + t);
@@ -314,6 +336,7 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
       F4 lo = {src[0][t], src[1][t], src[2][t], src[3][t]};
       F4 hi = {src[4][t], src[5][t], src[6][t], src[7][t]};
       step(lo, hi);
+      hadamard8(lo, hi);
       out_l_[t] = lo[1];
       out_r_[t] = lo[2];
       const F4 feed = splat(in[t]);
