@@ -84,7 +84,7 @@ class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
       // Four frames at a time: (|L| + |R|) / 2, then dB.
       for (; i + 4 <= n; i += 4) {
         const F4 a = abs4(load4(x + 2 * i)), b = abs4(load4(x + 2 * i + 4));
-        const F4 level = (__builtin_shufflevector(a, b, 0, 2, 4, 6) + __builtin_shufflevector(a, b, 1, 3, 5, 7)) * 0.5f;
+        const F4 level = (left4(a, b) + right4(a, b)) * 0.5f;
         const I4 loud = level > kSilence;
         const F4 db = kDbPerLog2 * log2_4(loud ? level : splat(1.f));
         store4(db_ + i, loud ? db : splat(kSilentMark));

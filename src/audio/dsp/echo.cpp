@@ -70,7 +70,7 @@ class Echo final : public RecordEffect<BASS_DX8_ECHO> {
         size_t j = 0;
         for (; j + 4 <= n; j += 4) {
           const F4 a = load4(f + 2 * j), b = load4(f + 2 * j + 4);
-          const F4 in0 = __builtin_shufflevector(a, b, 0, 2, 4, 6), in1 = __builtin_shufflevector(a, b, 1, 3, 5, 7);
+          const F4 in0 = left4(a, b), in1 = right4(a, b);
           const F4 echo0 = load4(e0 + j), echo1 = load4(e1 + j);
           store4(o0 + j, flush4(g * in0 + fb * echo0));
           store4(o1 + j, flush4(g * in1 + fb * echo1));

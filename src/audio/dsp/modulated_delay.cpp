@@ -143,17 +143,7 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
     if (ch == 2) {
       read(line_.data(), lfo0, t0_, n);
       read(line_.data() + (lines_ > 1 ? size : 0), lfo1, t1_, n);
-      size_t i = 0;
-      for (; i + 4 <= n; i += 4) {
-        const F4 l = load4(t0_ + i), r = load4(t1_ + i);
-        float* f = x + 2 * i;
-        store4(f, dry * load4(f) + wet * __builtin_shufflevector(l, r, 0, 4, 1, 5));
-        store4(f + 4, dry * load4(f + 4) + wet * __builtin_shufflevector(l, r, 2, 6, 3, 7));
-      }
-      for (; i < n; ++i) {
-        x[2 * i] = dry * x[2 * i] + wet * t0_[i];
-        x[2 * i + 1] = dry * x[2 * i + 1] + wet * t1_[i];
-      }
+      mix_stereo(x, n, t0_, t1_, dry, wet);
     } else {
       for (int c = 0; c < ch; ++c) {
         read(line_.data() + (lines_ > 1 ? c * size : 0), c % 2 ? lfo1 : lfo0, t0_, n);
@@ -173,24 +163,13 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
       if (ch == 2) {
         for (; i + 4 <= n; i += 4) {
           const F4 a = load4(x + 2 * i), b = load4(x + 2 * i + 4);
-          store4(in + i, k ? __builtin_shufflevector(a, b, 1, 3, 5, 7) : __builtin_shufflevector(a, b, 0, 2, 4, 6));
+          store4(in + i, k ? right4(a, b) : left4(a, b));
         }
       }
       for (; i < n; ++i) in[i] = x[i * ch + k];
       return;
     }
-    const float inv_ch = 1.f / ch;
-    if (ch == 2) {
-      for (; i + 4 <= n; i += 4) {
-        const F4 a = load4(x + 2 * i), b = load4(x + 2 * i + 4);
-        store4(in + i, (__builtin_shufflevector(a, b, 0, 2, 4, 6) + __builtin_shufflevector(a, b, 1, 3, 5, 7)) * inv_ch);
-      }
-    }
-    for (; i < n; ++i) {
-      float sum = 0;
-      for (int c = 0; c < ch; ++c) sum += x[i * ch + c];
-      in[i] = sum * inv_ch;
-    }
+    sum_channels(x, n, ch, 1.f / ch, in);
   }
 
   // line[pos + i] = input + feedback x the line at the centre tap, for the

@@ -190,19 +190,7 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
     const int ch = channels_;
     const size_t size = mask_ + 1;
     float* const in = in_;
-    const float feed_gain = in_gain_ / ch * in_scale_;
-    size_t t = 0;
-    if (ch == 2) {
-      for (; t + 4 <= len; t += 4) {
-        const F4 a = load4(x + 2 * t), b = load4(x + 2 * t + 4);
-        store4(in + t, (__builtin_shufflevector(a, b, 0, 2, 4, 6) + __builtin_shufflevector(a, b, 1, 3, 5, 7)) * feed_gain);
-      }
-    }
-    for (; t < len; ++t) {
-      float sum = 0;
-      for (int c = 0; c < ch; ++c) sum += x[t * ch + c];
-      in[t] = sum * feed_gain;
-    }
+    sum_channels(x, len, ch, in_gain_ / ch * in_scale_, in);
     for (int k = 0; k < kDiffusers; ++k) diffuse(diff_[k].data(), diff_len_[k], len);
 
     // The lines' outputs and new values, in place in the lines where their
@@ -235,16 +223,11 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
     n_ += len;
 
     const float dry = dry_, out_gain = out_gain_;
-    t = 0;
     if (ch == 2) {
-      for (; t + 4 <= len; t += 4) {
-        const F4 l = load4(out_l_ + t), r = load4(out_r_ + t);
-        float* f = x + 2 * t;
-        store4(f, dry * load4(f) + out_gain * __builtin_shufflevector(l, r, 0, 4, 1, 5));
-        store4(f + 4, dry * load4(f + 4) + out_gain * __builtin_shufflevector(l, r, 2, 6, 3, 7));
-      }
+      mix_stereo(x, len, out_l_, out_r_, dry, out_gain);
+      return;
     }
-    for (; t < len; ++t) {
+    for (size_t t = 0; t < len; ++t) {
       float* f = x + t * ch;
       const float wl = out_l_[t] * out_gain, wr = out_r_[t] * out_gain;
       if (ch == 1) {
