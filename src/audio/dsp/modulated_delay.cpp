@@ -213,8 +213,16 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
       const F4 frac = d - __builtin_convertvector(whole, F4);
       const I4 at = pos + static_cast<int32_t>(i) + I4{0, 1, 2, 3} - whole;
       const I4 a = at & mask, b = (at - 1) & mask;
-      const F4 va = {line[a[0]], line[a[1]], line[a[2]], line[a[3]]};
-      const F4 vb = {line[b[0]], line[b[1]], line[b[2]], line[b[3]]};
+      F4 va, vb;
+      if (all4(a == a[0] + I4{0, 1, 2, 3}) && a[0] > 0) {
+        // The usual case (the delay moves slowly): the same whole delay for
+        // the four frames and no wrap, so the two reads are runs.
+        va = load4(line + a[0]);
+        vb = load4(line + b[0]);
+      } else {
+        va = F4{line[a[0]], line[a[1]], line[a[2]], line[a[3]]};
+        vb = F4{line[b[0]], line[b[1]], line[b[2]], line[b[3]]};
+      }
       store4(out + i, va * (1 - frac) + vb * frac);
     }
     for (; i < n; ++i) {

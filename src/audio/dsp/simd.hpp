@@ -8,6 +8,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tovarin::audio::dsp {
 
 typedef float F4 __attribute__((vector_size(16)));
@@ -26,6 +30,14 @@ inline F4 abs4(F4 v) { return reinterpret_cast<F4>(reinterpret_cast<I4>(v) & 0x7
 inline F4 flush4(F4 v) {
   const I4 keep = abs4(v) >= splat(1e-25f);
   return reinterpret_cast<F4>(reinterpret_cast<I4>(v) & keep);
+}
+// Whether every lane of a comparison's result is true.
+inline bool all4(I4 m) {
+#if defined(__SSE2__)
+  return _mm_movemask_ps(reinterpret_cast<__m128>(m)) == 15;
+#else
+  return m[0] && m[1] && m[2] && m[3];
+#endif
 }
 inline float sum4(F4 v) { return (v[0] + v[1]) + (v[2] + v[3]); }
 // Left and right of the four stereo frames in a (the first two) and b.
