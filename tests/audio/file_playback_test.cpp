@@ -63,12 +63,12 @@ TEST_F(FilePlayback, WavAt44100ComesOutBitExact) {
 }
 
 TEST_F(FilePlayback, SeekInAFileLandsOnItsOwnSample) {
+  const size_t target = 30011;
   std::string file = media("flac", "-r 44100 -c 2 -b 16", "synth 1 whitenoise vol 0.5");
   Wav ref = reference(file, "ref.wav", "-b 16");
   ASSERT_TRUE(ref.valid);
   HSTREAM h = BASS_StreamCreateFile(0, file.c_str(), 0, 0, 0);
   ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
-  const size_t target = 30011;
   ASSERT_TRUE(BASS_ChannelSetPosition(h, target * 4, BASS_POS_BYTE));
   Wav out = play_settled(h, 2);
   ASSERT_TRUE(out.valid);
