@@ -29,7 +29,6 @@
 #include "common/fault_server.hpp"
 #include "plugin_api.hpp"
 
-
 namespace {
 
 struct Api : bench::PluginApi {
