@@ -29,6 +29,7 @@ Native* native() {
 
 }  // namespace tovui::detail
 
+// What the C API asks of the Linux backend (win32/window.cpp answers the same on Windows).
 namespace tovui {
 
 bool on_display() { return detail::native() != nullptr; }
