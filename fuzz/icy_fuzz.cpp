@@ -1,5 +1,6 @@
 // ICY metadata packets as a station sends them, to the live title a listener
-// reads: the StreamTitle is cut out of the packet, then made UTF-8.
+// reads: the StreamTitle is cut out of the packet, then made UTF-8. The same
+// bytes as an HLS station's ID3 tag give a title and artist in UTF-8.
 //
 // Checked on every input: the title is a piece of the packet; the text that
 // reaches the tags is valid UTF-8 with no NUL; a packet that already is
@@ -10,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "audio/decode/id3.hpp"
 #include "audio/decode/text.hpp"
 
 namespace {
@@ -61,5 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(packet.find(title) != std::string_view::npos, "title is a piece of the packet");
   Text(title);
   Text(packet);
+  const auto id3 = tovarin::audio::decode::read_timed_id3(data, size);
+  Check(ValidUtf8(id3.title) && ValidUtf8(id3.artist), "ID3 text is UTF-8");
   return 0;
 }

@@ -121,6 +121,11 @@ ffmpeg_spec="$(src_spec ffmpeg libavformat-dev)"
 sdl_spec="$(src_spec libsdl2 libsdl2-dev)"
 # Audio only: the decoders, demuxers and protocols the audio library opens.
 # TLS through the Windows schannel backend, so https needs no other library.
+# HLS stations: "hls" reads the playlists, "mpegts" the MPEG-TS segments most
+# stations send (AAC or MP3 inside, through the aac and mpegaudio parsers
+# already listed; packed-audio segments go through the aac and mp3 demuxers),
+# and "crypto" decrypts AES-128 segments, reading only through the protocols
+# the opening allows (http, https).
 ffmpeg_flags=(--target-os=mingw32 --arch=x86 --cpu=i686
   --cross-prefix=$host- --cc=$host-gcc-posix --cxx=$host-g++-posix
   --enable-cross-compile
@@ -130,9 +135,9 @@ ffmpeg_flags=(--target-os=mingw32 --arch=x86 --cpu=i686
   --disable-everything --disable-avdevice --disable-avfilter --disable-swscale
   --disable-postproc --enable-swresample --enable-network
   --enable-decoder='mp3,mp3float,flac,vorbis,opus,aac,alac,pcm_*'
-  --enable-demuxer='wav,mp3,flac,ogg,mov,aac,w64,aiff'
+  --enable-demuxer='wav,mp3,flac,ogg,mov,aac,w64,aiff,hls,mpegts'
   --enable-parser='mpegaudio,flac,vorbis,opus,aac'
-  --enable-protocol='file,http,https,tcp,tls')
+  --enable-protocol='file,http,https,tcp,tls,crypto')
 # Static; no joystick, haptic or sensor support, which the plug-in never
 # uses. Video stays: SDL's table of entry points refers to its Windows
 # video functions (the plug-in never initialises video).

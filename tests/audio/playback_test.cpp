@@ -46,6 +46,8 @@ TEST_F(Playback, SameRateStereoComesOutBitExact) {
 TEST_F(Playback, MonoIsDoubledToBothSides) {
   HSTREAM h = make_stream(44100, 1, 4410, noise16);
   play(h, 10);
+  // Its last frame was in the tenth block: it ended there, not a block later.
+  EXPECT_EQ(BASS_ChannelIsActive(h), BASS_ACTIVE_STOPPED);
   Wav w = finish();
   ASSERT_TRUE(w.valid);
   for (int64_t f = 0; f < 4410; ++f) {

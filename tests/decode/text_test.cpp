@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "audio/decode/id3.hpp"
 #include "audio/decode/playlist.hpp"
 #include "audio/decode/text.hpp"
 
@@ -31,6 +32,67 @@ TEST(IcyTitle, ParsesTheStreamTitleField) {
   EXPECT_EQ(icy_stream_title(std::string("StreamTitle='cut", 16)), "cut");
   EXPECT_EQ(icy_stream_title(std::string("StreamTitle='Song'\0\0\0", 21)), "Song");  // padded, no ';'
   EXPECT_EQ(icy_stream_title(""), "");
+}
+
+namespace {
+
+// An ID3v2 tag of the given version, header flags and frames (id, frame flags, body).
+std::string id3(int version, int flags, std::initializer_list<std::tuple<std::string, int, std::string>> frames) {
+  std::string body;
+  for (const auto& [id, fflags, data] : frames) {
+    const size_t n = data.size();
+    body += id;
+    if (version == 2) {
+      body += {char(n >> 16), char(n >> 8), char(n)};
+    } else if (version == 4) {
+      body += {char(n >> 21 & 0x7F), char(n >> 14 & 0x7F), char(n >> 7 & 0x7F), char(n & 0x7F), 0, char(fflags)};
+    } else {
+      body += {char(n >> 24), char(n >> 16), char(n >> 8), char(n), 0, char(fflags)};
+    }
+    body += data;
+  }
+  const size_t n = body.size();
+  return std::string("ID3") + char(version) + '\0' + char(flags) + char(n >> 21 & 0x7F) + char(n >> 14 & 0x7F) +
+         char(n >> 7 & 0x7F) + char(n & 0x7F) + body;
+}
+
+}  // namespace
+
+TEST(Id3, TitleAndArtistInEveryVersionAndEncoding) {
+  using tovarin::audio::decode::read_id3_text;
+  using tovarin::audio::decode::read_timed_id3;
+  const std::string utf16le("\1\xFF\xFE" "B\0\xE4\0" "\x3C\xD8\xB5\xDF", 11);  // "Bä" and U+1F3B5
+  const std::string utf16be("\2\0S\0o\0\0\0x", 9);                                // "So", then a second value
+  const struct {
+    std::string tag, title, artist;
+  } cases[] = {
+      {id3(3, 0, {{"TIT2", 0, std::string("\0Caf\xE9", 5)}, {"TPE1", 0, utf16le}}), "Caf\xC3\xA9",
+       "B\xC3\xA4\xF0\x9F\x8E\xB5"},
+      {id3(4, 0, {{"TPE1", 0x01, std::string("\0\0\0\x05\3Band", 9)}, {"TIT2", 0, utf16be}}), "So", "Band"},
+      {id3(2, 0, {{"TT2", 0, "\3Old"}}), "Old", ""},
+      // Compressed or encrypted frames and unknown encodings are passed over.
+      {id3(3, 0, {{"TIT2", 0x80, "\3zip"}, {"TPE1", 0, "\7odd"}, {"TIT2", 0, "\3plain"}}), "plain", ""},
+      // A frame claiming more than the tag holds ends the reading.
+      {id3(4, 0, {{"TIT2", 0, "\3ok"}}).substr(0, 14) + "TPE1\x7F\x7F\x7F\x7F\0\0\3x", "", ""},
+      {"ID3\4\0\0\0\0\0\x7FTIT2\0\0\0\x7F\0\0\3cut", "", ""},
+      {"", "", ""},
+      {"TAG", "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tag);
+    const auto* p = reinterpret_cast<const uint8_t*>(c.tag.data());
+    const auto t = read_id3_text(p, c.tag.size());
+    EXPECT_EQ(t.title, c.title);
+    EXPECT_EQ(t.artist, c.artist);
+  }
+  // Version 2.4 per-frame unsynchronisation.
+  const std::string un = id3(4, 0, {{"TIT2", 0x02, std::string("\3\xC3\xFF\0", 4)}});
+  EXPECT_EQ(read_id3_text(reinterpret_cast<const uint8_t*>(un.data()), un.size()).title, "\xC3\x83\xC3\xBF");
+  // A timed-metadata packet whose first five bytes a demuxer took away: 2.4, then 2.3 sizes.
+  for (const std::string& tag : {id3(4, 0, {{"TIT2", 0, "\3Cut"}}), id3(3, 0, {{"TIT2", 0, "\3Cut"}})}) {
+    EXPECT_EQ(read_timed_id3(reinterpret_cast<const uint8_t*>(tag.data()), tag.size()).title, "Cut");
+    EXPECT_EQ(read_timed_id3(reinterpret_cast<const uint8_t*>(tag.data()) + 5, tag.size() - 5).title, "Cut");
+  }
 }
 
 namespace pl = tovarin::audio::decode;

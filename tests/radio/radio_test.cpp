@@ -4,10 +4,16 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 
 #include "audio/bass.h"
 #include "radio_test.hpp"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
 namespace {
 
@@ -300,6 +306,71 @@ TEST_F(Radio, PlaylistsPlayTheirFirstLiveEntryWithinOneBound) {
   }
 }
 
+// An ID3 tag naming "Song N" by "Band", as HLS stations send with each song.
+std::string id3_tag(int n) {
+  std::string frames;
+  for (const auto& [id, text] : {std::pair<std::string, std::string>{"TIT2", "Song " + std::to_string(n)},
+                                        {"TPE1", "Band"}}) {
+    const size_t len = text.size() + 1;  // the encoding byte (3: UTF-8), then the text
+    frames += id + std::string{0, 0, 0, static_cast<char>(len)} + std::string(2, '\0') + '\3' + text;
+  }
+  return "ID3" + std::string{4, 0, 0, 0, 0, 0, static_cast<char>(frames.size())} + frames;
+}
+
+// The AAC of `aac` cut into on-demand HLS of 1 s segments, each led by the
+// ID3 tag of its own song: MPEG-TS segments with a timed-metadata stream
+// (ts), or packed audio with the tag in front. Writes NAME.m3u8.
+bool write_id3_hls(const std::string& aac, const TempDir& dir, const std::string& name, bool ts) {
+  AVFormatContext *in = nullptr, *out = nullptr;
+  if (avformat_open_input(&in, aac.c_str(), nullptr, nullptr) < 0) return false;
+  avformat_find_stream_info(in, nullptr);  // the parser gives the packets their timestamps
+  const AVRational tb = in->streams[0]->time_base;
+  std::ofstream list(dir.file(name + ".m3u8")), packed;
+  list << "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:1\n";
+  AVPacket *pkt = av_packet_alloc(), *tag = av_packet_alloc();
+  const auto end_ts = [&] {
+    if (out) av_write_trailer(out), avio_closep(&out->pb), avformat_free_context(out), out = nullptr;
+  };
+  bool ok = pkt && tag;
+  for (int seg = -1; ok && av_read_frame(in, pkt) >= 0; av_packet_unref(pkt)) {
+    if (av_compare_ts(pkt->pts, tb, seg + 1, AVRational{1, 1}) >= 0) {
+      const std::string file = name + "-" + std::to_string(++seg) + (ts ? ".ts" : ".aac"), id3 = id3_tag(seg);
+      list << "#EXTINF:1.0,\n" << file << "\n";
+      end_ts();
+      if (!ts) {
+        packed = std::ofstream(dir.file(file), std::ios::binary);
+        packed << id3;
+        continue;
+      }
+      ok = avformat_alloc_output_context2(&out, nullptr, "mpegts", dir.file(file).c_str()) >= 0 &&
+           avformat_new_stream(out, nullptr) && avformat_new_stream(out, nullptr) &&
+           avcodec_parameters_copy(out->streams[0]->codecpar, in->streams[0]->codecpar) >= 0;
+      if (!ok) return false;  // a test helper: what it leaks then matters no more
+      out->streams[1]->codecpar->codec_type = AVMEDIA_TYPE_DATA;
+      out->streams[1]->codecpar->codec_id = AV_CODEC_ID_TIMED_ID3;
+      if (avio_open(&out->pb, dir.file(file).c_str(), AVIO_FLAG_WRITE) < 0 || avformat_write_header(out, nullptr) < 0 ||
+          av_new_packet(tag, static_cast<int>(id3.size())) < 0)
+        return false;
+      memcpy(tag->data, id3.data(), id3.size());
+      tag->stream_index = 1;
+      tag->pts = tag->dts = av_rescale_q(pkt->pts, tb, out->streams[1]->time_base);
+      ok = av_interleaved_write_frame(out, tag) >= 0;
+    }
+    if (!ts) {
+      packed.write(reinterpret_cast<const char*>(pkt->data), pkt->size);
+    } else if (out) {
+      av_packet_rescale_ts(pkt, tb, out->streams[0]->time_base);
+      ok = ok && av_interleaved_write_frame(out, pkt) >= 0;
+    }
+  }
+  end_ts();
+  list << "#EXT-X-ENDLIST\n";
+  av_packet_free(&pkt);
+  av_packet_free(&tag);
+  avformat_close_input(&in);
+  return ok && list.good() && (ts || packed.good());
+}
+
 // HLS made by ffmpeg (1 s AAC segments in MPEG-TS), on demand and live; a
 // live playlist that stops growing is a station that stalls: bounded, and
 // connected again.
@@ -313,6 +384,20 @@ TEST_F(Radio, HlsPlaysOnDemandAndLiveAndOutlivesAStall) {
   EXPECT_NEAR(vod->info().length_frames, 20.0 * 44100, 0.5 * 44100);
   EXPECT_EQ(take(*vod, 44100, 10).size(), 88200u);
   vod.reset();
+
+  // Songs named by ID3 in either kind of segment: the title follows what is heard.
+  ASSERT_TRUE(run("ffmpeg -v error -nostdin -y -f lavfi -i \"sine=frequency=440:sample_rate=44100:duration=4\" -ac 2 "
+                  "-c:a aac -b:a 64k " + sh_quote(dir_->file("tone.aac"))));
+  for (const bool ts : {true, false}) {
+    SCOPED_TRACE(ts ? "MPEG-TS" : "packed audio");
+    const std::string name = ts ? "id3ts" : "id3aac";
+    ASSERT_TRUE(write_id3_hls(dir_->file("tone.aac"), *dir_, name, ts));
+    auto s = open("/files/" + name + ".m3u8", &err);
+    ASSERT_TRUE(s) << "error " << err;
+    EXPECT_EQ(s->tag(TagKey::Title), "Band - Song 0");
+    EXPECT_EQ(take(*s, 44100 * 5 / 2, 10).size(), 44100 * 5u);
+    EXPECT_EQ(s->tag(TagKey::Title), "Band - Song 2");
+  }
 
   auto live = open("/hls/live.m3u8?id=plain", &err);
   ASSERT_TRUE(live) << "error " << err;

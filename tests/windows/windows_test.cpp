@@ -126,6 +126,44 @@ TEST_F(LinuxMatchTest, AnMp3SoundsAsOnLinux) {
   ExpectSameSound(media, 3.0);
 }
 
+// --- HLS ----------------------------------------------------------------------
+
+// An on-demand HLS stream (AAC in MPEG-TS segments, as ffmpeg makes it) from a
+// loopback server plays through the Windows build's demuxers and protocols.
+using HlsTest = WavOutputTest;
+
+TEST_F(HlsTest, AnHlsStreamFromALoopbackServerPlays) {
+  if (!::Run("command -v python3 >/dev/null")) GTEST_SKIP() << "no python3 for the server";
+  const std::string dir = TempDir() + "/hls";
+  ASSERT_TRUE(::Run("mkdir -p " + dir + " && ffmpeg -v error -y -f lavfi -i 'sine=f=440:d=4' -ac 2 -c:a aac "
+                    "-b:a 64k -f hls -hls_time 1 -hls_playlist_type vod " + dir + "/index.m3u8"));
+  // The server ends by itself should the test not come back to end it.
+  ASSERT_TRUE(::Run("cd " + dir + " && (timeout 120 python3 -u -m http.server --bind 127.0.0.1 0 >server.log 2>&1 "
+                    "& echo $! >server.pid)"));
+  std::string port;
+  for (int i = 0; i < 100 && port.empty(); ++i) {
+    std::ifstream log(dir + "/server.log");
+    std::string line;
+    std::getline(log, line);  // "Serving HTTP on 127.0.0.1 port N (...)"
+    if (const size_t at = line.find(" port "); at != std::string::npos) port = std::to_string(std::atoi(&line[at + 6]));
+    if (port.empty()) PumpFor(50);
+  }
+  ASSERT_FALSE(port.empty()) << "the server did not start";
+  StartPlayer();
+  const bool created = plugin.Create("http://127.0.0.1:" + port + "/index.m3u8");
+  if (created) {
+    plugin.Bass_Play();
+    PumpFor(2500);
+  }
+  const WavData heard = Heard();
+  ::Run("kill $(cat " + dir + "/server.pid)");
+  ASSERT_TRUE(created);
+  // About a second of the tone at least (three samples in four are this loud).
+  size_t loud = 0;
+  for (size_t i = 0; i < heard.samples.size(); i += 2) loud += std::abs(heard.samples[i]) > 1000;
+  EXPECT_GT(loud, 30000u) << "of " << heard.samples.size() / 2 << " frames";
+}
+
 // --- texts in the ANSI code page ---------------------------------------------
 
 // UTF-8 to the system's ANSI code page; empty when a character has no place in it.

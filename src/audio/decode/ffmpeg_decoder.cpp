@@ -192,8 +192,10 @@ int FfmpegSource::open_input() {
   const AVCodec* codec = nullptr;
   stream_ = av_find_best_stream(fmt_, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
   if (stream_ < 0 || !codec) return BASS_ERROR_FILEFORM;
+  id3_stream_ = timed_id3_stream();
   for (unsigned i = 0; i < fmt_->nb_streams; ++i)
-    fmt_->streams[i]->discard = static_cast<int>(i) == stream_ ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    fmt_->streams[i]->discard =
+        static_cast<int>(i) == stream_ || static_cast<int>(i) == id3_stream_ ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
   AVStream* st = fmt_->streams[stream_];
   dec_ = avcodec_alloc_context3(codec);
   if (!dec_) return BASS_ERROR_MEM;
@@ -351,6 +353,7 @@ int FfmpegSource::next_frame() {
     else
       poll_stream_metadata();
     if (pkt_->stream_index != stream_) {
+      if (pkt_->stream_index == id3_stream_) take_timed_id3();
       av_packet_unref(pkt_);
       continue;
     }

@@ -171,7 +171,12 @@ std::string FfmpegSource::tag(TagKey key) const {
   if (!info_.is_url) return c;
   // Stations: the live title first, then what the stream itself says, then the station's headers.
   switch (key) {
-    case TagKey::Title: return !live_title_.empty() ? live_title_ : !c.empty() ? c : icy_name_;
+    case TagKey::Title:
+      if (!live_title_.empty()) return live_title_;
+      // HLS names the song by ID3 title and artist: shown as stations show theirs.
+      if (req_.hls && !c.empty() && !container_tags_[static_cast<size_t>(TagKey::Artist)].empty())
+        return container_tags_[static_cast<size_t>(TagKey::Artist)] + " - " + c;
+      return !c.empty() ? c : icy_name_;
     case TagKey::Album: return !c.empty() ? c : icy_name_;
     case TagKey::Genre: return !c.empty() ? c : icy_genre_;
     case TagKey::Comment: return !c.empty() ? c : icy_description_;

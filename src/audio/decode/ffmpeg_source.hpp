@@ -109,6 +109,8 @@ class FfmpegSource final : public Source {
   void apply_marks() const;  // tags_mu_ held
   void read_icy_headers();
   void poll_live_metadata();
+  int timed_id3_stream() const;     // HLS: the stream of MPEG-TS segments' ID3 tags, or -1
+  void take_timed_id3();            // pkt_ holds an ID3 tag of it
   bool reconnect(bool closed);      // URL: a dropped live stream connected afresh (closed: by the server)
   void do_seek(int64_t target);
   bool push_pending();              // true when pending_ went into the ring entirely
@@ -133,6 +135,7 @@ class FfmpegSource final : public Source {
   Prefix prefix_;
   AVIOContext* prefix_io_ = nullptr;
   int stream_ = -1;
+  int id3_stream_ = -1;
   int64_t origin_pts_;              // pts of frame 0, in the stream's time base
   int64_t first_frame_frames_ = 0;  // frames the first decoded frame gave
   int64_t next_index_ = 0;          // frame index of the next decoded sample

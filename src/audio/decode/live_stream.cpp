@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "audio/bass.h"
+#include "audio/decode/id3.hpp"
 #include "audio/decode/text.hpp"
 #include "audio/device/backoff.hpp"
 
@@ -114,6 +115,26 @@ void FfmpegSource::poll_live_metadata() {
     }
   }
   poll_stream_metadata();
+}
+
+// HLS sends the song's title as ID3: packed-audio segments start with a tag
+// the demuxers put into the stream's metadata themselves; MPEG-TS segments
+// carry tags in a timed-metadata stream of their own, read here into the
+// same metadata, so that both change the tags where the song changes.
+int FfmpegSource::timed_id3_stream() const {
+  if (!req_.hls) return -1;
+  for (unsigned i = 0; i < fmt_->nb_streams; ++i)
+    if (fmt_->streams[i]->codecpar->codec_id == AV_CODEC_ID_TIMED_ID3) return static_cast<int>(i);
+  return -1;
+}
+
+void FfmpegSource::take_timed_id3() {
+  const Id3Text t = read_timed_id3(pkt_->data, static_cast<size_t>(pkt_->size));
+  if (t.title.empty() && t.artist.empty()) return;
+  AVDictionary** md = &fmt_->streams[stream_]->metadata;
+  av_dict_set(md, "title", t.title.empty() ? nullptr : t.title.c_str(), 0);
+  av_dict_set(md, "artist", t.artist.empty() ? nullptr : t.artist.c_str(), 0);
+  if (skip_until_ != INT64_MAX) read_container_tags(next_index_);
 }
 
 }  // namespace tovarin::audio::decode

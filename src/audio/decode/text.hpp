@@ -3,6 +3,7 @@
 // Pure functions, any thread.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,9 @@ namespace tovarin::audio::decode {
 // (a superset of Latin-1 in the printable range), the usual encoding of
 // old tags and of stations that send no declared charset. NULs are dropped.
 std::string to_utf8(std::string_view bytes);
+
+// Appends one code point (at most U+10FFFF) as UTF-8.
+void append_utf8(std::string& out, uint32_t cp);
 
 // The StreamTitle of an ICY metadata packet ("StreamTitle='...';StreamUrl='';"),
 // still in the server's bytes; empty when the packet names none.

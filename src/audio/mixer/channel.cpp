@@ -233,9 +233,12 @@ bool Channel::mix_into(float* out, size_t frames) {
   }
   emitted_.store(emitted_.load(std::memory_order_relaxed) + static_cast<int64_t>(got), std::memory_order_release);
 
-  if (got < frames) {
-    bool done = source_->finished() && (bypass_ || flushed_);
-    if (done) {
+  // A source that gave its last frame in this block ends the channel now,
+  // not a block later: the player learns of the end while that block is
+  // heard, in time to start what follows without a block of silence.
+  const bool drained = (got < frames || bypass_) && source_->finished() && (bypass_ || flushed_);
+  if (got < frames || drained) {
+    if (drained) {
       ended_.store(true, std::memory_order_release);
       PlayState expected = PlayState::Playing;
       state_.compare_exchange_strong(expected, PlayState::Stopped, std::memory_order_acq_rel);
