@@ -90,11 +90,7 @@ class DeviceLoss : public PulseSession {
   // then, 0 when it never came.
   double hear_at(const std::string& sink) {
     const std::string rec = path("parec-" + sink + ".out");
-    if (!spawn({"parec", "-d", sink + ".monitor", "--raw", "--format=float32le",
-                "--rate=" + std::to_string(kSinkRate), "--channels=2", "--latency-msec=20"},
-               "parec-" + sink)
-             .started())
-      return 0;
+    if (!record_monitor(sink, kSinkRate, 20, "parec-" + sink).started()) return 0;
     double heard = 0;
     wait_for(
         [&] {

@@ -99,22 +99,21 @@ TEST(Canvas, LineExcludesItsLastPointAndMovesTheCurrentPoint) {
 
 #if !defined(_WIN32)  // GDI breaks a tie between two pixels its own way
 TEST(Canvas, LineFollowsBresenhamWithHalvesRoundedAwayFromTheStart) {
-  auto b = canvas(6, 3);
-  b.move_to(0, 0);
-  b.line_to(5, 2);
-  EXPECT_EQ(picture(b), "PP....\n..PP..\n....P.\n");
-  auto tie = canvas(3, 2);
-  tie.move_to(0, 0);
-  tie.line_to(2, 1);
-  EXPECT_EQ(picture(tie), "P..\n.P.\n");
-  auto back = canvas(3, 2);
-  back.move_to(2, 1);
-  back.line_to(0, 0);
-  EXPECT_EQ(picture(back), ".P.\n..P\n");
-  auto steep = canvas(3, 5);
-  steep.move_to(0, 4);
-  steep.line_to(2, 0);
-  EXPECT_EQ(picture(steep), "...\n..P\n.P.\n.P.\nP..\n");
+  const struct {
+    int32_t width, height, x0, y0, x1, y1;
+    const char* picture;
+  } lines[] = {
+      {6, 3, 0, 0, 5, 2, "PP....\n..PP..\n....P.\n"},
+      {3, 2, 0, 0, 2, 1, "P..\n.P.\n"},                 // a tie
+      {3, 2, 2, 1, 0, 0, ".P.\n..P\n"},                 // the same tie, drawn back
+      {3, 5, 0, 4, 2, 0, "...\n..P\n.P.\n.P.\nP..\n"},  // steep
+  };
+  for (const auto& l : lines) {
+    auto b = canvas(l.width, l.height);
+    b.move_to(l.x0, l.y0);
+    b.line_to(l.x1, l.y1);
+    EXPECT_EQ(picture(b), l.picture) << l.x0 << "," << l.y0 << " to " << l.x1 << "," << l.y1;
+  }
 }
 
 TEST(Canvas, LinesMatchAFloatingPointOracleInsideAndWhenClipped) {
