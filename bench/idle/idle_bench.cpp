@@ -8,8 +8,10 @@
 //   paused   the tone paused
 //   stopped  the tone stopped
 // Each run repeats the phases; the report gives medians over the runs.
-// Options: --runs=N (5), --seconds=S (3). The output is the silent one
-// unless TOVARIN_AUDIO_OUTPUT says otherwise. TOVARIN_PLUGIN=path measures
+// Options: --runs=N (5), --seconds=S (3), --settle=S (0.5: how long a phase
+// runs before it is measured; an output that closes its device after a
+// while idle needs more). The output is the silent one unless
+// TOVARIN_AUDIO_OUTPUT says otherwise (auto: the sound server's device). TOVARIN_PLUGIN=path measures
 // another build of the plug-in (an earlier one, as the peer of this one).
 #include <dlfcn.h>
 #include <poll.h>
@@ -83,9 +85,11 @@ struct Phase {
   std::vector<std::string> threads;  // "name: N/s" of every thread that woke
 };
 
-// Measures `seconds` of the current state after half a second of settling.
+double g_settle = 0.5;
+
+// Measures `seconds` of the current state after settling.
 Phase Measure(double seconds) {
-  Pump(0.5);
+  Pump(g_settle);
   const auto before = Switches();
   const double cpu0 = bench::cpu_seconds();
   const auto t0 = std::chrono::steady_clock::now();
@@ -121,8 +125,9 @@ double Option(int argc, char** argv, const char* name, double fallback) {
 int main(int argc, char** argv) {
   const int runs = static_cast<int>(Option(argc, argv, "--runs", 5));
   const double seconds = Option(argc, argv, "--seconds", 3);
-  if (runs < 1 || seconds <= 0) {
-    std::fprintf(stderr, "usage: %s [--runs=N] [--seconds=S]\n", argv[0]);
+  g_settle = Option(argc, argv, "--settle", g_settle);
+  if (runs < 1 || seconds <= 0 || g_settle < 0) {
+    std::fprintf(stderr, "usage: %s [--runs=N] [--seconds=S] [--settle=S]\n", argv[0]);
     return 2;
   }
   setenv("TOVARIN_AUDIO_OUTPUT", "null", 0);
@@ -158,8 +163,8 @@ int main(int argc, char** argv) {
   }
   std::remove(tone.c_str());
 
-  std::printf("bench-idle: %s, %d runs of %.1f s per phase, output %s, load average %s\n", path, runs, seconds,
-              std::getenv("TOVARIN_AUDIO_OUTPUT"), [] {
+  std::printf("bench-idle: %s, %d runs of %.1f s per phase after %.1f s, output %s, load average %s\n", path, runs,
+              seconds, g_settle, std::getenv("TOVARIN_AUDIO_OUTPUT"), [] {
                 static char load[64] = "?";
                 if (FILE* f = std::fopen("/proc/loadavg", "r")) {
                   if (!std::fgets(load, sizeof load, f)) load[0] = 0;

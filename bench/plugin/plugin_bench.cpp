@@ -11,8 +11,6 @@
 // Run: bench-plugin --benchmark_repetitions=10 (medians and spread).
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -28,8 +26,8 @@
 #include <tovarin/plugin.h>
 #include <tovarin/ui.h>
 
+#include "common/fault_server.hpp"
 #include "plugin_api.hpp"
-
 
 namespace {
 
@@ -114,34 +112,36 @@ int StationPort() {
     const std::string mp3 = "/tmp/tovarin-bench-station-" + std::to_string(getpid()) + ".mp3";
     const std::string make = "ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=20 -ac 2 -b:a 128k " + mp3;
     if (std::system(make.c_str()) != 0) return 0;
-    int fds[2];
-    if (pipe(fds) != 0) return 0;
-    const pid_t pid = fork();
-    if (pid == 0) {
-      dup2(fds[1], 1);
-      execl("/usr/bin/python3", "python3", script, mp3.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    char line[32] = {};
-    ssize_t n = read(fds[0], line, sizeof line - 1);
-    std::atexit([] { std::system("pkill -f fault_server.py >/dev/null 2>&1"); });
-    return n > 0 ? std::atoi(line) : 0;
+    // Killed (by the object's destructor) when the benchmarks end.
+    static const tovarin::test::FaultServer server(script, mp3);
+    return server.port;
   }();
   return port;
 }
 
+// The test station's URL, with `slot` chosen in the plug-in; "" (the
+// benchmark skipped) when there is no station.
+std::string UseStation(benchmark::State& state, Api& a, int32_t slot) {
+  const int port = StationPort();
+  if (!port) {
+    state.SkipWithError("no station (set TOVARIN_FAULT_SERVER)");
+    return "";
+  }
+  a.SetData(slot);
+  a.Bass_ChannelNum();
+  return "http://127.0.0.1:" + std::to_string(port) + "/live";
+}
+
+void OpenStation(benchmark::State& state, Api& a, const std::string& url) {
+  a.SetFile(url.c_str());
+  if (!a.Bass_Create()) state.SkipWithError("the station did not open");
+}
+
 void BM_StationCreate(benchmark::State& state) {
   Api& a = Plugin();
-  const int port = StationPort();
-  if (!port) return state.SkipWithError("no station (set TOVARIN_FAULT_SERVER)");
-  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/live";
-  a.SetData(2);
-  a.Bass_ChannelNum();
-  for (auto _ : state) {
-    a.SetFile(url.c_str());
-    if (!a.Bass_Create()) state.SkipWithError("the station did not open");
-  }
+  const std::string url = UseStation(state, a, 2);
+  if (url.empty()) return;
+  for (auto _ : state) OpenStation(state, a, url);
   a.SetData(1);
   a.Bass_ChannelNum();
 }
@@ -149,14 +149,10 @@ BENCHMARK(BM_StationCreate)->Unit(benchmark::kMillisecond)->UseRealTime()->Itera
 
 void BM_StationFirstSound(benchmark::State& state) {
   Api& a = Plugin();
-  const int port = StationPort();
-  if (!port) return state.SkipWithError("no station (set TOVARIN_FAULT_SERVER)");
-  const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/live";
-  a.SetData(3);
-  a.Bass_ChannelNum();
+  const std::string url = UseStation(state, a, 3);
+  if (url.empty()) return;
   for (auto _ : state) {
-    a.SetFile(url.c_str());
-    if (!a.Bass_Create()) state.SkipWithError("the station did not open");
+    OpenStation(state, a, url);
     a.Bass_Play();
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     for (;;) {

@@ -34,7 +34,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -43,6 +42,7 @@
 #include <tovarin/ui.h>
 
 #include "audio/bass.h"
+#include "common/temp_dir.hpp"
 #include "plugin/plugin.hpp"
 #include "process_stats.hpp"
 
@@ -220,12 +220,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: bench-soak [MINUTES]   (a positive number up to 1440, default 10)\n");
     return 2;
   }
-  setenv("TOVARIN_AUDIO_OUTPUT", getenv("TOVARIN_AUDIO_OUTPUT") ? getenv("TOVARIN_AUDIO_OUTPUT") : "null", 1);
+  setenv("TOVARIN_AUDIO_OUTPUT", "null", 0);  // unless the caller chose an output
 
-  char tmpl[] = "/tmp/tovarin-soak-XXXXXX";
-  const char* dir_c = mkdtemp(tmpl);
-  if (!dir_c) return 1;
-  const std::string dir = dir_c;
+  const tovarin::test::TempDir temp("tovarin-soak");
+  const std::string& dir = temp.path();
   // 40 s of two tones over pink noise, in six codecs.
   const std::string src = "-f lavfi -i 'anoisesrc=c=pink:a=0.1:r=44100:d=40' -f lavfi -i "
                           "'aevalsrc=0.3*sin(2*PI*220*t)|0.3*sin(2*PI*330*t):s=44100:d=40' "
@@ -358,6 +356,5 @@ int main(int argc, char** argv) {
 
   StopDraw();
   Bass_Free();
-  std::filesystem::remove_all(dir);
   return 0;
 }

@@ -17,12 +17,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include <tovarin/plugin.h>
 #include <tovarin/ui.h>
 
+#include "common/temp_dir.hpp"
 #include "plugin_api.hpp"
 #include "process_stats.hpp"
 
@@ -44,11 +44,9 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  setenv("TOVARIN_AUDIO_OUTPUT", getenv("TOVARIN_AUDIO_OUTPUT") ? getenv("TOVARIN_AUDIO_OUTPUT") : "null", 1);
-  char tmpl[] = "/tmp/tovarin-unload-XXXXXX";
-  const char* dir = mkdtemp(tmpl);
-  if (!dir) return 1;
-  const std::string wav = std::string(dir) + "/tone.wav";
+  setenv("TOVARIN_AUDIO_OUTPUT", "null", 0);  // unless the caller chose an output
+  const tovarin::test::TempDir dir("tovarin-unload");
+  const std::string wav = dir.file("tone.wav");
   if (std::system(("ffmpeg -v error -nostdin -y -f lavfi -i 'sine=frequency=440:sample_rate=44100:duration=2' " + wav)
                       .c_str()) != 0)
     return 1;
@@ -104,7 +102,6 @@ int main(int argc, char** argv) {
   std::printf("  threads:           %d after %ld cycles, %d at the end\n", threads_warm, warm_cycles, threads);
   std::printf("  file descriptors:  %d after %ld cycles, %d at the end\n", fds_warm, warm_cycles, fds);
   std::printf("  still mapped after dlclose: %ld of %ld cycles\n", still_loaded, cycles);
-  std::filesystem::remove_all(dir);
   tovui_destroy_window(host);
   return 0;
 }

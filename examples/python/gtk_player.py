@@ -10,7 +10,6 @@ GDK_BACKEND=x11).
     python3 gtk_player.py --screenshot PNG FILE  # plays, saves the window once the bars stand, quits
     python3 gtk_player.py --seconds N FILE  # plays N seconds, prints the CPU time used, quits
 """
-import argparse
 import os
 import sys
 
@@ -94,19 +93,12 @@ def screenshot_when_drawn(window, plugin, path):
 
 
 def main():
-    parser = argparse.ArgumentParser(description="GTK player with the tovarin plug-in")
-    parser.add_argument("file", nargs="?")
-    parser.add_argument("--selftest", action="store_true")
+    parser = tovarin_host.player_arguments("GTK")
     parser.add_argument("--screenshot", metavar="PNG")
     parser.add_argument("--seconds", type=float)
     args = parser.parse_args()
-    plugin = tovarin_host.Plugin()
-    window = Player(plugin)
-    window.show_all()
-    window.lend_area()
-    session = None
-    if args.selftest:
-        session = tovarin_host.Session(plugin, args.file, Gtk.main_quit)
+    plugin, window, session = tovarin_host.start_player(Player, Player.show_all, args, Gtk.main_quit)
+    if session:
         GLib.timeout_add(50, session.tick)
     elif args.file:
         window.open(args.file)

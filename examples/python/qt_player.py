@@ -8,7 +8,6 @@ GLib's on Linux, runs the plug-in's fades and timers. Needs an X display
     python3 qt_player.py [FILE]
     python3 qt_player.py --selftest FILE   # scripted play/pause/stop, exit 0 when all went well
 """
-import argparse
 import os
 import sys
 
@@ -67,18 +66,10 @@ class Player(QWidget):
 
 
 def main():
-    parser = argparse.ArgumentParser(description="Qt player with the tovarin plug-in")
-    parser.add_argument("file", nargs="?")
-    parser.add_argument("--selftest", action="store_true")
-    args = parser.parse_args()
+    args = tovarin_host.player_arguments("Qt").parse_args()
     app = QApplication(sys.argv[:1])
-    plugin = tovarin_host.Plugin()
-    window = Player(plugin)
-    window.show()
-    window.lend_area()
-    session = None
-    if args.selftest:
-        session = tovarin_host.Session(plugin, args.file, app.quit)
+    plugin, window, session = tovarin_host.start_player(Player, Player.show, args, app.quit)
+    if session:
         ticker = QTimer()
         ticker.timeout.connect(lambda: session.tick() or ticker.stop())
         ticker.start(50)

@@ -11,6 +11,7 @@ A GTK or Qt player calls nothing of the window system: on an X display the
 plug-in's form is a child window of the X window it is lent, and the
 player's own GLib main loop runs the plug-in's fades and spectrum timers.
 """
+import argparse
 import ctypes
 import os
 import subprocess
@@ -202,3 +203,22 @@ class Session:
             self.steps.pop(0)
         self.done(True, "all steps passed")
         return False
+
+
+def player_arguments(toolkit):
+    """The command line both players take: a file to play, and --selftest."""
+    parser = argparse.ArgumentParser(description=toolkit + " player with the tovarin plug-in")
+    parser.add_argument("file", nargs="?")
+    parser.add_argument("--selftest", action="store_true")
+    return parser
+
+
+def start_player(window_class, show, args, quit):
+    """Loads the plug-in, shows the player's window (show(window)) and lends
+    it the window's area. With --selftest also the Session to tick (else None)."""
+    plugin = Plugin()
+    window = window_class(plugin)
+    show(window)
+    window.lend_area()
+    session = Session(plugin, args.file, quit) if args.selftest else None
+    return plugin, window, session

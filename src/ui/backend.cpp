@@ -28,3 +28,14 @@ Native* native() {
 }
 
 }  // namespace tovui::detail
+
+// What the C API asks of the Linux backend (win32/window.cpp answers the same on Windows).
+namespace tovui {
+
+bool on_display() { return detail::native() != nullptr; }
+
+bool compose_into(Handle window, uint32_t* rgb, int32_t width, int32_t height) {
+  return detail::compose_into(window, rgb, width, height, true);
+}
+
+}  // namespace tovui

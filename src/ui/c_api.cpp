@@ -1,11 +1,12 @@
-// The C API for hosts (include/tovarin/ui.h): a thin layer on the C++ API.
+// The C API for hosts (include/tovarin/ui.h): a thin layer on the C++ API,
+// the same for every backend (on Windows the test host links it).
 // No C++ exception leaves it: a failure answers 0.
 #include <unistd.h>
 
 #include <new>
 
 #include "tovarin/ui.h"
-#include "ui/model/internal.hpp"
+#include "ui/ui.hpp"
 
 using namespace tovui;
 
@@ -48,7 +49,7 @@ int tovui_get_rect(uint32_t window, int32_t* x, int32_t* y, int32_t* width, int3
 
 int tovui_is_visible(uint32_t window) { return is_visible(window) ? 1 : 0; }
 
-int tovui_on_display(void) { return detail::native() ? 1 : 0; }
+int tovui_on_display(void) { return on_display() ? 1 : 0; }
 
 int tovui_pump(int32_t timeout_ms) {
   return guarded([&] { return pump(timeout_ms); });
@@ -63,9 +64,7 @@ void tovui_set_presenter(tovui_presenter presenter, void* user) { set_presenter(
 int tovui_close_box(uint32_t box) { return close_box(box) ? 1 : 0; }
 
 int tovui_compose(uint32_t window, uint32_t* pixels, int32_t width, int32_t height) {
-  return guarded([&] {
-    return int(detail::compose_into(window, pixels, width, height, true));
-  });
+  return guarded([&] { return int(compose_into(window, pixels, width, height)); });
 }
 
 int tovui_save_png(uint32_t window, const char* path) {
@@ -78,7 +77,7 @@ int tovui_write_ansi(uint32_t window, int fd, int32_t max_columns) {
     const std::string s = render_ansi(window, max_columns);
     if (s.empty()) return 0;
     for (size_t off = 0; off < s.size();) {
-      const ssize_t n = write(fd, s.data() + off, s.size() - off);
+      const auto n = write(fd, s.data() + off, s.size() - off);
       if (n <= 0) return 0;
       off += size_t(n);
     }

@@ -28,6 +28,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #if defined(_WIN32)
@@ -106,8 +107,12 @@ TOVUI_EXPORT bool post_message(Handle window, uint32_t msg, uintptr_t wparam, in
 // An exception thrown by a procedure leaves through pump; the queue stays
 // consistent.
 TOVUI_EXPORT int pump(int32_t timeout_ms);
-// Readable while the calling thread has something to pump, as tovui_event_fd.
+// Readable while the calling thread has something to pump, as tovui_event_fd;
+// -1 on Windows, where hosts wait with MsgWaitForMultipleObjects.
 TOVUI_EXPORT int event_fd();
+// True when windows are shown on a display (X11, or the Windows desktop),
+// false when they live in memory only. Chooses the display on first use.
+TOVUI_EXPORT bool on_display();
 
 // Timers: per window and id, on the window's owning thread, delivered as
 // WM_TIMER (wparam = id) while that thread pumps. Setting an existing id
@@ -189,6 +194,14 @@ class TOVUI_EXPORT Bitmap {
   int32_t width_ = 0, height_ = 0;
 #if !defined(_WIN32)
   std::vector<Color> pixels_;  // row by row
+  // What a fill of the whole bitmap has to redo. While `uniform_` holds,
+  // every pixel of row y outside [touched_[y].first, touched_[y].second) is
+  // `clear_`, so clearing again with that colour rewrites only the touched
+  // spans: a frame costs what was drawn on it, not the bitmap's size.
+  std::vector<std::pair<int32_t, int32_t>> touched_;
+  bool uniform_ = false;
+  Color clear_ = 0;
+  void touch(int32_t y, int32_t x0, int32_t x1);
 #else
   std::unique_ptr<Gdi> gdi_;
 #endif
@@ -212,6 +225,11 @@ TOVUI_EXPORT bool read_surface(Handle window, std::vector<Color>& pixels, int32_
 // parent's client area) as 0x00RRGGBB words, row by row, in the window's own
 // size (at most 4096 a side). The window itself is drawn whether visible or not.
 TOVUI_EXPORT bool compose(Handle window, std::vector<uint32_t>& rgb, int32_t& width, int32_t& height);
+// The same into a caller's width x height buffer with the window's origin at
+// (0, 0); pixels beyond the window are left as they were. False for a stale
+// handle, a null buffer or an empty size.
+TOVUI_EXPORT bool compose_into(Handle window, uint32_t* rgb, int32_t width, int32_t height);
+// False where there is no PNG encoder (the Windows build) or the file cannot be written.
 TOVUI_EXPORT bool save_png(Handle window, const std::string& path);
 // The composed window as truecolour terminal text: each character cell shows
 // two pixels, one above the other (an upper half block with foreground and

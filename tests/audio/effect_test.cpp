@@ -60,8 +60,7 @@ TEST_F(Effects, ParamEqDefaultsValidationAndClamp) {
 TEST_F(Effects, ZeroGainBandPassesTheSoundUntouched) {
   HSTREAM h = make_stream(44100, 2, 4410, noise16);
   for (int band = 1; band <= 10; ++band) ASSERT_NE(BASS_ChannelSetFX(h, BASS_FX_DX8_PARAMEQ, band), 0u);
-  ASSERT_TRUE(BASS_ChannelPlay(h, 0));
-  run_blocks(10);
+  play(h, 10);
   Wav w = finish();
   for (int f = 0; f < 4410; ++f) ASSERT_EQ(w.at(f, 0), std::lrint(noise16(f, 0) * 32768)) << f;
 }
@@ -78,8 +77,7 @@ TEST_F(Effects, PeakingBandFollowsTheClosedForm) {
     HFX fx = BASS_ChannelSetFX(h, BASS_FX_DX8_PARAMEQ, 0);
     BASS_DX8_PARAMEQ p{1000, 12, pr.gain};
     ASSERT_TRUE(BASS_FXSetParameters(fx, &p));
-    ASSERT_TRUE(BASS_ChannelPlay(h, 0));
-    run_blocks(20);
+    play(h, 20);
     ASSERT_TRUE(BASS_StreamFree(h));
   }
   Wav w = finish();
@@ -141,8 +139,7 @@ TEST_F(Effects, HigherPriorityRunsFirstEqualOnesInAttachOrder) {
         ASSERT_TRUE(BASS_FXSetParameters(b, &boost));
       }
     }
-    ASSERT_TRUE(BASS_ChannelPlay(h, 0));
-    run_blocks(10);
+    play(h, 10);
     ASSERT_TRUE(BASS_StreamFree(h));
   }
   Wav w = finish();
@@ -168,8 +165,7 @@ TEST_F(Effects, NonFiniteSamplesDoNotPoisonTheEffects) {
       if (type == BASS_FX_DX8_PARAMEQ) {
         ASSERT_TRUE(BASS_FXSetParameters(fx, &boost));
       }
-      ASSERT_TRUE(BASS_ChannelPlay(h, 0));
-      run_blocks(100);
+      play(h, 100);
       ASSERT_TRUE(BASS_StreamFree(h));
     }
   Wav w = finish();

@@ -11,23 +11,31 @@ using namespace audio_test;
 namespace {
 class FilePlayback : public LibraryTest {
  protected:
-  std::string media(const std::string& name, const std::string& format, const std::string& effects) {
+  // Runs "sox <before> <path> <after>" to make the file path_.name.
+  std::string sox(const std::string& name, const std::string& before, const std::string& after) {
     std::string path = path_ + "." + name;
     made_.push_back(path);
-    std::string cmd = "sox -n " + format + " " + path + " " + effects + " 2>/dev/null";
+    std::string cmd = "sox " + before + " " + path + " " + after + " 2>/dev/null";
     if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "sox failed: " << cmd;
     return path;
   }
-  std::string convert(const std::string& in, const std::string& name, const std::string& sox_args) {
-    std::string path = path_ + "." + name;
-    made_.push_back(path);
-    std::string cmd = "sox " + in + " " + sox_args + " " + path + " 2>/dev/null";
-    if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "sox failed: " << cmd;
-    return path;
+  std::string media(const std::string& name, const std::string& format, const std::string& effects) {
+    return sox(name, "-n " + format, effects);
+  }
+  // `in` as sox converts it (sox_args), read back.
+  Wav reference(const std::string& in, const std::string& name, const std::string& sox_args) {
+    return read_wav(sox(name, in + " " + sox_args, ""));
   }
   // The decoder fills its ring (2 s) on its own thread; these files are 1 s
   // at most, so after a generous wait every block finds its frames ready.
   static void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(400)); }
+  // Plays h for `blocks` blocks once its ring is full; what the output wrote.
+  Wav play_settled(HSTREAM h, long blocks) {
+    EXPECT_TRUE(BASS_ChannelPlay(h, 0));
+    settle();
+    run_blocks(blocks);
+    return finish();
+  }
   void TearDown() override {
     LibraryTest::TearDown();
     for (auto& p : made_) std::remove(p.c_str());
@@ -56,18 +64,14 @@ TEST_F(FilePlayback, WavAt44100ComesOutBitExact) {
 }
 
 TEST_F(FilePlayback, SeekInAFileLandsOnItsOwnSample) {
+  const size_t target = 30011;
   std::string file = media("flac", "-r 44100 -c 2 -b 16", "synth 1 whitenoise vol 0.5");
-  std::string ref_path = convert(file, "ref.wav", "-b 16");
-  Wav ref = read_wav(ref_path);
+  Wav ref = reference(file, "ref.wav", "-b 16");
   ASSERT_TRUE(ref.valid);
   HSTREAM h = BASS_StreamCreateFile(0, file.c_str(), 0, 0, 0);
   ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
-  const size_t target = 30011;
   ASSERT_TRUE(BASS_ChannelSetPosition(h, target * 4, BASS_POS_BYTE));
-  ASSERT_TRUE(BASS_ChannelPlay(h, 0));
-  settle();
-  run_blocks(2);
-  Wav out = finish();
+  Wav out = play_settled(h, 2);
   ASSERT_TRUE(out.valid);
   for (size_t f = 0; f < 882; ++f)
     for (int c = 0; c < 2; ++c) ASSERT_EQ(out.at(f, c), ref.at(target + f, c)) << f;
@@ -76,18 +80,14 @@ TEST_F(FilePlayback, SeekInAFileLandsOnItsOwnSample) {
 // A 48 kHz file against sox's own resampling of it.
 TEST_F(FilePlayback, FlacAt48000MatchesSoxResamplingByCorrelation) {
   std::string file = media("48.flac", "-r 48000 -c 2 -b 16", "synth 1 sine 997 sine 3001 vol 0.4");
-  std::string ref_path = convert(file, "ref44.wav", "-b 16 -r 44100");
-  Wav ref = read_wav(ref_path);
+  Wav ref = reference(file, "ref44.wav", "-b 16 -r 44100");
   ASSERT_TRUE(ref.valid);
   HSTREAM h = BASS_StreamCreateFile(0, file.c_str(), 0, 0, 0);
   ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
   BASS_CHANNELINFO info;
   ASSERT_TRUE(BASS_ChannelGetInfo(h, &info));
   EXPECT_EQ(info.freq, 48000u);
-  ASSERT_TRUE(BASS_ChannelPlay(h, 0));
-  settle();
-  run_blocks(105);
-  Wav out = finish();
+  Wav out = play_settled(h, 105);
   ASSERT_TRUE(out.valid);
   double best = -1;
   for (int lag = -32; lag < 64; ++lag) {
@@ -154,10 +154,7 @@ TEST_F(FilePlayback, DecodingStreamGivesWhatPlayingWrites) {
   ASSERT_EQ(BASS_ChannelGetData(bare, again.data(), DWORD(again.size() * sizeof(float)) | BASS_DATA_FLOAT),
             again.size() * sizeof(float));
   EXPECT_TRUE(std::equal(again.begin(), again.end(), first.begin() + 2000));
-  ASSERT_TRUE(BASS_ChannelPlay(played, 0));
-  settle();
-  run_blocks(60);
-  Wav out = finish();
+  Wav out = play_settled(played, 60);
   ASSERT_TRUE(out.valid);
   size_t mismatches = 0;
   for (size_t i = 0; i < 22050 * 2; ++i) mismatches += out.samples[i] != data[i];

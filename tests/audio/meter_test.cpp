@@ -44,8 +44,7 @@ TEST_F(Meters, FftOfASineMatchesTheNaiveDft) {
     return c == 0 ? float(0.6 * std::sin(2 * M_PI * 40 * f / 1024.0)) : float(0.2 * std::cos(2 * M_PI * 100.5 * f / 1024.0));
   };
   HSTREAM h = make_stream(44100, 2, -1, gen);
-  ASSERT_TRUE(BASS_ChannelPlay(h, 0));
-  run_blocks(7);
+  play(h, 7);
   float fft[512];
   ASSERT_EQ(BASS_ChannelGetData(h, fft, BASS_DATA_FFT1024), 2048u);
   int64_t heard = int64_t(BASS_ChannelGetPosition(h, BASS_POS_BYTE) / 4);
@@ -71,8 +70,7 @@ TEST_F(Meters, LevelsReadTheSineAmplitudePerSide) {
   auto gen = [](int64_t f, int c) { return float((c ? 0.5 : 0.25) * std::sin(2 * M_PI * 1000 * f / 44100.0)); };
   HSTREAM h = make_stream(44100, 2, -1, gen);
   EXPECT_EQ(BASS_ChannelGetLevel(h), 0u);  // not playing
-  ASSERT_TRUE(BASS_ChannelPlay(h, 0));
-  run_blocks(5);
+  play(h, 5);
   DWORD lv = BASS_ChannelGetLevel(h);
   EXPECT_NEAR(double(lv & 0xffff), 0.25 * 32768, 0.25 * 32768 * 0.003);
   EXPECT_NEAR(double(lv >> 16), 0.5 * 32768, 0.5 * 32768 * 0.003);
@@ -82,16 +80,14 @@ TEST_F(Meters, LevelsReadTheSineAmplitudePerSide) {
 
 TEST_F(Meters, MonoLevelIsGivenTwiceAndFullScaleIs32768) {
   HSTREAM h = make_stream(44100, 1, -1, [](int64_t f, int) { return f % 2 ? 1.f : -1.f; });
-  ASSERT_TRUE(BASS_ChannelPlay(h, 0));
-  run_blocks(3);
+  play(h, 3);
   EXPECT_EQ(BASS_ChannelGetLevel(h), 32768u | (32768u << 16));
 }
 
 // The level covers the last 20 ms only: a loud burst long gone reads 0.
 TEST_F(Meters, LevelsForgetWhatIsOlderThan20Ms) {
   HSTREAM h = make_stream(44100, 2, -1, [](int64_t f, int) { return f < 441 ? 0.9f : 0.f; });
-  ASSERT_TRUE(BASS_ChannelPlay(h, 0));
-  run_blocks(2);
+  play(h, 2);
   EXPECT_GT(BASS_ChannelGetLevel(h) & 0xffff, 29000u);
   run_blocks(2);
   EXPECT_EQ(BASS_ChannelGetLevel(h), 0u);
@@ -102,8 +98,7 @@ TEST_F(Meters, LevelsForgetWhatIsOlderThan20Ms) {
 TEST_F(Meters, QueriesAllocateNothingPerCall) {
   HSTREAM played = make_stream(48000, 2, -1, noise16);
   HSTREAM pulled = make_stream(44100, 1, -1, noise16, BASS_STREAM_DECODE);
-  ASSERT_TRUE(BASS_ChannelPlay(played, 0));
-  run_blocks(3);
+  play(played, 3);
   float fft[512];
   std::vector<uint8_t> data(10000);
   auto all_queries = [&] {

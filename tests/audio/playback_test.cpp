@@ -26,8 +26,7 @@ TEST_F(Playback, SameRateStereoComesOutBitExact) {
   const int64_t len = 44100 / 2;
   HSTREAM h = make_stream(44100, 2, len, noise16);
   ASSERT_NE(h, 0u);
-  ASSERT_TRUE(BASS_ChannelPlay(h, 0));
-  run_blocks(60);  // 0.6 s: the whole source and some silence after it
+  play(h, 60);  // 0.6 s: the whole source and some silence after it
   EXPECT_EQ(BASS_ChannelIsActive(h), BASS_ACTIVE_STOPPED);
   EXPECT_EQ(BASS_ChannelGetPosition(h, BASS_POS_BYTE), static_cast<QWORD>(len * 4));
   Wav w = finish();
@@ -46,8 +45,7 @@ TEST_F(Playback, SameRateStereoComesOutBitExact) {
 
 TEST_F(Playback, MonoIsDoubledToBothSides) {
   HSTREAM h = make_stream(44100, 1, 4410, noise16);
-  ASSERT_TRUE(BASS_ChannelPlay(h, 0));
-  run_blocks(10);
+  play(h, 10);
   // Its last frame was in the tenth block: it ended there, not a block later.
   EXPECT_EQ(BASS_ChannelIsActive(h), BASS_ACTIVE_STOPPED);
   Wav w = finish();
@@ -63,8 +61,7 @@ TEST_F(Playback, MonoIsDoubledToBothSides) {
 TEST_F(Playback, OtherRateIsResampledFaithfully) {
   const double hz = 997, amp = 0.5;
   HSTREAM h = make_stream(48000, 2, 48000, [&](int64_t f, int) { return float(amp * std::sin(2 * M_PI * hz * f / 48000)); });
-  ASSERT_TRUE(BASS_ChannelPlay(h, 0));
-  run_blocks(105);
+  play(h, 105);
   EXPECT_EQ(BASS_ChannelIsActive(h), BASS_ACTIVE_STOPPED);
   Wav w = finish();
   ASSERT_TRUE(w.valid);
@@ -109,8 +106,7 @@ TEST_F(Playback, VolumeAndPanScaleAsDocumented) {
   }
   // One at a time, 100 ms each.
   for (HSTREAM h : hs) {
-    ASSERT_TRUE(BASS_ChannelPlay(h, 0));
-    run_blocks(10);
+    play(h, 10);
     ASSERT_TRUE(BASS_ChannelStop(h));
   }
   Wav w = finish();
@@ -126,8 +122,7 @@ TEST_F(Playback, VolumeAndPanScaleAsDocumented) {
 // Each side ramps its own input: left +0.5, right -0.25.
 TEST_F(Playback, VolumeChangesAreRampedNotStepped) {
   HSTREAM h = make_stream(44100, 2, -1, [](int64_t, int c) { return c ? -0.25f : 0.5f; });
-  ASSERT_TRUE(BASS_ChannelPlay(h, 0));
-  run_blocks(2);
+  play(h, 2);
   ASSERT_TRUE(BASS_ChannelSetAttribute(h, BASS_ATTRIB_VOL, 0.f));
   run_blocks(3);
   Wav w = finish();
@@ -147,8 +142,7 @@ TEST_F(Playback, VolumeChangesAreRampedNotStepped) {
 
 TEST_F(Playback, PauseKeepsThePositionAndPlayResumes) {
   HSTREAM h = make_stream(44100, 2, 44100, noise16);
-  ASSERT_TRUE(BASS_ChannelPlay(h, 0));
-  run_blocks(5);
+  play(h, 5);
   ASSERT_TRUE(BASS_ChannelPause(h));
   EXPECT_EQ(BASS_ChannelIsActive(h), BASS_ACTIVE_PAUSED);
   QWORD pos = BASS_ChannelGetPosition(h, BASS_POS_BYTE);
@@ -156,8 +150,7 @@ TEST_F(Playback, PauseKeepsThePositionAndPlayResumes) {
   run_blocks(5);
   EXPECT_EQ(BASS_ChannelGetPosition(h, BASS_POS_BYTE), pos);
   EXPECT_EQ(BASS_ChannelGetLevel(h), 0u);
-  ASSERT_TRUE(BASS_ChannelPlay(h, 0));
-  run_blocks(5);
+  play(h, 5);
   Wav w = finish();
   ASSERT_TRUE(w.valid);
   // Frames 0..2204 heard, then 50 ms of silence, then 2205.. onwards.
@@ -168,8 +161,7 @@ TEST_F(Playback, PauseKeepsThePositionAndPlayResumes) {
 
 TEST_F(Playback, StopKeepsThePositionRestartBeginsAgain) {
   HSTREAM h = make_stream(44100, 2, 44100, noise16);
-  ASSERT_TRUE(BASS_ChannelPlay(h, 0));
-  run_blocks(3);
+  play(h, 3);
   ASSERT_TRUE(BASS_ChannelStop(h));
   EXPECT_EQ(BASS_ChannelIsActive(h), BASS_ACTIVE_STOPPED);
   EXPECT_EQ(BASS_ChannelGetPosition(h, BASS_POS_BYTE), 3u * 441 * 4);
@@ -186,8 +178,7 @@ TEST_F(Playback, SetPositionLandsOnTheExactFrame) {
   const int64_t target = 12345;
   ASSERT_TRUE(BASS_ChannelSetPosition(h, target * 4 + 3, BASS_POS_BYTE));  // inside a frame: that frame
   EXPECT_EQ(BASS_ChannelGetPosition(h, BASS_POS_BYTE), QWORD(target * 4));
-  ASSERT_TRUE(BASS_ChannelPlay(h, 0));
-  run_blocks(1);
+  play(h, 1);
   EXPECT_FALSE(BASS_ChannelSetPosition(h, 44101 * 4, BASS_POS_BYTE));
   EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_POSITION);
   Wav w = finish();
@@ -200,8 +191,7 @@ TEST_F(Playback, AResampledStreamEndsAtItsLength) {
   for (int64_t len : {4800, 4805, 4817, 4830, 9601}) {
     for (int chans : {1, 2}) {
       HSTREAM h = make_stream(48000, chans, len, noise16);
-      ASSERT_TRUE(BASS_ChannelPlay(h, 0));
-      run_blocks(len / 441 + 10);
+      play(h, len / 441 + 10);
       ASSERT_EQ(BASS_ChannelIsActive(h), BASS_ACTIVE_STOPPED) << len;
       const QWORD length = BASS_ChannelGetLength(h, BASS_POS_BYTE);
       EXPECT_EQ(length, QWORD(len * chans * 2));
@@ -242,8 +232,7 @@ TEST_F(Playback, AutofreeStreamIsFreedWhenItEnds) {
   HSTREAM h = make_stream(44100, 2, 441, noise16, BASS_STREAM_AUTOFREE);
   HSTREAM keep = make_stream(44100, 2, 441, noise16);
   ASSERT_TRUE(BASS_ChannelPlay(h, 0));
-  ASSERT_TRUE(BASS_ChannelPlay(keep, 0));
-  run_blocks(2);
+  play(keep, 2);
   bool gone = false;
   for (int i = 0; i < 100 && !gone; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -255,8 +244,7 @@ TEST_F(Playback, AutofreeStreamIsFreedWhenItEnds) {
 
 TEST_F(Playback, StoppingAnAutofreeStreamFreesIt) {
   HSTREAM h = make_stream(44100, 2, -1, noise16, BASS_STREAM_AUTOFREE);
-  ASSERT_TRUE(BASS_ChannelPlay(h, 0));
-  run_blocks(1);
+  play(h, 1);
   ASSERT_TRUE(BASS_ChannelStop(h));
   EXPECT_FALSE(BASS_ChannelPlay(h, 0));
   EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);

@@ -110,6 +110,11 @@ class LibraryTest : public ::testing::Test {
     std::remove(path_.c_str());
   }
   static void run_blocks(long n) { ASSERT_TRUE(tovarin::audio::testing_run_blocks(n)); }
+  // Starts h and runs `blocks` blocks.
+  static void play(HSTREAM h, long blocks) {
+    ASSERT_TRUE(BASS_ChannelPlay(h, 0));
+    run_blocks(blocks);
+  }
   Wav finish() {
     BASS_Free();
     return read_wav(path_);

@@ -7,17 +7,6 @@
 
 namespace tovarin::test {
 
-TempDir::TempDir() {
-  char tmpl[] = "/tmp/tovarin-test-XXXXXX";
-  const char* p = ::mkdtemp(tmpl);
-  path_ = p ? p : "/tmp";
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  if (path_ != "/tmp") std::filesystem::remove_all(path_, ec);
-}
-
 bool have_tool(const char* name) { return run(std::string("command -v ") + name + " >/dev/null 2>&1"); }
 
 bool run(const std::string& cmd) { return std::system(cmd.c_str()) == 0; }

@@ -5,19 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "common/temp_dir.hpp"
+
 namespace tovarin::test {
-
-// A fresh temporary folder, removed with its contents on destruction.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 bool have_tool(const char* name);
 // Runs a shell command; true when it exits 0.

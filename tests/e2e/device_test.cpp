@@ -90,11 +90,7 @@ class DeviceLoss : public PulseSession {
   // then, 0 when it never came.
   double hear_at(const std::string& sink) {
     const std::string rec = path("parec-" + sink + ".out");
-    if (!spawn({"parec", "-d", sink + ".monitor", "--raw", "--format=float32le",
-                "--rate=" + std::to_string(kSinkRate), "--channels=2", "--latency-msec=20"},
-               "parec-" + sink)
-             .started())
-      return 0;
+    if (!record_monitor(sink, kSinkRate, 20, "parec-" + sink).started()) return 0;
     double heard = 0;
     wait_for(
         [&] {
@@ -104,6 +100,17 @@ class DeviceLoss : public PulseSession {
         },
         8s);
     return heard > 0.8 * kToneAmplitude ? heard : 0;
+  }
+
+  // A 60 s tone playing on the default output, 0.3 s into it.
+  void play_tone() {
+    const std::string media = path("tone.wav");
+    ASSERT_TRUE(testwav::write(media, kRate, 2, stereo_tone(60)));
+    ASSERT_TRUE(BASS_Init(-1, kRate, 0, 0, nullptr)) << BASS_ErrorGetCode();
+    stream_ = BASS_StreamCreateFile(0, media.c_str(), 0, 0, 0);
+    ASSERT_NE(stream_, 0u) << BASS_ErrorGetCode();
+    ASSERT_TRUE(BASS_ChannelPlay(stream_, 0));
+    ASSERT_TRUE(wait_for([&] { return poll_position() > 0.3; }, 10s)) << "the stream did not start playing";
   }
 
   // The playing stream's position, seconds; each reading is compared with
@@ -123,13 +130,9 @@ class DeviceLoss : public PulseSession {
 
 TEST_F(DeviceLoss, PlaybackMovesToTheNewDefaultGoesOnWithoutASinkAndReturns) {
   load_sink("othersink");
-  const std::string media = path("tone.wav");
-  ASSERT_TRUE(testwav::write(media, kRate, 2, stereo_tone(60)));
-  ASSERT_TRUE(BASS_Init(-1, kRate, 0, 0, nullptr)) << BASS_ErrorGetCode();
-  const HSTREAM stream = stream_ = BASS_StreamCreateFile(0, media.c_str(), 0, 0, 0);
-  ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
-  ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
-  ASSERT_TRUE(wait_for([&] { return poll_position() > 0.3; }, 10s)) << "the stream did not start playing";
+  play_tone();
+  if (HasFatalFailure()) return;
+  const HSTREAM stream = stream_;
 
   // The default sink goes: the other one becomes the default and plays.
   unload_sink("testsink");
@@ -159,6 +162,42 @@ TEST_F(DeviceLoss, PlaybackMovesToTheNewDefaultGoesOnWithoutASinkAndReturns) {
   std::printf("[device] playback: tone at the new default %.3f; %.3f s counted in %.3f s without a sink; "
               "tone back at %.3f; largest step back %.3f s\n",
               on_other, last - lost_at, elapsed, back, stepped_back_);
+}
+
+// The output closes its device when nothing has played for a while; a play
+// opens it again at once, and the position goes on from where it paused.
+TEST_F(DeviceLoss, PlaybackClosedWhileIdlePlaysAgainAtOnceWhereItPaused) {
+  play_tone();
+  if (HasFatalFailure()) return;
+  const HSTREAM stream = stream_;
+  // Streams playing on the server: the keep-alive's and ours while open.
+  auto streams_on_server = [&] {
+    if (run({"pactl", "list", "short", "sink-inputs"}, "inputs") != 0) return -1L;
+    const std::string text = read_text(path("inputs.out"));
+    return static_cast<long>(std::count(text.begin(), text.end(), '\n'));
+  };
+  ASSERT_TRUE(wait_for([&] { return streams_on_server() == 2; }, 10s));
+
+  ASSERT_TRUE(BASS_ChannelPause(stream));
+  const double paused_at = poll_position();
+  ASSERT_TRUE(wait_for([&] { return streams_on_server() == 1; }, 10s)) << "the device stayed open while idle";
+  const double closed_at = poll_position();
+  // Once closed, the device holds nothing unheard: at most its last blocks.
+  EXPECT_NEAR(closed_at, paused_at, 0.05);
+
+  const auto play_clock = Clock::now();
+  ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
+  wait_for([&] { return poll_position() > closed_at; }, 10s);
+  const double restarted_after = std::chrono::duration<double>(Clock::now() - play_clock).count();
+  const double heard = hear_at("testsink");
+  EXPECT_GT(heard, 0) << "the tone did not come back";
+  const double last = poll_position();
+  const double elapsed = std::chrono::duration<double>(Clock::now() - play_clock).count();
+  EXPECT_GT(last, closed_at) << "the position did not go on";
+  EXPECT_LE(last - closed_at, elapsed + 0.05) << "the position ran ahead of what was heard";
+  EXPECT_EQ(stepped_back_, 0) << "the position stepped back";
+  std::printf("[device] idle close: paused at %.3f s, %.3f s once closed; playing again after %.3f s, tone %.3f\n",
+              paused_at, closed_at, restarted_after, heard);
 }
 
 struct Captured {

@@ -15,23 +15,15 @@
 #include <string>
 #include <vector>
 
+#include "common/fault_server.hpp"
+#include "common/temp_dir.hpp"
+
 namespace {
 
 // The media folder of this test process, removed when the process ends.
-struct MediaDir {
-  std::string path;
-  MediaDir() {
-    char tmpl[] = "/tmp/tovarin-e2e-XXXXXX";
-    if (const char* d = mkdtemp(tmpl)) path = d;
-  }
-  ~MediaDir() {
-    if (!path.empty()) std::filesystem::remove_all(path);
-  }
-};
-
 std::string Dir() {
-  static MediaDir dir;
-  return dir.path.empty() ? std::string("/tmp") : dir.path;
+  static const tovarin::test::TempDir dir("tovarin-e2e");
+  return dir.path();
 }
 
 struct Result {
@@ -112,30 +104,6 @@ std::string MakeMedia(const std::string& name, const std::string& codec_args) {
   return std::system(cmd.c_str()) == 0 ? path : std::string();
 }
 
-// The radio tests' misbehaving HTTP server on loopback, serving one MP3.
-struct FaultServer {
-  pid_t pid = -1;
-  int port = 0;
-  explicit FaultServer(const std::string& mp3) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    pid = fork();
-    if (pid == 0) {
-      dup2(out[1], 1);
-      execl("/usr/bin/python3", "python3", TOVARIN_FAULT_SERVER, mp3.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(out[1]);
-    char text[16] = {};
-    if (pid > 0 && read(out[0], text, sizeof text - 1) > 0) port = std::atoi(text);
-    close(out[0]);
-  }
-  ~FaultServer() {
-    if (pid > 0) kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
-  }
-  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
-};
-
 }  // namespace
 
 TEST(HostPlay, PlaysMp3AndFlacToTheEndAndExitsZero) {
@@ -167,7 +135,7 @@ TEST(HostPlay, MissingFileGivesAClearMessageAndNonZeroExit) {
 TEST(HostPlay, SourcesThatCannotPlayAreExplained) {
   const std::string mp3 = MakeMedia("served.mp3", "-b:a 128k");
   ASSERT_FALSE(mp3.empty());
-  FaultServer server(mp3);
+  const tovarin::test::FaultServer server(TOVARIN_FAULT_SERVER, mp3);
   ASSERT_GT(server.port, 0);
   std::ofstream(Dir() + "/empty.mp3");
   std::filesystem::create_directories(Dir() + "/folder.mp3");
@@ -270,7 +238,7 @@ TEST(HostPlay, DrawsTheSpectrumOfWhatPlaysIntoItsWindow) {
 TEST(HostPlay, ShowsTheLiveTitleOfAStationAsItChanges) {
   const std::string mp3 = MakeMedia("station.mp3", "-b:a 128k");
   ASSERT_FALSE(mp3.empty());
-  FaultServer server(mp3);
+  const tovarin::test::FaultServer server(TOVARIN_FAULT_SERVER, mp3);
   ASSERT_GT(server.port, 0) << "the station did not start";
   // The station never ends: the host is stopped after 7 s (exit 124).
   const Result r = Host("play " + server.Url("/icy?t=changing"), 7);
@@ -328,7 +296,7 @@ TEST(HostPlay, ShortClipsShowALengthAndEndWithTheirSound) {
 TEST(HostPlay, AFileOverHttpEndsWithItsSound) {
   const std::string mp3 = MakeMedia("over-http.mp3", "-b:a 128k");
   ASSERT_FALSE(mp3.empty());
-  FaultServer server(mp3);
+  const tovarin::test::FaultServer server(TOVARIN_FAULT_SERVER, mp3);
   ASSERT_GT(server.port, 0);
   const double startup = Host("info", 20).seconds;  // measured alongside, as above
   const Result r = Host("play " + server.Url("/ok"), 20);

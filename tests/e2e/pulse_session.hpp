@@ -173,6 +173,14 @@ class PulseSession : public ::testing::Test {
     return *children_.back();
   }
 
+  // The server's own recorder on `sink`'s monitor: raw 32-bit float stereo
+  // at `rate` into path(name + ".out").
+  Child& record_monitor(const std::string& sink, int rate, int latency_ms, const std::string& name) {
+    return spawn({"parec", "-d", sink + ".monitor", "--raw", "--format=float32le", "--rate=" + std::to_string(rate),
+                  "--channels=2", "--latency-msec=" + std::to_string(latency_ms)},
+                 name);
+  }
+
   std::string log_of(const std::string& name) const { return read_text(path(name + ".err")); }
 
   // Runs a short command (pactl) to its end, bounded; its exit status.

@@ -235,9 +235,7 @@ TEST_F(PulseServer, DefaultOutputReachesTheServerWithTheRightToneAndVolumeHalves
 
   // The server's own recorder on the sink's monitor, at the sink's rate.
   const std::string rec = path("parec.out");
-  Child& parec = spawn({"parec", "-d", "testsink.monitor", "--raw", "--format=float32le",
-                        "--rate=" + std::to_string(kSinkRate), "--channels=2", "--latency-msec=20"},
-                       "parec");
+  Child& parec = record_monitor("testsink", kSinkRate, 20, "parec");
   ASSERT_TRUE(parec.started());
   // The keepalive's silence flows into the monitor, so data means connected.
   ASSERT_TRUE(wait_for([&] { return file_size(rec) > 0; })) << log_of("parec");
@@ -329,9 +327,7 @@ TEST_F(PulseServer, LevelsShowAToneWhenItIsHeard) {
   ASSERT_TRUE(testwav::write(media, kPlayRate, 2, samples));
 
   const std::string rec = path("parec.out");
-  Child& parec = spawn({"parec", "-d", "testsink.monitor", "--raw", "--format=float32le",
-                        "--rate=" + std::to_string(kSinkRate), "--channels=2", "--latency-msec=2"},
-                       "parec");
+  Child& parec = record_monitor("testsink", kSinkRate, 2, "parec");
   ASSERT_TRUE(parec.started());
   ASSERT_TRUE(wait_for([&] { return file_size(rec) > 0; })) << log_of("parec");
 

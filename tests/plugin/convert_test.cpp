@@ -11,23 +11,18 @@ using namespace tovarin;
 
 namespace {
 
-std::string IntegerError(const std::string& text) {
+// What a conversion of text throws, or "converted".
+template <class Convert>
+std::string ErrorOf(Convert convert, const std::string& text) {
   try {
-    IntegerText(text);
+    convert(text);
   } catch (const ConvertError& e) {
     return e.what();
   }
   return "converted";
 }
-
-std::string FloatError(const std::string& text) {
-  try {
-    FloatText(text);
-  } catch (const ConvertError& e) {
-    return e.what();
-  }
-  return "converted";
-}
+std::string IntegerError(const std::string& text) { return ErrorOf(IntegerText, text); }
+std::string FloatError(const std::string& text) { return ErrorOf(FloatText, text); }
 
 }  // namespace
 

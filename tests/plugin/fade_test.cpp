@@ -52,6 +52,20 @@ class FadeTest : public WavOutputTest {
     ASSERT_TRUE(PumpUntil([&] { return plugin.Position() >= at + 2; }, 30000));
   }
 
+  // A player with a steady 1 kHz tone open in it.
+  void OpenTone(const std::string& name, double seconds = 10.0) {
+    StartPlayer();
+    ASSERT_TRUE(plugin.Create(MakeWav(name, seconds, 44100, 2, 1000.0)));
+  }
+  // OpenTone, played past 2 s, its fade done and its steps forgotten.
+  void PlayPastTwoSeconds(const std::string& name) {
+    OpenTone(name);
+    plugin.Bass_Play();
+    ASSERT_TRUE(PumpUntil([&] { return plugin.Position() >= 2; }, 30000));
+    FadesDone();
+    ClearFadeSteps();
+  }
+
   // A steady sine of amplitude 0.5: full volume peaks near 16384.
   static constexpr int kFull = 16384;
   // Milliseconds of sound that tell a fade of many steps from one jump.
@@ -61,8 +75,7 @@ class FadeTest : public WavOutputTest {
 }  // namespace
 
 TEST_F(FadeTest, PlayFadesInFromSilenceOverVolumeSteps) {
-  StartPlayer();
-  ASSERT_TRUE(plugin.Create(MakeWav("tone.wav", 10.0, 44100, 2, 1000.0)));
+  OpenTone("tone.wav");
   plugin.Bass_Play();  // returns at once; the fade runs as we pump
   FadesDone();
   ExpectSteps(Steps(1, 100));  // volume 100: a hundred steps of 1 %
@@ -78,12 +91,7 @@ TEST_F(FadeTest, PlayFadesInFromSilenceOverVolumeSteps) {
 }
 
 TEST_F(FadeTest, StopFadesOutThenStopsAndPlayStartsAgainFromZero) {
-  StartPlayer();
-  ASSERT_TRUE(plugin.Create(MakeWav("long.wav", 10.0, 44100, 2, 1000.0)));
-  plugin.Bass_Play();
-  ASSERT_TRUE(PumpUntil([&] { return plugin.Position() >= 2; }, 30000));
-  FadesDone();
-  ClearFadeSteps();
+  PlayPastTwoSeconds("long.wav");
   plugin.Bass_Stop();
   FadesDone();
   ExpectSteps(Steps(100, 1));
@@ -114,12 +122,7 @@ TEST_F(FadeTest, StopFadesOutThenStopsAndPlayStartsAgainFromZero) {
 }
 
 TEST_F(FadeTest, PauseFadesOutAndPlayGoesOnWhereItPaused) {
-  StartPlayer();
-  ASSERT_TRUE(plugin.Create(MakeWav("pause.wav", 10.0, 44100, 2, 1000.0)));
-  plugin.Bass_Play();
-  ASSERT_TRUE(PumpUntil([&] { return plugin.Position() >= 2; }, 30000));
-  FadesDone();
-  ClearFadeSteps();
+  PlayPastTwoSeconds("pause.wav");
   plugin.Bass_Pause();
   FadesDone();
   ExpectSteps(Steps(100, 1));
@@ -135,8 +138,7 @@ TEST_F(FadeTest, PauseFadesOutAndPlayGoesOnWhereItPaused) {
 }
 
 TEST_F(FadeTest, VolumeZeroMakesTransportDoNothing) {
-  StartPlayer();
-  ASSERT_TRUE(plugin.Create(MakeWav("zero.wav", 3.0, 44100, 2, 1000.0)));
+  OpenTone("zero.wav", 3.0);
   plugin.SetVolume(0);
   plugin.Bass_Play();
   FadesDone();
@@ -147,8 +149,7 @@ TEST_F(FadeTest, VolumeZeroMakesTransportDoNothing) {
 }
 
 TEST_F(FadeTest, StopDuringQueuedPlayStepsTurnsThemIntoStops) {
-  StartPlayer();
-  ASSERT_TRUE(plugin.Create(MakeWav("race.wav", 10.0, 44100, 2, 1000.0)));
+  OpenTone("race.wav");
   plugin.Bass_Play();
   // Answer the worker's volume request only, then let it queue all its
   // hundred play steps (it ends after the last) while this thread does not
@@ -179,8 +180,7 @@ TEST_F(FadeTest, StopDuringQueuedPlayStepsTurnsThemIntoStops) {
 }
 
 TEST_F(FadeTest, WorkersStayFewAndAHugeVolumeFadesInTwoThousandSteps) {
-  StartPlayer();
-  ASSERT_TRUE(plugin.Create(MakeWav("busy.wav", 10.0, 44100, 2, 1000.0)));
+  OpenTone("busy.wav");
   int most = 0;
   // Play and stop every few milliseconds: one running fade, one waiting.
   for (int i = 0; i < 50; ++i) {

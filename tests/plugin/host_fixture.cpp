@@ -16,6 +16,8 @@
 #include <mutex>
 #include <thread>
 
+#include "common/temp_dir.hpp"
+
 bool Plugin::Load() {
   library = dlopen(TOVARIN_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
   if (!library) return false;
@@ -205,23 +207,10 @@ void PluginTest::StartPlayer() {
   initialised = true;
 }
 
-namespace {
 // The media folder of this test process, removed when the process ends.
-struct MediaDir {
-  std::string path;
-  MediaDir() {
-    char tmpl[] = "/tmp/tovarin-plugin-test-XXXXXX";
-    if (const char* d = mkdtemp(tmpl)) path = d;
-  }
-  ~MediaDir() {
-    if (!path.empty()) std::filesystem::remove_all(path);
-  }
-};
-}  // namespace
-
 std::string TempDir() {
-  static MediaDir dir;
-  return dir.path.empty() ? std::string("/tmp") : dir.path;
+  static const tovarin::test::TempDir dir("tovarin-plugin-test");
+  return dir.path();
 }
 
 std::string MakeWav(const std::string& name, double seconds, int rate, int channels, double freq, bool distinct) {

@@ -12,6 +12,24 @@ bool Resident() {
   if (handle) dlclose(handle);
   return handle != nullptr;
 }
+
+// Lends the loaded plug-in a window of its own and opens wav in the library:
+// the window, or 0 when the file did not open.
+uint32_t LendAndOpen(Plugin& plugin, const std::string& wav) {
+  const uint32_t window = tovui_create_window(0, 0, 0, 300, 300);
+  plugin.SetParentWindow(window);
+  plugin.Bass_Init();
+  if (plugin.Create(wav)) return window;
+  tovui_destroy_window(window);
+  return 0;
+}
+
+// The host's way out: the library freed, the window gone, the plug-in unloaded.
+void FreeAndUnload(Plugin& plugin, uint32_t window) {
+  plugin.Bass_Free();
+  tovui_destroy_window(window);
+  plugin.Unload();
+}
 }  // namespace
 
 TEST(Lifecycle, LoadUnloadReloadStartsFresh) {
@@ -23,10 +41,8 @@ TEST(Lifecycle, LoadUnloadReloadStartsFresh) {
     Plugin plugin;
     ASSERT_TRUE(plugin.Load());
     EXPECT_STREQ(plugin.GetFile(), "") << "round " << round;
-    const uint32_t window = tovui_create_window(0, 0, 0, 300, 300);
-    plugin.SetParentWindow(window);
-    plugin.Bass_Init();
-    ASSERT_TRUE(plugin.Create(wav));
+    const uint32_t window = LendAndOpen(plugin, wav);
+    ASSERT_NE(window, 0u);
     plugin.Bass_Play();
     PumpFor(150);
     EXPECT_EQ(plugin.Query(plugin.Bass_GetFreq), "44100");
@@ -43,9 +59,7 @@ TEST(Lifecycle, LoadUnloadReloadStartsFresh) {
       ASSERT_TRUE(plugin.Load());
       EXPECT_EQ(plugin.Query(plugin.Bass_GetFreq), "44100");
       PumpFor(500);
-      plugin.Bass_Free();
-      tovui_destroy_window(window);
-      plugin.Unload();
+      FreeAndUnload(plugin, window);
       EXPECT_FALSE(Resident()) << "round " << round;
 #else
       // No window procedure may point into the unloaded library.
@@ -55,9 +69,7 @@ TEST(Lifecycle, LoadUnloadReloadStartsFresh) {
 #endif
       continue;
     }
-    plugin.Bass_Free();
-    tovui_destroy_window(window);
-    plugin.Unload();
+    FreeAndUnload(plugin, window);
   }
   tovui_set_presenter(nullptr, nullptr);
 }
@@ -68,14 +80,10 @@ TEST(Lifecycle, ReadingTagsDoesNotPinTheLibrary) {
   {
     Plugin plugin;
     ASSERT_TRUE(plugin.Load());
-    const uint32_t window = tovui_create_window(0, 0, 0, 300, 300);
-    plugin.SetParentWindow(window);
-    plugin.Bass_Init();
-    ASSERT_TRUE(plugin.Create(MakeWav("pin.wav", 0.5, 44100, 2)));
+    const uint32_t window = LendAndOpen(plugin, MakeWav("pin.wav", 0.5, 44100, 2));
+    ASSERT_NE(window, 0u);
     plugin.Tag("%TITL");
-    plugin.Bass_Free();
-    tovui_destroy_window(window);
-    plugin.Unload();
+    FreeAndUnload(plugin, window);
   }
   EXPECT_FALSE(Resident()) << "Plugin.so stays mapped after dlclose: a reload would not start fresh";
 }
@@ -94,15 +102,11 @@ TEST(Lifecycle, RepeatedLoadsHoldNoMemory) {
     if (round == 5) before = mallinfo2().uordblks;
     Plugin plugin;
     ASSERT_TRUE(plugin.Load());
-    const uint32_t window = tovui_create_window(0, 0, 0, 300, 300);
-    plugin.SetParentWindow(window);
-    plugin.Bass_Init();
-    ASSERT_TRUE(plugin.Create(wav));
+    const uint32_t window = LendAndOpen(plugin, wav);
+    ASSERT_NE(window, 0u);
     plugin.Bass_Play();
     PumpFor(5);
-    plugin.Bass_Free();
-    tovui_destroy_window(window);
-    plugin.Unload();
+    FreeAndUnload(plugin, window);
   }
   const size_t after = mallinfo2().uordblks;
   // 40 unloads that each kept 18 KB or more would hold 700 KB.

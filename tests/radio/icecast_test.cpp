@@ -7,23 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cmath>
 #include <fstream>
 
-#include "audio/source.hpp"
-#include "media.hpp"
-#include "process.hpp"
-
-using tovarin::audio::open_url_source;
-using tovarin::audio::Source;
-using tovarin::audio::TagKey;
-using namespace tovarin::test;
-using Clock = std::chrono::steady_clock;
+#include "radio_test.hpp"
 
 namespace {
-
-double seconds_since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
 bool port_open(int port) {
   const int s = ::socket(AF_INET, SOCK_STREAM, 0);

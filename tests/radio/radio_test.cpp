@@ -3,33 +3,22 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 
 #include "audio/bass.h"
-#include "audio/source.hpp"
-#include "media.hpp"
-#include "process.hpp"
+#include "radio_test.hpp"
 
 extern "C" {
 #include <libavformat/avformat.h>
 }
 
-using tovarin::audio::open_url_source;
-using tovarin::audio::Source;
-using tovarin::audio::TagKey;
-using namespace tovarin::test;
-using Clock = std::chrono::steady_clock;
-
 namespace {
 
 constexpr int kConnectMs = 1500;
 constexpr int kDataMs = 1500;
-
-double seconds_since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
 class Radio : public ::testing::Test {
  protected:

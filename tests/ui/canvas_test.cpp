@@ -99,22 +99,21 @@ TEST(Canvas, LineExcludesItsLastPointAndMovesTheCurrentPoint) {
 
 #if !defined(_WIN32)  // GDI breaks a tie between two pixels its own way
 TEST(Canvas, LineFollowsBresenhamWithHalvesRoundedAwayFromTheStart) {
-  auto b = canvas(6, 3);
-  b.move_to(0, 0);
-  b.line_to(5, 2);
-  EXPECT_EQ(picture(b), "PP....\n..PP..\n....P.\n");
-  auto tie = canvas(3, 2);
-  tie.move_to(0, 0);
-  tie.line_to(2, 1);
-  EXPECT_EQ(picture(tie), "P..\n.P.\n");
-  auto back = canvas(3, 2);
-  back.move_to(2, 1);
-  back.line_to(0, 0);
-  EXPECT_EQ(picture(back), ".P.\n..P\n");
-  auto steep = canvas(3, 5);
-  steep.move_to(0, 4);
-  steep.line_to(2, 0);
-  EXPECT_EQ(picture(steep), "...\n..P\n.P.\n.P.\nP..\n");
+  const struct {
+    int32_t width, height, x0, y0, x1, y1;
+    const char* picture;
+  } lines[] = {
+      {6, 3, 0, 0, 5, 2, "PP....\n..PP..\n....P.\n"},
+      {3, 2, 0, 0, 2, 1, "P..\n.P.\n"},                 // a tie
+      {3, 2, 2, 1, 0, 0, ".P.\n..P\n"},                 // the same tie, drawn back
+      {3, 5, 0, 4, 2, 0, "...\n..P\n.P.\n.P.\nP..\n"},  // steep
+  };
+  for (const auto& l : lines) {
+    auto b = canvas(l.width, l.height);
+    b.move_to(l.x0, l.y0);
+    b.line_to(l.x1, l.y1);
+    EXPECT_EQ(picture(b), l.picture) << l.x0 << "," << l.y0 << " to " << l.x1 << "," << l.y1;
+  }
 }
 
 TEST(Canvas, LinesMatchAFloatingPointOracleInsideAndWhenClipped) {
@@ -165,4 +164,27 @@ TEST(Canvas, ResizeKeepsTheOverlapAndNewPixelsAreWhite) {
 #if !defined(_WIN32)
   EXPECT_TRUE(b.pixels().empty());
 #endif
+}
+
+// A full fill redraws only what was drawn since the last one: whatever was
+// drawn (shapes clipped at every edge, lines, a resize), none of it may stay.
+TEST(Canvas, AFullFillCoversEverythingDrawnSinceTheLast) {
+  auto b = canvas(12, 9);
+  std::mt19937 random(7);
+  auto coord = [&] { return int32_t(random() % 20) - 4; };
+  for (int round = 0; round < 200; ++round) {
+    b.set_brush(round % 3 == 0 ? kPen : kBrush);  // the same colour again, or another
+    b.fill_rect(-1, -1, 13, 10);
+    std::string want;
+    for (int32_t y = 0; y < b.height(); ++y) want += std::string(size_t(b.width()), round % 3 == 0 ? 'P' : 'B') + '\n';
+    ASSERT_EQ(picture(b), want) << round;
+    b.set_brush(kWhite);
+    for (int shape = 0; shape < 3; ++shape) {
+      b.rectangle(coord(), coord(), coord(), coord());
+      b.fill_rect(coord(), coord(), coord(), coord());
+      b.move_to(coord(), coord());
+      b.line_to(coord(), coord());
+    }
+    if (round == 100) b.resize(12, 9);
+  }
 }

@@ -15,7 +15,10 @@ bool Xvfb::Start(std::string& why) {
   if (pid_ == 0) {
     close(fds[0]);
     const std::string fd = std::to_string(fds[1]);
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", "640x480x24", nullptr);
+    // -noreset: a server that resets when its last client leaves refuses
+    // the next one for a moment (clients that come one after another).
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-noreset", "-screen", "0", "640x480x24",
+           nullptr);
     _exit(127);
   }
   close(fds[1]);

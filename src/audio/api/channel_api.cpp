@@ -29,7 +29,7 @@ bool decoding(const Stream* s) { return s->flags & BASS_STREAM_DECODE; }
 size_t unheard(Library& lib, const Stream* s) {
   const Channel& ch = *s->channel;
   if (decoding(s) || ch.ended() || !lib.output) return 0;
-  return ch.unheard_frames(lib.output->latency_frames());
+  return lib.output->with_latency([&](int latency) { return ch.unheard_frames(latency); });
 }
 
 // Runs fn(lib, stream) with the library locked and the handle checked.
@@ -111,8 +111,8 @@ QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode) {
     if (mode != BASS_POS_BYTE) return set_error(BASS_ERROR_NOTAVAIL), kBadQword;
     const Channel& ch = *s->channel;
     // Everything mixed has been heard once the channel has ended.
-    int latency = ch.ended() || decoding(s) ? 0 : lib.output->latency_frames();
-    return frames_to_bytes(ch.heard_frame(latency), s);
+    if (ch.ended() || decoding(s)) return frames_to_bytes(ch.heard_frame(0), s);
+    return frames_to_bytes(lib.output->with_latency([&](int latency) { return ch.heard_frame(latency); }), s);
   });
 }
 

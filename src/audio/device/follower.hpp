@@ -1,12 +1,17 @@
 // Following the system's default device, for the SDL output and capture.
 //
-// A watcher thread, neither the audio thread nor the control thread, polls
-// the current device's status. When it is lost (SDL marks it stopped), the
-// watcher closes it and opens the default device again, which reaches the
-// new default when there is one. When none opens, a silent stand-in takes
-// over in real time, and the watcher tries the default device again and
-// again, less often as time goes by (backoff.hpp); once one opens, the stand-in
-// stops and the device carries on.
+// A watcher thread, neither the audio thread nor the control thread, looks
+// at the current device a few times a second while one is open. When it is
+// lost (SDL marks it stopped), the watcher closes it and opens the default
+// device again, which reaches the new default when there is one. When none
+// opens, a silent stand-in takes over in real time, and the watcher tries
+// the default device again and again, less often as time goes by
+// (backoff.hpp); once one opens, the stand-in stops and the device carries
+// on.
+//
+// A device with nothing to play for a while (idle()) is closed, and the
+// watcher sleeps without a timeout until wake() (something plays again),
+// then opens the default device at once: an idle output costs no wake-ups.
 #pragma once
 
 #include <condition_variable>
@@ -33,6 +38,9 @@ class FollowedDevice {
   virtual void start_stand_in() = 0;
   // Following ends early when this turns true.
   virtual bool finished() const { return false; }
+  // The open device has had nothing to play for a while: it may be closed
+  // until DeviceFollower::wake().
+  virtual bool idle() const { return false; }
 
  protected:
   ~FollowedDevice() = default;
@@ -45,6 +53,9 @@ class DeviceFollower {
   void start(FollowedDevice& device);
   // Ends following and joins the thread; nothing happens to the device.
   void stop();
+  // Any thread: something is to be played. A device closed while idle opens
+  // again at once; an open one is not closed on this look.
+  void wake();
 
  private:
   void watch(FollowedDevice& device);
@@ -52,7 +63,9 @@ class DeviceFollower {
   std::thread thread_;
   std::mutex mu_;
   std::condition_variable cv_;
-  bool quit_ = false;  // guarded by mu_
+  // guarded by mu_
+  bool quit_ = false;
+  bool woken_ = false;
 };
 
 }  // namespace tovarin::audio

@@ -17,8 +17,11 @@
 // table of output.cpp.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace tovarin::audio {
 
@@ -30,9 +33,32 @@ class Output {
   virtual bool start(Mixer* mixer, std::string* error) = 0;
   virtual void stop() = 0;
   virtual int latency_frames() const = 0;
+  // Blocks rendered, twice: odd while one is being rendered. An output whose
+  // latency moves with its blocks counts them, the others keep 0.
+  virtual uint64_t render_count() const { return 0; }
+  // fn(latency_frames()), where fn also reads what the mixer has rendered (a
+  // channel's frames): both from the same moment between two blocks, read
+  // again when a block overlapped the reading (else a position could run a
+  // block ahead for a moment, and then step back).
+  template <class Fn>
+  auto with_latency(Fn fn) const {
+    for (int tries = 0;; ++tries) {
+      const uint64_t before = render_count();
+      if ((before & 1) && tries < kConsistentTries) {
+        std::this_thread::yield();
+        continue;
+      }
+      auto result = fn(latency_frames());
+      std::atomic_thread_fence(std::memory_order_acquire);
+      if (render_count() == before || tries >= kConsistentTries) return result;
+    }
+  }
   // Control thread: a channel has started playing. An output that idles
   // while nothing plays renders again at once.
   virtual void wake() {}
+
+ private:
+  static constexpr int kConsistentTries = 10000;  // reached only by a stalled audio thread
 };
 
 // Opens the output named by choice ("auto", "null", "wav:PATH"); null with a

@@ -9,6 +9,12 @@
 // device is opened paused and resumed only after the output before it has
 // stopped, so the mixer's timeline, and every position, just goes on (minus
 // the sound that was in the lost device's buffer).
+//
+// With nothing to play for kIdleClose the device is closed (its thread would
+// otherwise wake for every block of silence), and the next play opens it
+// again from the watcher (follower.hpp). Closed, it holds nothing unheard:
+// positions are what the channels have emitted, and a channel that plays
+// again is counted from there as the new device fills.
 #include <SDL2/SDL.h>
 
 #include <algorithm>
@@ -24,6 +30,8 @@
 namespace tovarin::audio {
 
 namespace {
+
+constexpr std::chrono::milliseconds kIdleClose{1500};
 
 class SdlOutput final : public Output, private FollowedDevice {
  public:
@@ -81,18 +89,27 @@ class SdlOutput final : public Output, private FollowedDevice {
     return static_cast<int>(held - played);
   }
 
+  uint64_t render_count() const override { return blocks_.load(); }
+
   void wake() override {
-    std::lock_guard lock(mu_);
-    if (silent_) silent_->wake();
+    {
+      std::lock_guard lock(mu_);
+      if (silent_) silent_->wake();
+    }
+    follower_.wake();  // a device closed while idle opens again
   }
 
  private:
   static void callback(void* user, Uint8* stream, int len) {
     auto* self = static_cast<SdlOutput*>(user);
+    self->blocks_.fetch_add(1);  // odd: positions wait for the block's end (Output::with_latency)
     const size_t frames = static_cast<size_t>(len) / (2 * sizeof(float));
-    self->mixer_->render(reinterpret_cast<float*>(stream), frames);
+    const bool playing = self->mixer_->render(reinterpret_cast<float*>(stream), frames);
+    const int64_t idle = self->idle_frames_.load(std::memory_order_relaxed);
+    self->idle_frames_.store(playing ? 0 : idle + static_cast<int64_t>(frames), std::memory_order_relaxed);
     self->rendered_.fetch_add(static_cast<int64_t>(frames), std::memory_order_relaxed);
     self->last_callback_ns_.store(now_ns(), std::memory_order_relaxed);
+    self->blocks_.fetch_add(1);
   }
 
   static int64_t now_ns() {
@@ -130,6 +147,10 @@ class SdlOutput final : public Output, private FollowedDevice {
   void close_device() override {
     SDL_CloseAudioDevice(device_);
     device_ = 0;
+    latency_.store(0, std::memory_order_relaxed);  // what it held has been heard or is lost
+  }
+  bool idle() const override {
+    return idle_frames_.load(std::memory_order_relaxed) >= kIdleClose.count() * rate_ / 1000;
   }
   void start_stand_in() override {
     auto silent = make_null_output("", rate_);
@@ -153,6 +174,7 @@ class SdlOutput final : public Output, private FollowedDevice {
     }
     if (silent) silent->stop();  // render() runs on its thread no more
     device_ = dev;
+    idle_frames_.store(0, std::memory_order_relaxed);
     rendered_.store(0, std::memory_order_relaxed);
     latency_.store(device_latency_, std::memory_order_relaxed);
     SDL_PauseAudioDevice(device_, 0);
@@ -170,6 +192,8 @@ class SdlOutput final : public Output, private FollowedDevice {
   std::atomic<int> latency_{0};
   std::atomic<int64_t> last_callback_ns_{0};  // when the device last took a block
   std::atomic<int64_t> rendered_{0};  // frames rendered on the current device
+  std::atomic<uint64_t> blocks_{0};  // render_count()
+  std::atomic<int64_t> idle_frames_{0};  // frames rendered since something last played
   // guarded by mu_ (wake() reaches the silent output from the control thread)
   std::mutex mu_;
   std::unique_ptr<Output> silent_;

@@ -1,9 +1,9 @@
 // Second-order sections in series, and the chain runner that gathers them.
 //
-// A section's recursion costs about ten cycles of latency per frame, so one
+// A section's recursion costs several cycles of latency per frame, so one
 // section per pass over a block waits on itself. Several sections in one
 // pass are independent from frame to frame, and the processor overlaps
-// them: the stereo pair is one SSE2 register of two doubles, and up to four
+// them: the stereo pair is one SSE2 register of two doubles, and a few
 // sections run per pass with their memories in registers.
 #include <algorithm>
 #include <cmath>
@@ -64,6 +64,37 @@ void stereo_pass(Biquad* const* q, float* x, size_t frames) {
     _mm_storeu_pd(q[k]->s2, z2[k]);
   }
 }
+// Peaking sections: u = v - a1 u1 - a2 u2, out = v + (b0 - 1)(u - u2).
+template <int K>
+void peaking_pass(Biquad* const* q, float* x, size_t frames) {
+  __m128d g[K], a1[K], a2[K], u1[K], u2[K];
+#pragma GCC unroll 4
+  for (int k = 0; k < K; ++k) {
+    g[k] = _mm_set1_pd(q[k]->b0 - 1);
+    a1[k] = _mm_set1_pd(q[k]->a1);
+    a2[k] = _mm_set1_pd(q[k]->a2);
+    u1[k] = _mm_loadu_pd(q[k]->s1);
+    u2[k] = _mm_loadu_pd(q[k]->s2);
+  }
+  for (size_t i = 0; i < frames; ++i) {
+    float* f = x + 2 * i;
+    __m128d v = _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(f))));
+#pragma GCC unroll 4
+    for (int k = 0; k < K; ++k) {
+      const __m128d u = _mm_sub_pd(_mm_sub_pd(v, _mm_mul_pd(a2[k], u2[k])), _mm_mul_pd(a1[k], u1[k]));
+      v = _mm_add_pd(v, _mm_mul_pd(g[k], _mm_sub_pd(u, u2[k])));
+      u2[k] = u1[k];
+      u1[k] = u;
+    }
+    _mm_store_sd(reinterpret_cast<double*>(f), _mm_castps_pd(_mm_cvtpd_ps(v)));
+  }
+#pragma GCC unroll 4
+  for (int k = 0; k < K; ++k) {
+    _mm_storeu_pd(q[k]->s1, u1[k]);
+    _mm_storeu_pd(q[k]->s2, u2[k]);
+  }
+}
+
 template <int K>
 void stereo_pass(Biquad* const* q, float* x, size_t frames) {
   bool shared = true;
@@ -77,6 +108,23 @@ void stereo_pass(Biquad* const* q, float* x, size_t frames) {
 
 // Any channel count, one section at a time.
 void plain_pass(Biquad& q, float* x, size_t frames, int ch) {
+  if (q.peaking) {
+    const double g = q.b0 - 1;
+    for (int c = 0; c < ch; ++c) {
+      double u1 = q.s1[c], u2 = q.s2[c];
+      for (size_t i = 0; i < frames; ++i) {
+        float& v = x[i * ch + c];
+        const double in = v;
+        const double u = (in - q.a2 * u2) - q.a1 * u1;
+        v = static_cast<float>(in + g * (u - u2));
+        u2 = u1;
+        u1 = u;
+      }
+      q.s1[c] = u1;
+      q.s2[c] = u2;
+    }
+    return;
+  }
   for (int c = 0; c < ch; ++c) {
     double s1 = q.s1[c], s2 = q.s2[c];
     for (size_t i = 0; i < frames; ++i) {
@@ -103,15 +151,29 @@ void run_biquads(Biquad* const* sections, size_t count, float* x, size_t frames,
 #if defined(__SSE2__)
     if (channels == 2) {
       // Each pass is bit-identical to running its sections one by one.
-      // Passes of at most four, as even as can be (ten bands: 3, 3 and 4).
-      const size_t passes = (n + 3) / 4;
+      // Passes of at most three peaking sections (their recursion is short,
+      // so more per pass gains nothing and spills registers) or four others,
+      // as even as can be (ten bands: 2, 2, 3 and 3); a mixed group runs
+      // section by section.
+      size_t peaking = 0;
+      for (size_t i = 0; i < n; ++i) peaking += live[i]->peaking;
+      const size_t most = peaking == n ? 3 : 4;
+      const size_t passes = peaking == n || peaking == 0 ? (n + most - 1) / most : n;
       for (size_t p = 0, k = 0; p < passes; ++p) {
         const size_t m = (n - k) / (passes - p);
-        switch (m) {
-          case 4: stereo_pass<4>(live + k, x, frames); break;
-          case 3: stereo_pass<3>(live + k, x, frames); break;
-          case 2: stereo_pass<2>(live + k, x, frames); break;
-          default: stereo_pass<1>(live + k, x, frames); break;
+        if (live[k]->peaking) {
+          switch (m) {
+            case 3: peaking_pass<3>(live + k, x, frames); break;
+            case 2: peaking_pass<2>(live + k, x, frames); break;
+            default: peaking_pass<1>(live + k, x, frames); break;
+          }
+        } else {
+          switch (m) {
+            case 4: stereo_pass<4>(live + k, x, frames); break;
+            case 3: stereo_pass<3>(live + k, x, frames); break;
+            case 2: stereo_pass<2>(live + k, x, frames); break;
+            default: stereo_pass<1>(live + k, x, frames); break;
+          }
         }
         k += m;
       }

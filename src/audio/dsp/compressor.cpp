@@ -84,7 +84,7 @@ class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
       // Four frames at a time: (|L| + |R|) / 2, then dB.
       for (; i + 4 <= n; i += 4) {
         const F4 a = abs4(load4(x + 2 * i)), b = abs4(load4(x + 2 * i + 4));
-        const F4 level = (__builtin_shufflevector(a, b, 0, 2, 4, 6) + __builtin_shufflevector(a, b, 1, 3, 5, 7)) * 0.5f;
+        const F4 level = (left4(a, b) + right4(a, b)) * 0.5f;
         const I4 loud = level > kSilence;
         const F4 db = kDbPerLog2 * log2_4(loud ? level : splat(1.f));
         store4(db_ + i, loud ? db : splat(kSilentMark));
@@ -120,13 +120,30 @@ class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
     float* const line = delay_line_.data();
     size_t pos = pos_;
     if (ch == 2) {
-      for (size_t i = 0; i < n; ++i) {
-        const size_t read = (pos - delay_) & mask;
-        line[pos * 2] = x[2 * i];
-        line[pos * 2 + 1] = x[2 * i + 1];
-        x[2 * i] = line[read * 2] * db_[i];
-        x[2 * i + 1] = line[read * 2 + 1] * db_[i];
-        pos = (pos + 1) & mask;
+      // In runs where neither position wraps around; four frames are
+      // written before they are read, so any delay (0 too) reads the
+      // right ones.
+      for (size_t i = 0; i < n;) {
+        const size_t w = pos & mask, r = (pos - delay_) & mask;
+        const size_t run = std::min({n - i, len_ - w, len_ - r});
+        float *f = x + 2 * i, *to = line + 2 * w;
+        const float *from = line + 2 * r, *gain = db_ + i;
+        size_t j = 0;
+        for (; j + 4 <= run; j += 4) {
+          store4(to + 2 * j, load4(f + 2 * j));
+          store4(to + 2 * j + 4, load4(f + 2 * j + 4));
+          const F4 g = load4(gain + j);
+          store4(f + 2 * j, load4(from + 2 * j) * __builtin_shufflevector(g, g, 0, 0, 1, 1));
+          store4(f + 2 * j + 4, load4(from + 2 * j + 4) * __builtin_shufflevector(g, g, 2, 2, 3, 3));
+        }
+        for (; j < run; ++j) {
+          to[2 * j] = f[2 * j];
+          to[2 * j + 1] = f[2 * j + 1];
+          f[2 * j] = from[2 * j] * gain[j];
+          f[2 * j + 1] = from[2 * j + 1] * gain[j];
+        }
+        i += run;
+        pos = (pos + run) & mask;
       }
     } else {
       for (size_t i = 0; i < n; ++i) {

@@ -71,12 +71,19 @@ namespace tovarin::audio::dsp {
 
 constexpr int kMaxEffectChannels = 8;
 
-// One second-order section per channel in transposed direct form II, with
-// double memories (low centres stay stable). An effect that is just that
-// (the equalizer band) hands its section to the chain, which runs
-// neighbouring sections together in one pass over the block.
+// One second-order section per channel, with double memories (low centres
+// stay stable). An effect that is just that (the equalizer band) hands its
+// section to the chain, which runs neighbouring sections together in one
+// pass over the block.
+//
+// A peaking section (b1 == a1, b0 + b2 == 1 + a2) is the input plus a band:
+// H = 1 + (b0 - 1)(1 - z^-2) / (1 + a1 z^-1 + a2 z^-2), run in that form
+// (the memories are the last two values of the recursion), which costs one
+// operation less and has a shorter path from frame to frame. Any other runs
+// in transposed direct form II. A section keeps its form.
 struct Biquad {
   double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
+  bool peaking = false;
   bool bypass = true;  // passes the sound untouched
   double s1[kMaxEffectChannels] = {}, s2[kMaxEffectChannels] = {};
 };

@@ -28,8 +28,9 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
     rate_ = rate;
     channels_ = std::clamp(channels, 1, kMaxChannels);
     lines_ = kind_.mono_line ? 1 : channels_;
-    // The sweep reaches 1.5 x the longest delay, plus room to interpolate.
-    size_t need = static_cast<size_t>(kind_.max_delay_ms * 1.5f * rate / 1000.f) + 4;
+    // The sweep reaches 1.5 x the longest delay, plus room to interpolate,
+    // plus a segment written ahead of its reads.
+    size_t need = static_cast<size_t>(kind_.max_delay_ms * 1.5f * rate / 1000.f) + 4 + kPiece;
     size_t len = 4;
     while (len < need) len <<= 1;
     mask_ = len - 1;
@@ -77,17 +78,7 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
       if (lfo_stale_) sweep_segment();
       const size_t n = std::min(kPiece - lfo_at_, frames - done);
       float* piece = x + done * channels_;
-      switch (channels_) {
-        case 1:
-          run<1>(piece, n, 1);
-          break;
-        case 2:
-          run<2>(piece, n, 2);
-          break;
-        default:
-          run<0>(piece, n, channels_);
-          break;
-      }
+      run(piece, n);
       done += n;
       lfo_at_ += n;
     }
@@ -131,56 +122,115 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
     }
   }
 
-  // kCh: the channel count when known at compile time (0: ch at run time).
-  // Settings and positions are copied into locals first: the line's float
-  // stores could otherwise alias the members, which would then be reloaded
-  // for every sample.
-  template <int kCh>
-  void run(float* x, size_t frames, int ch_rt) {
-    const int ch = kCh ? kCh : ch_rt;
-    const int lines = lines_;
-    const bool mono = lines == 1;
-    float* const line = line_.data();
-    const size_t mask = mask_;
-    const float inv_ch = 1.f / ch, wet = wet_, dry = dry_, fb = fb_;
-    const size_t fb_whole = fb_whole_;
-    const float fb_frac = fb_frac_;
-    // The line `delay` samples before the write position (0 = the sample
-    // just written there), linearly interpolated; delay >= 0.
-    auto tap = [&](size_t pos, int k, float delay) {
-      const int32_t whole = static_cast<int32_t>(delay);
-      const float frac = delay - static_cast<float>(whole);
-      const size_t a = (pos - static_cast<size_t>(whole)) & mask, b = (a - 1) & mask;
-      return line[a * lines + k] * (1 - frac) + line[b * lines + k] * frac;
-    };
-    auto feedback = [&](size_t pos, int k) {
-      const size_t a = (pos - fb_whole) & mask, b = (a - 1) & mask;
-      return line[a * lines + k] * (1 - fb_frac) + line[b * lines + k] * fb_frac;
-    };
+  // One stretch of a segment in two stages: the line(s) fed for the whole
+  // stretch first, then the reads and the mix. A read `delay` samples back
+  // (0 = the sample written for the same frame) only needs what the first
+  // stage wrote, and the line is long enough (a segment more than the
+  // longest read) that nothing it needs is overwritten meanwhile. Settings
+  // and positions are copied into locals first: the line's float stores
+  // could otherwise alias the members, which would then be reloaded for
+  // every sample.
+  void run(float* x, size_t n) {
+    const int ch = channels_;
+    const size_t size = mask_ + 1;
+    for (int k = 0; k < lines_; ++k) {
+      gather_input(x, n, k);
+      feed(line_.data() + k * size, n);
+    }
     const float* lfo0 = d0_ + lfo_at_;
     const float* lfo1 = d1_ + lfo_at_;
-    size_t pos = pos_;
-    for (size_t i = 0; i < frames; ++i) {
-      float* f = x + i * ch;
-      // Feed the line(s): input plus feedback from the centre tap.
-      if (mono) {
-        float in = 0;
-        for (int k = 0; k < ch; ++k) in += f[k];
-        line[pos] = flush(in * inv_ch + fb * feedback(pos, 0));
-      } else {
-        for (int k = 0; k < ch; ++k) line[pos * lines + k] = flush(f[k] + fb * feedback(pos, k));
+    const float wet = wet_, dry = dry_;
+    if (ch == 2) {
+      read(line_.data(), lfo0, t0_, n);
+      read(line_.data() + (lines_ > 1 ? size : 0), lfo1, t1_, n);
+      mix_stereo(x, n, t0_, t1_, dry, wet);
+    } else {
+      for (int c = 0; c < ch; ++c) {
+        read(line_.data() + (lines_ > 1 ? c * size : 0), c % 2 ? lfo1 : lfo0, t0_, n);
+        for (size_t i = 0; i < n; ++i) x[i * ch + c] = dry * x[i * ch + c] + wet * t0_[i];
       }
-      const float d0 = lfo0[i], d1 = lfo1[i];
-      if (ch == 2) {
-        const float w0 = tap(pos, 0, d0), w1 = tap(pos, mono ? 0 : 1, d1);
-        f[0] = dry * f[0] + wet * w0;
-        f[1] = dry * f[1] + wet * w1;
-      } else {
-        for (int k = 0; k < ch; ++k) f[k] = dry * f[k] + wet * tap(pos, mono ? 0 : k, k % 2 ? d1 : d0);
-      }
-      pos = (pos + 1) & mask;
     }
-    pos_ = pos;
+    pos_ = (pos_ + n) & mask_;
+  }
+
+  // What line k is fed with, before the feedback: its channel, or the
+  // channels' mean for the one line of the chorus.
+  void gather_input(const float* x, size_t n, int k) {
+    const int ch = channels_;
+    float* const in = in_;
+    size_t i = 0;
+    if (lines_ > 1) {
+      if (ch == 2) {
+        for (; i + 4 <= n; i += 4) {
+          const F4 a = load4(x + 2 * i), b = load4(x + 2 * i + 4);
+          store4(in + i, k ? right4(a, b) : left4(a, b));
+        }
+      }
+      for (; i < n; ++i) in[i] = x[i * ch + k];
+      return;
+    }
+    sum_channels(x, n, ch, 1.f / ch, in);
+  }
+
+  // line[pos + i] = input + feedback x the line at the centre tap, for the
+  // stretch. Split where a position wraps around, so each run addresses
+  // the line directly; within a run four frames go at once when the centre
+  // tap is at least four samples back (none of them reads another's write).
+  void feed(float* line, size_t n) {
+    const size_t size = mask_ + 1, back = fb_whole_;
+    const float fb = fb_, frac = fb_frac_, keep = 1 - frac;
+    for (size_t i = 0; i < n;) {
+      const float* in = in_ + i;
+      const size_t w = (pos_ + i) & mask_, r = (pos_ + i - back - 1) & mask_;
+      if (r == mask_) {  // the centre tap's two samples straddle the wrap
+        line[w] = flush(in[0] + fb * (line[0] * keep + line[mask_] * frac));
+        ++i;
+        continue;
+      }
+      const size_t len = std::min({n - i, size - w, size - 1 - r});
+      float* dst = line + w;            // dst[j]: the line at pos + i + j
+      const float* old = line + r + 1;  // old[j]: the line at pos + i + j - back
+      size_t j = 0;
+      if (back >= 4) {
+        for (; j + 4 <= len; j += 4)
+          store4(dst + j, flush4(load4(in + j) + fb * (load4(old + j) * keep + load4(old + j - 1) * frac)));
+      }
+      for (; j < len; ++j) dst[j] = flush(in[j] + fb * (old[j] * keep + old[j - 1] * frac));
+      i += len;
+    }
+  }
+
+  // out[i] = the line `delay[i]` samples before position pos + i, linearly
+  // interpolated (delay >= 0). Positions and fractions four at a time.
+  void read(const float* line, const float* delay, float* out, size_t n) const {
+    const I4 mask = {static_cast<int32_t>(mask_), static_cast<int32_t>(mask_), static_cast<int32_t>(mask_),
+                     static_cast<int32_t>(mask_)};
+    const int32_t pos = static_cast<int32_t>(pos_);
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+      const F4 d = load4(delay + i);
+      const I4 whole = __builtin_convertvector(d, I4);
+      const F4 frac = d - __builtin_convertvector(whole, F4);
+      const I4 at = pos + static_cast<int32_t>(i) + I4{0, 1, 2, 3} - whole;
+      const I4 a = at & mask, b = (at - 1) & mask;
+      F4 va, vb;
+      if (all4(a == a[0] + I4{0, 1, 2, 3}) && a[0] > 0) {
+        // The usual case (the delay moves slowly): the same whole delay for
+        // the four frames and no wrap, so the two reads are runs.
+        va = load4(line + a[0]);
+        vb = load4(line + b[0]);
+      } else {
+        va = F4{line[a[0]], line[a[1]], line[a[2]], line[a[3]]};
+        vb = F4{line[b[0]], line[b[1]], line[b[2]], line[b[3]]};
+      }
+      store4(out + i, va * (1 - frac) + vb * frac);
+    }
+    for (; i < n; ++i) {
+      const int32_t whole = static_cast<int32_t>(delay[i]);
+      const float frac = delay[i] - static_cast<float>(whole);
+      const size_t a = (pos_ + i - static_cast<size_t>(whole)) & mask_, b = (a - 1) & mask_;
+      out[i] = line[a] * (1 - frac) + line[b] * frac;
+    }
   }
 
   static float flush(float v) { return std::fabs(v) < 1e-25f ? 0.f : v; }
@@ -216,7 +266,7 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
   size_t mask_ = 3;
   // audio thread
   BASS_DX8_CHORUS active_{};
-  std::vector<float> line_;  // frame-major: lines_ values per frame
+  std::vector<float> line_;  // line by line, each mask_ + 1 long
   size_t pos_ = 0;
   double seg_phase_ = 0, phase_step_ = 0, phase_offset_ = 0;
   size_t lfo_at_ = 0;  // next entry of d0_ and d1_
@@ -226,6 +276,10 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
   size_t fb_whole_ = 1;
   float fb_frac_ = 0;
   float wet_ = 0.5f, dry_ = 0.5f, fb_ = 0;
+  // The stretch at hand: a line's input, the reads of two channels.
+  alignas(16) float in_[kPiece];
+  alignas(16) float t0_[kPiece];
+  alignas(16) float t1_[kPiece];
 };
 
 }  // namespace

@@ -69,6 +69,7 @@ class ParamEq final : public RecordEffect<BASS_DX8_PARAMEQ> {
     q_.b2 = (1 - alpha * A) / a0;
     q_.a1 = q_.b1;
     q_.a2 = (1 - alpha / A) / a0;
+    q_.peaking = true;
   }
 
   // control thread

@@ -32,7 +32,8 @@ constexpr int kDiffusers = 4;
 constexpr double kDiffuserMs[kDiffusers] = {1.3, 1.9, 2.9, 4.1};
 constexpr float kDiffuserGain = 0.62f;
 constexpr double kCrossoverHz = 2000.0;
-constexpr size_t kPiece = 256;  // frames diffused ahead of the network
+constexpr size_t kPiece = 256;  // frames per piece (at most; see piece_)
+constexpr double kMixScale = 0.35355339059327373;  // 1/sqrt(8)
 
 // Signs feeding the input into the lines (0..3, then 4..7): not a row of the
 // mixing matrix, so the first pass already spreads over every line.
@@ -52,7 +53,8 @@ size_t pow2_at_least(size_t n) {
 }
 
 // The orthogonal mixing: the fast Walsh-Hadamard transform of the eight
-// values (lo: lines 0..3, hi: 4..7), scaled by 1/sqrt(8) so it keeps energy.
+// values (lo: lines 0..3, hi: 4..7). Unscaled: the loop gains carry the
+// 1/sqrt(8) that makes it keep energy.
 inline void hadamard8(F4& lo, F4& hi) {
   const F4 a = lo + hi, b = lo - hi;
   lo = a;
@@ -63,9 +65,27 @@ inline void hadamard8(F4& lo, F4& hi) {
   hi = hi * odd + __builtin_shufflevector(hi, hi, 1, 0, 3, 2);
   lo = lo * half + __builtin_shufflevector(lo, lo, 2, 3, 0, 1);
   hi = hi * half + __builtin_shufflevector(hi, hi, 2, 3, 0, 1);
-  const F4 scale = splat(0.35355339059327373f);
-  lo *= scale;
-  hi *= scale;
+}
+
+// hadamard8 on eight rows at once (r0..r7: lines 0..7, four frames each),
+// with the same sums and differences.
+inline void hadamard_rows(F4& r0, F4& r1, F4& r2, F4& r3, F4& r4, F4& r5, F4& r6, F4& r7) {
+  const F4 s0 = r0 + r4, s1 = r1 + r5, s2 = r2 + r6, s3 = r3 + r7;
+  const F4 d0 = r0 - r4, d1 = r1 - r5, d2 = r2 - r6, d3 = r3 - r7;
+  const F4 p0 = s0 + s1, p1 = s0 - s1, p2 = s2 + s3, p3 = s2 - s3;
+  const F4 q0 = d0 + d1, q1 = d0 - d1, q2 = d2 + d3, q3 = d2 - d3;
+  r0 = p0 + p2, r1 = p1 + p3, r2 = p0 - p2, r3 = p1 - p3;
+  r4 = q0 + q2, r5 = q1 + q3, r6 = q0 - q2, r7 = q1 - q3;
+}
+
+// Rows become columns: a[k] holds what was lane k of a, b, c and d.
+inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
+  const F4 t0 = __builtin_shufflevector(a, b, 0, 4, 1, 5), t1 = __builtin_shufflevector(a, b, 2, 6, 3, 7);
+  const F4 t2 = __builtin_shufflevector(c, d, 0, 4, 1, 5), t3 = __builtin_shufflevector(c, d, 2, 6, 3, 7);
+  a = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+  b = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+  c = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+  d = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
 }
 
 // Transposed direct form II biquad over four lines at once.
@@ -75,6 +95,15 @@ struct Biquad4 {
     const F4 out = b0 * in + s1;
     s1 = b1 * in - a1 * out + s2;
     s2 = b2 * in - a2 * out;
+    return out;
+  }
+  // The same for the Butterworth lowpass, whose b1 = 2 b0 = 2 b2: one
+  // product of the input instead of three (exactly the same sums).
+  inline F4 run_lowpass(F4 in, F4 b0, F4 a1, F4 a2) {
+    const F4 p = b0 * in;
+    const F4 out = p + s1;
+    s1 = (p + p) - a1 * out + s2;
+    s2 = p - a2 * out;
     return out;
   }
   void clear() { s1 = s2 = F4{}; }
@@ -103,12 +132,14 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
       length_[i] = m;
       longest = std::max(longest, m);
     }
+    // A piece never outruns the shortest line, so everything it reads was
+    // written before it started.
+    piece_ = std::min(kPiece, length_[0]);
     mask_ = pow2_at_least(longest + 1) - 1;
     lines_.assign((mask_ + 1) * kLines, 0.f);
     for (int k = 0; k < kDiffusers; ++k) {
       diff_len_[k] = std::max<size_t>(1, static_cast<size_t>(std::lround(kDiffuserMs[k] * rate_ / 1000.0)));
-      diff_mask_[k] = pow2_at_least(diff_len_[k] + 1) - 1;
-      diff_[k].assign(diff_mask_[k] + 1, 0.f);
+      diff_[k].assign(diff_len_[k] + kPiece, 0.f);
     }
     active_ = box_.get();
     compute();
@@ -133,93 +164,14 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
   void process(float* x, size_t frames) override {
     if (box_.take(active_)) compute();
     if (lines_.empty()) return;
-    // Everything the loop touches lives in locals: the buffers' float
-    // stores could otherwise alias the members, which would then be
-    // reloaded for every sample.
-    const int ch = channels_;
-    const float in_gain = in_gain_ / ch, dry = dry_, out_gain = out_gain_, in_scale = in_scale_;
-    float* const lines = lines_.data();
-    const size_t mask = mask_;
-    size_t length[kLines];
-    std::copy(std::begin(length_), std::end(length_), length);
-    float* diff[kDiffusers];
-    size_t diff_len[kDiffusers], diff_mask[kDiffusers];
-    for (int k = 0; k < kDiffusers; ++k) {
-      diff[k] = diff_[k].data();
-      diff_len[k] = diff_len_[k];
-      diff_mask[k] = diff_mask_[k];
+    for (size_t done = 0; done < frames;) {
+      const size_t len = std::min(piece_, frames - done);
+      if (use_allpass_)
+        run<true>(x + done * channels_, len);
+      else
+        run<false>(x + done * channels_, len);
+      done += len;
     }
-    const Coefficients lp = lp_, ap = ap_c_;
-    const F4 g_span[2] = {g_span_[0], g_span_[1]}, g_high[2] = {g_high_[0], g_high_[1]};
-    const bool use_allpass = use_allpass_;
-    Biquad4 lp1a = lp1_[0], lp1b = lp1_[1], lp2a = lp2_[0], lp2b = lp2_[1], apa = ap_[0], apb = ap_[1];
-    size_t n = n_;
-    for (size_t t = 0, piece_end = 0; t < frames; ++t, ++n) {
-      if (t == piece_end) {
-        // The piece's input, diffused: each allpass runs over the whole
-        // piece in turn, so its work overlaps from sample to sample instead
-        // of the four waiting on each other for every sample.
-        piece_end = std::min(frames, t + kPiece);
-        const size_t len = piece_end - t;
-        for (size_t i = 0; i < len; ++i) {
-          const float* f = x + (t + i) * ch;
-          float in = 0;
-          for (int c = 0; c < ch; ++c) in += f[c];
-          in_[i] = in * in_gain;
-        }
-        for (int k = 0; k < kDiffusers; ++k) {
-          float* buf = diff[k];
-          const size_t m = diff_mask[k], d = diff_len[k];
-          for (size_t i = 0; i < len; ++i) {
-            const size_t at = n + i;
-            const float delayed = buf[(at - d) & m];
-            const float w = in_[i] + kDiffuserGain * delayed;
-            buf[at & m] = std::fabs(w) < 1e-25f ? 0.f : w;
-            in_[i] = delayed - kDiffuserGain * w;
-          }
-        }
-      }
-      float* f = x + t * ch;
-      const float in = in_[t % kPiece];
-      // The lines' outputs through the loop filter (lines 0..3 and 4..7,
-      // written out twice so their memories stay in registers).
-      const F4 v0 = {lines[((n - length[0]) & mask) * kLines + 0], lines[((n - length[1]) & mask) * kLines + 1],
-                     lines[((n - length[2]) & mask) * kLines + 2], lines[((n - length[3]) & mask) * kLines + 3]};
-      const F4 v1 = {lines[((n - length[4]) & mask) * kLines + 4], lines[((n - length[5]) & mask) * kLines + 5],
-                     lines[((n - length[6]) & mask) * kLines + 6], lines[((n - length[7]) & mask) * kLines + 7]};
-      F4 y[2];
-      y[0] = g_span[0] * lp2a.run(lp1a.run(v0, lp.b0, lp.b1, lp.b2, lp.a1, lp.a2), lp.b0, lp.b1, lp.b2, lp.a1, lp.a2);
-      y[1] = g_span[1] * lp2b.run(lp1b.run(v1, lp.b0, lp.b1, lp.b2, lp.a1, lp.a2), lp.b0, lp.b1, lp.b2, lp.a1, lp.a2);
-      if (use_allpass) {
-        y[0] += g_high[0] * apa.run(v0, ap.b0, ap.b1, ap.b2, ap.a1, ap.a2);
-        y[1] += g_high[1] * apb.run(v1, ap.b0, ap.b1, ap.b2, ap.a1, ap.a2);
-      }
-      y[0] = flush4(y[0]);
-      y[1] = flush4(y[1]);
-      // Mixed back into the lines with the new input; two of the mixed
-      // values (orthogonal sign patterns over the lines) are left and right.
-      hadamard8(y[0], y[1]);
-      const float wl = y[0][1] * out_gain, wr = y[0][2] * out_gain;
-      float* w = lines + (n & mask) * kLines;
-      const F4 feed = splat(in * in_scale);
-      store4(w, feed * kInSign4[0] + y[0]);
-      store4(w + 4, feed * kInSign4[1] + y[1]);
-      if (ch == 2) {
-        f[0] = dry * f[0] + wl;
-        f[1] = dry * f[1] + wr;
-      } else if (ch == 1) {
-        f[0] = dry * f[0] + 0.5f * (wl + wr);
-      } else {
-        for (int c = 0; c < ch; ++c) f[c] = dry * f[c] + (c % 2 ? wr : wl);
-      }
-    }
-    n_ = n;
-    lp1_[0] = lp1a;
-    lp1_[1] = lp1b;
-    lp2_[0] = lp2a;
-    lp2_[1] = lp2b;
-    ap_[0] = apa;
-    ap_[1] = apb;
     for (int h = 0; h < 2; ++h) {
       lp1_[h].flush();
       lp2_[h].flush();
@@ -228,6 +180,164 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
   }
 
  private:
+  // One piece in stages, all but the network's recursion free of
+  // dependencies between frames: the input's mean, the diffusers, the
+  // lines' outputs gathered line by line, the recursion (four frames at a
+  // time, turned frame-major and back by 4 x 4 transposes), the new line
+  // values written back, the wet sound mixed into the block.
+  template <bool kAllpass>
+  void run(float* x, size_t len) {
+    const int ch = channels_;
+    const size_t size = mask_ + 1;
+    float* const in = in_;
+    sum_channels(x, len, ch, in_gain_ / ch * in_scale_, in);
+    for (int k = 0; k < kDiffusers; ++k) diffuse(diff_[k].data(), diff_len_[k], len);
+
+    // The lines' outputs and new values, in place in the lines where their
+    // runs do not wrap around, through scratch where they do.
+    float* const lines = lines_.data();
+    const float* src[kLines];
+    float* dst[kLines];
+    const size_t to = n_ & mask_;
+    for (int i = 0; i < kLines; ++i) {
+      float* const line = lines + i * size;
+      const size_t from = (n_ - length_[i]) & mask_;
+      if (from + len <= size) {
+        src[i] = line + from;
+      } else {
+        const size_t first = size - from;
+        std::memcpy(rd_ + i * kPiece, line + from, first * sizeof(float));
+        std::memcpy(rd_ + i * kPiece + first, line, (len - first) * sizeof(float));
+        src[i] = rd_ + i * kPiece;
+      }
+      dst[i] = to + len <= size ? line + to : wr_ + i * kPiece;
+    }
+    recirculate<kAllpass>(src, dst, len);
+    if (to + len > size) {
+      const size_t first = size - to;
+      for (int i = 0; i < kLines; ++i) {
+        std::memcpy(lines + i * size + to, wr_ + i * kPiece, first * sizeof(float));
+        std::memcpy(lines + i * size, wr_ + i * kPiece + first, (len - first) * sizeof(float));
+      }
+    }
+    n_ += len;
+
+    const float dry = dry_, out_gain = out_gain_;
+    if (ch == 2) {
+      mix_stereo(x, len, out_l_, out_r_, dry, out_gain);
+      return;
+    }
+    for (size_t t = 0; t < len; ++t) {
+      float* f = x + t * ch;
+      const float wl = out_l_[t] * out_gain, wr = out_r_[t] * out_gain;
+      if (ch == 1) {
+        f[0] = dry * f[0] + 0.5f * (wl + wr);
+      } else {
+        for (int c = 0; c < ch; ++c) f[c] = dry * f[c] + (c % 2 ? wr : wl);
+      }
+    }
+  }
+
+  // A Schroeder allpass with delay d over the piece's input, in place. The
+  // buffer holds the last d values written, then room for the piece: a
+  // value is read d frames after it was written, so four frames at a time
+  // never read one of their own.
+  void diffuse(float* buf, size_t d, size_t len) {
+    float* const in = in_;
+    size_t i = 0;
+    if (d >= 4) {
+      for (; i + 4 <= len; i += 4) {
+        const F4 delayed = load4(buf + i);
+        const F4 w = load4(in + i) + kDiffuserGain * delayed;
+        store4(buf + d + i, flush4(w));
+        store4(in + i, delayed - kDiffuserGain * w);
+      }
+    }
+    for (; i < len; ++i) {
+      const float delayed = buf[i];
+      const float w = in[i] + kDiffuserGain * delayed;
+      buf[d + i] = std::fabs(w) < 1e-25f ? 0.f : w;
+      in[i] = delayed - kDiffuserGain * w;
+    }
+    std::memmove(buf, buf + len, d * sizeof(float));
+  }
+
+  // The network's recursion over the piece: the lines' outputs (src, one
+  // run per line) through the loop filters, mixed, plus the input, become
+  // the lines' new values (dst); two of the mixed values are the wet left
+  // and right. A line's new values never overwrite an output still to be
+  // read: the line is longer than the piece.
+  template <bool kAllpass>
+  void recirculate(const float* const* src, float* const* dst, size_t len) {
+    // Locals, so that the stores cannot be taken to alias the state.
+    const Coefficients lp = lp_, ap = ap_c_;
+    const F4 g_span0 = g_span_[0], g_span1 = g_span_[1], g_high0 = g_high_[0], g_high1 = g_high_[1];
+    Biquad4 lp1a = lp1_[0], lp1b = lp1_[1], lp2a = lp2_[0], lp2b = lp2_[1], apa = ap_[0], apb = ap_[1];
+    auto step = [&](F4& lo, F4& hi) __attribute__((always_inline)) {
+      F4 y0 = g_span0 * lp2a.run_lowpass(lp1a.run_lowpass(lo, lp.b0, lp.a1, lp.a2), lp.b0, lp.a1, lp.a2);
+      F4 y1 = g_span1 * lp2b.run_lowpass(lp1b.run_lowpass(hi, lp.b0, lp.a1, lp.a2), lp.b0, lp.a1, lp.a2);
+      if (kAllpass) {
+        y0 += g_high0 * apa.run(lo, ap.b0, ap.b1, ap.b2, ap.a1, ap.a2);
+        y1 += g_high1 * apb.run(hi, ap.b0, ap.b1, ap.b2, ap.a1, ap.a2);
+      }
+      lo = flush4(y0);
+      hi = flush4(y1);
+    };
+    const float* in = in_;
+    size_t t = 0;
+    for (; t + 4 <= len; t += 4) {
+      // a: lines 0..3, b: lines 4..7; after the transposes, one frame each.
+      F4 a0 = load4(src[0] + t), a1 = load4(src[1] + t), a2 = load4(src[2] + t),
+         a3 = load4(src[3] + t);
+      F4 b0 = load4(src[4] + t), b1 = load4(src[5] + t), b2 = load4(src[6] + t),
+         b3 = load4(src[7] + t);
+      transpose4(a0, a1, a2, a3);
+      transpose4(b0, b1, b2, b3);
+      step(a0, b0);
+      step(a1, b1);
+      step(a2, b2);
+      step(a3, b3);
+      // Back to one line each, four frames, and mixed: the mixing is not on
+      // the path from frame to frame (its results are read a line's length
+      // later), so it runs on whole lines, as hadamard8 does on one frame.
+      transpose4(a0, a1, a2, a3);
+      transpose4(b0, b1, b2, b3);
+      hadamard_rows(a0, a1, a2, a3, b0, b1, b2, b3);
+      store4(out_l_ + t, a1);
+      store4(out_r_ + t, a2);
+      const F4 feed = load4(in + t);
+      store4(dst[0] + t, a0 + feed);
+      store4(dst[1] + t, a1 + feed);
+      store4(dst[2] + t, a2 - feed);
+      store4(dst[3] + t, a3 + feed);
+      store4(dst[4] + t, b0 - feed);
+      store4(dst[5] + t, b1 - feed);
+      store4(dst[6] + t, b2 + feed);
+      store4(dst[7] + t, b3 - feed);
+    }
+    for (; t < len; ++t) {
+      F4 lo = {src[0][t], src[1][t], src[2][t], src[3][t]};
+      F4 hi = {src[4][t], src[5][t], src[6][t], src[7][t]};
+      step(lo, hi);
+      hadamard8(lo, hi);
+      out_l_[t] = lo[1];
+      out_r_[t] = lo[2];
+      const F4 feed = splat(in[t]);
+      lo += feed * kInSign4[0];
+      hi += feed * kInSign4[1];
+      for (int i = 0; i < 4; ++i) {
+        dst[i][t] = lo[i];
+        dst[i + 4][t] = hi[i];
+      }
+    }
+    lp1_[0] = lp1a;
+    lp1_[1] = lp1b;
+    lp2_[0] = lp2a;
+    lp2_[1] = lp2b;
+    ap_[0] = apa;
+    ap_[1] = apb;
+  }
+
   void compute() {
     const auto& s = active_;
     const double t60 = s.fReverbTime / 1000.0;
@@ -240,8 +350,9 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
       double g = std::pow(10.0, -3 * m / (fs * t60));
       double gh = std::pow(10.0, -3 * m / (fs * t60 * s.fHighFreqRTRatio));
       if (gh < 1e-7) gh = 0;  // gone within a pass: skip the allpass path
-      g_high[i] = static_cast<float>(gh);
-      g_span[i] = static_cast<float>(g - gh);
+      // The mixing's 1/sqrt(8) is taken here, before it.
+      g_high[i] = static_cast<float>(gh * kMixScale);
+      g_span[i] = static_cast<float>((g - gh) * kMixScale);
       use_allpass_ |= gh > 0;
       gmean += g / kLines;
     }
@@ -274,18 +385,25 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
   int channels_ = 2;
   size_t length_[kLines] = {};
   size_t mask_ = 0;
-  size_t diff_len_[kDiffusers] = {}, diff_mask_[kDiffusers] = {};
+  size_t piece_ = kPiece;
+  size_t diff_len_[kDiffusers] = {};
   // audio thread
   BASS_DX8_REVERB active_{0, 0, 1000, 0.001f};
-  std::vector<float> lines_;  // frame-major: kLines values per frame
+  std::vector<float> lines_;  // line by line, each mask_ + 1 long
   std::vector<float> diff_[kDiffusers];
   size_t n_ = 0;
-  float in_[kPiece];  // the diffused input of the piece at hand
   Biquad4 lp1_[2], lp2_[2], ap_[2];
   Coefficients lp_, ap_c_;
   bool use_allpass_ = false;
   F4 g_high_[2] = {}, g_span_[2] = {};
   float in_scale_ = 0.35f, out_gain_ = 0.1f, dry_ = 0, in_gain_ = 1;
+  // The piece at hand: the diffused input, the lines' outputs and new
+  // values where a run wraps around (line by line), the wet left and right.
+  alignas(16) float in_[kPiece];
+  alignas(16) float rd_[kLines * kPiece];
+  alignas(16) float wr_[kLines * kPiece];
+  alignas(16) float out_l_[kPiece];
+  alignas(16) float out_r_[kPiece];
 };
 
 }  // namespace

@@ -4,8 +4,13 @@
 // that is alike across lines or across frames.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace tovarin::audio::dsp {
 
@@ -26,7 +31,50 @@ inline F4 flush4(F4 v) {
   const I4 keep = abs4(v) >= splat(1e-25f);
   return reinterpret_cast<F4>(reinterpret_cast<I4>(v) & keep);
 }
+// Whether every lane of a comparison's result is true.
+inline bool all4(I4 m) {
+#if defined(__SSE2__)
+  return _mm_movemask_ps(reinterpret_cast<__m128>(m)) == 15;
+#else
+  return m[0] && m[1] && m[2] && m[3];
+#endif
+}
 inline float sum4(F4 v) { return (v[0] + v[1]) + (v[2] + v[3]); }
+// Left and right of the four stereo frames in a (the first two) and b.
+inline F4 left4(F4 a, F4 b) { return __builtin_shufflevector(a, b, 0, 2, 4, 6); }
+inline F4 right4(F4 a, F4 b) { return __builtin_shufflevector(a, b, 1, 3, 5, 7); }
+
+// Stereo x (n frames) becomes dry x x + wet x (l, r): l and r hold one value
+// a frame.
+inline void mix_stereo(float* x, size_t n, const float* l, const float* r, float dry, float wet) {
+  size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const F4 vl = load4(l + i), vr = load4(r + i);
+    float* f = x + 2 * i;
+    store4(f, dry * load4(f) + wet * __builtin_shufflevector(vl, vr, 0, 4, 1, 5));
+    store4(f + 4, dry * load4(f + 4) + wet * __builtin_shufflevector(vl, vr, 2, 6, 3, 7));
+  }
+  for (; i < n; ++i) {
+    x[2 * i] = dry * x[2 * i] + wet * l[i];
+    x[2 * i + 1] = dry * x[2 * i + 1] + wet * r[i];
+  }
+}
+
+// out[i] = the sum of frame i's channels (interleaved, ch of them) x gain.
+inline void sum_channels(const float* x, size_t n, int ch, float gain, float* out) {
+  size_t i = 0;
+  if (ch == 2) {
+    for (; i + 4 <= n; i += 4) {
+      const F4 a = load4(x + 2 * i), b = load4(x + 2 * i + 4);
+      store4(out + i, (left4(a, b) + right4(a, b)) * gain);
+    }
+  }
+  for (; i < n; ++i) {
+    float sum = 0;
+    for (int c = 0; c < ch; ++c) sum += x[i * ch + c];
+    out[i] = sum * gain;
+  }
+}
 
 // log2 of four positive, normal, finite values (as fast_log2).
 inline F4 log2_4(F4 x) {

@@ -18,6 +18,18 @@ void Bitmap::resize(int32_t width, int32_t height) {
   pixels_.swap(next);
   width_ = width;
   height_ = height;
+  touched_.assign(size_t(height), {0, 0});
+  uniform_ = false;  // old pixels and white ones: the next full fill writes everything
+}
+
+void Bitmap::touch(int32_t y, int32_t x0, int32_t x1) {
+  auto& t = touched_[size_t(y)];
+  if (t.first >= t.second) {
+    t = {x0, x1};
+  } else {
+    t.first = std::min(t.first, x0);
+    t.second = std::max(t.second, x1);
+  }
 }
 
 Color Bitmap::pixel(int32_t x, int32_t y) const {
@@ -42,7 +54,25 @@ bool clip_span(int32_t a, int32_t b, int32_t limit, int32_t& lo, int32_t& hi) {
 void Bitmap::fill_rect(int32_t left, int32_t top, int32_t right, int32_t bottom) {
   int32_t x0, x1, y0, y1;
   if (!clip_span(left, right, width_, x0, x1) || !clip_span(top, bottom, height_, y0, y1)) return;
-  for (int32_t y = y0; y < y1; ++y) std::fill(&pixels_[size_t(y) * width_ + x0], &pixels_[size_t(y) * width_ + x1], brush_);
+  Color* const p = pixels_.data();
+  if (x0 == 0 && y0 == 0 && x1 == width_ && y1 == height_) {
+    // The whole bitmap: only what was drawn since the last such fill, when
+    // that fill had the same colour.
+    const bool redo_all = !uniform_ || clear_ != brush_;
+    for (int32_t y = 0; y < height_; ++y) {
+      auto& t = touched_[size_t(y)];
+      const int32_t a = redo_all ? 0 : t.first, b = redo_all ? width_ : t.second;
+      if (a < b) std::fill(p + size_t(y) * width_ + a, p + size_t(y) * width_ + b, brush_);
+      t = {0, 0};
+    }
+    uniform_ = true;
+    clear_ = brush_;
+    return;
+  }
+  for (int32_t y = y0; y < y1; ++y) {
+    std::fill(p + size_t(y) * width_ + x0, p + size_t(y) * width_ + x1, brush_);
+    touch(y, x0, x1);
+  }
 }
 
 void Bitmap::rectangle(int32_t left, int32_t top, int32_t right, int32_t bottom) {
@@ -54,12 +84,19 @@ void Bitmap::rectangle(int32_t left, int32_t top, int32_t right, int32_t bottom)
   int32_t x0, x1, y0, y1;
   if (clip_span(int32_t(l), int32_t(r), width_, x0, x1)) {
     for (int64_t y : {t, b - 1})
-      if (y >= 0 && y < height_) std::fill(&pixels_[size_t(y) * width_ + x0], &pixels_[size_t(y) * width_ + x1], pen_);
+      if (y >= 0 && y < height_) {
+        std::fill(&pixels_[size_t(y) * width_ + x0], &pixels_[size_t(y) * width_ + x1], pen_);
+        touch(int32_t(y), x0, x1);
+      }
   }
-  if (clip_span(int32_t(t), int32_t(b), height_, y0, y1)) {
-    for (int64_t x : {l, r - 1})
-      if (x >= 0 && x < width_)
-        for (int32_t y = y0; y < y1; ++y) pixels_[size_t(y) * width_ + size_t(x)] = pen_;
+  if (clip_span(int32_t(t), int32_t(b), height_, y0, y1) && clip_span(int32_t(l), int32_t(r), width_, x0, x1)) {
+    const bool has_left = l >= 0, has_right = r - 1 < width_;
+    for (int32_t y = y0; y < y1; ++y) {
+      Color* row = &pixels_[size_t(y) * width_];
+      if (has_left) row[l] = pen_;
+      if (has_right) row[r - 1] = pen_;
+      touch(y, x0, x1);  // the inside was drawn too
+    }
   }
 }
 
@@ -98,10 +135,9 @@ void Bitmap::line_to(int32_t x, int32_t y) {
     const int64_t off = int64_t(num / (__int128(2) * n));
     const int64_t mj = major0 + smajor * i, mn = minor0 + sminor * off;
     if (mn < 0 || mn >= limit_minor) continue;
-    if (x_major)
-      pixels_[size_t(mn) * width_ + size_t(mj)] = pen_;
-    else
-      pixels_[size_t(mj) * width_ + size_t(mn)] = pen_;
+    const int64_t px = x_major ? mj : mn, py = x_major ? mn : mj;
+    pixels_[size_t(py) * width_ + size_t(px)] = pen_;
+    touch(int32_t(py), int32_t(px), int32_t(px) + 1);
   }
 }
 

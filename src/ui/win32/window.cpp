@@ -374,4 +374,21 @@ bool compose(Handle window, std::vector<uint32_t>& rgb, int32_t& width, int32_t&
   return Capture(window, rgb, width, height);
 }
 
+bool compose_into(Handle window, uint32_t* rgb, int32_t width, int32_t height) {
+  if (!rgb || width <= 0 || height <= 0) return false;
+  std::vector<uint32_t> shot;
+  int32_t w = 0, h = 0;
+  if (!Capture(window, shot, w, h)) return false;
+  for (int32_t y = 0; y < std::min(h, height); ++y)
+    std::copy_n(&shot[size_t(y) * w], std::min(w, width), &rgb[size_t(y) * width]);
+  return true;
+}
+
+// The windows are on the screen: the Windows build has no PNG encoder and no
+// terminal view of them.
+bool save_png(Handle, const std::string&) { return false; }
+std::string render_ansi(Handle, int32_t) { return {}; }
+
+bool on_display() { return true; }
+
 }  // namespace tovui

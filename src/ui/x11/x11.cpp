@@ -3,7 +3,8 @@
 // which a library loaded late cannot initialise for threads). The model
 // stays the source of truth: bounds, visibility and the tree are mirrored,
 // and a window's surface reaches the server after each blit (MIT-SHM where
-// the server offers it, else PutImage) and again on Expose. A thread reads
+// the server offers it, else PutImage; only the rectangle that changed) and
+// again, whole, on Expose. A thread reads
 // the connection's events: Expose, the dialogs' keys and clicks, and the
 // destruction of a window by its host (the window's owner then destroys it in the model).
 // When the server goes away the connection turns inert: every request is
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -42,6 +44,9 @@ uint32_t to_pixel(Color c) { return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 1
 // surface changes size. Guarded by the registry lock.
 struct Pixels {
   int32_t width = 0, height = 0;
+  // What the server's window shows, as far as we drew it (surface colours):
+  // a blit sends only the rectangle that differs from it.
+  std::vector<Color> shown;
   std::vector<uint32_t> staging;  // a PutImage's rows, packed
   // The MIT-SHM segment that mirrors the whole surface. After a put, the
   // server may read it until it has answered the request sent after it
@@ -135,49 +140,7 @@ class Display final : public Native {
     map(w);
   }
 
-  void damage(const Window& w, const Rect& area) override {
-    if (lost() || area.width <= 0 || area.height <= 0 || !mine_.count(w.handle)) return;
-    Pixels& p = pixels_[w.handle];
-    if (p.width != w.surface_w || p.height != w.surface_h) fit(p, w.surface_w, w.surface_h);
-    if (p.in_flight) {
-      void* reply = nullptr;
-      xcb_generic_error_t* error = nullptr;
-      if (xcb_poll_for_reply(c_, p.pending, &reply, &error)) {
-        p.in_flight = false;
-        std::free(reply);
-        std::free(error);
-      }
-    }
-    if (p.shared && !p.in_flight) {
-      for (int32_t y = area.y; y < area.y + area.height; ++y) {
-        const Color* from = &w.surface[size_t(y) * w.surface_w + area.x];
-        uint32_t* to = p.shared + size_t(y) * p.width + area.x;
-        for (int32_t x = 0; x < area.width; ++x) to[x] = to_pixel(from[x]);
-      }
-      // Until the server has answered the request after the put, the
-      // segment is left alone and further puts go through the socket.
-      xcb_shm_put_image(c_, w.handle, gc_, uint16_t(p.width), uint16_t(p.height), uint16_t(area.x),
-                        uint16_t(area.y), uint16_t(area.width), uint16_t(area.height), int16_t(area.x),
-                        int16_t(area.y), screen_->root_depth, XCB_IMAGE_FORMAT_Z_PIXMAP, 0, p.seg, 0);
-      p.pending = xcb_get_input_focus(c_).sequence;
-      p.in_flight = true;
-    } else {
-      const uint64_t row_bytes = uint64_t(area.width) * 4;
-      const int32_t band = int32_t(std::max<uint64_t>(1, (max_request_bytes_ - 64) / row_bytes));
-      for (int32_t y0 = area.y; y0 < area.y + area.height; y0 += band) {
-        const int32_t rows = std::min(band, area.y + area.height - y0);
-        uint32_t* to = p.staging.data();
-        for (int32_t y = y0; y < y0 + rows; ++y) {
-          const Color* from = &w.surface[size_t(y) * w.surface_w + area.x];
-          for (int32_t x = 0; x < area.width; ++x) *to++ = to_pixel(from[x]);
-        }
-        xcb_put_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, w.handle, gc_, uint16_t(area.width), uint16_t(rows),
-                      int16_t(area.x), int16_t(y0), 0, screen_->root_depth, uint32_t(row_bytes * rows),
-                      reinterpret_cast<const uint8_t*>(p.staging.data()));
-      }
-    }
-    xcb_flush(c_);
-  }
+  void damage(const Window& w, const Rect& area) override { send(w, area, false); }
 
   bool show_box(Handle box, Handle owner, const std::string& text, const std::string& caption) override {
     if (lost()) return false;
@@ -200,6 +163,88 @@ class Display final : public Native {
 
  private:
   bool lost() const { return xcb_connection_has_error(c_) != 0; }
+
+  // Sends the surface's pixels in `area` to the server: all of them when
+  // `all` (the server lost them: Expose), else only the bounding rectangle
+  // of those that differ from what the window shows, or nothing.
+  void send(const Window& w, Rect area, bool all) {
+    if (lost() || area.width <= 0 || area.height <= 0 || !mine_.count(w.handle)) return;
+    Pixels& p = pixels_[w.handle];
+    if (p.width != w.surface_w || p.height != w.surface_h) {
+      // New buffers know nothing of what the window shows: all of it once.
+      fit(p, w.surface_w, w.surface_h);
+      area = Rect{0, 0, w.surface_w, w.surface_h};
+      all = true;
+      if (area.width <= 0 || area.height <= 0) return;
+    }
+    if (!(all ? refresh(w, p, area) : changes(w, p, area))) return;
+    if (p.in_flight) {
+      void* reply = nullptr;
+      xcb_generic_error_t* error = nullptr;
+      if (xcb_poll_for_reply(c_, p.pending, &reply, &error)) {
+        p.in_flight = false;
+        std::free(reply);
+        std::free(error);
+      }
+    }
+    if (p.shared && !p.in_flight) {
+      for (int32_t y = area.y; y < area.y + area.height; ++y)
+        convert(&p.shown[size_t(y) * p.width + area.x], area.width, p.shared + size_t(y) * p.width + area.x);
+      // Until the server has answered the request after the put, the
+      // segment is left alone and further puts go through the socket.
+      xcb_shm_put_image(c_, w.handle, gc_, uint16_t(p.width), uint16_t(p.height), uint16_t(area.x),
+                        uint16_t(area.y), uint16_t(area.width), uint16_t(area.height), int16_t(area.x),
+                        int16_t(area.y), screen_->root_depth, XCB_IMAGE_FORMAT_Z_PIXMAP, 0, p.seg, 0);
+      p.pending = xcb_get_input_focus(c_).sequence;
+      p.in_flight = true;
+    } else {
+      const uint64_t row_bytes = uint64_t(area.width) * 4;
+      const int32_t band = int32_t(std::max<uint64_t>(1, (max_request_bytes_ - 64) / row_bytes));
+      for (int32_t y0 = area.y; y0 < area.y + area.height; y0 += band) {
+        const int32_t rows = std::min(band, area.y + area.height - y0);
+        uint32_t* to = p.staging.data();
+        for (int32_t y = y0; y < y0 + rows; ++y, to += area.width)
+          convert(&p.shown[size_t(y) * p.width + area.x], area.width, to);
+        xcb_put_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, w.handle, gc_, uint16_t(area.width), uint16_t(rows),
+                      int16_t(area.x), int16_t(y0), 0, screen_->root_depth, uint32_t(row_bytes * rows),
+                      reinterpret_cast<const uint8_t*>(p.staging.data()));
+      }
+    }
+    xcb_flush(c_);
+  }
+
+  static void convert(const Color* from, int32_t n, uint32_t* to) {
+    for (int32_t x = 0; x < n; ++x) to[x] = to_pixel(from[x]);
+  }
+
+  // Copies `area` of the surface into p.shown, all of it to be sent.
+  static bool refresh(const Window& w, Pixels& p, const Rect& area) {
+    for (int32_t y = area.y; y < area.y + area.height; ++y)
+      std::copy_n(&w.surface[size_t(y) * w.surface_w + area.x], area.width, &p.shown[size_t(y) * p.width + area.x]);
+    return true;
+  }
+
+  // Brings p.shown up to date in `area` and narrows `area` to the bounding
+  // rectangle of the pixels that changed; false when none did.
+  static bool changes(const Window& w, Pixels& p, Rect& area) {
+    int32_t x0 = area.x + area.width, x1 = area.x, y0 = -1, y1 = -1;
+    for (int32_t y = area.y; y < area.y + area.height; ++y) {
+      const Color* from = &w.surface[size_t(y) * w.surface_w];
+      Color* to = &p.shown[size_t(y) * p.width];
+      int32_t a = area.x, b = area.x + area.width;
+      if (std::memcmp(from + a, to + a, size_t(b - a) * sizeof(Color)) == 0) continue;
+      while (to[a] == from[a]) ++a;
+      while (to[b - 1] == from[b - 1]) --b;
+      std::copy(from + a, from + b, to + a);
+      x0 = std::min(x0, a);
+      x1 = std::max(x1, b);
+      if (y0 < 0) y0 = y;
+      y1 = y + 1;
+    }
+    if (y0 < 0) return false;
+    area = Rect{x0, y0, x1 - x0, y1 - y0};
+    return true;
+  }
 
   // An event for a message box's dialog: true when it was one.
   bool dialog_event(const xcb_generic_event_t* e) {
@@ -230,6 +275,7 @@ class Display final : public Native {
     p.height = height;
     const size_t bytes = size_t(width) * size_t(height) * 4;
     p.staging.assign(size_t(width) * size_t(height), 0);
+    p.shown.assign(size_t(width) * size_t(height), 0);
     if (!shm_ || bytes == 0) return;
     const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
     if (id < 0) return;
@@ -281,7 +327,7 @@ class Display final : public Native {
     const int32_t x1 = std::min(area.x + area.width, w->surface_w);
     const int32_t y1 = std::min(area.y + area.height, w->surface_h);
     if (area.x >= x1 || area.y >= y1) return;  // only background there, which the server paints
-    damage(*w, Rect{area.x, area.y, x1 - area.x, y1 - area.y});
+    send(*w, Rect{area.x, area.y, x1 - area.x, y1 - area.y}, true);
   }
 
   // A window of ours destroyed by the server (with its host's window): its

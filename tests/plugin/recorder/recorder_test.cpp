@@ -66,6 +66,12 @@ class RecorderTest : public PluginTest {
     plugin.SetData(channels);
     plugin.Record_Start();
   }
+  // Start, `ms` of capture, then Record_Stop.
+  void Record(const std::string& path, int32_t rate, int32_t channels, int ms) {
+    Start(path, rate, channels);
+    Wait(ms);
+    plugin.Record_Stop();
+  }
   std::string Devices() { return plugin.Query(plugin.Record_GetDevices); }
   static std::string Out(const std::string& name) { return TempDir() + "/rec-" + name; }
   static void Wait(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -114,9 +120,7 @@ TEST_F(RecorderTest, RefusedInitStillRecordsAnEmptyFileReplacingAnOldOne) {
   EXPECT_EQ(plugin.Record_Init(), 0);
   const std::string out = Out("empty.wav");
   { std::ofstream(out) << std::string(1000, 'x'); }
-  Start(out, 44100, 2);
-  Wait(100);
-  plugin.Record_Stop();
+  Record(out, 44100, 2, 100);
   const Bytes b = ReadAll(out);
   ASSERT_EQ(b.size(), 44u);
   EXPECT_EQ(U32(b, 4), 36u);
@@ -154,9 +158,7 @@ TEST_F(RecorderTest, AFileThatCannotBeCreatedShowsStartRecordErrorAndStaysIdle) 
   EXPECT_EQ(MessageBoxes(), std::vector<std::string>{"Start Record Error"});
   // Still idle: the next start goes ahead.
   const std::string out = Out("after-error.wav");
-  Start(out, 44100, 2);
-  Wait(100);
-  plugin.Record_Stop();
+  Record(out, 44100, 2, 100);
   ExpectCompleted(out);
   EXPECT_EQ(MessageBoxes().size(), 1u);
 }
@@ -258,9 +260,7 @@ TEST_F(RecorderTest, AStopWhoseSizePatchFailsStillEndsTheRecordingAndSaysSo) {
   plugin.Record_Stop();
   EXPECT_EQ(MessageBoxes().size(), 1u);
   const std::string next = Out("next.wav");
-  Start(next, 44100, 2);
-  Wait(200);
-  plugin.Record_Stop();
+  Record(next, 44100, 2, 200);
   ExpectCompleted(next);
   EXPECT_EQ(MessageBoxes().size(), 1u);
 }
@@ -277,9 +277,7 @@ TEST_F(RecorderTest, RateOrChannelsZeroGiveAHeaderOfTheFormatCaptured) {
   for (const Case& c : cases) {
     const std::string out = Out("zero-" + std::to_string(c.rate) + "-" + std::to_string(c.channels) + ".wav");
     SCOPED_TRACE(out);
-    Start(out, c.rate, c.channels);
-    Wait(200);
-    plugin.Record_Stop();
+    Record(out, c.rate, c.channels, 200);
     ExpectCompleted(out);
     const Bytes b = ReadAll(out);
     ASSERT_GE(b.size(), 44u);
