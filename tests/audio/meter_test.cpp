@@ -3,6 +3,7 @@
 #include <complex>
 #include <thread>
 
+#include "audio/dsp/history.hpp"
 #include "test_support.hpp"
 
 using namespace audio_test;
@@ -140,6 +141,23 @@ TEST(MetersLatency, TheWindowEndsAtTheFrameBeingHeard) {
     EXPECT_LE(last, heard - 1 + slack);
     EXPECT_FLOAT_EQ(window[window.size() - 1] - window[window.size() - 2], 1.f);
   }
+}
+
+// Writes of any length, one far longer than the ring among them, leave the
+// latest frames readable in order and count every frame.
+TEST(MetersHistory, WritesOfAnyLengthKeepTheLatestFrames) {
+  tovarin::audio::dsp::History h(2, 44100);
+  uint64_t total = 0;
+  for (size_t n : {size_t(5000), size_t(70001), size_t(100), size_t(3)}) {
+    std::vector<float> block(n * 2);
+    for (size_t i = 0; i < n; ++i) block[2 * i] = block[2 * i + 1] = float(total + i);
+    h.write(block.data(), n);
+    total += n;
+    std::vector<float> window(882 * 2);
+    h.latest(window.data(), 882);
+    for (size_t i = 0; i < 882; ++i) ASSERT_EQ(window[2 * i + 1], float(total - 882 + i)) << n;
+  }
+  EXPECT_EQ(h.written(), total);
 }
 
 TEST(MetersCpu, CpuIsASmallPercentWhilePlaying) {

@@ -25,6 +25,20 @@ void History::write(const float* x, size_t frames) {
   // In pieces of a quarter ring, each announced before it is written, so a
   // reader can tell whether its window was overwritten while it copied.
   const size_t ch = channels_;
+  if (frames > capacity_) {
+    // Only the last capacity_ frames can stay. All of it is announced at
+    // once, so no reader takes the skipped frames' slots for written ones.
+    const uint64_t w = written_.load(std::memory_order_relaxed);
+    reserved_.store(w + frames, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    const float* in = x + (frames - capacity_) * ch;
+    const size_t at = (w + frames) & (capacity_ - 1);  // where the kept frames start
+    for (size_t i = 0; i < (capacity_ - at) * ch; ++i) ring_[at * ch + i].store(in[i], std::memory_order_relaxed);
+    for (size_t i = (capacity_ - at) * ch; i < capacity_ * ch; ++i)
+      ring_[i - (capacity_ - at) * ch].store(in[i], std::memory_order_relaxed);
+    written_.store(w + frames, std::memory_order_release);
+    return;
+  }
   const size_t piece = capacity_ / 4;
   for (size_t done = 0; done < frames;) {
     const size_t n = std::min(piece, frames - done);
