@@ -36,7 +36,7 @@
 
 namespace {
 
-uint64_t g_calls = 0;   // export calls made
+uint64_t g_calls = 0;  // export calls made
 uint64_t g_inputs = 0;
 uint64_t g_boxes = 0;   // message boxes shown
 uint32_t g_host = 0;    // the host window whose form each input starts on
@@ -48,7 +48,7 @@ constexpr int kMaxForms = 800;
 int g_max_threads = 0;  // most threads seen at the end of an input
 uint32_t g_extra = 0;   // a further window lent by an input
 std::string g_dir;
-std::string g_wav;      // a short valid WAV
+std::string g_wav;                    // a short valid WAV
 std::array<std::string, 10> g_files;  // mirror of the string queue
 constexpr const char* kRefusedUrl = "http://127.0.0.1:9/live.mp3";
 
@@ -132,22 +132,23 @@ std::string Offline(std::string s) {
 std::string Text(FuzzedDataProvider& in) {
   switch (in.ConsumeIntegralInRange<int>(0, 11)) {
     case 0: return g_wav;
-    case 1: return g_dir;                           // a folder
+    case 1: return g_dir;  // a folder
     case 2: return g_dir + "/missing.mp3";
     case 3: return kRefusedUrl;
-    case 4: {                                       // huge
+    case 4: {  // huge
       const size_t n = in.ConsumeIntegralInRange<size_t>(1, 1 << 20);
       return std::string(n, static_cast<char>(in.ConsumeIntegral<uint8_t>() | 1));
     }
-    case 5: {                                       // not UTF-8, not ASCII
+    case 5: {  // not UTF-8, not ASCII
       std::string s = in.ConsumeRandomLengthString(64);
       for (char& c : s) c = static_cast<char>(c | 0x80);
       return s;
     }
     case 6: return "%TITL|%ARTI|%ALBM|%GNRE|%YEAR|%CMNT|%TRCK";
     case 7: return std::to_string(in.ConsumeIntegral<int32_t>());
-    case 8: return in.PickValueInArray({"first", "second", "255#0#0#0#0#255#", "1e38", "-0.5", "$7FFFFFFF",
-                                        "0x80000000", "3.4e39", "", " 12", "nan", "rec.wav"});
+    case 8:
+      return in.PickValueInArray({"first", "second", "255#0#0#0#0#255#", "1e38", "-0.5", "$7FFFFFFF", "0x80000000",
+                                  "3.4e39", "", " 12", "nan", "rec.wav"});
     default: return Offline(in.ConsumeRandomLengthString(256));
   }
 }
@@ -155,8 +156,9 @@ std::string Text(FuzzedDataProvider& in) {
 int32_t Integer(FuzzedDataProvider& in) {
   switch (in.ConsumeIntegralInRange<int>(0, 3)) {
     case 0: return in.ConsumeIntegralInRange<int32_t>(-1, 33);  // slots and around
-    case 1: return in.PickValueInArray<int32_t>({INT32_MIN, INT32_MAX, INT32_MIN + 1, -2, 100, 1000, 65535,
-                                                 16777217, 44100, 768000, 0x7FFF, 256, 257});
+    case 1:
+      return in.PickValueInArray<int32_t>(
+          {INT32_MIN, INT32_MAX, INT32_MIN + 1, -2, 100, 1000, 65535, 16777217, 44100, 768000, 0x7FFF, 256, 257});
     default: return in.ConsumeIntegral<int32_t>();
   }
 }
@@ -172,9 +174,7 @@ void LendWindow(FuzzedDataProvider& in) {
       window = g_extra;
       break;
     case 3: window = g_extra; break;  // perhaps destroyed meanwhile
-    default:
-      window = g_host;
-      break;
+    default: window = g_host; break;
   }
   if (tovui_get_rect(window, nullptr, nullptr, nullptr, nullptr)) ++g_forms;  // a live window gets a form
   g_relend = true;
@@ -196,14 +196,29 @@ void RecordStart() {
 
 void Step(FuzzedDataProvider& in) {
   switch (in.ConsumeIntegralInRange<int>(0, 59)) {
-    case 0: case 1: case 2: case 3: Push(Text(in)); break;
+    case 0:
+    case 1:
+    case 2:
+    case 3: Push(Text(in)); break;
     case 4: PushNull(); break;
-    case 5: case 6: case 7: case 8: Data(Integer(in)); break;
+    case 5:
+    case 6:
+    case 7:
+    case 8: Data(Integer(in)); break;
     case 9: Call(Bass_Init); break;
-    case 10: case 11: ++g_calls; (void)Bass_ChannelNum(); break;
-    case 12: case 13: ++g_calls; (void)Bass_Create(); break;
+    case 10:
+    case 11:
+      ++g_calls;
+      (void)Bass_ChannelNum();
+      break;
+    case 12:
+    case 13:
+      ++g_calls;
+      (void)Bass_Create();
+      break;
     case 14: Call(Bass_Free); break;
-    case 15: case 16: Call(Bass_Play); break;
+    case 15:
+    case 16: Call(Bass_Play); break;
     case 17: Call(Bass_Pause); break;
     case 18: Call(Bass_Stop); break;
     case 19: Query(Bass_GetPosition); break;
@@ -219,14 +234,17 @@ void Step(FuzzedDataProvider& in) {
     case 29: Query(Bass_GetChannels); break;
     case 30: Query(Bass_GetTags); break;
     case 31: Query(Bass_GetCPU); break;
-    case 32: Call(in.PickValueInArray({Bass_CreateEQ, Bass_CreateFlanger, Bass_CreateReverb, Bass_CreateEcho,
-                                       Bass_CreateChorus, Bass_CreateCompressor}));
+    case 32:
+      Call(in.PickValueInArray({Bass_CreateEQ, Bass_CreateFlanger, Bass_CreateReverb, Bass_CreateEcho,
+                                Bass_CreateChorus, Bass_CreateCompressor}));
       break;
-    case 33: Call(in.PickValueInArray({Bass_EqSet, Bass_SetFlanger, Bass_SetReverb, Bass_SetEcho, Bass_SetChorus,
-                                       Bass_SetCompressor}));
+    case 33:
+      Call(in.PickValueInArray(
+          {Bass_EqSet, Bass_SetFlanger, Bass_SetReverb, Bass_SetEcho, Bass_SetChorus, Bass_SetCompressor}));
       break;
-    case 34: Call(in.PickValueInArray({Bass_EqRemove, Bass_FlangerRemove, Bass_ReverbRemove, Bass_EchoRemove,
-                                       Bass_ChorusRemove, Bass_CompressorRemove}));
+    case 34:
+      Call(in.PickValueInArray({Bass_EqRemove, Bass_FlangerRemove, Bass_ReverbRemove, Bass_EchoRemove,
+                                Bass_ChorusRemove, Bass_CompressorRemove}));
       break;
     case 35: Call(StartDraw); break;
     case 36: Call(StopDraw); break;
@@ -242,7 +260,10 @@ void Step(FuzzedDataProvider& in) {
     case 38:
       if (g_forms < kMaxForms) LendWindow(in);
       break;
-    case 39: ++g_calls; Check(Record_Init() >= INT32_MIN, "Record_Init answers"); break;
+    case 39:
+      ++g_calls;
+      Check(Record_Init() >= INT32_MIN, "Record_Init answers");
+      break;
     case 40: Query(Record_GetDevices); break;
     case 41: Call(Record_SetDevice); break;
     case 42: RecordStart(); break;
@@ -253,7 +274,8 @@ void Step(FuzzedDataProvider& in) {
       SetPath(in.ConsumeBool() ? path.c_str() : nullptr);
       break;
     }
-    case 45: g_calls += 5;
+    case 45:
+      g_calls += 5;
       Check(GetData() == 0, "GetData is 0");
       Check(std::strcmp(GetInfo(), "Tovarin 1.0 betta") == 0, "GetInfo");
       Check(Copyright() != nullptr && GetType() == 0, "description");
@@ -267,12 +289,20 @@ void Step(FuzzedDataProvider& in) {
         g_relend = true;
       }
       break;
-    case 52: case 53: case 54: Push(Text(in)); break;
-    case 55: case 56: case 57: Data(Integer(in)); break;
-    case 58: Query(in.PickValueInArray({Bass_GetPosition, Bass_GetLength, Bass_GetLLevel, Bass_GetRLevel,
-                                        Bass_GetFreq, Bass_GetBit, Bass_GetChannels, Bass_GetTags}));
+    case 52:
+    case 53:
+    case 54: Push(Text(in)); break;
+    case 55:
+    case 56:
+    case 57: Data(Integer(in)); break;
+    case 58:
+      Query(in.PickValueInArray({Bass_GetPosition, Bass_GetLength, Bass_GetLLevel, Bass_GetRLevel, Bass_GetFreq,
+                                 Bass_GetBit, Bass_GetChannels, Bass_GetTags}));
       break;
-    case 59: ++g_calls; (void)Bass_ChannelNum(); break;
+    case 59:
+      ++g_calls;
+      (void)Bass_ChannelNum();
+      break;
     default: {
       // The common host sequence, so that something plays: a slot, a file, play.
       // (Opening a file is the dearest call: a few of these an input.)

@@ -29,8 +29,8 @@ void Check(bool ok, const char* what) {
 }
 
 void Report() {
-  std::fprintf(stderr, "fuzz-media: %llu inputs, %llu opened as streams\n",
-               static_cast<unsigned long long>(g_inputs), static_cast<unsigned long long>(g_opened));
+  std::fprintf(stderr, "fuzz-media: %llu inputs, %llu opened as streams\n", static_cast<unsigned long long>(g_inputs),
+               static_cast<unsigned long long>(g_opened));
   if (!g_path.empty()) unlink(g_path.c_str());
 }
 

@@ -9,9 +9,9 @@ struct Binding {
 };
 
 constexpr Binding kBindings[] = {
-    {"q", Action::Quit},     {"n", Action::Next},     {"b", Action::Previous},  {" ", Action::PauseResume},
-    {"s", Action::Stop},     {"p", Action::Play},     {"left", Action::Back},   {"right", Action::Forward},
-    {"+", Action::Louder},   {"-", Action::Quieter},
+    {"q", Action::Quit},   {"n", Action::Next},    {"b", Action::Previous}, {" ", Action::PauseResume},
+    {"s", Action::Stop},   {"p", Action::Play},    {"left", Action::Back},  {"right", Action::Forward},
+    {"+", Action::Louder}, {"-", Action::Quieter},
 };
 
 }  // namespace

@@ -27,8 +27,8 @@
 #include "lists.hpp"
 #include "melody.hpp"
 #include "output.hpp"
-#include "probe.hpp"
 #include "plugin_api.hpp"
+#include "probe.hpp"
 #include "terminal.hpp"
 
 namespace {
@@ -102,10 +102,10 @@ void RunDisplay(Session& s) {
     if (api.Bass_Create()) {
       api.SetFile("first");
       api.SetFile("040#200#255#012#016#032#");  // pen, then brush
-      api.SetData(5);                             // bar width
-      api.SetData(10);                            // timer interval, ms
-      api.SetData(22);                            // bars: the form's width
-      api.SetData(200);                           // height
+      api.SetData(5);                           // bar width
+      api.SetData(10);                          // timer interval, ms
+      api.SetData(22);                          // bars: the form's width
+      api.SetData(200);                         // height
       api.StartDraw();
       api.Bass_Play();
       s.PumpFor(1200);
@@ -123,8 +123,8 @@ int Info(Session& s, const std::string& snapshot, bool show) {
   const uint32_t form = tovui_child(s.window, 0);
   int32_t x = 0, y = 0, w = 0, h = 0;
   if (form && tovui_get_rect(form, &x, &y, &w, &h))
-    std::cout << "form: " << w << " x " << h << " at " << x << "," << y << (tovui_is_visible(form) ? ", visible" : ", hidden")
-              << "\n";
+    std::cout << "form: " << w << " x " << h << " at " << x << "," << y
+              << (tovui_is_visible(form) ? ", visible" : ", hidden") << "\n";
   else
     std::cout << "form: none\n";
   if (!snapshot.empty() || show) RunDisplay(s);
@@ -159,10 +159,10 @@ void StartSpectrum(host::PluginApi& api, const std::string& mode) {
   if (mode == "off") return;
   api.SetFile(mode == "line" ? "second" : "first");
   api.SetFile("040#200#255#012#016#032#");  // pen, then brush: red#green#blue#
-  api.SetData(5);                             // bar width
-  api.SetData(10);                            // timer interval, ms
-  api.SetData(60);                            // bars
-  api.SetData(kWindowHeight / 2);             // height
+  api.SetData(5);                           // bar width
+  api.SetData(10);                          // timer interval, ms
+  api.SetData(60);                          // bars
+  api.SetData(kWindowHeight / 2);           // height
   api.StartDraw();
 }
 
@@ -284,8 +284,8 @@ class ListPlayer {
     NowPlaying(bool url, uint32_t length) : end(url, length), length(length) {}
     State state = State::kPlaying;
     After after = After::kNext;
-    bool leave = false;          // the file is left: after says for what
-    uint32_t position = 0;       // seconds, as last asked
+    bool leave = false;     // the file is left: after says for what
+    uint32_t position = 0;  // seconds, as last asked
     host::EndWatch end;
     uint32_t length;
   };
@@ -337,8 +337,7 @@ class ListPlayer {
         api_.Bass_SetVolume();
         break;
       }
-      case host::Action::None:
-        break;
+      case host::Action::None: break;
     }
   }
 
@@ -452,9 +451,9 @@ class ListPlayer {
   PlayOptions& options_;
   host::RawKeys keys_;
   bool keys_shown_ = false;
-  int slot_ = 2;              // slot of the current file; the first goes to 1
-  size_t prepared_ = kNone;   // the file opened ahead in the other slot
-  size_t tried_ = kNone;      // the file last tried ahead
+  int slot_ = 2;             // slot of the current file; the first goes to 1
+  size_t prepared_ = kNone;  // the file opened ahead in the other slot
+  size_t tried_ = kNone;     // the file last tried ahead
 };
 
 }  // namespace

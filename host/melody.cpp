@@ -26,8 +26,8 @@ bool WriteMelody(const std::string& path) {
     int midi;
     int eighths;
   };
-  const Note tune[] = {{67, 1}, {72, 1}, {76, 1}, {79, 2}, {76, 1}, {79, 4}, {0, 1},
-                       {77, 1}, {74, 1}, {71, 1}, {74, 1}, {72, 5}};
+  const Note tune[] = {{67, 1}, {72, 1}, {76, 1}, {79, 2}, {76, 1}, {79, 4},
+                       {0, 1},  {77, 1}, {74, 1}, {71, 1}, {74, 1}, {72, 5}};
   const double eighth = 0.18;
   std::vector<int16_t> samples;
   for (const Note& n : tune) {
@@ -38,7 +38,8 @@ bool WriteMelody(const std::string& path) {
       // Soft attack and an exponential decay keep the notes from clicking.
       const double env = std::min(1.0, t / 0.01) * std::exp(-3.0 * t) * std::min(1.0, (count - i) / 441.0);
       const double phase = 2.0 * M_PI * freq * t;
-      const double v = freq > 0 ? env * (0.6 * std::sin(phase) + 0.2 * std::sin(2 * phase) + 0.1 * std::sin(3 * phase)) : 0.0;
+      const double v =
+          freq > 0 ? env * (0.6 * std::sin(phase) + 0.2 * std::sin(2 * phase) + 0.1 * std::sin(3 * phase)) : 0.0;
       const auto s = static_cast<int16_t>(std::lround(v * 0.5 * 32767.0));
       samples.push_back(s);  // left
       samples.push_back(s);  // right

@@ -15,8 +15,8 @@ bool PluginApi::Load(const std::string& path, std::string& error) {
     return false;
   }
   std::string missing;
-#define TOVARIN_RESOLVE(name, ...)                                                   \
-  name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name));             \
+#define TOVARIN_RESOLVE(name, ...)                                   \
+  name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name)); \
   if (!name) missing += missing.empty() ? std::string(#name) : ", " + std::string(#name);
   TOVARIN_PLUGIN_EXPORTS(TOVARIN_RESOLVE)
 #undef TOVARIN_RESOLVE

@@ -66,7 +66,8 @@ std::string ProbeUrl(const std::string& url) {
   if (!authority.empty() && authority[0] == '[') {  // [v6 address]:port
     const auto close_bracket = authority.find(']');
     host = authority.substr(1, close_bracket == std::string::npos ? std::string::npos : close_bracket - 1);
-    if (close_bracket != std::string::npos && authority.size() > close_bracket + 2) port = authority.substr(close_bracket + 2);
+    if (close_bracket != std::string::npos && authority.size() > close_bracket + 2)
+      port = authority.substr(close_bracket + 2);
   } else if (const auto colon = authority.rfind(':'); colon != std::string::npos) {
     host = authority.substr(0, colon);
     port = authority.substr(colon + 1);

@@ -42,7 +42,6 @@ std::string make_file() {
   return std::system(cmd.c_str()) == 0 ? path : std::string();
 }
 
-
 // Pulls the whole file through the chain; seconds of wall time.
 double run_ours(const std::string& path) {
   auto t0 = std::chrono::steady_clock::now();
@@ -53,7 +52,8 @@ double run_ours(const std::string& path) {
     BASS_DX8_PARAMEQ p{kCentres[band], 12, 3};
     BASS_FXSetParameters(fx, &p);
   }
-  for (DWORD t : {BASS_FX_DX8_CHORUS, BASS_FX_DX8_FLANGER, BASS_FX_DX8_ECHO, BASS_FX_DX8_COMPRESSOR, BASS_FX_DX8_REVERB})
+  for (DWORD t :
+       {BASS_FX_DX8_CHORUS, BASS_FX_DX8_FLANGER, BASS_FX_DX8_ECHO, BASS_FX_DX8_COMPRESSOR, BASS_FX_DX8_REVERB})
     BASS_ChannelSetFX(h, t, 0);
   static std::vector<float> buf(16384 * 2);
   uint64_t bytes = 0;
@@ -94,7 +94,8 @@ double run_chain_alone(const std::vector<float>& sound) {
     BASS_DX8_PARAMEQ p{kCentres[band], 12, 3};
     owned.back()->set_parameters(&p);
   }
-  for (DWORD t : {BASS_FX_DX8_CHORUS, BASS_FX_DX8_FLANGER, BASS_FX_DX8_ECHO, BASS_FX_DX8_COMPRESSOR, BASS_FX_DX8_REVERB}) {
+  for (DWORD t :
+       {BASS_FX_DX8_CHORUS, BASS_FX_DX8_FLANGER, BASS_FX_DX8_ECHO, BASS_FX_DX8_COMPRESSOR, BASS_FX_DX8_REVERB}) {
     owned.push_back(dsp::make_effect(t));
     owned.back()->prepare(44100, 2);
   }

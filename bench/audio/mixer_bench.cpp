@@ -90,7 +90,8 @@ void BM_MixBlock10msAllEffects(benchmark::State& state) {
     e->set_parameters(&p);
     effects.push_back(std::move(e));
   }
-  for (DWORD t : {BASS_FX_DX8_FLANGER, BASS_FX_DX8_CHORUS, BASS_FX_DX8_REVERB, BASS_FX_DX8_ECHO, BASS_FX_DX8_COMPRESSOR}) {
+  for (DWORD t :
+       {BASS_FX_DX8_FLANGER, BASS_FX_DX8_CHORUS, BASS_FX_DX8_REVERB, BASS_FX_DX8_ECHO, BASS_FX_DX8_COMPRESSOR}) {
     auto e = dsp::make_effect(t);
     e->prepare(44100, 2);
     effects.push_back(std::move(e));

@@ -33,12 +33,11 @@ inline bool CheckArguments(int argc, char** argv) {
       char* end = nullptr;
       errno = 0;
       const double v = f.whole ? static_cast<double>(std::strtol(text, &end, 10)) : std::strtod(text, &end);
-      const bool ok = *text >= '0' && *text <= '9' && errno == 0 && end && *end == '\0' && v < 1e6 &&
-                      (f.positive ? v > 0 : v >= 0);
+      const bool ok =
+          *text >= '0' && *text <= '9' && errno == 0 && end && *end == '\0' && v < 1e6 && (f.positive ? v > 0 : v >= 0);
       if (!ok) {
         std::fprintf(stderr, "%s: %.*s needs a %s number below 1000000, not '%s'\n", argv[0],
-                     static_cast<int>(std::strlen(f.name) - 1), f.name,
-                     f.positive ? "positive" : "non-negative", text);
+                     static_cast<int>(std::strlen(f.name) - 1), f.name, f.positive ? "positive" : "non-negative", text);
         return false;
       }
     }

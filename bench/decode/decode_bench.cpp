@@ -116,13 +116,17 @@ int main(int argc, char** argv) {
   struct F {
     const char* name;
     const char* args;
-  } formats[] = {{"wav", "-c:a pcm_s16le"},           {"flac", "-c:a flac"},
-                 {"mp3", "-c:a libmp3lame -b:a 192k"}, {"mp3vbr", "-c:a libmp3lame -q:a 2"},
-                 {"ogg", "-c:a libvorbis -q:a 5"},     {"opus", "-c:a libopus -b:a 128k -ar 48000"},
+  } formats[] = {{"wav", "-c:a pcm_s16le"},
+                 {"flac", "-c:a flac"},
+                 {"mp3", "-c:a libmp3lame -b:a 192k"},
+                 {"mp3vbr", "-c:a libmp3lame -q:a 2"},
+                 {"ogg", "-c:a libvorbis -q:a 5"},
+                 {"opus", "-c:a libopus -b:a 128k -ar 48000"},
                  {"m4a", "-c:a aac -b:a 192k"}};
-  std::printf("decode throughput, %d s of stereo audio, %d runs, medians (ffmpeg -threads 1 -f null, wall time "
-              "including its start-up)\n",
-              seconds, repeats);
+  std::printf(
+      "decode throughput, %d s of stereo audio, %d runs, medians (ffmpeg -threads 1 -f null, wall time "
+      "including its start-up)\n",
+      seconds, repeats);
   std::printf("%-8s %10s %10s %10s %8s\n", "format", "ours s", "ffmpeg s", "x realtime", "speed");
   std::vector<std::string> paths;
   for (const F& f : formats) {
@@ -139,7 +143,8 @@ int main(int argc, char** argv) {
       theirs.push_back(ffmpeg_seconds(path));
     }
     const double o = bench::median(ours), t = bench::median(theirs);
-    std::printf("%-8s %10.3f %10.3f %10.0f %8.2f\n", f.name, o, t, frames / (std::string(f.name) == "opus" ? 48000.0 : 44100.0) / o, t / o);
+    std::printf("%-8s %10.3f %10.3f %10.0f %8.2f\n", f.name, o, t,
+                frames / (std::string(f.name) == "opus" ? 48000.0 : 44100.0) / o, t / o);
   }
 
   // Memory per open file stream (opened, ring prefilled).
@@ -162,8 +167,9 @@ int main(int argc, char** argv) {
   const char* server = std::getenv("TOVARIN_FAULT_SERVER");
   if (server && !paths.empty()) {
     const std::string mp3 = dir + "/radio.mp3";
-    std::system(("ffmpeg -v error -nostdin -y -f lavfi -i sine=d=20 -ac 2 -ar 44100 -c:a libmp3lame -b:a 128k '" + mp3 +
-                 "'").c_str());
+    std::system(
+        ("ffmpeg -v error -nostdin -y -f lavfi -i sine=d=20 -ac 2 -ar 44100 -c:a libmp3lame -b:a 128k '" + mp3 + "'")
+            .c_str());
     int fds[2];
     if (::pipe(fds) == 0) {
       const pid_t pid = ::fork();
@@ -192,8 +198,9 @@ int main(int argc, char** argv) {
         for (auto& s : live)
           if (s) s->read(buf.data(), 4096);
       const long after = bench::heap_kib(true);
-      std::printf("url: open until audio can start, median %.1f ms (%zu opens); %zu playing URL streams: %.0f KiB each\n",
-                  bench::median(opens), opens.size(), live.size(), double(after - before) / live.size());
+      std::printf(
+          "url: open until audio can start, median %.1f ms (%zu opens); %zu playing URL streams: %.0f KiB each\n",
+          bench::median(opens), opens.size(), live.size(), double(after - before) / live.size());
       live.clear();
       ::kill(pid, SIGKILL);
       ::waitpid(pid, nullptr, 0);

@@ -31,8 +31,8 @@
 #include <tovarin/plugin.h>
 #include <tovarin/ui.h>
 
-#include "process_stats.hpp"
 #include "plugin_api.hpp"
+#include "process_stats.hpp"
 
 namespace {
 

@@ -108,19 +108,19 @@ struct Station {
 struct Slot {
   std::string source;
   Clock::time_point opened, due;
-  bool measured = false;          // first reading taken
+  bool measured = false;  // first reading taken
   Clock::time_point first_at;
-  double first_pos = 0;           // seconds
+  double first_pos = 0;  // seconds
   Clock::time_point last_at;
   double last_pos = 0;
 };
 
 struct Totals {
-  int lives = 0;             // slot lives measured
-  int underruns = 0;         // lives more than 20 ms short
-  double short_ms = 0;       // audio short of the wall clock, summed
+  int lives = 0;        // slot lives measured
+  int underruns = 0;    // lives more than 20 ms short
+  double short_ms = 0;  // audio short of the wall clock, summed
   double worst_ms = 0;
-  long stalled_seen = 0;     // playing slots seen stalled
+  long stalled_seen = 0;  // playing slots seen stalled
   long stall_checks = 0;
   int failed_opens = 0;
 };
@@ -135,7 +135,7 @@ void Select(int slot) {
 // The equalizer (two bands set) and the five effects on the current slot.
 void AllEffects() {
   Bass_CreateEQ();
-  SetData(3), SetData(4), SetData(12), Bass_EqSet();   // band 3: +4 dB, 12 semitones
+  SetData(3), SetData(4), SetData(12), Bass_EqSet();  // band 3: +4 dB, 12 semitones
   SetData(8), SetData(-3), SetData(12), Bass_EqSet();
   Bass_CreateFlanger();
   Bass_CreateChorus();
@@ -225,9 +225,10 @@ int main(int argc, char** argv) {
   const tovarin::test::TempDir temp("tovarin-soak");
   const std::string& dir = temp.path();
   // 40 s of two tones over pink noise, in six codecs.
-  const std::string src = "-f lavfi -i 'anoisesrc=c=pink:a=0.1:r=44100:d=40' -f lavfi -i "
-                          "'aevalsrc=0.3*sin(2*PI*220*t)|0.3*sin(2*PI*330*t):s=44100:d=40' "
-                          "-filter_complex amix=inputs=2 -ac 2 ";
+  const std::string src =
+      "-f lavfi -i 'anoisesrc=c=pink:a=0.1:r=44100:d=40' -f lavfi -i "
+      "'aevalsrc=0.3*sin(2*PI*220*t)|0.3*sin(2*PI*330*t):s=44100:d=40' "
+      "-filter_complex amix=inputs=2 -ac 2 ";
   const std::vector<std::string> kinds = {"mp3", "ogg", "opus", "flac", "wav", "m4a"};
   std::vector<std::string> files;
   for (const auto& k : kinds) {
@@ -336,8 +337,9 @@ int main(int argc, char** argv) {
   Bass_GetTags();
   const std::string live_title = GetFile();
 
-  std::printf("soak: %.1f min, 32 slots (31 files in 6 codecs + 1 loopback station), EQ + 5 effects each, bars display\n",
-              Seconds(start, end) / 60.0);
+  std::printf(
+      "soak: %.1f min, 32 slots (31 files in 6 codecs + 1 loopback station), EQ + 5 effects each, bars display\n",
+      Seconds(start, end) / 60.0);
   std::printf("  slots reopened:        %ld (%.1f per second), failed opens %d, message boxes %d\n", reopened,
               reopened / Seconds(start, end), totals.failed_opens, g_boxes);
   std::printf("  resident memory:       %.1f MiB after %.0f s, %.1f MiB at the end, growth %+.2f MiB (max %.1f MiB)\n",

@@ -24,8 +24,8 @@
 
 #include <tovarin/ui.h>
 
-#include "process_stats.hpp"
 #include "audio/dsp/fft.hpp"
+#include "process_stats.hpp"
 #include "ui/ui.hpp"
 #include "visual/frames.hpp"
 #include "xvfb.hpp"
@@ -71,8 +71,8 @@ Result Measure(int ticks) {
   std::vector<float> frames(2 * 1024 + 2 * 4096);
   for (size_t i = 0; i < frames.size() / 2; ++i) {
     const double t = double(i) / 44100;
-    frames[2 * i] = frames[2 * i + 1] =
-        float(0.3 * std::sin(2 * M_PI * 220 * t) + 0.2 * std::sin(2 * M_PI * 330 * t) + 0.1 * std::sin(2 * M_PI * 1320 * t));
+    frames[2 * i] = frames[2 * i + 1] = float(0.3 * std::sin(2 * M_PI * 220 * t) + 0.2 * std::sin(2 * M_PI * 330 * t) +
+                                              0.1 * std::sin(2 * M_PI * 1320 * t));
   }
   tovarin::audio::dsp::Fft1024 fft;
   tovarin::visual::Spectrum bins{};
@@ -87,7 +87,7 @@ Result Measure(int ticks) {
     tovui::blit(form, 0, 0, bitmap.width(), bitmap.height(), bitmap, 0, 0, &area);
     us[size_t(i)] = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
     if (i > 0) allocations += t_allocations - allocated;  // the first tick sets up the window's buffers
-    if (i % 100 == 0) tovui::pump(0);  // Expose and the like, as a host's loop would
+    if (i % 100 == 0) tovui::pump(0);                     // Expose and the like, as a host's loop would
   }
   std::sort(us.begin(), us.end());
   Result r{us[us.size() / 2], us[us.size() * 9 / 10], double(allocations) / std::max(1, ticks - 1), 0};

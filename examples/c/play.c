@@ -24,9 +24,7 @@
 
 /* The exports, resolved by name from the loaded plug-in. */
 #define FIELD(name, ordinal, ret, params, args) ret(*name) params;
-static struct {
-  TOVARIN_PLUGIN_EXPORTS(FIELD)
-} api;
+static struct { TOVARIN_PLUGIN_EXPORTS(FIELD) } api;
 #undef FIELD
 
 static int resolve(void* lib) {

@@ -24,20 +24,23 @@
 namespace {
 
 struct Exports {
-#define HOST_EXPORTS(X)                                                                                           \
-  X(SetPath) X(SetParentWindow) X(Draw) X(SetFile) X(GetFile) X(SetData) X(Bass_Init) X(Bass_ChannelNum)        \
-  X(Bass_Create) X(Bass_Free) X(Bass_Play) X(Bass_Stop) X(Bass_GetPosition) X(Bass_GetLength) X(Bass_GetTags) \
+// clang-format off
+#define HOST_EXPORTS(X)                                                          \
+  X(SetPath) X(SetParentWindow) X(Draw) X(SetFile) X(GetFile) X(SetData)         \
+  X(Bass_Init) X(Bass_ChannelNum) X(Bass_Create) X(Bass_Free) X(Bass_Play)       \
+  X(Bass_Stop) X(Bass_GetPosition) X(Bass_GetLength) X(Bass_GetTags)             \
   X(StartDraw) X(GetInfo)
+// clang-format on
 #define HOST_FIELD(name) decltype(&::name) name = nullptr;
   HOST_EXPORTS(HOST_FIELD)
 #undef HOST_FIELD
 
   bool Load(HMODULE module) {
-#define HOST_RESOLVE(name)                                                        \
+#define HOST_RESOLVE(name)                                                                            \
   name = reinterpret_cast<decltype(&::name)>(reinterpret_cast<void*>(GetProcAddress(module, #name))); \
-  if (!name) {                                                                    \
-    std::fprintf(stderr, "tovarin: Plugin.dll lacks %s\n", #name);              \
-    return false;                                                                 \
+  if (!name) {                                                                                        \
+    std::fprintf(stderr, "tovarin: Plugin.dll lacks %s\n", #name);                                    \
+    return false;                                                                                     \
   }
     HOST_EXPORTS(HOST_RESOLVE)
 #undef HOST_RESOLVE
@@ -138,9 +141,9 @@ int main(int argc, char** argv) {
   RegisterClassExA(&wc);
   RECT frame{0, 0, kWidth, kHeight};
   AdjustWindowRect(&frame, WS_OVERLAPPEDWINDOW, FALSE);
-  HWND window = CreateWindowExA(0, "TovarinHost", api.GetInfo(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                                frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
-                                wc.hInstance, nullptr);
+  HWND window =
+      CreateWindowExA(0, "TovarinHost", api.GetInfo(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                      frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, wc.hInstance, nullptr);
   if (!window) {
     std::fprintf(stderr, "tovarin: cannot create a window\n");
     return 2;

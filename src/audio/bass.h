@@ -91,13 +91,13 @@ constexpr DWORD BASS_FX_DX8_REVERB = 8;
 
 // Stream information: 8 fields, the first two are the rate and channel count.
 struct BASS_CHANNELINFO {
-  DWORD freq;      // sample rate, Hz
-  DWORD chans;     // channels
-  DWORD flags;     // creation flags
-  DWORD ctype;     // kind of stream (BASS_CTYPE_*)
-  DWORD origres;   // original resolution in bits, 0 when unknown
-  DWORD plugin;    // always 0
-  DWORD sample;    // always 0
+  DWORD freq;            // sample rate, Hz
+  DWORD chans;           // channels
+  DWORD flags;           // creation flags
+  DWORD ctype;           // kind of stream (BASS_CTYPE_*)
+  DWORD origres;         // original resolution in bits, 0 when unknown
+  DWORD plugin;          // always 0
+  DWORD sample;          // always 0
   const char* filename;  // the path or URL the stream was made from
 };
 constexpr DWORD BASS_CTYPE_STREAM = 0x10000;

@@ -28,16 +28,16 @@ namespace tovarin::audio {
 
 // What any output device plays and what the mixer mixes: a source declaring
 // more is refused when it opens.
-constexpr int kMaxSourceRate = 768000;   // Hz
+constexpr int kMaxSourceRate = 768000;  // Hz
 constexpr int kMaxSourceChannels = 8;
 
 struct SourceInfo {
-  int rate = 0;                 // Hz
-  int channels = 0;             // 1..kMaxSourceChannels
-  int64_t length_frames = -1;   // exact decoded length; -1 unknown (live streams)
-  int bits = 0;                 // original resolution, 0 when unknown/lossy
+  int rate = 0;                // Hz
+  int channels = 0;            // 1..kMaxSourceChannels
+  int64_t length_frames = -1;  // exact decoded length; -1 unknown (live streams)
+  int bits = 0;                // original resolution, 0 when unknown/lossy
   bool is_url = false;
-  std::string location;         // path or URL as given
+  std::string location;  // path or URL as given
 };
 
 // Tag keys asked of a source.

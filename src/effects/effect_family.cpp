@@ -15,7 +15,12 @@ namespace {
 // The flanger's and chorus's store keeps Delay third; the library's record
 // has it sixth.
 BASS_DX8_CHORUS ModulatedRecord(const TFlangerParams& p) {
-  return BASS_DX8_CHORUS{p.WetDryMix, p.Depth, p.Feedback, p.Frequency, static_cast<DWORD>(p.Waveform), p.Delay,
+  return BASS_DX8_CHORUS{p.WetDryMix,
+                         p.Depth,
+                         p.Feedback,
+                         p.Frequency,
+                         static_cast<DWORD>(p.Waveform),
+                         p.Delay,
                          static_cast<DWORD>(p.Phase)};
 }
 
@@ -32,25 +37,48 @@ struct Kind {
   Record (*MakeRecord)(const Params&);
 };
 
-constexpr Kind<TFlangerParams, BASS_DX8_FLANGER> kFlanger{
-    BASS_FX_DX8_FLANGER, &TStreamPlayer::FlangerHandles, &TStreamPlayer::FlangerParams,
-    "Create Flanger Error", "SetFlanger Error", "RemoveFlanger Error", &ModulatedRecord};
-constexpr Kind<TChorusParams, BASS_DX8_CHORUS> kChorus{
-    BASS_FX_DX8_CHORUS, &TStreamPlayer::ChorusHandles, &TStreamPlayer::ChorusParams,
-    "Create CHORUS Error", "SetCHORUS Error", "RemoveCHORUS Error", &ModulatedRecord};
+constexpr Kind<TFlangerParams, BASS_DX8_FLANGER> kFlanger{BASS_FX_DX8_FLANGER,
+                                                          &TStreamPlayer::FlangerHandles,
+                                                          &TStreamPlayer::FlangerParams,
+                                                          "Create Flanger Error",
+                                                          "SetFlanger Error",
+                                                          "RemoveFlanger Error",
+                                                          &ModulatedRecord};
+constexpr Kind<TChorusParams, BASS_DX8_CHORUS> kChorus{BASS_FX_DX8_CHORUS,
+                                                       &TStreamPlayer::ChorusHandles,
+                                                       &TStreamPlayer::ChorusParams,
+                                                       "Create CHORUS Error",
+                                                       "SetCHORUS Error",
+                                                       "RemoveCHORUS Error",
+                                                       &ModulatedRecord};
 constexpr Kind<TReverbParams, BASS_DX8_REVERB> kReverb{
-    BASS_FX_DX8_REVERB, &TStreamPlayer::ReverbHandles, &TStreamPlayer::ReverbParams,
-    "Create Reverb Error", "SetReverb Error", "RemoveReverb Error", [](const TReverbParams& p) {
+    BASS_FX_DX8_REVERB,
+    &TStreamPlayer::ReverbHandles,
+    &TStreamPlayer::ReverbParams,
+    "Create Reverb Error",
+    "SetReverb Error",
+    "RemoveReverb Error",
+    [](const TReverbParams& p) {
       return BASS_DX8_REVERB{p.InGain, p.ReverbMix, p.ReverbTime, p.HighFreqRTRatio};
     }};
 constexpr Kind<TEchoParams, BASS_DX8_ECHO> kEcho{
-    BASS_FX_DX8_ECHO, &TStreamPlayer::EchoHandles, &TStreamPlayer::EchoParams,
-    "Create Echo Error", "SetEcho Error", "RemoveEcho Error", [](const TEchoParams& p) {
+    BASS_FX_DX8_ECHO,
+    &TStreamPlayer::EchoHandles,
+    &TStreamPlayer::EchoParams,
+    "Create Echo Error",
+    "SetEcho Error",
+    "RemoveEcho Error",
+    [](const TEchoParams& p) {
       return BASS_DX8_ECHO{p.WetDryMix, p.Feedback, p.LeftDelay, p.RightDelay, p.PanDelay};
     }};
 constexpr Kind<TCompressorParams, BASS_DX8_COMPRESSOR> kCompressor{
-    BASS_FX_DX8_COMPRESSOR, &TStreamPlayer::CompressorHandles, &TStreamPlayer::CompressorParams,
-    "Create Compressor Error", "SetCompressor Error", "RemoveCompressor Error", [](const TCompressorParams& p) {
+    BASS_FX_DX8_COMPRESSOR,
+    &TStreamPlayer::CompressorHandles,
+    &TStreamPlayer::CompressorParams,
+    "Create Compressor Error",
+    "SetCompressor Error",
+    "RemoveCompressor Error",
+    [](const TCompressorParams& p) {
       return BASS_DX8_COMPRESSOR{p.Gain, p.Attack, p.Release, p.Threshold, p.Ratio, p.Predelay};
     }};
 
@@ -103,22 +131,21 @@ void CreateEffect(TStreamPlayer& player, int32_t slot, const Kind<P, R>& kind) {
 }  // namespace
 
 void TStreamPlayer::CreateFlanger(int32_t slot) { CreateEffect(*this, slot, kFlanger); }
-void TStreamPlayer::SetFlanger(int32_t slot, float WetDryMix, float Depth, float Delay, float Feedback,
-                               float Frequency, int32_t Waveform, int32_t Phase) {
+void TStreamPlayer::SetFlanger(int32_t slot, float WetDryMix, float Depth, float Delay, float Feedback, float Frequency,
+                               int32_t Waveform, int32_t Phase) {
   SetEffect(*this, slot, kFlanger, TFlangerParams{WetDryMix, Depth, Delay, Feedback, Frequency, Waveform, Phase});
 }
 void TStreamPlayer::RemoveFlanger(int32_t slot) { RemoveEffect(*this, slot, kFlanger); }
 
 void TStreamPlayer::CreateChorus(int32_t slot) { CreateEffect(*this, slot, kChorus); }
-void TStreamPlayer::SetChorus(int32_t slot, float WetDryMix, float Depth, float Delay, float Feedback,
-                              float Frequency, int32_t Waveform, int32_t Phase) {
+void TStreamPlayer::SetChorus(int32_t slot, float WetDryMix, float Depth, float Delay, float Feedback, float Frequency,
+                              int32_t Waveform, int32_t Phase) {
   SetEffect(*this, slot, kChorus, TChorusParams{WetDryMix, Depth, Delay, Feedback, Frequency, Waveform, Phase});
 }
 void TStreamPlayer::RemoveChorus(int32_t slot) { RemoveEffect(*this, slot, kChorus); }
 
 void TStreamPlayer::CreateReverb(int32_t slot) { CreateEffect(*this, slot, kReverb); }
-void TStreamPlayer::SetReverb(int32_t slot, float InGain, float ReverbMix, float ReverbTime,
-                              float HighFreqRTRatio) {
+void TStreamPlayer::SetReverb(int32_t slot, float InGain, float ReverbMix, float ReverbTime, float HighFreqRTRatio) {
   SetEffect(*this, slot, kReverb, TReverbParams{InGain, ReverbMix, ReverbTime, HighFreqRTRatio});
 }
 void TStreamPlayer::RemoveReverb(int32_t slot) { RemoveEffect(*this, slot, kReverb); }
@@ -131,8 +158,8 @@ void TStreamPlayer::SetEcho(int32_t slot, float WetDryMix, float Feedback, float
 void TStreamPlayer::RemoveEcho(int32_t slot) { RemoveEffect(*this, slot, kEcho); }
 
 void TStreamPlayer::CreateCompressor(int32_t slot) { CreateEffect(*this, slot, kCompressor); }
-void TStreamPlayer::SetCompressor(int32_t slot, float Gain, float Attack, float Release, float Threshold,
-                                  float Ratio, float Predelay) {
+void TStreamPlayer::SetCompressor(int32_t slot, float Gain, float Attack, float Release, float Threshold, float Ratio,
+                                  float Predelay) {
   SetEffect(*this, slot, kCompressor, TCompressorParams{Gain, Attack, Release, Threshold, Ratio, Predelay});
 }
 void TStreamPlayer::RemoveCompressor(int32_t slot) { RemoveEffect(*this, slot, kCompressor); }

@@ -99,21 +99,14 @@ void TMainForm::StopTimers() {
 intptr_t TMainForm::WndProc(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
   try {
     switch (msg) {
-      case MSG_GET_VOLUME:
-        handlers_.GetVolume(*this);
-        break;
-      case MSG_CHANGE_VOLUME:
-        handlers_.ChangeVolume(*this, static_cast<int32_t>(lparam));
-        break;
+      case MSG_GET_VOLUME: handlers_.GetVolume(*this); break;
+      case MSG_CHANGE_VOLUME: handlers_.ChangeVolume(*this, static_cast<int32_t>(lparam)); break;
       case tovui::WM_TIMER:
         if (wparam == kTimer1Id && Timer1 && Timer1->Enabled()) handlers_.Timer1Timer(*this);
         if (wparam == kTimer2Id && Timer2 && Timer2->Enabled()) handlers_.Timer2Timer(*this);
         break;
-      case tovui::WM_DESTROY:
-        WMDestroy();
-        break;
-      default:
-        break;
+      case tovui::WM_DESTROY: WMDestroy(); break;
+      default: break;
     }
   } catch (...) {
     // A handler's failure must not unwind into the window system.

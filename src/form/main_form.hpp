@@ -91,7 +91,7 @@ class TFormHandlers {
   virtual void FormDestroy(TMainForm& form) = 0;  // the form object goes (unload)
   virtual void Timer1Timer(TMainForm& form) = 0;
   virtual void Timer2Timer(TMainForm& form) = 0;
-  virtual void GetVolume(TMainForm& form) = 0;  // MSG_GET_VOLUME
+  virtual void GetVolume(TMainForm& form) = 0;                   // MSG_GET_VOLUME
   virtual void ChangeVolume(TMainForm& form, int32_t step) = 0;  // MSG_CHANGE_VOLUME
 
  protected:

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdlib>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 #include "platform/platform.hpp"
@@ -126,7 +126,7 @@ float FloatText(const std::string& text) {
   const auto [end, ec] = std::from_chars(first, last, value);
   if (ec == std::errc::result_out_of_range) {
     if (LeadingExponent(plain) >= 0) FailFloat(text);  // beyond any float
-    value = plain[0] == '-' ? -0.0 : 0.0;  // too small: zero
+    value = plain[0] == '-' ? -0.0 : 0.0;              // too small: zero
   } else if (ec != std::errc() || end != last) {
     FailFloat(text);
   }

@@ -138,9 +138,7 @@ bool write_at(int fd, const void* data, size_t length, int64_t offset) {
   return offset >= 0 && transfer_at(fd, const_cast<void*>(data), length, offset, true);
 }
 
-int open_read(const std::string& path) {
-  return _wopen(wide_path(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
-}
+int open_read(const std::string& path) { return _wopen(wide_path(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT); }
 
 bool read_at(int fd, void* data, size_t length, int64_t offset) {
   return offset >= 0 && transfer_at(fd, data, length, offset, false);

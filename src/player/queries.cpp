@@ -6,8 +6,8 @@
 #include "audio/bass.h"
 #include "audio/tags.h"
 #include "form/main_form.hpp"
-#include "player/stream_player.hpp"
 #include "format/convert.hpp"
+#include "player/stream_player.hpp"
 
 namespace tovarin {
 namespace {

@@ -167,8 +167,7 @@ void TStreamPlayer::Play(int32_t index) {
       Stopped = 0;
       BASS_ChannelSetPosition(Streams[index], BASS_ChannelSeconds2Bytes(Streams[index], 0.0), BASS_POS_BYTE);
       if (IsUrl == 1)
-        Streams[index] =
-            BASS_StreamCreateURL(SourceNames[index].c_str(), 0, BASS_STREAM_AUTOFREE, nullptr, nullptr);
+        Streams[index] = BASS_StreamCreateURL(SourceNames[index].c_str(), 0, BASS_STREAM_AUTOFREE, nullptr, nullptr);
     }
     if (Streams[index] != 0) BASS_ChannelPlay(Streams[index], 0);
   } catch (...) {

@@ -155,8 +155,8 @@ ROW(Record_Init, [](Plugin& p) { return static_cast<int32_t>(NewRecorder(p.Recor
 
 // Effects.
 ROW(Bass_CompressorRemove, Slot(&TStreamPlayer::RemoveCompressor))
-ROW(Bass_SetCompressor, Set("Set Compressor Error - ", &TStreamPlayer::SetCompressor, FloatF(5), FloatF(4),
-                            FloatF(3), FloatF(2), FloatF(1), FloatF(0)))
+ROW(Bass_SetCompressor, Set("Set Compressor Error - ", &TStreamPlayer::SetCompressor, FloatF(5), FloatF(4), FloatF(3),
+                            FloatF(2), FloatF(1), FloatF(0)))
 ROW(Bass_CreateCompressor, Slot(&TStreamPlayer::CreateCompressor))
 ROW(Bass_ChorusRemove, Slot(&TStreamPlayer::RemoveChorus))
 ROW(Bass_SetChorus, [](Plugin& p) {
@@ -170,12 +170,11 @@ ROW(Bass_SetChorus, [](Plugin& p) {
 })
 ROW(Bass_CreateChorus, Slot(&TStreamPlayer::CreateChorus))
 ROW(Bass_EchoRemove, Slot(&TStreamPlayer::RemoveEcho))
-ROW(Bass_SetEcho, Set("Set Echo Error - ", &TStreamPlayer::SetEcho, FloatF(3), FloatF(2), FloatF(1), FloatF(0),
-                      PanDelayD(0)))
+ROW(Bass_SetEcho,
+    Set("Set Echo Error - ", &TStreamPlayer::SetEcho, FloatF(3), FloatF(2), FloatF(1), FloatF(0), PanDelayD(0)))
 ROW(Bass_CreateEcho, Slot(&TStreamPlayer::CreateEcho))
 ROW(Bass_ReverbRemove, Slot(&TStreamPlayer::RemoveReverb))
-ROW(Bass_SetReverb, Set("Set Reverb Error - ", &TStreamPlayer::SetReverb, FloatF(3), FloatF(2), FloatF(1),
-                        FloatF(0)))
+ROW(Bass_SetReverb, Set("Set Reverb Error - ", &TStreamPlayer::SetReverb, FloatF(3), FloatF(2), FloatF(1), FloatF(0)))
 ROW(Bass_CreateReverb, Slot(&TStreamPlayer::CreateReverb))
 ROW(Bass_FlangerRemove, Slot(&TStreamPlayer::RemoveFlanger))
 ROW(Bass_SetFlanger, Set("Set Flanger Error - ", Modulated(&TStreamPlayer::SetFlanger), ModulatedF))

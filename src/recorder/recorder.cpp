@@ -50,9 +50,7 @@ TWavHeader MakeWavHeader(uint32_t rate, uint32_t channels) {
   return h;
 }
 
-TBassRecorder::~TBassRecorder() {
-  platform::close_file(OutFile.exchange(-1));
-}
+TBassRecorder::~TBassRecorder() { platform::close_file(OutFile.exchange(-1)); }
 
 BOOL TBassRecorder::InitRecord() {
   Initialized = true;
@@ -89,8 +87,7 @@ void TBassRecorder::StartRecord(const std::string& path, int32_t rate, int32_t c
     WriteAll(fd, &WavHeader, sizeof WavHeader);
     // A refused capture leaves the handle 0: the stop then completes an
     // empty file.
-    RecordHandle =
-        BASS_RecordStart(static_cast<DWORD>(rate), static_cast<DWORD>(channels), 0, &RecordWriteProc, this);
+    RecordHandle = BASS_RecordStart(static_cast<DWORD>(rate), static_cast<DWORD>(channels), 0, &RecordWriteProc, this);
     // Asked for 0 Hz or 0 channels, the library captures its default
     // format: the header states what the file really holds, or no reader
     // could play it.

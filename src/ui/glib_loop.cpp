@@ -44,8 +44,8 @@ struct GLib {
   SourceAttach attach = nullptr;
   SourceUnref unref = nullptr;
   bool present() const {
-    return context_default && is_owner && iteration && acquire && release && fd_source_new && set_callback && set_can_recurse &&
-           attach && unref;
+    return context_default && is_owner && iteration && acquire && release && fd_source_new && set_callback &&
+           set_can_recurse && attach && unref;
   }
 };
 

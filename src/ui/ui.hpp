@@ -46,9 +46,7 @@ using Handle = uint32_t;
 // Colours in the canvas API use the desktop platform's packing:
 // red + 256 * green + 65536 * blue (so 255 is pure red).
 using Color = uint32_t;
-constexpr Color rgb(uint8_t r, uint8_t g, uint8_t b) {
-  return Color(r) | (Color(g) << 8) | (Color(b) << 16);
-}
+constexpr Color rgb(uint8_t r, uint8_t g, uint8_t b) { return Color(r) | (Color(g) << 8) | (Color(b) << 16); }
 constexpr Color kWhite = 0xFFFFFF;
 constexpr Color kBlack = 0x000000;
 
@@ -88,7 +86,7 @@ TOVUI_EXPORT Handle get_parent(Handle window);  // 0: top-level or stale
 // relative to the new parent. Returns the previous parent, 0 on failure (a
 // stale handle, or a new parent that is the window itself or a descendant).
 TOVUI_EXPORT Handle set_parent(Handle window, Handle new_parent);
-TOVUI_EXPORT Handle child(Handle window, int32_t index);  // 0 past the last
+TOVUI_EXPORT Handle child(Handle window, int32_t index);       // 0 past the last
 TOVUI_EXPORT bool set_window_pos(Handle window, Rect bounds);  // move and size in one operation
 TOVUI_EXPORT bool get_window_rect(Handle window, Rect& bounds);
 TOVUI_EXPORT bool show_window(Handle window, bool show);

@@ -3,8 +3,8 @@
 #include <stdexcept>
 
 #include "form/main_form.hpp"
-#include "player/stream_player.hpp"
 #include "format/convert.hpp"
+#include "player/stream_player.hpp"
 #include "visual/frames.hpp"
 
 namespace tovarin {

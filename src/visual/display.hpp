@@ -40,7 +40,7 @@ struct TDisplay {
 struct DrawSettings {
   std::string Colors;  // "RRR#GGG#BBB#RRR#GGG#BBB#": pen, then brush
   std::string Mode;
-  int32_t Height = 0;    // also a factor of the area's width
+  int32_t Height = 0;  // also a factor of the area's width
   int32_t BarCount = 0;
   int32_t Interval = 0;  // milliseconds; the other factor of the width
   int32_t BarWidth = 0;

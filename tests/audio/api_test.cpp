@@ -1,8 +1,8 @@
 // Lifetime, handles, conversions and tags of the library's operations.
-#include "audio/tags.h"
 #include <chrono>
 #include <set>
 #include <thread>
+#include "audio/tags.h"
 
 #include "test_support.hpp"
 
@@ -126,4 +126,3 @@ TEST(AudioOutputs, AutoFallsBackToSilenceAndNullRuns) {
   EXPECT_FALSE(BASS_Init(-1, 44100, 0, 0, nullptr));
   EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_DEVICE);
 }
-

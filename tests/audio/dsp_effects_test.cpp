@@ -44,15 +44,15 @@ std::vector<float> impulse(size_t frames, int channels) {
 TEST(EffectRecords, DefaultsAndRangesAreValidated) {
   struct Case {
     DWORD type;
-    std::vector<float> defaults;       // the record as floats (integer fields by value)
+    std::vector<float> defaults;             // the record as floats (integer fields by value)
     std::vector<std::pair<int, float>> bad;  // field index, out-of-range value
   };
   auto as_record = [](DWORD type, const std::vector<float>& v, std::vector<uint8_t>& rec) {
     rec.assign(v.size() * 4, 0);
     for (size_t i = 0; i < v.size(); ++i) {
       bool integer = (type == BASS_FX_DX8_CHORUS || type == BASS_FX_DX8_FLANGER) ? (i == 4 || i == 6)
-                     : type == BASS_FX_DX8_ECHO                                 ? i == 4
-                                                                                : false;
+                     : type == BASS_FX_DX8_ECHO                                  ? i == 4
+                                                                                 : false;
       if (integer) {
         uint32_t u = static_cast<uint32_t>(static_cast<int32_t>(v[i]));
         std::memcpy(&rec[i * 4], &u, 4);
@@ -62,7 +62,9 @@ TEST(EffectRecords, DefaultsAndRangesAreValidated) {
     }
   };
   const std::vector<Case> cases = {
-      {BASS_FX_DX8_CHORUS, {50, 10, 25, 1.1f, 1, 16, 3}, {{0, 101}, {1, -1}, {2, 100}, {3, 10.5f}, {4, 2}, {5, 21}, {6, 5}}},
+      {BASS_FX_DX8_CHORUS,
+       {50, 10, 25, 1.1f, 1, 16, 3},
+       {{0, 101}, {1, -1}, {2, 100}, {3, 10.5f}, {4, 2}, {5, 21}, {6, 5}}},
       {BASS_FX_DX8_FLANGER, {50, 100, -50, 0.25f, 1, 2, 2}, {{2, -100}, {5, 4.5f}, {6, -1}}},
       {BASS_FX_DX8_ECHO, {50, 50, 500, 500, 0}, {{0, -1}, {1, 101}, {2, 0.5f}, {3, 2001}}},
       {BASS_FX_DX8_COMPRESSOR, {0, 10, 200, -20, 3, 4}, {{0, 61}, {1, 0.001f}, {2, 49}, {3, 1}, {4, 0.5f}, {5, 4.1f}}},
@@ -113,8 +115,8 @@ TEST(Echo, PanDelayPingPongsBetweenSides) {
   x[0] = 1;  // left only
   auto y = run(*e, x, 2);
   const double s = std::sqrt(0.75);
-  EXPECT_NEAR(y[2 * 80 + 1], s, 1e-6);          // first repeat on the right
-  EXPECT_NEAR(y[2 * 240], s * 0.5, 1e-6);       // then back on the left
+  EXPECT_NEAR(y[2 * 80 + 1], s, 1e-6);     // first repeat on the right
+  EXPECT_NEAR(y[2 * 240], s * 0.5, 1e-6);  // then back on the left
   EXPECT_NEAR(y[2 * 80], 0, 1e-9);
 }
 
@@ -338,7 +340,8 @@ TEST(Reverb, TailIsDenseFrom100Ms) {
       ASSERT_GE(mean, 0.8) << channel << " " << at;
     }
     h = reverb_ir({0, 0, 1000, 0.999f}, 1.0, channel);
-    for (size_t at = 4410; at <= 44100 - 441; at += 441) ASSERT_GE(echo_density(h, at, 44100), 0.8) << channel << " " << at;
+    for (size_t at = 4410; at <= 44100 - 441; at += 441)
+      ASSERT_GE(echo_density(h, at, 44100), 0.8) << channel << " " << at;
   }
 }
 
@@ -415,7 +418,8 @@ TEST(ParamEq, EveryChannelCountBoostsEachChannelsOwnTone) {
       auto y = run(*e, x, ch);
       for (int c = 0; c < ch; ++c) {
         double in = 0, out = 0;
-        for (size_t i = frames / 2; i < frames; ++i) in += x[i * ch + c] * x[i * ch + c], out += y[i * ch + c] * y[i * ch + c];
+        for (size_t i = frames / 2; i < frames; ++i)
+          in += x[i * ch + c] * x[i * ch + c], out += y[i * ch + c] * y[i * ch + c];
         EXPECT_NEAR(10 * std::log10(out / in), c % 2 ? gain / 2 : gain, 0.05) << "channel " << c;
       }
     }

@@ -39,9 +39,9 @@ TEST_F(Effects, ParamEqDefaultsValidationAndClamp) {
   EXPECT_EQ(p.fGain, 0.f);
   BASS_DX8_PARAMEQ good{1000, 6, -3};
   ASSERT_TRUE(BASS_FXSetParameters(fx, &good));
-  for (BASS_DX8_PARAMEQ bad : {BASS_DX8_PARAMEQ{79, 6, 0}, BASS_DX8_PARAMEQ{16001, 6, 0}, BASS_DX8_PARAMEQ{1000, 0.5f, 0},
-                               BASS_DX8_PARAMEQ{1000, 37, 0}, BASS_DX8_PARAMEQ{1000, 6, 15.5f},
-                               BASS_DX8_PARAMEQ{1000, 6, NAN}}) {
+  for (BASS_DX8_PARAMEQ bad :
+       {BASS_DX8_PARAMEQ{79, 6, 0}, BASS_DX8_PARAMEQ{16001, 6, 0}, BASS_DX8_PARAMEQ{1000, 0.5f, 0},
+        BASS_DX8_PARAMEQ{1000, 37, 0}, BASS_DX8_PARAMEQ{1000, 6, 15.5f}, BASS_DX8_PARAMEQ{1000, 6, NAN}}) {
     EXPECT_FALSE(BASS_FXSetParameters(fx, &bad));
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ILLPARAM);
   }
@@ -73,7 +73,8 @@ TEST_F(Effects, PeakingBandFollowsTheClosedForm) {
   } probes[] = {{1000, 12}, {1000, -12}, {707.1, 12}, {1414.2, 12}, {8000, 12}};
   for (auto pr : probes) {
     SCOPED_TRACE(pr.f);
-    HSTREAM h = make_stream(44100, 2, -1, [&](int64_t f, int) { return float(amp * std::sin(2 * M_PI * pr.f * f / fs)); });
+    HSTREAM h =
+        make_stream(44100, 2, -1, [&](int64_t f, int) { return float(amp * std::sin(2 * M_PI * pr.f * f / fs)); });
     HFX fx = BASS_ChannelSetFX(h, BASS_FX_DX8_PARAMEQ, 0);
     BASS_DX8_PARAMEQ p{1000, 12, pr.gain};
     ASSERT_TRUE(BASS_FXSetParameters(fx, &p));
@@ -143,7 +144,8 @@ TEST_F(Effects, HigherPriorityRunsFirstEqualOnesInAttachOrder) {
     ASSERT_TRUE(BASS_StreamFree(h));
   }
   Wav w = finish();
-  for (size_t i = 0; i < std::size(cases); ++i) EXPECT_NEAR(w.at(i * 4410 + 4000, 0) / 32768.0, cases[i].expect, 0.005) << i;
+  for (size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_NEAR(w.at(i * 4410 + 4000, 0) / 32768.0, cases[i].expect, 0.005) << i;
 }
 
 // One NaN and one infinity in the stream (as a float file may carry) must
@@ -155,8 +157,8 @@ TEST_F(Effects, NonFiniteSamplesDoNotPoisonTheEffects) {
   auto dirty = [&](int64_t f, int c) {
     return f == nan_at && c == 0 ? NAN : f == inf_at && c == 1 ? INFINITY : clean(f, c);
   };
-  const DWORD types[] = {BASS_FX_DX8_PARAMEQ, BASS_FX_DX8_CHORUS, BASS_FX_DX8_FLANGER, BASS_FX_DX8_ECHO,
-                         BASS_FX_DX8_COMPRESSOR, BASS_FX_DX8_REVERB};
+  const DWORD types[] = {BASS_FX_DX8_PARAMEQ, BASS_FX_DX8_CHORUS,     BASS_FX_DX8_FLANGER,
+                         BASS_FX_DX8_ECHO,    BASS_FX_DX8_COMPRESSOR, BASS_FX_DX8_REVERB};
   for (DWORD type : types)
     for (bool poisoned : {false, true}) {
       HSTREAM h = poisoned ? make_stream(44100, 2, frames, dirty) : make_stream(44100, 2, frames, clean);

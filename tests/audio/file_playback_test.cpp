@@ -111,7 +111,8 @@ void attach_full_chain(HSTREAM h) {
     BASS_DX8_PARAMEQ p{centres[band], 12, 6};
     ASSERT_TRUE(BASS_FXSetParameters(fx, &p));
   }
-  for (DWORD t : {BASS_FX_DX8_FLANGER, BASS_FX_DX8_CHORUS, BASS_FX_DX8_REVERB, BASS_FX_DX8_ECHO, BASS_FX_DX8_COMPRESSOR})
+  for (DWORD t :
+       {BASS_FX_DX8_FLANGER, BASS_FX_DX8_CHORUS, BASS_FX_DX8_REVERB, BASS_FX_DX8_ECHO, BASS_FX_DX8_COMPRESSOR})
     ASSERT_NE(BASS_ChannelSetFX(h, t, 1), 0u);
 }
 }  // namespace

@@ -42,7 +42,8 @@ std::vector<double> naive_spectrum(const std::vector<double>& mono) {
 TEST_F(Meters, FftOfASineMatchesTheNaiveDft) {
   // Left: amplitude 0.6 on bin 40; right: 0.2 on bin 100.5 (between bins).
   auto gen = [](int64_t f, int c) {
-    return c == 0 ? float(0.6 * std::sin(2 * M_PI * 40 * f / 1024.0)) : float(0.2 * std::cos(2 * M_PI * 100.5 * f / 1024.0));
+    return c == 0 ? float(0.6 * std::sin(2 * M_PI * 40 * f / 1024.0))
+                  : float(0.2 * std::cos(2 * M_PI * 100.5 * f / 1024.0));
   };
   HSTREAM h = make_stream(44100, 2, -1, gen);
   play(h, 7);
@@ -124,8 +125,8 @@ TEST(MetersLatency, TheWindowEndsAtTheFrameBeingHeard) {
   for (int rate : {44100, 48000}) {
     SCOPED_TRACE(rate);
     const int latency = 2048;  // output frames
-    Channel ch(std::make_unique<SynthSource>(rate, 2, -1, [](int64_t f, int c) { return float(f) / 65536 + c; }),
-               44100, latency);
+    Channel ch(std::make_unique<SynthSource>(rate, 2, -1, [](int64_t f, int c) { return float(f) / 65536 + c; }), 44100,
+               latency);
     std::string why;
     ASSERT_TRUE(ch.init(&why)) << why;
     ch.set_state(tovarin::audio::PlayState::Playing);

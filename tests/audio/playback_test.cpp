@@ -60,7 +60,8 @@ TEST_F(Playback, MonoIsDoubledToBothSides) {
 // oracle; the resampler may delay it by a few samples).
 TEST_F(Playback, OtherRateIsResampledFaithfully) {
   const double hz = 997, amp = 0.5;
-  HSTREAM h = make_stream(48000, 2, 48000, [&](int64_t f, int) { return float(amp * std::sin(2 * M_PI * hz * f / 48000)); });
+  HSTREAM h =
+      make_stream(48000, 2, 48000, [&](int64_t f, int) { return float(amp * std::sin(2 * M_PI * hz * f / 48000)); });
   play(h, 105);
   EXPECT_EQ(BASS_ChannelIsActive(h), BASS_ACTIVE_STOPPED);
   Wav w = finish();
@@ -253,7 +254,8 @@ TEST_F(Playback, StoppingAnAutofreeStreamFreesIt) {
 // The wav: output writes at the rate the library was started with: its
 // header (read by sox) and its samples, unresampled.
 TEST(WavOutput, FollowsTheRateOfBassInit) {
-  const std::string path = (std::filesystem::temp_directory_path() / ("tovarin-48k-" + std::to_string(getpid()) + ".wav")).string();
+  const std::string path =
+      (std::filesystem::temp_directory_path() / ("tovarin-48k-" + std::to_string(getpid()) + ".wav")).string();
   setenv("TOVARIN_AUDIO_OUTPUT", ("wav:" + path).c_str(), 1);
   tovarin::audio::testing_set_manual_pacing(true);
   ASSERT_TRUE(BASS_Init(-1, 48000, 0, 0, nullptr));
@@ -272,7 +274,8 @@ TEST(WavOutput, FollowsTheRateOfBassInit) {
 
 // Real-time pacing, as the wav: output behaves outside tests.
 TEST(PlaybackRealTime, WavOutputIsPacedAndValidAfterFree) {
-  std::string path = (std::filesystem::temp_directory_path() / ("tovarin-rt-" + std::to_string(getpid()) + ".wav")).string();
+  std::string path =
+      (std::filesystem::temp_directory_path() / ("tovarin-rt-" + std::to_string(getpid()) + ".wav")).string();
   setenv("TOVARIN_AUDIO_OUTPUT", ("wav:" + path).c_str(), 1);
   ASSERT_TRUE(BASS_Init(-1, 44100, 0, 0, nullptr));
   auto t0 = std::chrono::steady_clock::now();

@@ -92,8 +92,8 @@ inline SoxFields sox_fields(const std::string& path) {
       std::sscanf(s, "PCM format, %ld channels, %ld samp/sec", &f.channels, &f.rate);
     const char* w = std::strstr(line, "wav:");
     if (w && std::strstr(line, "byte/sec,"))
-      std::sscanf(w + 4, " %ld byte/sec, %ld block align, %ld bits/samp, %ld data bytes",
-                  &f.byte_rate, &f.block_align, &f.bits, &f.data_bytes);
+      std::sscanf(w + 4, " %ld byte/sec, %ld block align, %ld bits/samp, %ld data bytes", &f.byte_rate, &f.block_align,
+                  &f.bits, &f.data_bytes);
   }
   ::pclose(p);
   return f;

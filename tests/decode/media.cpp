@@ -23,8 +23,8 @@ std::string capture(const std::string& cmd) {
 }
 
 std::vector<float> ffmpeg_decode(const std::string& path, int channels) {
-  const std::string raw = capture("ffmpeg -v error -nostdin -i " + sh_quote(path) + " -ac " +
-                                  std::to_string(channels) + " -f f32le -c:a pcm_f32le -");
+  const std::string raw = capture("ffmpeg -v error -nostdin -i " + sh_quote(path) + " -ac " + std::to_string(channels) +
+                                  " -f f32le -c:a pcm_f32le -");
   std::vector<float> v(raw.size() / sizeof(float));
   std::memcpy(v.data(), raw.data(), v.size() * sizeof(float));
   return v;

@@ -33,9 +33,7 @@ class Files : public ::testing::Test {
     EXPECT_TRUE(run("ffmpeg -v error -nostdin -y " + std::string(kTone) + " " + args + " " + sh_quote(out)));
     return out;
   }
-  void write(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-  }
+  void write(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
   std::string read(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(f), {});
@@ -71,9 +69,9 @@ TEST_F(Files, SevenTagsReadBackFromEveryContainer) {
   const std::string meta =
       " -metadata track=3/12 -metadata 'title=Fj\xC3\xA4rran' -metadata 'artist=\xC3\x84rtist' -metadata "
       "'album=Alb\xC3\xBCm' -metadata genre=Rock -metadata date=1999 -metadata 'comment=Kommen t\xC3\xA4r'";
-  const Tagged files[] = {{"t24.mp3", "-c:a libmp3lame"},      {"t23.mp3", "-c:a libmp3lame -id3v2_version 3"},
-                          {"t.ogg", "-c:a libvorbis"},         {"t.opus", "-c:a libopus"},
-                          {"t.flac", "-c:a flac"},             {"t.m4a", "-c:a aac"},
+  const Tagged files[] = {{"t24.mp3", "-c:a libmp3lame"}, {"t23.mp3", "-c:a libmp3lame -id3v2_version 3"},
+                          {"t.ogg", "-c:a libvorbis"},    {"t.opus", "-c:a libopus"},
+                          {"t.flac", "-c:a flac"},        {"t.m4a", "-c:a aac"},
                           {"t.wav", "-c:a pcm_s16le"}};
   for (const Tagged& t : files) {
     SCOPED_TRACE(t.file);
@@ -263,8 +261,10 @@ TEST_F(Files, LongVbrMp3HasExactLengthAndSeeks) {
   // Long enough that only the tail is decoded to count, at a low VBR quality
   // whose small frames lean on the bit reservoir.
   const std::string mp3 = dir.file("long.mp3");
-  ASSERT_TRUE(run("ffmpeg -v error -nostdin -y -f lavfi -i \"aevalsrc=0.5*sin(2*PI*(100+20*t)*t):s=44100:d=75\" "
-                  "-c:a libmp3lame -q:a 8 " + sh_quote(mp3)));
+  ASSERT_TRUE(
+      run("ffmpeg -v error -nostdin -y -f lavfi -i \"aevalsrc=0.5*sin(2*PI*(100+20*t)*t):s=44100:d=75\" "
+          "-c:a libmp3lame -q:a 8 " +
+          sh_quote(mp3)));
   const auto ref = ffmpeg_decode(mp3, 1);
   auto s = open_file_source(mp3, nullptr);
   ASSERT_TRUE(s);

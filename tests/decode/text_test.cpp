@@ -13,10 +13,10 @@ TEST(TagText, ValidUtf8IsKept) {
 }
 
 TEST(TagText, OtherBytesAreReadAsWindows1252) {
-  EXPECT_EQ(to_utf8("Caf\xE9"), "Caf\xC3\xA9");                 // Latin-1 e acute
-  EXPECT_EQ(to_utf8("\x80 5"), "\xE2\x82\xAC 5");              // euro sign
+  EXPECT_EQ(to_utf8("Caf\xE9"), "Caf\xC3\xA9");    // Latin-1 e acute
+  EXPECT_EQ(to_utf8("\x80 5"), "\xE2\x82\xAC 5");  // euro sign
   EXPECT_EQ(to_utf8("\x93quoted\x94"), "\xE2\x80\x9Cquoted\xE2\x80\x9D");
-  EXPECT_EQ(to_utf8("\x81"), "\xEF\xBF\xBD");                  // undefined in 1252
+  EXPECT_EQ(to_utf8("\x81"), "\xEF\xBF\xBD");  // undefined in 1252
   // Broken or overlong UTF-8 sequences are not UTF-8.
   EXPECT_EQ(to_utf8("\xC3("), "\xC3\x83(");
   EXPECT_EQ(to_utf8("\xC0\xAF"), "\xC3\x80\xC2\xAF");
@@ -61,8 +61,12 @@ std::string id3(int version, int flags, std::initializer_list<std::tuple<std::st
 TEST(Id3, TitleAndArtistInEveryVersionAndEncoding) {
   using tovarin::audio::decode::read_id3_text;
   using tovarin::audio::decode::read_timed_id3;
-  const std::string utf16le("\1\xFF\xFE" "B\0\xE4\0" "\x3C\xD8\xB5\xDF", 11);  // "Bä" and U+1F3B5
-  const std::string utf16be("\2\0S\0o\0\0\0x", 9);                                // "So", then a second value
+  const std::string utf16le(
+      "\1\xFF\xFE"
+      "B\0\xE4\0"
+      "\x3C\xD8\xB5\xDF",
+      11);                                          // "Bä" and U+1F3B5
+  const std::string utf16be("\2\0S\0o\0\0\0x", 9);  // "So", then a second value
   const struct {
     std::string tag, title, artist;
   } cases[] = {

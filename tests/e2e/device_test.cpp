@@ -28,8 +28,8 @@ std::vector<int16_t> stereo_tone(double seconds) {
   const size_t frames = static_cast<size_t>(kRate * seconds);
   std::vector<int16_t> s(frames * 2);
   for (size_t i = 0; i < frames; ++i)
-    s[2 * i] = s[2 * i + 1] = static_cast<int16_t>(
-        std::lrint(32767 * kToneAmplitude * std::sin(2 * std::numbers::pi * kToneHz * i / kRate)));
+    s[2 * i] = s[2 * i + 1] =
+        static_cast<int16_t>(std::lrint(32767 * kToneAmplitude * std::sin(2 * std::numbers::pi * kToneHz * i / kRate)));
   return s;
 }
 
@@ -77,14 +77,14 @@ class DeviceLoss : public PulseSession {
   // A null sink as the session makes them, with a steady stream of silence
   // so that it does not hold up new streams.
   void load_sink(const std::string& name) {
-    ASSERT_EQ(run({"pactl", "load-module", "module-null-sink", "sink_name=" + name,
-                   "rate=" + std::to_string(kSinkRate), "channels=2"},
+    ASSERT_EQ(run({"pactl", "load-module", "module-null-sink", "sink_name=" + name, "rate=" + std::to_string(kSinkRate),
+                   "channels=2"},
                   "load"),
               0)
         << log_of("load");
-    ASSERT_TRUE(spawn({"pacat", "--playback", "-d", name, "--latency-msec=20", "--raw", "/dev/zero"},
-                      "keepalive-" + name)
-                    .started());
+    ASSERT_TRUE(
+        spawn({"pacat", "--playback", "-d", name, "--latency-msec=20", "--raw", "/dev/zero"}, "keepalive-" + name)
+            .started());
   }
   // Waits (bounded) until the tone sounds at `sink`'s monitor; its amplitude
   // then, 0 when it never came.
@@ -159,9 +159,10 @@ TEST_F(DeviceLoss, PlaybackMovesToTheNewDefaultGoesOnWithoutASinkAndReturns) {
   for (int i = 0; i < 10; ++i, std::this_thread::sleep_for(20ms)) poll_position();
   EXPECT_EQ(stepped_back_, 0) << "the position stepped back";
   EXPECT_EQ(BASS_ChannelIsActive(stream), BASS_ACTIVE_PLAYING);
-  std::printf("[device] playback: tone at the new default %.3f; %.3f s counted in %.3f s without a sink; "
-              "tone back at %.3f; largest step back %.3f s\n",
-              on_other, last - lost_at, elapsed, back, stepped_back_);
+  std::printf(
+      "[device] playback: tone at the new default %.3f; %.3f s counted in %.3f s without a sink; "
+      "tone back at %.3f; largest step back %.3f s\n",
+      on_other, last - lost_at, elapsed, back, stepped_back_);
 }
 
 // The output closes its device when nothing has played for a while; a play
@@ -262,8 +263,8 @@ TEST_F(DeviceLoss, CaptureGoesOnWithoutTheSourceAndReturnsToIt) {
   std::this_thread::sleep_for(100ms);
   EXPECT_EQ(cap.frames, at_stop) << "the callback ran after BASS_ChannelStop returned";
   EXPECT_FALSE(cap.odd_length);
-  std::printf("[device] capture: %.3f s delivered in %.3f s without a source; tone back at amplitude %.3f\n",
-              delivered, elapsed, heard);
+  std::printf("[device] capture: %.3f s delivered in %.3f s without a source; tone back at amplitude %.3f\n", delivered,
+              elapsed, heard);
 }
 
 }  // namespace

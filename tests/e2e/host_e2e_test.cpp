@@ -35,8 +35,8 @@ struct Result {
 // Runs the host with a time limit; stdin is not a terminal, so no keys.
 Result Host(const std::string& args, int limit_s = 60, const std::string& env = "TOVARIN_AUDIO_OUTPUT=null") {
   const std::string out = Dir() + "/out.txt";
-  const std::string cmd = env + " timeout " + std::to_string(limit_s) + " " TOVARIN_HOST_PATH " " + args +
-                          " </dev/null >" + out + " 2>&1";
+  const std::string cmd =
+      env + " timeout " + std::to_string(limit_s) + " " TOVARIN_HOST_PATH " " + args + " </dev/null >" + out + " 2>&1";
   const auto start = std::chrono::steady_clock::now();
   const int status = std::system(cmd.c_str());
   Result r;
@@ -98,17 +98,18 @@ Result HostWithKeys(const std::string& args, const std::vector<Key>& keys, int l
 
 std::string MakeMedia(const std::string& name, const std::string& codec_args) {
   const std::string path = Dir() + "/" + name;
-  const std::string cmd = "ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=2.2:sample_rate=44100 -ac 2 "
-                          "-metadata title='E2E Tone' -metadata artist='Tovarin Tests' " +
-                          codec_args + " " + path;
+  const std::string cmd =
+      "ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=2.2:sample_rate=44100 -ac 2 "
+      "-metadata title='E2E Tone' -metadata artist='Tovarin Tests' " +
+      codec_args + " " + path;
   return std::system(cmd.c_str()) == 0 ? path : std::string();
 }
 
 }  // namespace
 
 TEST(HostPlay, PlaysMp3AndFlacToTheEndAndExitsZero) {
-  for (const auto& [name, codec] : {std::pair<std::string, std::string>{"tone.mp3", "-c:a libmp3lame -b:a 128k"},
-                                    {"tone.flac", "-c:a flac"}}) {
+  for (const auto& [name, codec] :
+       {std::pair<std::string, std::string>{"tone.mp3", "-c:a libmp3lame -b:a 128k"}, {"tone.flac", "-c:a flac"}}) {
     const std::string media = MakeMedia(name, codec);
     ASSERT_FALSE(media.empty()) << name;
     const Result r = Host("play " + media);
@@ -279,9 +280,10 @@ TEST(HostPlay, ShortClipsShowALengthAndEndWithTheirSound) {
   const double startup = Host("info", 20).seconds;
   for (const char* d : {"0.3", "0.8"}) {
     const std::string path = Dir() + "/short" + d + ".wav";
-    ASSERT_EQ(std::system(("ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=" + std::string(d) +
-                           " -ac 2 " + path).c_str()),
-              0);
+    ASSERT_EQ(
+        std::system(("ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=" + std::string(d) + " -ac 2 " + path)
+                        .c_str()),
+        0);
     const Result r = Host("play " + path, 20);
     EXPECT_EQ(r.exit_code, 0) << r.output;
     EXPECT_NE(r.output.find(std::string(d) == "0.3" ? "/ 00:00" : "/ 00:01"), std::string::npos) << r.output;

@@ -44,8 +44,8 @@ TEST(HostList, PlaysAListThroughOneOutputWithoutAGap) {
   std::ofstream(dir + "/more/inner.pls") << "[playlist]\nNumberOfEntries=1\nFile1=../b.wav\n";
   std::ofstream(dir + "/list.m3u") << "#EXTM3U\n#EXTINF:2,First\na.wav\nmore/inner.pls\n";
   const std::string session = dir + "/session.wav";
-  const std::string cmd = "TOVARIN_AUDIO_OUTPUT=wav:" + session + " timeout 60 " TOVARIN_HOST_PATH " play " +
-                          dir + "/list.m3u </dev/null >" + dir + "/out.txt 2>&1";
+  const std::string cmd = "TOVARIN_AUDIO_OUTPUT=wav:" + session + " timeout 60 " TOVARIN_HOST_PATH " play " + dir +
+                          "/list.m3u </dev/null >" + dir + "/out.txt 2>&1";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
 
   const testwav::Wav w = testwav::read(session);

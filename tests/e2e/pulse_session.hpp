@@ -161,7 +161,8 @@ class PulseSession : public ::testing::Test {
     } else if (!dir_.empty()) {
       ::rmdir(dir_.c_str());
     }
-    for (const auto& name : {"PULSE_SESSION_DIR", "PULSE_SERVER", "PULSE_CLIENTCONFIG", "PULSE_COOKIE"}) ::unsetenv(name);
+    for (const auto& name : {"PULSE_SESSION_DIR", "PULSE_SERVER", "PULSE_CLIENTCONFIG", "PULSE_COOKIE"})
+      ::unsetenv(name);
     for (const auto& [name, value] : saved_env_) ::setenv(name.c_str(), value.c_str(), 1);
   }
 

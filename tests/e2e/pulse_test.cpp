@@ -55,7 +55,8 @@ std::vector<int16_t> stereo_tone(int rate, double seconds, Tone left, Tone right
   std::vector<int16_t> s(frames * 2);
   for (size_t i = 0; i < frames; ++i) {
     const double t = static_cast<double>(i) / rate;
-    s[2 * i] = static_cast<int16_t>(std::lrint(32767 * left.amplitude * std::sin(2 * std::numbers::pi * left.freq * t)));
+    s[2 * i] =
+        static_cast<int16_t>(std::lrint(32767 * left.amplitude * std::sin(2 * std::numbers::pi * left.freq * t)));
     s[2 * i + 1] =
         static_cast<int16_t>(std::lrint(32767 * right.amplitude * std::sin(2 * std::numbers::pi * right.freq * t)));
   }
@@ -182,9 +183,8 @@ struct ToneMeasure {
 
 ToneMeasure measure_tone(const Signal& s, size_t begin, size_t end, double freq) {
   ToneMeasure m{};
-  m.freq = median(per_block(s, begin, end, 0.5, [&](size_t b, size_t e) {
-    return peak_frequency(s, b, e, freq - 50, freq + 50, 0.25);
-  }));
+  m.freq = median(per_block(s, begin, end, 0.5,
+                            [&](size_t b, size_t e) { return peak_frequency(s, b, e, freq - 50, freq + 50, 0.25); }));
   const auto amps = per_block(s, begin, end, 0.1, [&](size_t b, size_t e) { return amplitude_at(s, b, e, freq); });
   m.amplitude = median(amps);
   m.weakest = amps.empty() ? 0 : *std::min_element(amps.begin(), amps.end());
@@ -208,8 +208,7 @@ std::optional<size_t> tone_onset(const Signal& s, size_t from, double freq, doub
 
 // The end of the last block from `from` on where the tone reaches
 // `threshold`.
-std::optional<size_t> tone_offset(const Signal& s, size_t from, double freq, double threshold,
-                                  double block_seconds) {
+std::optional<size_t> tone_offset(const Signal& s, size_t from, double freq, double threshold, double block_seconds) {
   const size_t block = s.frames(block_seconds);
   std::optional<size_t> last;
   for (size_t b = from; b + block <= s.x.size(); b += block)
@@ -292,10 +291,9 @@ TEST_F(PulseServer, DefaultOutputReachesTheServerWithTheRightToneAndVolumeHalves
   std::printf(
       "[pulse] output (driver %s): left %.2f Hz %.5f -> %.5f (x%.5f), right %.2f Hz %.5f -> %.5f (x%.5f); "
       "rms/tone %.5f %.5f; crosstalk %.5f %.5f; weakest of %zu blocks %.5f; onset %.2f s after play\n",
-      driver.c_str(), full_l.freq, full_l.amplitude, half_l.amplitude, half_l.amplitude / full_l.amplitude,
-      full_r.freq, full_r.amplitude, half_r.amplitude, half_r.amplitude / full_r.amplitude, full_l.purity,
-      full_r.purity, cross_l, cross_r, full_l.blocks, full_l.weakest,
-      static_cast<double>(*onset - play_mark) / kSinkRate);
+      driver.c_str(), full_l.freq, full_l.amplitude, half_l.amplitude, half_l.amplitude / full_l.amplitude, full_r.freq,
+      full_r.amplitude, half_r.amplitude, half_r.amplitude / full_r.amplitude, full_l.purity, full_r.purity, cross_l,
+      cross_r, full_l.blocks, full_l.weakest, static_cast<double>(*onset - play_mark) / kSinkRate);
 
   EXPECT_NEAR(full_l.freq, left.freq, 1.0);
   EXPECT_NEAR(full_r.freq, right.freq, 1.0);
@@ -338,9 +336,9 @@ TEST_F(PulseServer, LevelsShowAToneWhenItIsHeard) {
   ASSERT_TRUE(BASS_ChannelPlay(stream, 0));
   struct Sample {
     Clock::time_point t;
-    size_t frames;    // the recorder's file
-    QWORD pos;        // bytes heard
-    bool loud;        // the level shows the tone
+    size_t frames;  // the recorder's file
+    QWORD pos;      // bytes heard
+    bool loud;      // the level shows the tone
   };
   const QWORD onset_bytes = QWORD(kPlayRate) * 4, ms_bytes = QWORD(kPlayRate) / 1000 * 4;
   std::vector<Sample> grown;
@@ -381,9 +379,10 @@ TEST_F(PulseServer, LevelsShowAToneWhenItIsHeard) {
   auto delivered = std::find_if(grown.begin(), grown.end(), [&](const Sample& x) { return x.frames > onset; });
   const auto ms = [](Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
   // Reported, not decided: how close the meter comes to the sink's clock.
-  std::printf("[pulse] the level showed the tone %.1f ms after the position reached it, %.1f ms before the "
-              "sink's recorder delivered it\n",
-              ms(seen->t - reached->t), delivered == grown.end() ? -1.0 : ms(delivered->t - seen->t));
+  std::printf(
+      "[pulse] the level showed the tone %.1f ms after the position reached it, %.1f ms before the "
+      "sink's recorder delivered it\n",
+      ms(seen->t - reached->t), delivered == grown.end() ? -1.0 : ms(delivered->t - seen->t));
 }
 
 // ---- capture ---------------------------------------------------------------
@@ -424,9 +423,9 @@ TEST_F(PulseServer, DefaultCaptureRecordsTheMonitorOfTheDefaultSink) {
       << "the capture callback delivered " << cap.frames << " frames";
 
   const size_t play_mark = cap.frames;
-  Child& pacat = spawn({"pacat", "--playback", "--raw", "--format=s16le", "--rate=" + std::to_string(kPlayRate),
-                        "--channels=2", media},
-                       "pacat");
+  Child& pacat = spawn(
+      {"pacat", "--playback", "--raw", "--format=s16le", "--rate=" + std::to_string(kPlayRate), "--channels=2", media},
+      "pacat");
   ASSERT_TRUE(pacat.started());
   const auto exit = pacat.wait_exit(kWaitLimit);
   ASSERT_TRUE(exit.has_value()) << "pacat did not finish";

@@ -28,7 +28,7 @@ void Watch(bool url, uint32_t length, std::initializer_list<Reading> readings, c
 
 TEST(EndWatch, FilesEndQuietAtTheirLength) {
   Watch(false, 3, {{100, 0, true, false}, {200, 1, false, false}, {2900, 3, false, false}, {2950, 3, true, true}},
-      "file played out");
+        "file played out");
   // The silence before the stream starts is not its end, even for a clip
   // shorter than half a second (length 0).
   Watch(false, 0, {{10, 0, true, false}, {400, 0, true, false}, {600, 0, true, true}}, "clip that never sounded");
@@ -39,7 +39,7 @@ TEST(EndWatch, StreamsEndWhenFreedStillOrSilent) {
   Watch(true, 0, {{1000, 1, false, false}, {1100, 0, false, true}}, "freed at its end");
   Watch(true, 0, {{1000, 1, false, false}, {1200, 1, true, false}, {1700, 1, true, true}}, "silent and not moving");
   Watch(true, 0, {{1000, 1, false, false}, {1200, 1, true, false}, {1500, 2, true, false}, {1700, 2, true, false}},
-      "silent while its position moves");
+        "silent while its position moves");
   Watch(true, 0, {{1000, 1, false, false}, {5000, 1, false, false}, {5100, 1, false, true}}, "stands still, loud");
   Watch(true, 8, {{1000, 8, true, true}}, "a file over http with a length");
 }

@@ -45,10 +45,10 @@ TEST_F(BoundaryTest, OperationsReadTheNewestEntryOfEachQueue) {
 }
 
 TEST_F(BoundaryTest, Sec2FormatDropsWholeHoursAndTakesNegativesModulo2To32) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"0", "00:00"},     {"59", "00:59"},     {"60", "01:00"},    {"3599", "59:59"}, {"3600", "00:00"},
-      {"3725", "02:05"},  {"86399", "59:59"},  {"-1", "28:15"},    {"$E8D", "02:05"}, {"  +90", "01:30"},
-      {"2147483647", "14:07"}};
+  const std::pair<const char*, const char*> cases[] = {{"0", "00:00"},     {"59", "00:59"},        {"60", "01:00"},
+                                                       {"3599", "59:59"},  {"3600", "00:00"},      {"3725", "02:05"},
+                                                       {"86399", "59:59"}, {"-1", "28:15"},        {"$E8D", "02:05"},
+                                                       {"  +90", "01:30"}, {"2147483647", "14:07"}};
   for (auto [in, out] : cases) EXPECT_EQ(plugin.Format(in), out) << in;
 }
 

@@ -4,8 +4,8 @@
 #include <cfloat>
 #include <cmath>
 
-#include "plugin/args.hpp"
 #include "format/convert.hpp"
+#include "plugin/args.hpp"
 
 using namespace tovarin;
 
@@ -69,8 +69,8 @@ TEST(FloatText, ConvertsWithThePluginsSeparator) {
 
 TEST(FloatText, RefusesMalformedAndOutOfRangeTexts) {
   SetDecimalSeparator(".");
-  for (const char* bad : {"", "abc", ".", "e5", "1e", "1e+", "nan", "inf", "0x10", "1.5 ", "1.2.3", "- 1", " 1.5",
-                          "  -2", "\t1"})
+  for (const char* bad :
+       {"", "abc", ".", "e5", "1e", "1e+", "nan", "inf", "0x10", "1.5 ", "1.2.3", "- 1", " 1.5", "  -2", "\t1"})
     EXPECT_EQ(FloatError(bad), std::string("'") + bad + "' is not a valid floating point value") << bad;
   // Beyond a 32-bit float: refused rather than turned into infinity.
   EXPECT_EQ(FloatError("3.5e38"), "'3.5e38' is not a valid floating point value");

@@ -21,7 +21,7 @@
 bool Plugin::Load() {
   library = dlopen(TOVARIN_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
   if (!library) return false;
-#define PLUGIN_RESOLVE(name, ...)                                       \
+#define PLUGIN_RESOLVE(name, ...)                                    \
   name = reinterpret_cast<decltype(&::name)>(dlsym(library, #name)); \
   if (!name) return false;
   TOVARIN_PLUGIN_EXPORTS(PLUGIN_RESOLVE)
@@ -154,8 +154,8 @@ bool post_message(uint32_t window, uint32_t msg, uintptr_t wparam, intptr_t lpar
 // Only where the executable exports it (ENABLE_EXPORTS) does the plug-in
 // reach the function above.
 bool CanCountFadeSteps() {
-  static const bool ok = dlsym(RTLD_DEFAULT, "_ZN5tovui12post_messageEjjml") ==
-                         reinterpret_cast<void*>(&tovui::post_message);
+  static const bool ok =
+      dlsym(RTLD_DEFAULT, "_ZN5tovui12post_messageEjjml") == reinterpret_cast<void*>(&tovui::post_message);
   return ok;
 }
 std::vector<int32_t> FadeSteps() {
@@ -223,8 +223,8 @@ std::string MakeWav(const std::string& name, double seconds, int rate, int chann
     expr += c ? "|" : "";
     expr += freq > 0 ? std::to_string(0.5 / k) + "*sin(2*PI*" + std::to_string(freq * k) + "*t)" : "0";
   }
-  const std::string cmd = "ffmpeg -v error -y -f lavfi -i 'aevalsrc=" + expr + ":s=" + std::to_string(rate) +
-                          "' -t " + std::to_string(seconds) + " -c:a pcm_s16le " + path;
+  const std::string cmd = "ffmpeg -v error -y -f lavfi -i 'aevalsrc=" + expr + ":s=" + std::to_string(rate) + "' -t " +
+                          std::to_string(seconds) + " -c:a pcm_s16le " + path;
   EXPECT_TRUE(Run(cmd)) << cmd;
   return path;
 }

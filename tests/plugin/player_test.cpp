@@ -143,9 +143,9 @@ TEST_F(PlayerTest, TagsAnswerOnlyTheSevenExactKeys) {
   const std::string src = MakeWav("plain.wav", 1.0, 44100, 2);
   const std::string tagged = TempDir() + "/tagged.flac";
   ASSERT_TRUE(::Run("ffmpeg -v error -y -i " + src +
-                  " -metadata title='Der Titel' -metadata artist='Die Band' -metadata album=LP"
-                  " -metadata genre=Test -metadata date=1999 -metadata track=3 -metadata comment=hi " +
-                  tagged));
+                    " -metadata title='Der Titel' -metadata artist='Die Band' -metadata album=LP"
+                    " -metadata genre=Test -metadata date=1999 -metadata track=3 -metadata comment=hi " +
+                    tagged));
   ASSERT_TRUE(plugin.Create(tagged));
   EXPECT_EQ(plugin.Tag("%TITL"), "Der Titel");
   EXPECT_EQ(plugin.Tag("%ARTI"), "Die Band");
@@ -154,8 +154,7 @@ TEST_F(PlayerTest, TagsAnswerOnlyTheSevenExactKeys) {
   EXPECT_EQ(plugin.Tag("%YEAR"), "1999");
   EXPECT_EQ(plugin.Tag("%CMNT"), "hi");
   EXPECT_EQ(plugin.Tag("%TRCK").substr(0, 1), "3");
-  for (const char* key : {"%titl", "", "%TITL%ARTI", "%TITL ", "TITL", "%TITLE"})
-    EXPECT_EQ(plugin.Tag(key), "") << key;
+  for (const char* key : {"%titl", "", "%TITL%ARTI", "%TITL ", "TITL", "%TITLE"}) EXPECT_EQ(plugin.Tag(key), "") << key;
 }
 
 TEST_F(PlayerTest, SetVolumeOnAnEmptySlotStillStoresTheVolume) {
@@ -195,8 +194,8 @@ TEST_F(PlayerTest, LevelsDoNotAskTheLibraryWhileStopped) {
   ASSERT_TRUE(plugin.Create(loud));
   plugin.Bass_Play();
   auto level = [&](void (*op)()) { return std::atoi(plugin.Query(op).c_str()); };
-  EXPECT_TRUE(PumpUntil([&] { return level(plugin.Bass_GetRLevel) > 15500 && level(plugin.Bass_GetLLevel) > 7750; },
-                        30000));
+  EXPECT_TRUE(
+      PumpUntil([&] { return level(plugin.Bass_GetRLevel) > 15500 && level(plugin.Bass_GetLLevel) > 7750; }, 30000));
   EXPECT_LE(level(plugin.Bass_GetRLevel), 16500);
   EXPECT_LE(level(plugin.Bass_GetLLevel), 8300);
   ASSERT_TRUE(PumpUntil([&] { return plugin.Position() >= 1; }, 30000));

@@ -50,8 +50,8 @@ class UrlTest : public PluginTest {
       const int null_fd = open("/dev/null", O_WRONLY);
       dup2(null_fd, STDOUT_FILENO);
       dup2(null_fd, STDERR_FILENO);
-      execl("/usr/bin/python3", "python3", "-m", "http.server", std::to_string(port_).c_str(), "--bind",
-            "127.0.0.1", "--directory", TempDir().c_str(), static_cast<char*>(nullptr));
+      execl("/usr/bin/python3", "python3", "-m", "http.server", std::to_string(port_).c_str(), "--bind", "127.0.0.1",
+            "--directory", TempDir().c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -66,9 +66,7 @@ class UrlTest : public PluginTest {
       waitpid(server_, nullptr, 0);
     }
   }
-  std::string Url(const std::string& name) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/" + name;
-  }
+  std::string Url(const std::string& name) const { return "http://127.0.0.1:" + std::to_string(port_) + "/" + name; }
   int port_ = 0;
   pid_t server_ = -1;
 };

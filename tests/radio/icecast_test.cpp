@@ -31,8 +31,12 @@ std::string config(const std::string& dir, int port, bool as_root) {
          "  <authentication><source-password>srcpw</source-password><admin-user>admin</admin-user>"
          "<admin-password>adminpw</admin-password></authentication>\n"
          "  <hostname>127.0.0.1</hostname>\n"
-         "  <listen-socket><port>" + std::to_string(port) + "</port><bind-address>127.0.0.1</bind-address></listen-socket>\n"
-         "  <paths><basedir>/usr/share/icecast2</basedir><logdir>" + dir + "/log</logdir>"
+         "  <listen-socket><port>" +
+         std::to_string(port) +
+         "</port><bind-address>127.0.0.1</bind-address></listen-socket>\n"
+         "  <paths><basedir>/usr/share/icecast2</basedir><logdir>" +
+         dir +
+         "/log</logdir>"
          "<webroot>/usr/share/icecast2/web</webroot><adminroot>/usr/share/icecast2/admin</adminroot></paths>\n"
          "  <logging><accesslog>access.log</accesslog><errorlog>error.log</errorlog><loglevel>2</loglevel></logging>\n"
          "  <security><chroot>0</chroot>" +
@@ -56,8 +60,10 @@ TEST(Icecast, StationPlaysAndItsTitleFollowsTheServer) {
   const int port = unused_port();
   std::ofstream(dir.file("icecast.xml")) << config(dir.path(), port, root);
   const std::string mp3 = dir.file("tone.mp3");
-  ASSERT_TRUE(run("ffmpeg -v error -nostdin -y -f lavfi -i \"sine=frequency=440:sample_rate=44100:duration=10\" "
-                  "-ac 2 -c:a libmp3lame -b:a 128k " + sh_quote(mp3)));
+  ASSERT_TRUE(
+      run("ffmpeg -v error -nostdin -y -f lavfi -i \"sine=frequency=440:sample_rate=44100:duration=10\" "
+          "-ac 2 -c:a libmp3lame -b:a 128k " +
+          sh_quote(mp3)));
 
   Process server({"icecast2", "-c", dir.file("icecast.xml")}, false);
   auto t = Clock::now();

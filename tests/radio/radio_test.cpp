@@ -27,7 +27,8 @@ class Radio : public ::testing::Test {
     dir_ = new TempDir;
     mp3_ = dir_->file("tone.mp3");
     if (!run("ffmpeg -v error -nostdin -y -f lavfi -i \"sine=frequency=440:sample_rate=44100:duration=10\" -ac 2 "
-             "-c:a libmp3lame -b:a 128k " + sh_quote(mp3_)))
+             "-c:a libmp3lame -b:a 128k " +
+             sh_quote(mp3_)))
       return;
     const std::string script = std::string(TOVARIN_RADIO_DIR) + "/fault_server.py";
     server_ = new Process({"/usr/bin/python3", script, mp3_});
@@ -36,20 +37,27 @@ class Radio : public ::testing::Test {
     if (!have_tool("openssl")) return;
     const std::string d = sh_quote(dir_->path());
     const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2";
-    if (!run("cd " + d + " && printf 'subjectAltName=IP:127.0.0.1\\n' > san.ext"
-             " && openssl req -x509" + ec + " -keyout ca.key -out ca.pem -subj /CN=tovarin-test-ca 2>/dev/null"
-             " && openssl req" + ec + " -keyout station.key -out station.csr -subj /CN=127.0.0.1 2>/dev/null"
+    if (!run("cd " + d +
+             " && printf 'subjectAltName=IP:127.0.0.1\\n' > san.ext"
+             " && openssl req -x509" +
+             ec +
+             " -keyout ca.key -out ca.pem -subj /CN=tovarin-test-ca 2>/dev/null"
+             " && openssl req" +
+             ec +
+             " -keyout station.key -out station.csr -subj /CN=127.0.0.1 2>/dev/null"
              " && openssl x509 -req -in station.csr -CA ca.pem -CAkey ca.key -set_serial 2 -days 2"
              " -extfile san.ext -out station.pem 2>/dev/null"
-             " && openssl req -x509" + ec + " -keyout rogue.key -out rogue.pem -subj /CN=127.0.0.1"
+             " && openssl req -x509" +
+             ec +
+             " -keyout rogue.key -out rogue.pem -subj /CN=127.0.0.1"
              " -addext subjectAltName=IP:127.0.0.1 2>/dev/null"))
       return;
     ca_ = dir_->file("ca.pem");
-    tls_server_ = new Process({"/usr/bin/python3", script, mp3_, "--tls", dir_->file("station.pem"),
-                               dir_->file("station.key")});
+    tls_server_ =
+        new Process({"/usr/bin/python3", script, mp3_, "--tls", dir_->file("station.pem"), dir_->file("station.key")});
     tls_port_ = std::atoi(tls_server_->read_line(10000).c_str());
-    rogue_server_ = new Process({"/usr/bin/python3", script, mp3_, "--tls", dir_->file("rogue.pem"),
-                                 dir_->file("rogue.key")});
+    rogue_server_ =
+        new Process({"/usr/bin/python3", script, mp3_, "--tls", dir_->file("rogue.pem"), dir_->file("rogue.key")});
     rogue_port_ = std::atoi(rogue_server_->read_line(10000).c_str());
   }
   static void TearDownTestSuite() {
@@ -253,8 +261,8 @@ TEST_F(Radio, StreamsThatStopOrVanishEndCleanly) {
 TEST_F(Radio, AStationThatDropsIsConnectedAgainAndPlaysOn) {
   // Its first connection drops after 3 s: reset, closed, or gone silent; a
   // station found through a playlist connects to its entry again.
-  for (const std::string path :
-       {"/flaky?drop=reset&id=reset", "/flaky?drop=close&id=close", "/flaky?drop=stall&id=stall", "/list.pls?b=flaky"}) {
+  for (const std::string path : {"/flaky?drop=reset&id=reset", "/flaky?drop=close&id=close",
+                                 "/flaky?drop=stall&id=stall", "/list.pls?b=flaky"}) {
     SCOPED_TRACE(path);
     auto s = open(path, nullptr);
     ASSERT_TRUE(s);
@@ -294,8 +302,8 @@ TEST_F(Radio, PlaylistsPlayTheirFirstLiveEntryWithinOneBound) {
     EXPECT_EQ(s->info().location, url(path));
     EXPECT_EQ(take(*s, 4410, 10).size(), 8820u);
   }
-  for (const char* path : {"/list?t=m3u&b=dead", "/list?t=pls&b=local", "/list?t=m3u&b=deep",
-                           "/list?t=text&b=endless", "/list?t=m3u&b=huge", "/loop"}) {
+  for (const char* path : {"/list?t=m3u&b=dead", "/list?t=pls&b=local", "/list?t=m3u&b=deep", "/list?t=text&b=endless",
+                           "/list?t=m3u&b=huge", "/loop"}) {
     SCOPED_TRACE(path);
     int err = 0;
     double took = 0;
@@ -309,8 +317,8 @@ TEST_F(Radio, PlaylistsPlayTheirFirstLiveEntryWithinOneBound) {
 // An ID3 tag naming "Song N" by "Band", as HLS stations send with each song.
 std::string id3_tag(int n) {
   std::string frames;
-  for (const auto& [id, text] : {std::pair<std::string, std::string>{"TIT2", "Song " + std::to_string(n)},
-                                        {"TPE1", "Band"}}) {
+  for (const auto& [id, text] :
+       {std::pair<std::string, std::string>{"TIT2", "Song " + std::to_string(n)}, {"TPE1", "Band"}}) {
     const size_t len = text.size() + 1;  // the encoding byte (3: UTF-8), then the text
     frames += id + std::string{0, 0, 0, static_cast<char>(len)} + std::string(2, '\0') + '\3' + text;
   }
@@ -375,9 +383,10 @@ bool write_id3_hls(const std::string& aac, const TempDir& dir, const std::string
 // live playlist that stops growing is a station that stalls: bounded, and
 // connected again.
 TEST_F(Radio, HlsPlaysOnDemandAndLiveAndOutlivesAStall) {
-  ASSERT_TRUE(run("ffmpeg -v error -nostdin -y -f lavfi -i \"sine=frequency=440:sample_rate=44100:duration=20\" -ac 2 "
-                  "-c:a aac -b:a 64k -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod -hls_segment_filename " +
-                  sh_quote(dir_->file("v%d.ts")) + " " + sh_quote(dir_->file("vod.m3u8"))));
+  ASSERT_TRUE(
+      run("ffmpeg -v error -nostdin -y -f lavfi -i \"sine=frequency=440:sample_rate=44100:duration=20\" -ac 2 "
+          "-c:a aac -b:a 64k -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod -hls_segment_filename " +
+          sh_quote(dir_->file("v%d.ts")) + " " + sh_quote(dir_->file("vod.m3u8"))));
   int err = -1;
   auto vod = open("/files/vod.m3u8", &err);
   ASSERT_TRUE(vod) << "error " << err;
@@ -386,8 +395,10 @@ TEST_F(Radio, HlsPlaysOnDemandAndLiveAndOutlivesAStall) {
   vod.reset();
 
   // Songs named by ID3 in either kind of segment: the title follows what is heard.
-  ASSERT_TRUE(run("ffmpeg -v error -nostdin -y -f lavfi -i \"sine=frequency=440:sample_rate=44100:duration=4\" -ac 2 "
-                  "-c:a aac -b:a 64k " + sh_quote(dir_->file("tone.aac"))));
+  ASSERT_TRUE(
+      run("ffmpeg -v error -nostdin -y -f lavfi -i \"sine=frequency=440:sample_rate=44100:duration=4\" -ac 2 "
+          "-c:a aac -b:a 64k " +
+          sh_quote(dir_->file("tone.aac"))));
   for (const bool ts : {true, false}) {
     SCOPED_TRACE(ts ? "MPEG-TS" : "packed audio");
     const std::string name = ts ? "id3ts" : "id3aac";
@@ -480,8 +491,8 @@ TEST_F(Radio, DefaultBoundHoldsForAServerThatNeverAnswers) {
   const auto t = Clock::now();
   EXPECT_FALSE(open_url_source(url("/silent"), &err));
   const double took = seconds_since(t);
-  EXPECT_GT(took, 4.0);   // it did wait for the server
-  EXPECT_LT(took, 9.0);   // about 6 s, with room for a loaded machine
+  EXPECT_GT(took, 4.0);  // it did wait for the server
+  EXPECT_LT(took, 9.0);  // about 6 s, with room for a loaded machine
 }
 
 }  // namespace

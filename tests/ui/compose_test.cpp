@@ -58,7 +58,7 @@ TEST(Compose, ChildrenLieOverTheirParentClippedToItAndHiddenOnesAreLeftOut) {
   const uint32_t host = tovui_create_window(0, 0, 0, 6, 4);
   const Handle a = create_window(host, {1, 1, 2, 2}, {}, rgb(0, 0, 255));
   const Handle b = create_window(host, {2, 2, 10, 10}, {}, rgb(0, 255, 0));  // runs past the host
-  const Handle b1 = create_window(b, {-1, 0, 2, 1}, {}, kRed);              // half outside b
+  const Handle b1 = create_window(b, {-1, 0, 2, 1}, {}, kRed);               // half outside b
   const uint32_t W = kWhiteWord, B = kBlueWord, G = kGreenWord, R = kRedWord;
   EXPECT_EQ(composed(host, 6, 4), (std::vector<uint32_t>{W, W, W, W, W, W,  //
                                                          W, B, B, W, W, W,  //

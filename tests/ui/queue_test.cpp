@@ -177,7 +177,8 @@ TEST(Timers, ALateTimerTicksOnceNotOncePerInterval) {
   // any later stretch each timer ticks at most once per interval begun.
   const auto from = std::chrono::steady_clock::now();
   const int more = pump_for(100);
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - from).count();
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - from).count();
   EXPECT_LE(more, 2 * (ms / 50 + 1));
 }
 
@@ -187,7 +188,8 @@ TEST(Timers, TickAtRoughlyTheirIntervalWhilePumping) {
   // Five ticks come (bounded), and never faster than the interval.
   const auto from = std::chrono::steady_clock::now();
   for (int i = 0; i < 3000 && r.count(WM_TIMER) < 5; ++i) pump(10);
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - from).count();
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - from).count();
   ASSERT_EQ(r.count(WM_TIMER), 5);
   EXPECT_GE(ms, 5 * 20 - 2);
 }

@@ -98,7 +98,8 @@ TEST(Windows, DestroyGoesChildrenFirstAndEachGetsDestroyWhileStillAWindow) {
   const Handle a1 = create_window(a, {0, 0, 5, 5}, proc);
   const Handle b = create_window(top, {0, 0, 10, 10}, proc);
   ASSERT_TRUE(destroy_window(top));
-  const std::vector<std::pair<Handle, uint32_t>> want = {{a1, WM_DESTROY}, {a, WM_DESTROY}, {b, WM_DESTROY}, {top, WM_DESTROY}};
+  const std::vector<std::pair<Handle, uint32_t>> want = {
+      {a1, WM_DESTROY}, {a, WM_DESTROY}, {b, WM_DESTROY}, {top, WM_DESTROY}};
   EXPECT_EQ(log.seen, want);
   EXPECT_EQ(alive_at_destroy, std::vector<bool>(4, true));
   for (Handle h : {top, a, a1, b}) EXPECT_FALSE(is_window(h));

@@ -139,13 +139,15 @@ int Child(const std::string& scenario, DWORD delay, const std::string& how, HAND
   const bool two_phase = scenario == "free" || scenario == "unload";
   if (two_phase) g_deadline = GetTickCount() + 60000;  // rearmed below
   if (!g_main_exit) CloseHandle(CreateThread(nullptr, 0, &ExitThread, nullptr, 0, nullptr));
-  if (index % 2) SetEnvironmentVariableA("TOVARIN_AUDIO_OUTPUT", ("wav:" + g_folder + "out-" + std::to_string(index) + ".wav").c_str());
+  if (index % 2)
+    SetEnvironmentVariableA("TOVARIN_AUDIO_OUTPUT",
+                            ("wav:" + g_folder + "out-" + std::to_string(index) + ".wav").c_str());
 
   const std::string plugin = Folder(Self()) + "Plugin.dll";
   HMODULE module = LoadLibraryA(plugin.c_str());
   if (!module) return 3;
   Api api;
-#define STRESS_RESOLVE(name, ...)                                                                         \
+#define STRESS_RESOLVE(name, ...)                                                                          \
   api.name = reinterpret_cast<decltype(api.name)>(reinterpret_cast<void*>(GetProcAddress(module, #name))); \
   if (!api.name) return 3;
   TOVARIN_PLUGIN_EXPORTS(STRESS_RESOLVE)
@@ -210,7 +212,9 @@ std::string WavState(const std::string& path) {
   const long size = std::ftell(f);
   std::fclose(f);
   if (got < sizeof h) return "short";
-  auto at = [&](int i) { return uint32_t(h[i]) | uint32_t(h[i + 1]) << 8 | uint32_t(h[i + 2]) << 16 | uint32_t(h[i + 3]) << 24; };
+  auto at = [&](int i) {
+    return uint32_t(h[i]) | uint32_t(h[i + 1]) << 8 | uint32_t(h[i + 2]) << 16 | uint32_t(h[i + 3]) << 24;
+  };
   const bool ok = at(4) == uint32_t(size - 8) && at(40) == uint32_t(size - 44);
   return ok ? "complete" : "stale";
 }
@@ -235,7 +239,8 @@ int Parent(int n, unsigned seed, const std::string& folder, std::vector<std::str
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE event = CreateEventA(&inherit, TRUE, FALSE, nullptr);
     const std::string line = "\"" + Self() + "\" child " + scenario + " " + std::to_string(delay) + " " + how + " \"" +
-                             folder + "\" " + std::to_string(reinterpret_cast<uintptr_t>(event)) + " " + std::to_string(i);
+                             folder + "\" " + std::to_string(reinterpret_cast<uintptr_t>(event)) + " " +
+                             std::to_string(i);
     std::vector<char> cmd(line.begin(), line.end());
     cmd.push_back('\0');
     STARTUPINFOA si{};
@@ -269,7 +274,8 @@ int Parent(int n, unsigned seed, const std::string& folder, std::vector<std::str
       DWORD code = 0;
       GetExitCodeProcess(pi.hProcess, &code);
       ++c.failed;
-      result = first == WAIT_OBJECT_0 + 1 ? "FAILED: ended early with status " + std::to_string(code) : "FAILED: never ready";
+      result = first == WAIT_OBJECT_0 + 1 ? "FAILED: ended early with status " + std::to_string(code)
+                                          : "FAILED: never ready";
       if (first != WAIT_OBJECT_0 + 1) TerminateProcess(pi.hProcess, 9);
     }
     // Files: complete after a "main" exit; reported either way.

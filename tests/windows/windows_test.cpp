@@ -86,7 +86,7 @@ class LinuxMatchTest : public WavOutputTest {
     if (linux_host.empty()) GTEST_SKIP() << "no Linux build to compare with (TOVARIN_LINUX_HOST)";
     const std::string reference = media + ".linux.wav";
     ASSERT_TRUE(::Run("TOVARIN_AUDIO_OUTPUT=wav:" + reference + " " + linux_host + " play --spectrum off " + media +
-                    " </dev/null >/dev/null 2>&1"));
+                      " </dev/null >/dev/null 2>&1"));
     WavData linux_wav;
     ASSERT_TRUE(ReadWav(reference, linux_wav));
 
@@ -112,17 +112,21 @@ class LinuxMatchTest : public WavOutputTest {
 
 TEST_F(LinuxMatchTest, AWavSoundsAsOnLinux) {
   const std::string media = TempDir() + "/match.wav";
-  ASSERT_TRUE(::Run("ffmpeg -v error -y -f lavfi -i 'anoisesrc=d=3:c=pink:a=0.3:seed=7' -f lavfi -i "
-                  "'sine=f=440:d=3' -filter_complex amix=inputs=2,pan='stereo|c0=c0|c1=0.5*c0' -ar 44100 "
-                  "-c:a pcm_s16le " + media));
+  ASSERT_TRUE(
+      ::Run("ffmpeg -v error -y -f lavfi -i 'anoisesrc=d=3:c=pink:a=0.3:seed=7' -f lavfi -i "
+            "'sine=f=440:d=3' -filter_complex amix=inputs=2,pan='stereo|c0=c0|c1=0.5*c0' -ar 44100 "
+            "-c:a pcm_s16le " +
+            media));
   ExpectSameSound(media, 3.0);
 }
 
 TEST_F(LinuxMatchTest, AnMp3SoundsAsOnLinux) {
   const std::string media = TempDir() + "/match.mp3";
-  ASSERT_TRUE(::Run("ffmpeg -v error -y -f lavfi -i 'anoisesrc=d=3:c=pink:a=0.3:seed=9' -f lavfi -i "
-                  "'sine=f=660:d=3' -filter_complex amix=inputs=2,pan='stereo|c0=c0|c1=0.5*c0' -ar 44100 "
-                  "-c:a libmp3lame -b:a 160k " + media));
+  ASSERT_TRUE(
+      ::Run("ffmpeg -v error -y -f lavfi -i 'anoisesrc=d=3:c=pink:a=0.3:seed=9' -f lavfi -i "
+            "'sine=f=660:d=3' -filter_complex amix=inputs=2,pan='stereo|c0=c0|c1=0.5*c0' -ar 44100 "
+            "-c:a libmp3lame -b:a 160k " +
+            media));
   ExpectSameSound(media, 3.0);
 }
 
@@ -135,10 +139,13 @@ using HlsTest = WavOutputTest;
 TEST_F(HlsTest, AnHlsStreamFromALoopbackServerPlays) {
   if (!::Run("command -v python3 >/dev/null")) GTEST_SKIP() << "no python3 for the server";
   const std::string dir = TempDir() + "/hls";
-  ASSERT_TRUE(::Run("mkdir -p " + dir + " && ffmpeg -v error -y -f lavfi -i 'sine=f=440:d=4' -ac 2 -c:a aac "
-                    "-b:a 64k -f hls -hls_time 1 -hls_playlist_type vod " + dir + "/index.m3u8"));
+  ASSERT_TRUE(::Run("mkdir -p " + dir +
+                    " && ffmpeg -v error -y -f lavfi -i 'sine=f=440:d=4' -ac 2 -c:a aac "
+                    "-b:a 64k -f hls -hls_time 1 -hls_playlist_type vod " +
+                    dir + "/index.m3u8"));
   // The server ends by itself should the test not come back to end it.
-  ASSERT_TRUE(::Run("cd " + dir + " && (timeout 120 python3 -u -m http.server --bind 127.0.0.1 0 >server.log 2>&1 "
+  ASSERT_TRUE(::Run("cd " + dir +
+                    " && (timeout 120 python3 -u -m http.server --bind 127.0.0.1 0 >server.log 2>&1 "
                     "& echo $! >server.pid)"));
   std::string port;
   for (int i = 0; i < 100 && port.empty(); ++i) {
@@ -172,16 +179,20 @@ std::string Ansi(const std::string& utf8) {
   wide.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), int(utf8.size()), wide.data(), int(wide.size())));
   std::string ansi(wide.size() * 2 + 1, '\0');
   BOOL lossy = FALSE;
-  ansi.resize(WideCharToMultiByte(CP_ACP, 0, wide.c_str(), int(wide.size()), ansi.data(), int(ansi.size()), nullptr,
-                                  &lossy));
+  ansi.resize(
+      WideCharToMultiByte(CP_ACP, 0, wide.c_str(), int(wide.size()), ansi.data(), int(ansi.size()), nullptr, &lossy));
   return lossy ? std::string() : ansi;
 }
 
 TEST_F(PluginTest, ANonAsciiFileNameOpensAndItsTitleReadsBackInTheAnsiCodePage) {
-  const std::string name = TempDir() + "/caf\xC3\xA9 \xC3\x9C" "ber.wav";  // UTF-8, as the file system has it
-  const std::string title = "Gr\xC3\xBC\xC3\x9F" "e \xC3\xA0 Z\xC3\xBCrich";
+  const std::string name = TempDir() +
+                           "/caf\xC3\xA9 \xC3\x9C"
+                           "ber.wav";  // UTF-8, as the file system has it
+  const std::string title =
+      "Gr\xC3\xBC\xC3\x9F"
+      "e \xC3\xA0 Z\xC3\xBCrich";
   ASSERT_TRUE(::Run("ffmpeg -v error -y -f lavfi -i 'sine=d=0.5' -metadata title='" + title + "' -c:a pcm_s16le '" +
-                  name + "'"));
+                    name + "'"));
   const std::string ansi_name = Ansi(name), ansi_title = Ansi(title);
   if (ansi_name.empty() || ansi_title.empty()) GTEST_SKIP() << "code page " << GetACP() << " lacks these letters";
   ASSERT_NE(ansi_title, title) << "the code page is UTF-8: nothing to convert";

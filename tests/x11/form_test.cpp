@@ -88,7 +88,8 @@ TEST_F(X11FormTest, FormIsAWhiteChildAtTheTopLeftThatDrawMovesAndStopDrawHides) 
   EXPECT_TRUE(ServerShows([&] {
     info = host.Info(form);
     return std::vector<int>{info.x, info.y, info.width, info.height} == std::vector<int>{10, 20, 200, 100};
-  })) << info.x << "," << info.y << " " << info.width << "x" << info.height;
+  })) << info.x
+      << "," << info.y << " " << info.width << "x" << info.height;
   reinterpret_cast<void (*)()>(dlsym(plugin.library, "StopDraw"))();
   EXPECT_TRUE(ServerShows([&] { return !host.Info(form).viewable; }));  // our connection, not the test's
 }
@@ -135,10 +136,10 @@ TEST_F(X11FormTest, MessageBoxIsADialogOverTheHostWindowThatEnterCloses) {
   });
   auto start_draw = reinterpret_cast<void (*)()>(dlsym(plugin.library, "StartDraw"));
   for (const char* s : {"first", "0#0#0#0#0#0#"}) plugin.SetFile(s);  // fields that are not integers
-  start_draw();  // returns once the box is closed
+  start_draw();                                                       // returns once the box is closed
   user.join();
   EXPECT_TRUE(seen);
-  EXPECT_TRUE(MessageBoxes().empty());  // not the presenter's
+  EXPECT_TRUE(MessageBoxes().empty());               // not the presenter's
   EXPECT_EQ(host.Children(host.Root()).size(), 1u);  // only the host's window is left
 }
 

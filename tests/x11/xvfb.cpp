@@ -90,8 +90,7 @@ WindowInfo XHost::Info(uint32_t window) {
 std::vector<uint32_t> XHost::Pixels(uint32_t window, int width, int height) {
   std::vector<uint32_t> out;
   auto* r = xcb_get_image_reply(
-      c_, xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0, uint16_t(width), uint16_t(height), ~0u),
-      nullptr);
+      c_, xcb_get_image(c_, XCB_IMAGE_FORMAT_Z_PIXMAP, window, 0, 0, uint16_t(width), uint16_t(height), ~0u), nullptr);
   if (!r) return out;
   if (xcb_get_image_data_length(r) == width * height * 4) {
     const auto* words = reinterpret_cast<const uint32_t*>(xcb_get_image_data(r));

@@ -71,7 +71,8 @@ BOOL BASS_ChannelPause(DWORD handle) {
 
 BOOL BASS_ChannelStop(DWORD handle) {
   if ((handle >> 30) == static_cast<DWORD>(HandleKind::Record)) {
-    return guarded<BOOL>(0, [&]() -> BOOL { return stop_recording(handle) ? (set_error(BASS_OK), 1) : fail(BASS_ERROR_HANDLE); });
+    return guarded<BOOL>(
+        0, [&]() -> BOOL { return stop_recording(handle) ? (set_error(BASS_OK), 1) : fail(BASS_ERROR_HANDLE); });
   }
   return with_stream<BOOL>(handle, 0, [&](Library& lib, Stream* s) -> BOOL {
     if (s->flags & BASS_STREAM_AUTOFREE) {
@@ -96,12 +97,9 @@ DWORD BASS_ChannelIsActive(DWORD handle) {
   }
   return with_stream<DWORD>(handle, BASS_ACTIVE_STOPPED, [&](Library&, Stream* s) -> DWORD {
     switch (s->channel->state()) {
-      case PlayState::Playing:
-        return s->channel->stalled() ? BASS_ACTIVE_STALLED : BASS_ACTIVE_PLAYING;
-      case PlayState::Paused:
-        return BASS_ACTIVE_PAUSED;
-      default:
-        return BASS_ACTIVE_STOPPED;
+      case PlayState::Playing: return s->channel->stalled() ? BASS_ACTIVE_STALLED : BASS_ACTIVE_PLAYING;
+      case PlayState::Paused: return BASS_ACTIVE_PAUSED;
+      default: return BASS_ACTIVE_STOPPED;
     }
   });
 }

@@ -127,9 +127,9 @@ namespace {
 // frees (about 12 KB on every load of the plug-in), and loading them all
 // again costs tens of milliseconds. The plug-in itself still unloads.
 void keep_dependencies_loaded() {
-  for (const void* symbol : {reinterpret_cast<const void*>(&avformat_version),
-                             reinterpret_cast<const void*>(&swresample_version),
-                             reinterpret_cast<const void*>(&SDL_GetVersion)})
+  for (const void* symbol :
+       {reinterpret_cast<const void*>(&avformat_version), reinterpret_cast<const void*>(&swresample_version),
+        reinterpret_cast<const void*>(&SDL_GetVersion)})
     platform::keep_library_loaded(symbol);
 }
 

@@ -15,7 +15,7 @@ struct KeyName {
   TagKey key;
 };
 constexpr KeyName kKeys[] = {
-    {"%TRCK", TagKey::Track}, {"%TITL", TagKey::Title}, {"%ARTI", TagKey::Artist}, {"%ALBM", TagKey::Album},
+    {"%TRCK", TagKey::Track}, {"%TITL", TagKey::Title}, {"%ARTI", TagKey::Artist},  {"%ALBM", TagKey::Album},
     {"%GNRE", TagKey::Genre}, {"%YEAR", TagKey::Year},  {"%CMNT", TagKey::Comment},
 };
 thread_local ThreadText t_answer;

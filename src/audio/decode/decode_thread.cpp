@@ -220,8 +220,7 @@ size_t DecodeThread::read(float* out, size_t frames) {
   // mu_ for a moment means the decoder is either asleep already or has not
   // yet looked at the ring, so the wake-up is not lost; the reader only tries
   // the lock, and when the decoder holds it the next read tries again.
-  if (decoder_waiting_.load(std::memory_order_seq_cst) && ring_->readable() < ring_->capacity() / 2 &&
-      mu_.try_lock()) {
+  if (decoder_waiting_.load(std::memory_order_seq_cst) && ring_->readable() < ring_->capacity() / 2 && mu_.try_lock()) {
     const bool waiting = decoder_waiting_.exchange(false, std::memory_order_acq_rel);
     mu_.unlock();
     if (waiting) cv_.notify_one();

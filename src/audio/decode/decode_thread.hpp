@@ -54,8 +54,8 @@ class FrameSink {
   FrameRing* ring_ = nullptr;
   size_t channels_ = 1;
   std::vector<float> held_;
-  size_t held_off_ = 0;       // frames of held_ already in the ring
-  size_t reserved_at_ = 0;    // where in held_ the reserved room starts
+  size_t held_off_ = 0;     // frames of held_ already in the ring
+  size_t reserved_at_ = 0;  // where in held_ the reserved room starts
   bool reserved_in_ring_ = false;
 };
 

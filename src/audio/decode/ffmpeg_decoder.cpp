@@ -60,8 +60,8 @@ std::string dict_get(const AVDictionary* d, std::initializer_list<const char*> k
 std::string ca_file() {
   std::string named = platform::env("TOVARIN_CA_FILE");
   if (!named.empty()) return named;
-  for (const char* path : {"/etc/ssl/certs/ca-certificates.crt", "/etc/pki/tls/certs/ca-bundle.crt",
-                           "/etc/ssl/cert.pem"})
+  for (const char* path :
+       {"/etc/ssl/certs/ca-certificates.crt", "/etc/pki/tls/certs/ca-bundle.crt", "/etc/ssl/cert.pem"})
     if (platform::regular_file(path)) return path;
   return {};
 }
@@ -121,9 +121,12 @@ int64_t prefix_seek(void* opaque, int64_t offset, int whence) {
   whence &= ~AVSEEK_FORCE;
   if (whence == AVSEEK_SIZE) return f->size;
   int64_t to = -1;
-  if (whence == SEEK_SET) to = offset;
-  else if (whence == SEEK_CUR) to = f->pos + offset;
-  else if (whence == SEEK_END) to = f->size + offset;
+  if (whence == SEEK_SET)
+    to = offset;
+  else if (whence == SEEK_CUR)
+    to = f->pos + offset;
+  else if (whence == SEEK_END)
+    to = f->size + offset;
   if (to < 0) return AVERROR(EINVAL);
   return f->pos = to;
 }
@@ -195,10 +198,12 @@ int FfmpegSource::open_input() {
     fmt_ = nullptr;
     // Not audio: data no demuxer knows, or one that is not ours to use (a
     // playlist's type names its demuxer).
-    if (req_.is_url) return r == AVERROR_INVALIDDATA || r == AVERROR(EINVAL) ? BASS_ERROR_FILEFORM : BASS_ERROR_FILEOPEN;
+    if (req_.is_url)
+      return r == AVERROR_INVALIDDATA || r == AVERROR(EINVAL) ? BASS_ERROR_FILEFORM : BASS_ERROR_FILEOPEN;
     return r == AVERROR(ENOENT) || r == AVERROR(EACCES) ? BASS_ERROR_FILEOPEN : BASS_ERROR_FILEFORM;
   }
-  if (avformat_find_stream_info(fmt_, nullptr) < 0) return thread_.stopping() ? BASS_ERROR_FILEOPEN : BASS_ERROR_FILEFORM;
+  if (avformat_find_stream_info(fmt_, nullptr) < 0)
+    return thread_.stopping() ? BASS_ERROR_FILEOPEN : BASS_ERROR_FILEFORM;
   const AVCodec* codec = nullptr;
   stream_ = av_find_best_stream(fmt_, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
   if (stream_ < 0 || !codec) return BASS_ERROR_FILEFORM;
@@ -415,7 +420,7 @@ void FfmpegSource::read_container_tags(int64_t at) {
   const AVDictionary* f = fmt_->metadata;
   const AVDictionary* s = fmt_->streams[stream_]->metadata;
   static const std::initializer_list<const char*> keys[7] = {
-      {"track", "tracknumber"}, {"title"}, {"artist"}, {"album"}, {"genre"}, {"date", "year"},
+      {"track", "tracknumber"},  {"title"}, {"artist"}, {"album"}, {"genre"}, {"date", "year"},
       {"comment", "description"}};
   std::array<std::string, 7> tags;
   for (size_t i = 0; i < tags.size(); ++i) {

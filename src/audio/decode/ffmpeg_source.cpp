@@ -87,7 +87,9 @@ std::unique_ptr<FfmpegSource> FfmpegSource::open(const OpenRequest& req, int* er
   if (desc && (desc->props & AV_CODEC_PROP_LOSSLESS))
     s->info_.bits = par->bits_per_raw_sample > 0 ? par->bits_per_raw_sample : par->bits_per_coded_sample;
   switch (par->codec_id) {
-    case AV_CODEC_ID_MP3: case AV_CODEC_ID_MP2: case AV_CODEC_ID_MP1: s->runup_ = 11520; break;
+    case AV_CODEC_ID_MP3:
+    case AV_CODEC_ID_MP2:
+    case AV_CODEC_ID_MP1: s->runup_ = 11520; break;
     case AV_CODEC_ID_AAC: s->runup_ = 4096; break;
     case AV_CODEC_ID_OPUS: s->runup_ = 3840; break;
     case AV_CODEC_ID_VORBIS: s->runup_ = 4096; break;
@@ -202,8 +204,7 @@ void FfmpegSource::heard_format(int* rate, int* channels) const {
 int64_t FfmpegSource::file_position(uint32_t mode) const {
   switch (mode) {
     case BASS_FILEPOS_CURRENT: return bytes_pos_.load(std::memory_order_relaxed);
-    case BASS_FILEPOS_DOWNLOAD:
-      return info_.is_url ? bytes_received_.load(std::memory_order_relaxed) : content_length_;
+    case BASS_FILEPOS_DOWNLOAD: return info_.is_url ? bytes_received_.load(std::memory_order_relaxed) : content_length_;
     case BASS_FILEPOS_END:
       if (content_length_ >= 0) return content_length_;
       return info_.is_url ? bytes_received_.load(std::memory_order_relaxed) : -1;

@@ -57,8 +57,8 @@ struct OpenRequest {
   // URLs: opening ends by this steady-clock time too (0: none beyond the
   // timeouts), so that a playlist's entries share one bound.
   int64_t deadline_ns = 0;
-  bool hls = false;   // through FFmpeg's HLS demuxer
-  std::string name;   // the stream's name when not location (the playlist the host gave)
+  bool hls = false;  // through FFmpeg's HLS demuxer
+  std::string name;  // the stream's name when not location (the playlist the host gave)
   // Only its caller pulls it (a decoding stream): decoded inside read().
   bool decode_in_reader = false;
 };
@@ -94,13 +94,13 @@ class FfmpegSource final : public Source, private DecodeThread::Decoder {
 
  private:
   explicit FfmpegSource(const OpenRequest& req);
-  int open_input();                 // BASS_OK or a BASS_ERROR_* code
+  int open_input();  // BASS_OK or a BASS_ERROR_* code
   void close_input();
-  bool open_prefix();               // fmt_ reads the file through prefix_
-  bool rewind();                    // reopen from the first sample
+  bool open_prefix();  // fmt_ reads the file through prefix_
+  bool rewind();       // reopen from the first sample
   FrameSink& sink() { return thread_.sink(); }
-  int next_frame();                 // 1: audio went to the sink, -1: the end
-  bool take_frame();                // converts frame_ into the sink; false when all of it is dropped
+  int next_frame();   // 1: audio went to the sink, -1: the end
+  bool take_frame();  // converts frame_ into the sink; false when all of it is dropped
   bool determine_length();
   int64_t frames_file_can_hold() const;
   bool position_before(int64_t frame);  // demuxer at or before frame, decoder flushed
@@ -111,9 +111,9 @@ class FfmpegSource final : public Source, private DecodeThread::Decoder {
   void apply_marks() const;  // tags_mu_ held
   void read_icy_headers();
   void poll_live_metadata();
-  int timed_id3_stream() const;     // HLS: the stream of MPEG-TS segments' ID3 tags, or -1
-  void take_timed_id3();            // pkt_ holds an ID3 tag of it
-  bool reconnect(bool closed);      // URL: a dropped live stream connected afresh (closed: by the server)
+  int timed_id3_stream() const;  // HLS: the stream of MPEG-TS segments' ID3 tags, or -1
+  void take_timed_id3();         // pkt_ holds an ID3 tag of it
+  bool reconnect(bool closed);   // URL: a dropped live stream connected afresh (closed: by the server)
   void set_deadline_ms(int64_t ms);
   // ---- as the decode thread's decoder ----
   bool decode(FrameSink&) override { return next_frame() > 0; }
@@ -124,10 +124,10 @@ class FfmpegSource final : public Source, private DecodeThread::Decoder {
   OpenRequest req_;
   SourceInfo info_;
   bool length_exact_ = false;
-  bool reopen_to_seek_ = false;     // seek from a freshly opened demuxer
-  int runup_ = 0;                   // frames decoded before a seek target to settle the decoder
-  int64_t content_length_ = -1;     // URL: the server's Content-Length
-  bool chained_ = false;            // a file of several Ogg parts: counted, never placed by timestamps
+  bool reopen_to_seek_ = false;  // seek from a freshly opened demuxer
+  int runup_ = 0;                // frames decoded before a seek target to settle the decoder
+  int64_t content_length_ = -1;  // URL: the server's Content-Length
+  bool chained_ = false;         // a file of several Ogg parts: counted, never placed by timestamps
 
   // ---- decoder thread (the opening thread before it starts) ----
   AVFormatContext* fmt_ = nullptr;
@@ -145,19 +145,19 @@ class FfmpegSource final : public Source, private DecodeThread::Decoder {
   bool overshoot_ = false;          // a seek landed after its target
   int64_t skip_until_ = 0;          // frames before this index are dropped
   bool input_eof_ = false;
-  int64_t last_audio_ns_ = 0;       // URL: when audio was last decoded
-  int64_t open_deadline_ns_ = 0;    // URL: opening must be done by then; 0 once open
+  int64_t last_audio_ns_ = 0;     // URL: when audio was last decoded
+  int64_t open_deadline_ns_ = 0;  // URL: opening must be done by then; 0 once open
   std::string last_icy_packet_;
-  int64_t bytes_before_ = 0;        // URL: bytes received by earlier connections
-  std::vector<int64_t> drops_;      // URL: when recent drops happened
-  bool station_ = false;            // URL: the server sent icy- headers
+  int64_t bytes_before_ = 0;    // URL: bytes received by earlier connections
+  std::vector<int64_t> drops_;  // URL: when recent drops happened
+  bool station_ = false;        // URL: the server sent icy- headers
   struct PacketMark {
     int64_t pos, pts;
   };
-  std::vector<PacketMark> packet_table_;  // MPEG audio: every packet's byte position and exact pts
-  std::unique_ptr<SampleConverter> converter_;  // to info_'s rate and channel count
+  std::vector<PacketMark> packet_table_;         // MPEG audio: every packet's byte position and exact pts
+  std::unique_ptr<SampleConverter> converter_;   // to info_'s rate and channel count
   int decoded_rate_ = 0, decoded_channels_ = 0;  // format of the last frame decoded
-  std::vector<float> resampled_;    // a frame in another format, resampled
+  std::vector<float> resampled_;                 // a frame in another format, resampled
 
   // ---- any thread (atomics) ----
   std::atomic<int64_t> deadline_ns_{0};  // interrupt blocking FFmpeg calls after this; 0 none

@@ -17,7 +17,9 @@ uint32_t be(const uint8_t* p, int n) {
 }
 
 // 2.4 sizes keep the top bit of every byte clear.
-uint32_t syncsafe(const uint8_t* p) { return (p[0] & 0x7Fu) << 21 | (p[1] & 0x7Fu) << 14 | (p[2] & 0x7Fu) << 7 | (p[3] & 0x7Fu); }
+uint32_t syncsafe(const uint8_t* p) {
+  return (p[0] & 0x7Fu) << 21 | (p[1] & 0x7Fu) << 14 | (p[2] & 0x7Fu) << 7 | (p[3] & 0x7Fu);
+}
 
 // Unsynchronisation put a 0x00 after every 0xFF; this takes it out again.
 std::vector<uint8_t> resync(const uint8_t* p, size_t n) {

@@ -55,7 +55,8 @@ bool FfmpegSource::reconnect(bool closed) {
   // length, whose end is its end. A file served without a length also ends
   // with the server closing: that is a drop only for a station (it answered
   // with icy- headers); a reset or a silence is a drop whatever the server.
-  if (!req_.is_url || content_length_ >= 0 || open_deadline_ns_ != 0 || thread_.stopping() || (closed && !station_)) return false;
+  if (!req_.is_url || content_length_ >= 0 || open_deadline_ns_ != 0 || thread_.stopping() || (closed && !station_))
+    return false;
   const int64_t dropped = now_ns();
   std::erase_if(drops_, [&](int64_t t) { return dropped - t > int64_t{60} * 1000000000; });
   if (drops_.size() >= kMaxDropsPerMinute) return false;

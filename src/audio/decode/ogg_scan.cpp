@@ -19,9 +19,9 @@ uint64_t le(const unsigned char* p, int bytes) {
 
 struct Part {
   uint32_t serial = 0;
-  double rate = 0;       // granule positions per second
-  int64_t skip = 0;      // granules never heard (Opus pre-skip)
-  int64_t last = -1;     // highest granule position
+  double rate = 0;    // granule positions per second
+  int64_t skip = 0;   // granules never heard (Opus pre-skip)
+  int64_t last = -1;  // highest granule position
 };
 
 }  // namespace

@@ -175,7 +175,8 @@ std::unique_ptr<Source> open_url_source(const std::string& url, int* error, int 
   opener.base.data_timeout_ms = data_timeout_ms > 0 ? data_timeout_ms : 5000;
   // The whole try, playlists and all, is bounded as opening one stream is.
   opener.base.deadline_ns =
-      decode::now_ns() + (std::max(opener.base.connect_timeout_ms, opener.base.data_timeout_ms) + 1000) * int64_t{1000000};
+      decode::now_ns() +
+      (std::max(opener.base.connect_timeout_ms, opener.base.data_timeout_ms) + 1000) * int64_t{1000000};
   auto source = opener.open(url, 0);
   if (error) *error = source ? BASS_OK : opener.error;
   return source;

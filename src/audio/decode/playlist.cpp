@@ -111,7 +111,8 @@ std::string resolve_reference(std::string_view base, std::string_view ref) {
     // A path: absolute stays, relative is read from the list's folder.
     if (!ref.empty() && ref.front() == '/') return std::string(ref);
     const size_t slash = base.rfind('/');
-    return slash == std::string_view::npos ? std::string(ref) : std::string(base.substr(0, slash + 1)) + std::string(ref);
+    return slash == std::string_view::npos ? std::string(ref)
+                                           : std::string(base.substr(0, slash + 1)) + std::string(ref);
   }
   if (ref.substr(0, 2) == "//") return std::string(base.substr(0, scheme)) + std::string(ref);
   const size_t path_start = std::min(base.size(), base.find_first_of("/?#", scheme + 2));

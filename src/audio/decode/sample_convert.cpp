@@ -15,12 +15,30 @@ namespace {
 template <typename T>
 float to_float(T v);
 // Scaling by a power of two is exact: these equal the divisions they stand for.
-template <> float to_float<uint8_t>(uint8_t v) { return static_cast<float>(static_cast<int>(v) - 128) * (1.0f / 128); }
-template <> float to_float<int16_t>(int16_t v) { return static_cast<float>(v) * (1.0f / 32768); }
-template <> float to_float<int32_t>(int32_t v) { return static_cast<float>(v) * (1.0f / 2147483648.0f); }
-template <> float to_float<int64_t>(int64_t v) { return static_cast<float>(static_cast<double>(v) / 9223372036854775808.0); }
-template <> float to_float<float>(float v) { return v; }
-template <> float to_float<double>(double v) { return static_cast<float>(v); }
+template <>
+float to_float<uint8_t>(uint8_t v) {
+  return static_cast<float>(static_cast<int>(v) - 128) * (1.0f / 128);
+}
+template <>
+float to_float<int16_t>(int16_t v) {
+  return static_cast<float>(v) * (1.0f / 32768);
+}
+template <>
+float to_float<int32_t>(int32_t v) {
+  return static_cast<float>(v) * (1.0f / 2147483648.0f);
+}
+template <>
+float to_float<int64_t>(int64_t v) {
+  return static_cast<float>(static_cast<double>(v) / 9223372036854775808.0);
+}
+template <>
+float to_float<float>(float v) {
+  return v;
+}
+template <>
+float to_float<double>(double v) {
+  return static_cast<float>(v);
+}
 
 template <typename T>
 void convert(const AVFrame* f, bool planar, int in_ch, int out_ch, int from, int count, float* out) {

@@ -53,9 +53,9 @@ class PacedOutput : public Output {
   std::condition_variable cv_;
   bool quit_ = false;
   bool manual_ = false;
-  long credits_ = 0;   // blocks asked for in manual mode
-  long rendered_ = 0;  // blocks rendered
-  bool woken_ = false;  // a channel started playing since the last block
+  long credits_ = 0;       // blocks asked for in manual mode
+  long rendered_ = 0;      // blocks rendered
+  bool woken_ = false;     // a channel started playing since the last block
   bool sleeping_ = false;  // idle until woken
   std::condition_variable done_cv_;
 

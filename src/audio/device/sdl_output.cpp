@@ -191,9 +191,9 @@ class SdlOutput final : public Output, private FollowedDevice {
   int block_ = 0;
   std::atomic<int> latency_{0};
   std::atomic<int64_t> last_callback_ns_{0};  // when the device last took a block
-  std::atomic<int64_t> rendered_{0};  // frames rendered on the current device
-  std::atomic<uint64_t> blocks_{0};  // render_count()
-  std::atomic<int64_t> idle_frames_{0};  // frames rendered since something last played
+  std::atomic<int64_t> rendered_{0};          // frames rendered on the current device
+  std::atomic<uint64_t> blocks_{0};           // render_count()
+  std::atomic<int64_t> idle_frames_{0};       // frames rendered since something last played
   // guarded by mu_ (wake() reaches the silent output from the control thread)
   std::mutex mu_;
   std::unique_ptr<Output> silent_;

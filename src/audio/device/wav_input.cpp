@@ -75,8 +75,10 @@ class FileCapture final : public PacedCapture {
       if (got == 0) {
         if (!source_->finished()) break;  // decoder behind: a moment of silence
         r = swr_convert(swr_, &o, static_cast<int>(frames - have), nullptr, 0);
-        if (r <= 0) drained_ = true;
-        else have += r;
+        if (r <= 0)
+          drained_ = true;
+        else
+          have += r;
         continue;
       }
       const uint8_t* ins[1] = {reinterpret_cast<const uint8_t*>(in_.data())};

@@ -93,8 +93,7 @@ class WavOutput final : public PacedOutput {
 
  private:
   void write_header() {
-    uint8_t h[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
-                     16,  0,   0,   0,   1, 0, 2, 0};
+    uint8_t h[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 2, 0};
     put32(h + 4, 36 + data_bytes_);
     put32(h + 24, rate_);
     put32(h + 28, rate_ * 4);

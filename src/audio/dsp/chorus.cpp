@@ -4,9 +4,15 @@
 namespace tovarin::audio::dsp {
 
 std::unique_ptr<Effect> make_chorus() {
-  return make_modulated_delay({.max_delay_ms = 20.f, .mono_line = true,
-                               .mix = 50.f, .depth = 10.f, .feedback = 25.f, .frequency = 1.1f,
-                               .waveform = 1, .delay = 16.f, .phase = 3});
+  return make_modulated_delay({.max_delay_ms = 20.f,
+                               .mono_line = true,
+                               .mix = 50.f,
+                               .depth = 10.f,
+                               .feedback = 25.f,
+                               .frequency = 1.1f,
+                               .waveform = 1,
+                               .delay = 16.f,
+                               .phase = 3});
 }
 
 }  // namespace tovarin::audio::dsp

@@ -25,7 +25,7 @@ constexpr float kMaxPredelayMs = 4.f;
 constexpr double kFloorDb = -200;
 constexpr float kSilence = 1e-5f;  // -100 dB: below any 16-bit signal
 constexpr float kSilentMark = -1e30f;
-constexpr size_t kPiece = 256;  // frames per pass of the stages below
+constexpr size_t kPiece = 256;              // frames per pass of the stages below
 constexpr float kDbPerLog2 = 6.02059991f;   // 20 log10(2)
 constexpr float kLog2PerDb = 0.166096405f;  // log2(10) / 20
 

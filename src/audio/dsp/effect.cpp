@@ -12,9 +12,9 @@ struct EffectEntry {
   std::unique_ptr<Effect> (*make)();
 };
 constexpr EffectEntry kEffects[] = {
-    {BASS_FX_DX8_PARAMEQ, make_param_eq},       {BASS_FX_DX8_CHORUS, make_chorus},
-    {BASS_FX_DX8_FLANGER, make_flanger},        {BASS_FX_DX8_ECHO, make_echo},
-    {BASS_FX_DX8_COMPRESSOR, make_compressor},  {BASS_FX_DX8_REVERB, make_reverb},
+    {BASS_FX_DX8_PARAMEQ, make_param_eq},      {BASS_FX_DX8_CHORUS, make_chorus},
+    {BASS_FX_DX8_FLANGER, make_flanger},       {BASS_FX_DX8_ECHO, make_echo},
+    {BASS_FX_DX8_COMPRESSOR, make_compressor}, {BASS_FX_DX8_REVERB, make_reverb},
 };
 }  // namespace
 

@@ -29,7 +29,7 @@ inline float fast_log2(float x) {
 // 2^y for -126 < y < 126 (clamped to that range).
 inline float fast_exp2(float y) {
   y = y < -125.f ? -125.f : y > 125.f ? 125.f : y;
-  const int i = static_cast<int>(y + 128.5f) - 128;  // nearest integer, by truncation of a positive value
+  const int i = static_cast<int>(y + 128.5f) - 128;            // nearest integer, by truncation of a positive value
   const float f = (y - static_cast<float>(i)) * 0.693147181f;  // |f| <= ln 2 / 2: e^f by its series
   const float p =
       1 + f * (1 + f * (0.5f + f * (0.166666667f + f * (0.0416666667f + f * (0.00833333333f + f * 0.00138888889f)))));

@@ -32,7 +32,7 @@ constexpr int kDiffusers = 4;
 constexpr double kDiffuserMs[kDiffusers] = {1.3, 1.9, 2.9, 4.1};
 constexpr float kDiffuserGain = 0.62f;
 constexpr double kCrossoverHz = 2000.0;
-constexpr size_t kPiece = 256;  // frames per piece (at most; see piece_)
+constexpr size_t kPiece = 256;                     // frames per piece (at most; see piece_)
 constexpr double kMixScale = 0.35355339059327373;  // 1/sqrt(8)
 
 // Signs feeding the input into the lines (0..3, then 4..7): not a row of the
@@ -273,7 +273,7 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
     const Coefficients lp = lp_, ap = ap_c_;
     const F4 g_span0 = g_span_[0], g_span1 = g_span_[1], g_high0 = g_high_[0], g_high1 = g_high_[1];
     Biquad4 lp1a = lp1_[0], lp1b = lp1_[1], lp2a = lp2_[0], lp2b = lp2_[1], apa = ap_[0], apb = ap_[1];
-    auto step = [&](F4& lo, F4& hi) __attribute__((always_inline)) {
+    auto step = [&](F4 & lo, F4 & hi) __attribute__((always_inline)) {
       F4 y0 = g_span0 * lp2a.run_lowpass(lp1a.run_lowpass(lo, lp.b0, lp.a1, lp.a2), lp.b0, lp.a1, lp.a2);
       F4 y1 = g_span1 * lp2b.run_lowpass(lp1b.run_lowpass(hi, lp.b0, lp.a1, lp.a2), lp.b0, lp.a1, lp.a2);
       if (kAllpass) {
@@ -287,10 +287,8 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
     size_t t = 0;
     for (; t + 4 <= len; t += 4) {
       // a: lines 0..3, b: lines 4..7; after the transposes, one frame each.
-      F4 a0 = load4(src[0] + t), a1 = load4(src[1] + t), a2 = load4(src[2] + t),
-         a3 = load4(src[3] + t);
-      F4 b0 = load4(src[4] + t), b1 = load4(src[5] + t), b2 = load4(src[6] + t),
-         b3 = load4(src[7] + t);
+      F4 a0 = load4(src[0] + t), a1 = load4(src[1] + t), a2 = load4(src[2] + t), a3 = load4(src[3] + t);
+      F4 b0 = load4(src[4] + t), b1 = load4(src[5] + t), b2 = load4(src[6] + t), b3 = load4(src[7] + t);
       transpose4(a0, a1, a2, a3);
       transpose4(b0, b1, b2, b3);
       step(a0, b0);

@@ -26,8 +26,8 @@ Channel::Channel(std::unique_ptr<Source> source, int out_rate, int max_latency_o
       // Room to look back over the output's latency at the source's rate,
       // and over what the resampler holds.
       history_(in_channels_, info_.rate,
-               static_cast<size_t>(av_rescale(std::max(0, max_latency_out_frames), std::max(info_.rate, 1),
-                                              std::max(out_rate, 1))) +
+               static_cast<size_t>(
+                   av_rescale(std::max(0, max_latency_out_frames), std::max(info_.rate, 1), std::max(out_rate, 1))) +
                    (max_latency_out_frames > 0 ? 256 : 0)) {}
 
 Channel::~Channel() { swr_free(&swr_); }
@@ -186,7 +186,8 @@ size_t Channel::decode(float* out, size_t frames, int wait_ms) {
         break;
       }
       // The decoder thread is behind: wait until it has what is asked.
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) break;
       source_->wait_readable(frames - have, static_cast<int>(left.count()));
       continue;

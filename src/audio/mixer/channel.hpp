@@ -123,8 +123,8 @@ class Channel {
   std::atomic<bool> snap_gain_{true};
   std::atomic<float> volume_{1.f};
   std::atomic<float> pan_{0.f};
-  std::atomic<int64_t> start_frame_{0};   // source frame where the path last started
-  std::atomic<int64_t> emitted_{0};       // output frames mixed since then
+  std::atomic<int64_t> start_frame_{0};  // source frame where the path last started
+  std::atomic<int64_t> emitted_{0};      // output frames mixed since then
   std::atomic<const FxChain*> fx_{nullptr};
   dsp::History history_;
 

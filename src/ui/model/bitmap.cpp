@@ -13,8 +13,7 @@ void Bitmap::resize(int32_t width, int32_t height) {
   height = std::clamp(height, 0, kMaxBitmap);
   std::vector<Color> next(size_t(width) * size_t(height), kWhite);
   const int32_t cw = std::min(width, width_), ch = std::min(height, height_);
-  for (int32_t y = 0; cw > 0 && y < ch; ++y)
-    std::copy_n(&pixels_[size_t(y) * width_], cw, &next[size_t(y) * width]);
+  for (int32_t y = 0; cw > 0 && y < ch; ++y) std::copy_n(&pixels_[size_t(y) * width_], cw, &next[size_t(y) * width]);
   pixels_.swap(next);
   width_ = width;
   height_ = height;

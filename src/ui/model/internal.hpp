@@ -23,8 +23,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -125,7 +125,7 @@ constexpr int32_t kMaxSurface = 4096;
 struct Registry {
   std::mutex mu;
   std::unordered_map<Handle, std::unique_ptr<Window>> windows;  // guarded by mu
-  Window* find(Handle h) {  // mu held
+  Window* find(Handle h) {                                      // mu held
     auto it = windows.find(h);
     return it == windows.end() ? nullptr : it->second.get();
   }
@@ -175,9 +175,9 @@ class Native {
   // could be made (the model then numbers the window itself).
   virtual Handle create(Handle parent, const Window& w) = 0;
   virtual void destroy(Handle window) = 0;
-  virtual void configure(const Window& w) = 0;  // bounds changed
-  virtual void map(const Window& w) = 0;        // visible flag changed
-  virtual void reparent(const Window& w) = 0;   // parent changed
+  virtual void configure(const Window& w) = 0;                 // bounds changed
+  virtual void map(const Window& w) = 0;                       // visible flag changed
+  virtual void reparent(const Window& w) = 0;                  // parent changed
   virtual void damage(const Window& w, const Rect& area) = 0;  // surface pixels in area changed
   // A message box as a modal dialog over owner's top-level window: its OK
   // (Enter, Escape, a click) closes the box with close_box. False when it

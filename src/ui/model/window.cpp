@@ -312,8 +312,7 @@ bool blit(Handle window, int32_t dx, int32_t dy, int32_t w, int32_t h, const Bit
   for (int64_t y = y0; y < y1; ++y)
     std::memcpy(&win->surface[size_t(y * win->surface_w + x0)], &sp[size_t((y + oy) * src.width() + x0 + ox)],
                 size_t(x1 - x0) * sizeof(Color));
-  if (Native* n = native())
-    n->damage(*win, Rect{int32_t(x0), int32_t(y0), int32_t(x1 - x0), int32_t(y1 - y0)});
+  if (Native* n = native()) n->damage(*win, Rect{int32_t(x0), int32_t(y0), int32_t(x1 - x0), int32_t(y1 - y0)});
   return true;
 }
 

@@ -162,8 +162,8 @@ void Bitmap::line_to(int32_t x, int32_t y) {
   // Liang-Barsky against the bitmap grown by kLineReach: only far-away
   // lines are cut, and their cut ends lie far outside the bitmap.
   const double lo_x = -kLineReach, hi_x = width_ + kLineReach, lo_y = -kLineReach, hi_y = height_ + kLineReach;
-  const bool inside = x0 >= lo_x && x0 <= hi_x && x1 >= lo_x && x1 <= hi_x && y0 >= lo_y && y0 <= hi_y &&
-                      y1 >= lo_y && y1 <= hi_y;
+  const bool inside =
+      x0 >= lo_x && x0 <= hi_x && x1 >= lo_x && x1 <= hi_x && y0 >= lo_y && y0 <= hi_y && y1 >= lo_y && y1 <= hi_y;
   if (!inside) {
     const double dx = x1 - x0, dy = y1 - y0;
     double t0 = 0, t1 = 1;

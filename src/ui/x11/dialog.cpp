@@ -71,8 +71,8 @@ Dialog::Dialog(xcb_connection_t* c, xcb_screen_t* screen, xcb_window_t owner, co
   int x = (screen->width_in_pixels - width_) / 2, y = (screen->height_in_pixels - height_) / 2;
   if (transient_for) {
     auto* g = xcb_get_geometry_reply(c, xcb_get_geometry(c, transient_for), nullptr);
-    auto* t = xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, transient_for, screen->root, 0, 0),
-                                              nullptr);
+    auto* t =
+        xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, transient_for, screen->root, 0, 0), nullptr);
     if (g && t) {
       x = t->dst_x + (g->width - width_) / 2;
       y = t->dst_y + (g->height - height_) / 2;
@@ -88,8 +88,8 @@ Dialog::Dialog(xcb_connection_t* c, xcb_screen_t* screen, xcb_window_t owner, co
                     XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
   // What a window manager needs to treat it as a modal dialog of the owner.
   const xcb_atom_t utf8 = atom(c, "UTF8_STRING");
-  xcb_change_property(c, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
-                      uint32_t(caption.size()), caption.data());
+  xcb_change_property(c, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, uint32_t(caption.size()),
+                      caption.data());
   xcb_change_property(c, XCB_PROP_MODE_REPLACE, window_, atom(c, "_NET_WM_NAME"), utf8, 8, uint32_t(caption.size()),
                       caption.data());
   if (transient_for)
@@ -135,8 +135,8 @@ bool Dialog::closes(const xcb_generic_event_t* e, const Keys& keys) const {
   }
   if (type == XCB_BUTTON_PRESS) {
     auto* b = reinterpret_cast<const xcb_button_press_event_t*>(e);
-    return b->detail == 1 && b->event_x >= button_x_ && b->event_x < button_x_ + kButtonW &&
-           b->event_y >= button_y_ && b->event_y < button_y_ + kButtonH;
+    return b->detail == 1 && b->event_x >= button_x_ && b->event_x < button_x_ + kButtonW && b->event_y >= button_y_ &&
+           b->event_y < button_y_ + kButtonH;
   }
   return false;
 }

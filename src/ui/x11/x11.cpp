@@ -14,8 +14,8 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <xcb/shm.h>
-#include <xcb/xcbext.h>  // xcb_poll_for_reply
 #include <xcb/xcb.h>
+#include <xcb/xcbext.h>  // xcb_poll_for_reply
 
 #include <algorithm>
 #include <cstdlib>
@@ -92,11 +92,11 @@ class Display final : public Native {
     if (id == xcb_window_t(-1)) return 0;
     // The root's visual and colormap whatever the parent's, so that one
     // pixel format serves every window.
-    const uint32_t values[] = {to_pixel(w.background), 0,
-                               XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY, screen_->default_colormap};
+    const uint32_t values[] = {to_pixel(w.background), 0, XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY,
+                               screen_->default_colormap};
     xcb_create_window(c_, screen_->root_depth, id, parent ? parent : screen_->root, coord(w.bounds.x),
-                      coord(w.bounds.y), side(w.bounds.width), side(w.bounds.height), 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen_->root_visual,
+                      coord(w.bounds.y), side(w.bounds.width), side(w.bounds.height), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      screen_->root_visual,
                       XCB_CW_BACK_PIXEL | XCB_CW_BORDER_PIXEL | XCB_CW_EVENT_MASK | XCB_CW_COLORMAP, values);
     if (shown(w)) xcb_map_window(c_, id);
     xcb_flush(c_);
@@ -119,9 +119,9 @@ class Display final : public Native {
     if (!mine_.count(w.handle)) return;
     const uint32_t values[] = {uint32_t(coord(w.bounds.x)), uint32_t(coord(w.bounds.y)), side(w.bounds.width),
                                side(w.bounds.height)};
-    xcb_configure_window(
-        c_, w.handle, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT,
-        values);
+    xcb_configure_window(c_, w.handle,
+                         XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT,
+                         values);
     map(w);
   }
 
@@ -192,9 +192,9 @@ class Display final : public Native {
         convert(&p.shown[size_t(y) * p.width + area.x], area.width, p.shared + size_t(y) * p.width + area.x);
       // Until the server has answered the request after the put, the
       // segment is left alone and further puts go through the socket.
-      xcb_shm_put_image(c_, w.handle, gc_, uint16_t(p.width), uint16_t(p.height), uint16_t(area.x),
-                        uint16_t(area.y), uint16_t(area.width), uint16_t(area.height), int16_t(area.x),
-                        int16_t(area.y), screen_->root_depth, XCB_IMAGE_FORMAT_Z_PIXMAP, 0, p.seg, 0);
+      xcb_shm_put_image(c_, w.handle, gc_, uint16_t(p.width), uint16_t(p.height), uint16_t(area.x), uint16_t(area.y),
+                        uint16_t(area.width), uint16_t(area.height), int16_t(area.x), int16_t(area.y),
+                        screen_->root_depth, XCB_IMAGE_FORMAT_Z_PIXMAP, 0, p.seg, 0);
       p.pending = xcb_get_input_focus(c_).sequence;
       p.in_flight = true;
     } else {

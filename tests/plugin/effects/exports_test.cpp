@@ -30,8 +30,8 @@ using Boxes = std::vector<std::string>;
 
 TEST_F(EffectExportsTest, FlangerAndChorusReportTheFirstBadTextInConversionOrder) {
   StartPlayer();
-  for (auto [op, prefix] : {std::pair{fx.Bass_SetFlanger, "Set Flanger Error - "},
-                            std::pair{fx.Bass_SetChorus, "Set Chorus Error - "}}) {
+  for (auto [op, prefix] :
+       {std::pair{fx.Bass_SetFlanger, "Set Flanger Error - "}, std::pair{fx.Bass_SetChorus, "Set Chorus Error - "}}) {
     SCOPED_TRACE(prefix);
     // Bad texts in 6 and 2: the message names 6's.
     Push({"wet", "100", "2", "-50", "freq", "1", "2"});
@@ -109,9 +109,8 @@ TEST_F(EffectExportsTest, BeforeTheWindowIsLentEveryExportIsHarmless) {
   Push({"1", "2", "3", "4", "5", "6", "7"});
   for (auto op : {fx.Bass_CreateEQ, fx.Bass_EqSet, fx.Bass_EqRemove, fx.Bass_CreateFlanger, fx.Bass_SetFlanger,
                   fx.Bass_FlangerRemove, fx.Bass_CreateChorus, fx.Bass_SetChorus, fx.Bass_ChorusRemove,
-                  fx.Bass_CreateReverb, fx.Bass_SetReverb, fx.Bass_ReverbRemove, fx.Bass_CreateEcho,
-                  fx.Bass_SetEcho, fx.Bass_EchoRemove, fx.Bass_CreateCompressor, fx.Bass_SetCompressor,
-                  fx.Bass_CompressorRemove})
+                  fx.Bass_CreateReverb, fx.Bass_SetReverb, fx.Bass_ReverbRemove, fx.Bass_CreateEcho, fx.Bass_SetEcho,
+                  fx.Bass_EchoRemove, fx.Bass_CreateCompressor, fx.Bass_SetCompressor, fx.Bass_CompressorRemove})
     op();
   plugin.Bass_Free();
   tovui_pump(0);

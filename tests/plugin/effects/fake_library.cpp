@@ -39,7 +39,12 @@ std::vector<float> Floats(DWORD type, const void* params) {
     case BASS_FX_DX8_CHORUS:
     case BASS_FX_DX8_FLANGER: {
       const auto* r = static_cast<const BASS_DX8_CHORUS*>(params);
-      return {r->fWetDryMix, r->fDepth, r->fFeedback, r->fFrequency, float(int32_t(r->lWaveform)), r->fDelay,
+      return {r->fWetDryMix,
+              r->fDepth,
+              r->fFeedback,
+              r->fFrequency,
+              float(int32_t(r->lWaveform)),
+              r->fDelay,
               float(int32_t(r->lPhase))};
     }
     case BASS_FX_DX8_ECHO: {
@@ -102,6 +107,6 @@ BOOL BASS_FXSetParameters(HFX fx, const void* params) {
 
 namespace tovarin {
 const std::array<float, kEqBands + 1> EqCenters = {0.0f,    80.0f,   170.0f,   310.0f,   600.0f,  1000.0f,
-                                                    3000.0f, 6000.0f, 12000.0f, 14000.0f, 16000.0f};
+                                                   3000.0f, 6000.0f, 12000.0f, 14000.0f, 16000.0f};
 void ShowMessage(const std::string& text) { Fake().messages.push_back(text); }
 }  // namespace tovarin

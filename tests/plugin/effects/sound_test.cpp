@@ -88,11 +88,11 @@ TEST_F(EffectSoundTest, EqualizerBandLowersItsCentreByItsGainAndRemovalRestoresT
   plugin.Bass_Play();
   PumpFor(1000);  // band 5 at 0 dB
   EqSet(5, -15, 12);
-  PumpFor(900);   // lowered
+  PumpFor(900);  // lowered
   fx.Bass_EqRemove();
-  PumpFor(900);   // unprocessed
+  PumpFor(900);  // unprocessed
   fx.Bass_CreateEQ();
-  PumpFor(900);   // the stored band applies again
+  PumpFor(900);  // the stored band applies again
   const auto runs = Plateaus(LevelsAt1kHz(HeardLeft()), -15.0);
   std::string kinds;
   for (const auto& r : runs) kinds += r.kind;
@@ -123,9 +123,10 @@ TEST_F(EffectSoundTest, EchoSetOnOneSlotRepeatsOnceAtItsDelayWhenCreatedTwiceOnA
   StartPlayer();
   // A 10 ms burst of 1 kHz, amplitude 0.5, one second in (after the fade).
   const std::string burst = TempDir() + "/burst.wav";
-  ASSERT_TRUE(::Run("ffmpeg -v error -y -f lavfi -i 'aevalsrc=if(between(t\\,1\\,1.01)\\,0.5*sin(2*PI*1000*t)\\,0)|"
-                  "if(between(t\\,1\\,1.01)\\,0.5*sin(2*PI*1000*t)\\,0):s=44100' -t 2.5 -c:a pcm_s16le " +
-                  burst));
+  ASSERT_TRUE(
+      ::Run("ffmpeg -v error -y -f lavfi -i 'aevalsrc=if(between(t\\,1\\,1.01)\\,0.5*sin(2*PI*1000*t)\\,0)|"
+            "if(between(t\\,1\\,1.01)\\,0.5*sin(2*PI*1000*t)\\,0):s=44100' -t 2.5 -c:a pcm_s16le " +
+            burst));
   // Set while slot 1 (empty) is current: wet 50 %, no feedback, 120 ms.
   for (const char* t : {"50", "0", "120", "120"}) plugin.SetFile(t);
   plugin.SetData(0);

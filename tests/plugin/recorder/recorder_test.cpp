@@ -212,9 +212,9 @@ TEST_F(RecorderTest, UnloadingWhileRecordingCompletesTheFileWhenTheProcessEnds) 
   const std::string out = Out("unload.wav");
   char self[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, self, MAX_PATH);
-  std::string line = std::string("\"") + self + "\" --gtest_filter=" +
-                     ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name() + "." +
-                     ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  std::string line = std::string("\"") + self +
+                     "\" --gtest_filter=" + ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name() +
+                     "." + ::testing::UnitTest::GetInstance()->current_test_info()->name();
   setenv("TOVARIN_TEST_RECORD_AND_END", out.c_str(), 1);
   STARTUPINFOA si{};
   si.cb = sizeof si;
@@ -282,10 +282,11 @@ TEST_F(RecorderTest, RateOrChannelsZeroGiveAHeaderOfTheFormatCaptured) {
     const Bytes b = ReadAll(out);
     ASSERT_GE(b.size(), 44u);
     const uint32_t rate = U32(b, 24), channels = b[22] | (b[23] << 8);
-    EXPECT_EQ(U32(b, 28), rate * channels * 2);  // byte rate
+    EXPECT_EQ(U32(b, 28), rate * channels * 2);     // byte rate
     EXPECT_EQ(b[32] | (b[33] << 8), channels * 2);  // block align
     EXPECT_EQ((b.size() - 44) % (channels * 2), 0u);
-    FILE* p = popen(("ffprobe -v error -show_entries stream=sample_rate,channels -of csv=p=0 '" + out + "'").c_str(), "r");
+    FILE* p =
+        popen(("ffprobe -v error -show_entries stream=sample_rate,channels -of csv=p=0 '" + out + "'").c_str(), "r");
     ASSERT_TRUE(p);
     char line[64] = {};
     const bool got = fgets(line, sizeof line, p) != nullptr;

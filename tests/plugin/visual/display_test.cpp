@@ -25,8 +25,8 @@ class DisplayTest : public PluginTest {
   }
 
   // The host's pushes: mode, colours; bar width, interval, count, height.
-  void StartDraw(const std::string& mode, const std::string& colors, int32_t height, int32_t count,
-                 int32_t interval, int32_t width) {
+  void StartDraw(const std::string& mode, const std::string& colors, int32_t height, int32_t count, int32_t interval,
+                 int32_t width) {
     plugin.SetFile(mode.c_str());
     plugin.SetFile(colors.c_str());
     plugin.SetData(width);

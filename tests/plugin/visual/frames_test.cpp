@@ -63,9 +63,9 @@ TEST(Frames, UnitMagnitudeAt100HighGivesBarsOf74AndALineAt24) {
   auto line = Canvas();
   DrawLineFrame(line, Filled(1.f), 100, 20, 5);
   for (int x = 6; x <= 95; ++x) EXPECT_EQ(TopPen(line, x), 24) << x;
-  EXPECT_EQ(TopPen(line, 0), -1);         // point 0 lies at y = -33
-  EXPECT_EQ(line.pixel(4, 13), kPen);     // on the way down from it
-  EXPECT_EQ(line.pixel(100, 99), kPen);   // the last point lies on y = 100,
+  EXPECT_EQ(TopPen(line, 0), -1);           // point 0 lies at y = -33
+  EXPECT_EQ(line.pixel(4, 13), kPen);       // on the way down from it
+  EXPECT_EQ(line.pixel(100, 99), kPen);     // the last point lies on y = 100,
   EXPECT_EQ(line.pixel(100, 100), kBrush);  // itself excluded
 }
 
@@ -113,7 +113,7 @@ TEST(Frames, PatternsReadUnsignedAndClampToTheAreaExceptLinePointZero) {
   auto line = Canvas();
   DrawLineFrame(line, Filled(1e30f), 80, 4, 10);
   for (int x = 10; x < 30; ++x) EXPECT_EQ(line.pixel(x, 0), kPen) << x;  // clamped to y = 0
-  EXPECT_EQ(line.pixel(5, 0), kBrush);  // point 0 is far above, unclamped
+  EXPECT_EQ(line.pixel(5, 0), kBrush);                                   // point 0 is far above, unclamped
 
   auto many = Canvas();
   DrawBarsFrame(many, Filled(1.f), 100, 100000, 1);  // cut to the 512 bins
