@@ -15,8 +15,12 @@ extern "C" {
 namespace tovarin::audio {
 
 namespace {
-constexpr size_t kChunk = 4096;  // source frames read at most at once
-}
+// Source frames read at most at once into src_buf_, or through effects
+// (whose parameter changes take hold between reads). Without effects a read
+// into the caller's buffer takes all it asks at once: the history then keeps
+// only the tail of it, instead of storing every frame of a long pull.
+constexpr size_t kChunk = 4096;
+}  // namespace
 
 Channel::Channel(std::unique_ptr<Source> source, int out_rate, int max_latency_out_frames)
     : source_(std::move(source)),
@@ -110,14 +114,14 @@ bool Channel::reposition(int64_t frame) {
 }
 
 size_t Channel::read_input(float* dst, size_t want) {
-  want = std::min(want, kChunk);
+  const FxChain* chain = fx_.load(std::memory_order_acquire);
+  if (chain) want = std::min(want, kChunk);
   size_t got = source_->read(dst, want);
   if (got == 0) return 0;
   // A NaN or infinity from a decoder would stay in every effect's memory
   // (and in the meters) for good: it becomes silence here.
   dsp::sanitize(dst, got * in_channels_);
-  if (const FxChain* chain = fx_.load(std::memory_order_acquire))
-    dsp::run_chain(chain->effects.data(), chain->effects.size(), dst, got, in_channels_);
+  if (chain) dsp::run_chain(chain->effects.data(), chain->effects.size(), dst, got, in_channels_);
   history_.write(dst, got);
   return got;
 }
@@ -128,7 +132,7 @@ size_t Channel::pull(float* dst, size_t n) {
     while (have < n) {
       float* o = dst + have * 2;
       if (in_channels_ == 1) {
-        const size_t got = read_input(src_buf_.data(), n - have);
+        const size_t got = read_input(src_buf_.data(), std::min(n - have, kChunk));
         if (got == 0) break;
         for (size_t i = 0; i < got; ++i) o[2 * i] = o[2 * i + 1] = src_buf_[i];
         have += got;
@@ -150,7 +154,7 @@ size_t Channel::pull(float* dst, size_t n) {
   if (r > 0) have = r;
   while (have < n && !flushed_) {
     int64_t need = av_rescale_rnd(n - have, info_.rate, out_rate_, AV_ROUND_UP);
-    size_t got = read_input(src_buf_.data(), static_cast<size_t>(std::max<int64_t>(need, 1)));
+    size_t got = read_input(src_buf_.data(), std::min(static_cast<size_t>(std::max<int64_t>(need, 1)), kChunk));
     o = reinterpret_cast<uint8_t*>(dst + have * 2);
     if (got == 0) {
       if (!source_->finished()) break;  // underrun: the rest stays silent

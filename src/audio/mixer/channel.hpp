@@ -105,7 +105,8 @@ class Channel {
 
  private:
   size_t pull(float* dst, size_t frames);
-  // Reads, sanitises, runs the effects and keeps the history, in dst.
+  // Reads, sanitises, runs the effects and keeps the history, in dst (room
+  // for `want` frames); at most kChunk frames while effects run.
   size_t read_input(float* dst, size_t want);
   void reset_path();
 
