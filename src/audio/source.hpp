@@ -73,6 +73,10 @@ class Source {
   // returning how many. Fewer than asked means the decoder is behind
   // (underrun) or the source has ended.
   virtual size_t read(float* out, size_t frames) = 0;
+  // True while every frame read so far is finite and within full scale
+  // (decoded from integer samples): the reader may skip its repair of stray
+  // values. Asked after read(), it covers what read() gave.
+  virtual bool bounded() const { return false; }
   // True once everything decoded has been read and nothing more will come
   // (end of file, fatal decode error, network end).
   virtual bool finished() const = 0;

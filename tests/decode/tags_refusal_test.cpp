@@ -254,6 +254,8 @@ TEST_F(Files, HeadersThatLieAreBoundedByTheFileOrRefusedAtOnce) {
     ASSERT_TRUE(s);
     EXPECT_EQ(s->info().length_frames, c.frames);
     EXPECT_EQ(drain_count(*s), c.frames);
+    // Only integer samples may skip the reader's repair of NaN and overloads.
+    EXPECT_EQ(s->bounded(), std::string(c.name) != "f32.wav");
   }
 }
 

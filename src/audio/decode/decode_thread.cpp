@@ -35,7 +35,8 @@ float* FrameSink::reserve(size_t frames) {
   return held_.data() + reserved_at_;
 }
 
-void FrameSink::commit(size_t frames) {
+void FrameSink::commit(size_t frames, bool bounded) {
+  if (!bounded && frames) unbounded_.store(true, std::memory_order_relaxed);  // published by the ring's commit or push
   if (reserved_in_ring_) {
     ring_->commit(frames);
     reserved_in_ring_ = false;

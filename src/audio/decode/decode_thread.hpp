@@ -34,10 +34,16 @@ class FrameSink {
   void set_channels(int channels) { channels_ = static_cast<size_t>(channels); }
   // Room for `frames` frames, straight in the ring when it has that much in
   // one run and nothing waits before it; fill it, then commit() how many
-  // were filled (the room is lost at the next reserve()).
+  // were filled (the room is lost at the next reserve()). `bounded`: the
+  // frames came from integer samples, so they are finite and within full
+  // scale.
   float* reserve(size_t frames);
-  void commit(size_t frames);
+  void commit(size_t frames, bool bounded = false);
   void append(const float* frames, size_t count);
+  // True while every frame given so far was bounded (see commit()). Any
+  // thread: a reader that asks after taking frames from the ring gets an
+  // answer that covers them.
+  bool bounded() const { return !unbounded_.load(std::memory_order_acquire); }
   // Frames given but not yet in the ring.
   size_t held() const { return held_.size() / channels_ - held_off_; }
   // Forgets the frames not yet in the ring.
@@ -57,6 +63,9 @@ class FrameSink {
   size_t held_off_ = 0;     // frames of held_ already in the ring
   size_t reserved_at_ = 0;  // where in held_ the reserved room starts
   bool reserved_in_ring_ = false;
+  // Set before the ring gets the first frame that was not bounded; never
+  // cleared.
+  std::atomic<bool> unbounded_{false};
 };
 
 class DecodeThread {
@@ -84,6 +93,7 @@ class DecodeThread {
 
   // Before start(): where the opening decodes its first frames.
   FrameSink& sink() { return sink_; }
+  bool bounded() const { return sink_.bounded(); }
   // Starts the thread on a ring of at least ring_frames frames of the
   // sink's channels; frames already given to the sink are read first.
   // in_reader: no thread; read() and seek() run the decoder on the caller's

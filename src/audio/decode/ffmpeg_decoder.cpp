@@ -309,7 +309,7 @@ bool FfmpegSource::take_frame() {
     sink().commit(0);
     return false;
   }
-  sink().commit(n);
+  sink().commit(n, is_integer_format(f));
   if (req_.is_url) last_audio_ns_ = now_ns();
   return true;
 }

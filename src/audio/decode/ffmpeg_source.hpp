@@ -81,6 +81,7 @@ class FfmpegSource final : public Source, private DecodeThread::Decoder {
 
   size_t read(float* out, size_t frames) override { return thread_.read(out, frames); }
   bool finished() const override { return thread_.finished(); }
+  bool bounded() const override { return thread_.bounded(); }
   int64_t position() const override { return thread_.position(); }
   void wait_readable(size_t frames, int ms) override { thread_.wait_readable(frames, ms); }
 

@@ -98,6 +98,16 @@ bool convert_frame(const AVFrame* f, int out_ch, int from, int count, float* out
   }
 }
 
+bool is_integer_format(const AVFrame* f) {
+  switch (av_get_packed_sample_fmt(static_cast<AVSampleFormat>(f->format))) {
+    case AV_SAMPLE_FMT_U8:
+    case AV_SAMPLE_FMT_S16:
+    case AV_SAMPLE_FMT_S32:
+    case AV_SAMPLE_FMT_S64: return true;
+    default: return false;
+  }
+}
+
 SampleConverter::~SampleConverter() { swr_free(&swr_); }
 
 bool SampleConverter::direct(const AVFrame* f) const {

@@ -56,5 +56,8 @@ class SampleConverter {
 // out_ch interleaved floats a frame (channels beyond f's are 0, f's beyond
 // out_ch are dropped). False for a sample format it does not know.
 bool convert_frame(const AVFrame* f, int out_ch, int from, int count, float* out);
+// True when f holds integer samples: convert_frame() then gives only finite
+// values within full scale.
+bool is_integer_format(const AVFrame* f);
 
 }  // namespace tovarin::audio::decode

@@ -119,8 +119,9 @@ size_t Channel::read_input(float* dst, size_t want) {
   size_t got = source_->read(dst, want);
   if (got == 0) return 0;
   // A NaN or infinity from a decoder would stay in every effect's memory
-  // (and in the meters) for good: it becomes silence here.
-  dsp::sanitize(dst, got * in_channels_);
+  // (and in the meters) for good: it becomes silence here. Samples decoded
+  // from integers cannot be either.
+  if (!source_->bounded()) dsp::sanitize(dst, got * in_channels_);
   if (chain) dsp::run_chain(chain->effects.data(), chain->effects.size(), dst, got, in_channels_);
   history_.write(dst, got);
   return got;
