@@ -18,6 +18,16 @@ namespace tovarin::audio {
 
 namespace {
 
+// Takes the lock, except at process exit, where the thread that held it may
+// have been ended inside it: then only tries. False when not taken.
+bool lock_unless_abandoned(std::unique_lock<std::mutex>& lock) {
+  if (!platform::process_exiting()) {
+    lock.lock();
+    return true;
+  }
+  return lock.try_lock();
+}
+
 class WavOutput;
 std::mutex g_open_mu;
 std::set<WavOutput*>* g_open = nullptr;  // never destroyed: another static destructor may still use it
@@ -64,11 +74,7 @@ class WavOutput final : public PacedOutput {
     // On Windows the output thread is gone by now, perhaps inside this lock:
     // then the file stays as its last periodic header left it.
     std::unique_lock lock(file_mu_, std::defer_lock);
-    if (!platform::process_exiting())
-      lock.lock();
-    else if (!lock.try_lock())
-      return;
-    if (!file_) return;
+    if (!lock_unless_abandoned(lock) || !file_) return;
     write_header();
     std::fclose(file_);
     file_ = nullptr;
@@ -132,11 +138,7 @@ class WavOutput final : public PacedOutput {
 
 void finalize_all_at_exit() {
   std::unique_lock lock(g_open_mu, std::defer_lock);
-  if (!platform::process_exiting())
-    lock.lock();
-  else if (!lock.try_lock())
-    return;
-  if (!g_open) return;
+  if (!lock_unless_abandoned(lock) || !g_open) return;
   for (WavOutput* w : *g_open) w->finalize_for_exit();
 }
 
