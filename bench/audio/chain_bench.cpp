@@ -174,10 +174,19 @@ void BM_Effect(benchmark::State& state) {
     BASS_DX8_PARAMEQ p{1000, 12, 3};
     e->set_parameters(&p);
   }
-  std::vector<float> noise(441 * 2), block(441 * 2);
-  for (size_t i = 0; i < noise.size(); ++i) noise[i] = 0.3f * std::sin(i * 0.37f) * std::sin(i * 0.011f);
+  // Noise under a slow swell, a new stretch of it on each run: a short
+  // repeating signal would let the processor learn the branches by heart.
+  constexpr size_t kNoiseFrames = 1 << 16;
+  std::vector<float> noise(kNoiseFrames * 2), block(441 * 2);
+  uint32_t seed = 1;
+  for (size_t i = 0; i < noise.size(); ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    noise[i] = 0.6f * (seed / 4294967296.f - 0.5f) * std::sin(i * 0.0007f);
+  }
+  size_t at = 0;
   for (auto _ : state) {
-    std::copy(noise.begin(), noise.end(), block.begin());
+    std::copy(noise.begin() + at, noise.begin() + at + block.size(), block.begin());
+    at = at + 2 * block.size() <= noise.size() ? at + block.size() : 0;
     e->process(block.data(), 441);
     benchmark::DoNotOptimize(block.data());
   }

@@ -29,6 +29,25 @@ constexpr size_t kPiece = 256;              // frames per pass of the stages bel
 constexpr float kDbPerLog2 = 6.02059991f;   // 20 log10(2)
 constexpr float kLog2PerDb = 0.166096405f;  // log2(10) / 20
 
+// in_db > env ? up : down, without a branch.
+inline double follow(double env, double in_db, double up, double down) {
+#if defined(__SSE2__)
+  const __m128d rising = _mm_cmpgt_sd(_mm_set_sd(in_db), _mm_set_sd(env));
+  return _mm_cvtsd_f64(_mm_or_pd(_mm_and_pd(rising, _mm_set_sd(up)), _mm_andnot_pd(rising, _mm_set_sd(down))));
+#else
+  return in_db > env ? up : down;
+#endif
+}
+
+// min(0, v) as a float, without a branch.
+inline float below_zero(double v) {
+#if defined(__SSE2__)
+  return _mm_cvtss_f32(_mm_cvtsd_ss(_mm_setzero_ps(), _mm_min_sd(_mm_set_sd(v), _mm_setzero_pd())));
+#else
+  return static_cast<float>(std::min(0.0, v));
+#endif
+}
+
 class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
  public:
   Compressor() { box_.set(active_); }
@@ -100,16 +119,19 @@ class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
     const float makeup = active_.fGain;
     double env = env_db_;
     const double attack = attack_, release = release_;
+    const double rest_attack = 1 - attack, rest_release = 1 - release;
     for (i = 0; i < n; ++i) {
       const double in_db = db_[i];
       if (in_db > kSilentMark) {
-        // Rising or falling follows the music at random: select, don't branch.
-        const double a = release + (attack - release) * static_cast<double>(in_db > env);
-        env = a * env + (1 - a) * in_db;
+        // Both candidates come from env at once and one is kept: the serial
+        // path is a product, a sum and a select. Rising or falling follows
+        // the music at random, so neither the choice nor the curve's knee
+        // below may become a branch.
+        env = follow(env, in_db, attack * env + rest_attack * in_db, release * env + rest_release * in_db);
       } else if (env > T) {
-        env = std::max(T, release * env + (1 - release) * kFloorDb);
+        env = std::max(T, release * env + rest_release * kFloorDb);
       }
-      db_[i] = static_cast<float>(std::min(0.0, (T - env) * slope)) + makeup;
+      db_[i] = below_zero((T - env) * slope) + makeup;
     }
     env_db_ = env;
     i = 0;
