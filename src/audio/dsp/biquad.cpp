@@ -27,6 +27,14 @@ void flush(Biquad& q, int channels) {
 }
 
 #if defined(__SSE2__)
+// One stereo frame of floats as a pair of doubles, and back.
+inline __m128d load_frame(const float* f) {
+  return _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(f))));
+}
+inline void store_frame(float* f, __m128d v) {
+  _mm_store_sd(reinterpret_cast<double*>(f), _mm_castps_pd(_mm_cvtpd_ps(v)));
+}
+
 // kShared: every section has a1 == b1 (the peaking band does), which saves
 // a multiplication per section.
 template <int K, bool kShared>
@@ -44,8 +52,7 @@ void stereo_pass(Biquad* const* q, float* x, size_t frames) {
     z2[k] = _mm_loadu_pd(q[k]->s2);
   }
   for (size_t i = 0; i < frames; ++i) {
-    float* f = x + 2 * i;
-    __m128d v = _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(f))));
+    __m128d v = load_frame(x + 2 * i);
 #pragma GCC unroll 4
     for (int k = 0; k < K; ++k) {
       const __m128d out = _mm_add_pd(_mm_mul_pd(b0[k], v), z1[k]);
@@ -56,7 +63,7 @@ void stereo_pass(Biquad* const* q, float* x, size_t frames) {
       z2[k] = _mm_sub_pd(_mm_mul_pd(b2[k], v), _mm_mul_pd(a2[k], out));
       v = out;
     }
-    _mm_store_sd(reinterpret_cast<double*>(f), _mm_castps_pd(_mm_cvtpd_ps(v)));
+    store_frame(x + 2 * i, v);
   }
 #pragma GCC unroll 4
   for (int k = 0; k < K; ++k) {
@@ -77,8 +84,7 @@ void peaking_pass(Biquad* const* q, float* x, size_t frames) {
     u2[k] = _mm_loadu_pd(q[k]->s2);
   }
   for (size_t i = 0; i < frames; ++i) {
-    float* f = x + 2 * i;
-    __m128d v = _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(f))));
+    __m128d v = load_frame(x + 2 * i);
 #pragma GCC unroll 4
     for (int k = 0; k < K; ++k) {
       const __m128d u = _mm_sub_pd(_mm_sub_pd(v, _mm_mul_pd(a2[k], u2[k])), _mm_mul_pd(a1[k], u1[k]));
@@ -86,7 +92,7 @@ void peaking_pass(Biquad* const* q, float* x, size_t frames) {
       u2[k] = u1[k];
       u1[k] = u;
     }
-    _mm_store_sd(reinterpret_cast<double*>(f), _mm_castps_pd(_mm_cvtpd_ps(v)));
+    store_frame(x + 2 * i, v);
   }
 #pragma GCC unroll 4
   for (int k = 0; k < K; ++k) {

@@ -245,7 +245,7 @@ bool Channel::mix_into(float* out, size_t frames) {
   // A source that gave its last frame in this block ends the channel now,
   // not a block later: the player learns of the end while that block is
   // heard, in time to start what follows without a block of silence.
-  const bool drained = (got < frames || bypass_) && source_->finished() && (bypass_ || flushed_);
+  const bool drained = source_->finished() && (bypass_ || (got < frames && flushed_));
   if (got < frames || drained) {
     if (drained) {
       ended_.store(true, std::memory_order_release);
