@@ -426,6 +426,58 @@ TEST(ParamEq, EveryChannelCountBoostsEachChannelsOwnTone) {
   }
 }
 
+// A chain runs its bands together, in one or more shared passes, with the
+// processor's wider vectors or without: whatever the number of bands (flat
+// ones among them) and the block size, the sound is each band's textbook
+// biquad in turn.
+TEST(ParamEq, AChainOfBandsIsEachBandInTurn) {
+  const float centres[] = {80, 170, 310, 600, 1000, 3000, 6000, 12000, 14000, 14700, 250, 2500, 9000};
+  struct Section {
+    double b0, b1, b2, a1, a2, x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+  };
+  for (bool wide : {false, true}) {
+    if (!tovarin::audio::dsp::use_wide_vectors(wide)) continue;
+    for (size_t bands : {1, 2, 3, 7, 10, 13}) {
+      for (size_t block : {1, 5, 441, 4096}) {
+        SCOPED_TRACE(testing::Message() << "wide " << wide << ", " << bands << " bands, blocks of " << block);
+        std::vector<std::unique_ptr<Effect>> owned;
+        std::vector<Effect*> chain;
+        std::vector<Section> want;
+        for (size_t b = 0; b < bands; ++b) {
+          const float gain = b % 4 == 3 ? 0.f : (b % 2 ? -9.f : 12.f);
+          BASS_DX8_PARAMEQ p{centres[b], 6.f + b, gain};
+          owned.push_back(effect(BASS_FX_DX8_PARAMEQ, 44100, 2, &p));
+          chain.push_back(owned.back().get());
+          const double A = std::pow(10, gain / 40.0), w0 = 2 * M_PI * centres[b] / 44100;
+          const double alpha = std::sin(w0) * std::sinh(std::log(2) / 2 * p.fBandwidth / 12 * w0 / std::sin(w0));
+          const double a0 = 1 + alpha / A;
+          want.push_back({(1 + alpha * A) / a0, -2 * std::cos(w0) / a0, (1 - alpha * A) / a0, -2 * std::cos(w0) / a0,
+                          (1 - alpha / A) / a0});
+        }
+        std::mt19937 rng(7);
+        std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
+        std::vector<float> x(2 * 9000);
+        for (float& v : x) v = noise(rng);
+        std::vector<float> y = x;
+        for (size_t at = 0; at < 9000; at += block)
+          tovarin::audio::dsp::run_chain(chain.data(), chain.size(), y.data() + 2 * at,
+                                         std::min<size_t>(block, 9000 - at), 2);
+        std::vector<Section> left = want, right = want;
+        for (size_t i = 0; i < x.size(); ++i) {
+          double v = x[i];
+          for (Section& q : i % 2 ? right : left) {
+            const double out = q.b0 * v + q.b1 * q.x1 + q.b2 * q.x2 - q.a1 * q.y1 - q.a2 * q.y2;
+            q.x2 = q.x1, q.x1 = v, q.y2 = q.y1, q.y1 = out;
+            v = out;
+          }
+          ASSERT_NEAR(y[i], v, 1e-5) << "sample " << i;
+        }
+      }
+    }
+  }
+  tovarin::audio::dsp::use_wide_vectors(true);
+}
+
 TEST(EffectsAlone, SilenceStaysCleanAfterSound) {
   for (DWORD type : {BASS_FX_DX8_PARAMEQ, BASS_FX_DX8_CHORUS, BASS_FX_DX8_FLANGER, BASS_FX_DX8_ECHO,
                      BASS_FX_DX8_COMPRESSOR, BASS_FX_DX8_REVERB}) {

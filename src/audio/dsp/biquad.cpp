@@ -1,16 +1,16 @@
-// Second-order sections in series, and the chain runner that gathers them.
+// Peaking sections in series, and the chain runner that gathers them.
 //
-// A section's recursion costs several cycles of latency per frame, so one
-// section per pass over a block waits on itself. Several sections in one
-// pass are independent from frame to frame, and the processor overlaps
-// them: the stereo pair is one SSE2 register of two doubles, and a few
-// sections run per pass with their memories in registers.
+// A section's recursion u = v - a1 u1 - a2 u2 waits several cycles on itself
+// every frame, so sections run one after another over a block wait on
+// themselves. Stereo sections run here as a wavefront instead: in step t,
+// section k works on frame t - k, taking what section k - 1 made of that
+// frame in step t - 1. Within a step no section waits on another, so a step
+// costs its arithmetic, not the sum of the sections' latencies. A section's
+// stereo pair is two doubles; where the processor has AVX2 (x86-64), two
+// sections share one register and a lane shuffle passes the frames on.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "audio/dsp/effect.hpp"
 
@@ -19,6 +19,9 @@ namespace {
 
 constexpr size_t kMaxFused = 32;
 
+typedef double D2 __attribute__((vector_size(16)));
+typedef double D4 __attribute__((vector_size(32)));
+
 void flush(Biquad& q, int channels) {
   for (int c = 0; c < channels; ++c) {
     if (!(std::fabs(q.s1[c]) >= kDenormalFloor)) q.s1[c] = 0;  // tiny, or not a number
@@ -26,127 +29,179 @@ void flush(Biquad& q, int channels) {
   }
 }
 
-#if defined(__SSE2__)
-// One stereo frame of floats as a pair of doubles, and back.
-inline __m128d load_frame(const float* f) {
-  return _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(f))));
-}
-inline void store_frame(float* f, __m128d v) {
-  _mm_store_sd(reinterpret_cast<double*>(f), _mm_castps_pd(_mm_cvtpd_ps(v)));
-}
-
-// kShared: every section has a1 == b1 (the peaking band does), which saves
-// a multiplication per section.
-template <int K, bool kShared>
-void stereo_pass(Biquad* const* q, float* x, size_t frames) {
-  __m128d b0[K], b1[K], b2[K], a1[K], a2[K], z1[K], z2[K];
+// The wavefront over n stereo frames for `count` sections (at most B x M;
+// spare slots pass the sound on untouched). V holds B sections' stereo
+// pairs: register p holds section p and, with B = 2, section M + p too.
+// Section s works on frame t - kLag s in step t, taking what section s - 1
+// made of that frame kLag steps before (kept in a small ring): a step's work
+// then never waits on the step before, only on values long since made, and
+// the processor overlaps steps freely. The first and last steps find some
+// sections idle: those keep their memories as they were.
+template <class V, int M>
+[[gnu::always_inline]] inline void wave(Biquad* const* q, size_t count, float* x, size_t n) {
+  constexpr int B = sizeof(V) / sizeof(D2);
+  constexpr size_t kLag = 3, kRing = 4;          // kRing > kLag, a power of two
+  constexpr size_t kDepth = (B * M - 1) * kLag;  // the last section's lag
+  V g[M], a1[M], a2[M], u1[M], u2[M], lag[M];
+  V ring[M][kRing] = {};
   // Unrolled, the arrays become registers.
-#pragma GCC unroll 4
-  for (int k = 0; k < K; ++k) {
-    b0[k] = _mm_set1_pd(q[k]->b0);
-    b1[k] = _mm_set1_pd(q[k]->b1);
-    b2[k] = _mm_set1_pd(q[k]->b2);
-    a1[k] = _mm_set1_pd(q[k]->a1);
-    a2[k] = _mm_set1_pd(q[k]->a2);
-    z1[k] = _mm_loadu_pd(q[k]->s1);
-    z2[k] = _mm_loadu_pd(q[k]->s2);
+#pragma GCC unroll 8
+  for (int p = 0; p < M; ++p) {
+#pragma GCC unroll 2
+    for (int b = 0; b < B; ++b) {
+      const size_t s = p + b * M;
+      const Biquad* k = s < count ? q[s] : nullptr;
+      for (int c = 0; c < 2; ++c) {
+        const int l = 2 * b + c;
+        g[p][l] = k ? k->g : 0;
+        a1[p][l] = k ? k->a1 : 0;
+        a2[p][l] = k ? k->a2 : 0;
+        u1[p][l] = k ? k->s1[c] : 0;
+        u2[p][l] = k ? k->s2[c] : 0;
+        lag[p][l] = static_cast<double>(s * kLag);
+      }
+    }
   }
-  for (size_t i = 0; i < frames; ++i) {
-    __m128d v = load_frame(x + 2 * i);
-#pragma GCC unroll 4
-    for (int k = 0; k < K; ++k) {
-      const __m128d out = _mm_add_pd(_mm_mul_pd(b0[k], v), z1[k]);
-      if (kShared)
-        z1[k] = _mm_add_pd(_mm_mul_pd(b1[k], _mm_sub_pd(v, out)), z2[k]);
+  // phase: t % kRing where the caller knows it, else -1.
+  auto step = [&](size_t t, auto masked, auto phase) __attribute__((always_inline)) {
+    constexpr int kPhase = decltype(phase)::value;
+    const size_t now = kPhase < 0 ? t % kRing : kPhase;
+    const size_t then = kPhase < 0 ? (t - kLag) % kRing : (kPhase + kRing - kLag) % kRing;
+    V in[M];
+    D2 v{};
+    if (!masked || t < n) v = D2{x[2 * t], x[2 * t + 1]};
+    if constexpr (B == 1)
+      in[0] = v;
+    else
+      in[0] = __builtin_shufflevector(v, ring[M - 1][then], 0, 1, 2, 3);
+#pragma GCC unroll 8
+    for (int p = 1; p < M; ++p) in[p] = ring[p - 1][then];
+    V out;
+#pragma GCC unroll 8
+    for (int p = 0; p < M; ++p) {
+      const V u = (in[p] - a2[p] * u2[p]) - a1[p] * u1[p];
+      ring[p][now] = out = in[p] + g[p] * (u - u2[p]);
+      if constexpr (decltype(masked)::value) {
+        const double td = static_cast<double>(t);
+        const auto live = (lag[p] <= td) & (lag[p] > td - static_cast<double>(n));
+        u2[p] = live ? u1[p] : u2[p];
+        u1[p] = live ? u : u1[p];
+      } else {
+        u2[p] = u1[p];
+        u1[p] = u;
+      }
+    }
+    if (t >= kDepth) {
+      // From the register: a load of half of what was just stored would
+      // wait for the store.
+      D2 last;
+      if constexpr (B == 1)
+        last = out;
       else
-        z1[k] = _mm_add_pd(_mm_sub_pd(_mm_mul_pd(b1[k], v), _mm_mul_pd(a1[k], out)), z2[k]);
-      z2[k] = _mm_sub_pd(_mm_mul_pd(b2[k], v), _mm_mul_pd(a2[k], out));
-      v = out;
+        last = __builtin_shufflevector(out, out, 2, 3);
+      float* f = x + 2 * (t - kDepth);
+      f[0] = static_cast<float>(last[0]);
+      f[1] = static_cast<float>(last[1]);
     }
-    store_frame(x + 2 * i, v);
+  };
+  constexpr std::true_type kMasked;
+  constexpr std::false_type kFull;
+  constexpr std::integral_constant<int, -1> kAny;
+  const size_t full_end = std::max(kDepth, n);
+  size_t t = 0;
+  for (; t < kDepth; ++t) step(t, kMasked, kAny);
+  for (; t < full_end && t % kRing; ++t) step(t, kFull, kAny);
+  // kRing steps at a time, so that the ring's slots are known.
+  for (; t + kRing <= full_end; t += kRing) {
+    step(t, kFull, std::integral_constant<int, 0>());
+    step(t + 1, kFull, std::integral_constant<int, 1>());
+    step(t + 2, kFull, std::integral_constant<int, 2>());
+    step(t + 3, kFull, std::integral_constant<int, 3>());
   }
-#pragma GCC unroll 4
-  for (int k = 0; k < K; ++k) {
-    _mm_storeu_pd(q[k]->s1, z1[k]);
-    _mm_storeu_pd(q[k]->s2, z2[k]);
-  }
-}
-// Peaking sections: u = v - a1 u1 - a2 u2, out = v + (b0 - 1)(u - u2).
-template <int K>
-void peaking_pass(Biquad* const* q, float* x, size_t frames) {
-  __m128d g[K], a1[K], a2[K], u1[K], u2[K];
-#pragma GCC unroll 4
-  for (int k = 0; k < K; ++k) {
-    g[k] = _mm_set1_pd(q[k]->b0 - 1);
-    a1[k] = _mm_set1_pd(q[k]->a1);
-    a2[k] = _mm_set1_pd(q[k]->a2);
-    u1[k] = _mm_loadu_pd(q[k]->s1);
-    u2[k] = _mm_loadu_pd(q[k]->s2);
-  }
-  for (size_t i = 0; i < frames; ++i) {
-    __m128d v = load_frame(x + 2 * i);
-#pragma GCC unroll 4
-    for (int k = 0; k < K; ++k) {
-      const __m128d u = _mm_sub_pd(_mm_sub_pd(v, _mm_mul_pd(a2[k], u2[k])), _mm_mul_pd(a1[k], u1[k]));
-      v = _mm_add_pd(v, _mm_mul_pd(g[k], _mm_sub_pd(u, u2[k])));
-      u2[k] = u1[k];
-      u1[k] = u;
+  for (; t < full_end; ++t) step(t, kFull, kAny);
+  for (; t < n + kDepth; ++t) step(t, kMasked, kAny);
+#pragma GCC unroll 8
+  for (int p = 0; p < M; ++p) {
+#pragma GCC unroll 2
+    for (int b = 0; b < B; ++b) {
+      const size_t s = p + b * M;
+      if (s >= count) continue;
+      for (int c = 0; c < 2; ++c) {
+        q[s]->s1[c] = u1[p][2 * b + c];
+        q[s]->s2[c] = u2[p][2 * b + c];
+      }
     }
-    store_frame(x + 2 * i, v);
-  }
-#pragma GCC unroll 4
-  for (int k = 0; k < K; ++k) {
-    _mm_storeu_pd(q[k]->s1, u1[k]);
-    _mm_storeu_pd(q[k]->s2, u2[k]);
   }
 }
 
-template <int K>
-void stereo_pass(Biquad* const* q, float* x, size_t frames) {
-  bool shared = true;
-  for (int k = 0; k < K; ++k) shared &= q[k]->a1 == q[k]->b1;
-  if (shared)
-    stereo_pass<K, true>(q, x, frames);
-  else
-    stereo_pass<K, false>(q, x, frames);
+// Sections per wavefront: three memories each stay in the registers.
+constexpr int kBaseSlots = 5;
+constexpr int kWideSlots = 10;
+
+template <int M>
+void wave_base(Biquad* const* q, size_t count, float* x, size_t n) {
+  wave<D2, M>(q, count, x, n);
 }
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(_WIN32)
+#define TOVARIN_WIDE_VECTORS 1
+template <int M>
+[[gnu::target("avx2,fma")]] void wave_wide(Biquad* const* q, size_t count, float* x, size_t n) {
+  wave<D4, M>(q, count, x, n);
+}
+std::atomic<bool> wide{__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")};
 #endif
+
+// One wavefront of `count` sections, as few slots as hold them.
+void stereo_wave(Biquad* const* q, size_t count, float* x, size_t n) {
+#if defined(TOVARIN_WIDE_VECTORS)
+  if (wide.load(std::memory_order_relaxed)) {
+    switch ((count + 1) / 2) {
+      case 1: return wave_wide<1>(q, count, x, n);
+      case 2: return wave_wide<2>(q, count, x, n);
+      case 3: return wave_wide<3>(q, count, x, n);
+      case 4: return wave_wide<4>(q, count, x, n);
+      default: return wave_wide<5>(q, count, x, n);
+    }
+  }
+#endif
+  switch (count) {
+    case 1: return wave_base<1>(q, count, x, n);
+    case 2: return wave_base<2>(q, count, x, n);
+    case 3: return wave_base<3>(q, count, x, n);
+    case 4: return wave_base<4>(q, count, x, n);
+    default: return wave_base<5>(q, count, x, n);
+  }
+}
 
 // Any channel count, one section at a time.
 void plain_pass(Biquad& q, float* x, size_t frames, int ch) {
-  if (q.peaking) {
-    const double g = q.b0 - 1;
-    for (int c = 0; c < ch; ++c) {
-      double u1 = q.s1[c], u2 = q.s2[c];
-      for (size_t i = 0; i < frames; ++i) {
-        float& v = x[i * ch + c];
-        const double in = v;
-        const double u = (in - q.a2 * u2) - q.a1 * u1;
-        v = static_cast<float>(in + g * (u - u2));
-        u2 = u1;
-        u1 = u;
-      }
-      q.s1[c] = u1;
-      q.s2[c] = u2;
-    }
-    return;
-  }
   for (int c = 0; c < ch; ++c) {
-    double s1 = q.s1[c], s2 = q.s2[c];
+    double u1 = q.s1[c], u2 = q.s2[c];
     for (size_t i = 0; i < frames; ++i) {
       float& v = x[i * ch + c];
       const double in = v;
-      const double out = q.b0 * in + s1;
-      s1 = q.b1 * in - q.a1 * out + s2;
-      s2 = q.b2 * in - q.a2 * out;
-      v = static_cast<float>(out);
+      const double u = (in - q.a2 * u2) - q.a1 * u1;
+      v = static_cast<float>(in + q.g * (u - u2));
+      u2 = u1;
+      u1 = u;
     }
-    q.s1[c] = s1;
-    q.s2[c] = s2;
+    q.s1[c] = u1;
+    q.s2[c] = u2;
   }
 }
 
 }  // namespace
+
+bool use_wide_vectors(bool on) {
+#if defined(TOVARIN_WIDE_VECTORS)
+  if (on && !(__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))) return false;
+  wide.store(on, std::memory_order_relaxed);
+  return true;
+#else
+  return !on;
+#endif
+}
 
 void run_biquads(Biquad* const* sections, size_t count, float* x, size_t frames, int channels) {
   Biquad* live[kMaxFused];
@@ -154,43 +209,23 @@ void run_biquads(Biquad* const* sections, size_t count, float* x, size_t frames,
     size_t n = 0;
     for (; done < count && n < kMaxFused; ++done)
       if (!sections[done]->bypass) live[n++] = sections[done];
-#if defined(__SSE2__)
     if (channels == 2) {
-      // Each pass is bit-identical to running its sections one by one.
-      // Passes of at most three peaking sections (their recursion is short,
-      // so more per pass gains nothing and spills registers) or four others,
-      // as even as can be (ten bands: 2, 2, 3 and 3); a mixed group runs
-      // section by section.
-      size_t peaking = 0;
-      for (size_t i = 0; i < n; ++i) peaking += live[i]->peaking;
-      const size_t most = peaking == n ? 3 : 4;
-      const size_t passes = peaking == n || peaking == 0 ? (n + most - 1) / most : n;
-      for (size_t p = 0, k = 0; p < passes; ++p) {
-        const size_t m = (n - k) / (passes - p);
-        if (live[k]->peaking) {
-          switch (m) {
-            case 3: peaking_pass<3>(live + k, x, frames); break;
-            case 2: peaking_pass<2>(live + k, x, frames); break;
-            default: peaking_pass<1>(live + k, x, frames); break;
-          }
-        } else {
-          switch (m) {
-            case 4: stereo_pass<4>(live + k, x, frames); break;
-            case 3: stereo_pass<3>(live + k, x, frames); break;
-            case 2: stereo_pass<2>(live + k, x, frames); break;
-            default: stereo_pass<1>(live + k, x, frames); break;
-          }
-        }
+#if defined(TOVARIN_WIDE_VECTORS)
+      const size_t most = wide.load(std::memory_order_relaxed) ? kWideSlots : kBaseSlots;
+#else
+      const size_t most = kBaseSlots;
+#endif
+      // As few wavefronts as hold them, as even as can be.
+      const size_t waves = (n + most - 1) / most;
+      for (size_t w = 0, k = 0; w < waves; ++w) {
+        const size_t m = (n - k) / (waves - w);
+        stereo_wave(live + k, m, x, frames);
         k += m;
       }
-      for (size_t i = 0; i < n; ++i) flush(*live[i], channels);
-      continue;
+    } else {
+      for (size_t i = 0; i < n; ++i) plain_pass(*live[i], x, frames, channels);
     }
-#endif
-    for (size_t i = 0; i < n; ++i) {
-      plain_pass(*live[i], x, frames, channels);
-      flush(*live[i], channels);
-    }
+    for (size_t i = 0; i < n; ++i) flush(*live[i], channels);
   }
 }
 

@@ -71,19 +71,16 @@ namespace tovarin::audio::dsp {
 
 constexpr int kMaxEffectChannels = 8;
 
-// One second-order section per channel, with double memories (low centres
-// stay stable). An effect that is just that (the equalizer band) hands its
-// section to the chain, which runs neighbouring sections together in one
-// pass over the block.
+// One peaking section per channel (the equalizer band), with double
+// memories (low centres stay stable). An effect that is just that hands its
+// section to the chain, which runs neighbouring sections together.
 //
-// A peaking section (b1 == a1, b0 + b2 == 1 + a2) is the input plus a band:
-// H = 1 + (b0 - 1)(1 - z^-2) / (1 + a1 z^-1 + a2 z^-2), run in that form
-// (the memories are the last two values of the recursion), which costs one
-// operation less and has a shorter path from frame to frame. Any other runs
-// in transposed direct form II. A section keeps its form.
+// A peaking biquad (b1 == a1, b0 + b2 == 1 + a2) is the input plus a band:
+// H = 1 + g (1 - z^-2) / (1 + a1 z^-1 + a2 z^-2) with g = b0 - 1, run as
+// u = v - a1 u1 - a2 u2, out = v + g (u - u2) (the memories are the last two
+// values of u), which has a short path from frame to frame.
 struct Biquad {
-  double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
-  bool peaking = false;
+  double g = 0, a1 = 0, a2 = 0;
   bool bypass = true;  // passes the sound untouched
   double s1[kMaxEffectChannels] = {}, s2[kMaxEffectChannels] = {};
 };
@@ -92,6 +89,12 @@ struct Biquad {
 // channels (1..8; the k-th channel uses memories k), skipping bypassed ones,
 // and flushes tiny memories to zero afterwards.
 void run_biquads(Biquad* const* sections, size_t count, float* interleaved, size_t frames, int channels);
+
+// Whether stereo sections may use the processor's wider vectors (AVX2 and
+// FMA on x86-64), which it does by default where it has them; false when
+// asked for what the processor or build lacks. For tests and benchmarks
+// that compare the two (their rounding differs).
+bool use_wide_vectors(bool on);
 
 class Effect {
  public:

@@ -64,12 +64,9 @@ class ParamEq final : public RecordEffect<BASS_DX8_PARAMEQ> {
     const double bw = s.fBandwidth / 12.0;
     const double alpha = std::sin(w0) * std::sinh(std::log(2.0) / 2 * bw * w0 / std::sin(w0));
     const double a0 = 1 + alpha / A;
-    q_.b0 = (1 + alpha * A) / a0;
-    q_.b1 = -2 * std::cos(w0) / a0;
-    q_.b2 = (1 - alpha * A) / a0;
-    q_.a1 = q_.b1;
+    q_.g = (1 + alpha * A) / a0 - 1;  // b0 - 1
+    q_.a1 = -2 * std::cos(w0) / a0;
     q_.a2 = (1 - alpha / A) / a0;
-    q_.peaking = true;
   }
 
   // control thread
