@@ -9,10 +9,10 @@
 // stereo pair is two doubles; where the processor has AVX2 (x86-64), two
 // sections share one register and a lane shuffle passes the frames on.
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 
 #include "audio/dsp/effect.hpp"
+#include "audio/dsp/simd.hpp"
 
 namespace tovarin::audio::dsp {
 namespace {
@@ -143,19 +143,17 @@ void wave_base(Biquad* const* q, size_t count, float* x, size_t n) {
   wave<D2, M>(q, count, x, n);
 }
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(_WIN32)
-#define TOVARIN_WIDE_VECTORS 1
+#if defined(TOVARIN_WIDE_VECTORS)
 template <int M>
-[[gnu::target("avx2,fma")]] void wave_wide(Biquad* const* q, size_t count, float* x, size_t n) {
+TOVARIN_WIDE void wave_wide(Biquad* const* q, size_t count, float* x, size_t n) {
   wave<D4, M>(q, count, x, n);
 }
-std::atomic<bool> wide{__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")};
 #endif
 
 // One wavefront of `count` sections, as few slots as hold them.
 void stereo_wave(Biquad* const* q, size_t count, float* x, size_t n) {
 #if defined(TOVARIN_WIDE_VECTORS)
-  if (wide.load(std::memory_order_relaxed)) {
+  if (wide_vectors()) {
     switch ((count + 1) / 2) {
       case 1: return wave_wide<1>(q, count, x, n);
       case 2: return wave_wide<2>(q, count, x, n);
@@ -193,16 +191,6 @@ void plain_pass(Biquad& q, float* x, size_t frames, int ch) {
 
 }  // namespace
 
-bool use_wide_vectors(bool on) {
-#if defined(TOVARIN_WIDE_VECTORS)
-  if (on && !(__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))) return false;
-  wide.store(on, std::memory_order_relaxed);
-  return true;
-#else
-  return !on;
-#endif
-}
-
 void run_biquads(Biquad* const* sections, size_t count, float* x, size_t frames, int channels) {
   Biquad* live[kMaxFused];
   for (size_t done = 0; done < count;) {
@@ -210,11 +198,7 @@ void run_biquads(Biquad* const* sections, size_t count, float* x, size_t frames,
     for (; done < count && n < kMaxFused; ++done)
       if (!sections[done]->bypass) live[n++] = sections[done];
     if (channels == 2) {
-#if defined(TOVARIN_WIDE_VECTORS)
-      const size_t most = wide.load(std::memory_order_relaxed) ? kWideSlots : kBaseSlots;
-#else
-      const size_t most = kBaseSlots;
-#endif
+      const size_t most = wide_vectors() ? kWideSlots : kBaseSlots;
       // As few wavefronts as hold them, as even as can be.
       const size_t waves = (n + most - 1) / most;
       for (size_t w = 0, k = 0; w < waves; ++w) {

@@ -95,7 +95,9 @@ class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
   }
 
  private:
-  void run(float* x, size_t n) {
+  TOVARIN_BOTH_BUILDS(run, run_piece)
+
+  [[gnu::always_inline]] inline void run_piece(float* x, size_t n) {
     const int ch = channels_;
     const float inv_ch = 1.f / ch;
     size_t i = 0;

@@ -1,8 +1,10 @@
 #include "audio/dsp/effect.hpp"
 
+#include <atomic>
 #include <cmath>
 
 #include "audio/bass.h"
+#include "audio/dsp/simd.hpp"
 
 namespace tovarin::audio::dsp {
 
@@ -17,6 +19,23 @@ constexpr EffectEntry kEffects[] = {
     {BASS_FX_DX8_COMPRESSOR, make_compressor}, {BASS_FX_DX8_REVERB, make_reverb},
 };
 }  // namespace
+
+namespace {
+#if defined(TOVARIN_WIDE_VECTORS)
+bool processor_has_wide() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"); }
+#else
+bool processor_has_wide() { return false; }
+#endif
+std::atomic<bool> wide{processor_has_wide()};
+}  // namespace
+
+bool wide_vectors() { return wide.load(std::memory_order_relaxed); }
+
+bool use_wide_vectors(bool on) {
+  if (on && !processor_has_wide()) return false;
+  wide.store(on, std::memory_order_relaxed);
+  return true;
+}
 
 size_t sanitize(float* x, size_t n) {
   // A cheap check first (it vectorises, with an int to gather into); the

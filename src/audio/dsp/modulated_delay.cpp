@@ -130,7 +130,9 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
   // and positions are copied into locals first: the line's float stores
   // could otherwise alias the members, which would then be reloaded for
   // every sample.
-  void run(float* x, size_t n) {
+  TOVARIN_BOTH_BUILDS(run, run_piece)
+
+  [[gnu::always_inline]] inline void run_piece(float* x, size_t n) {
     const int ch = channels_;
     const size_t size = mask_ + 1;
     for (int k = 0; k < lines_; ++k) {
@@ -176,7 +178,7 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
   // stretch. Split where a position wraps around, so each run addresses
   // the line directly; within a run four frames go at once when the centre
   // tap is at least four samples back (none of them reads another's write).
-  void feed(float* line, size_t n) {
+  [[gnu::always_inline]] inline void feed(float* line, size_t n) {
     const size_t size = mask_ + 1, back = fb_whole_;
     const float fb = fb_, frac = fb_frac_, keep = 1 - frac;
     for (size_t i = 0; i < n;) {
@@ -202,7 +204,7 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
 
   // out[i] = the line `delay[i]` samples before position pos + i, linearly
   // interpolated (delay >= 0). Positions and fractions four at a time.
-  void read(const float* line, const float* delay, float* out, size_t n) const {
+  [[gnu::always_inline]] inline void read(const float* line, const float* delay, float* out, size_t n) const {
     const I4 mask = {static_cast<int32_t>(mask_), static_cast<int32_t>(mask_), static_cast<int32_t>(mask_),
                      static_cast<int32_t>(mask_)};
     const int32_t pos = static_cast<int32_t>(pos_);

@@ -166,10 +166,7 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
     if (lines_.empty()) return;
     for (size_t done = 0; done < frames;) {
       const size_t len = std::min(piece_, frames - done);
-      if (use_allpass_)
-        run<true>(x + done * channels_, len);
-      else
-        run<false>(x + done * channels_, len);
+      piece(x + done * channels_, len);
       done += len;
     }
     for (int h = 0; h < 2; ++h) {
@@ -185,8 +182,17 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
   // lines' outputs gathered line by line, the recursion (four frames at a
   // time, turned frame-major and back by 4 x 4 transposes), the new line
   // values written back, the wet sound mixed into the block.
+  TOVARIN_BOTH_BUILDS(piece, run_piece)
+
+  [[gnu::always_inline]] inline void run_piece(float* x, size_t len) {
+    if (use_allpass_)
+      run<true>(x, len);
+    else
+      run<false>(x, len);
+  }
+
   template <bool kAllpass>
-  void run(float* x, size_t len) {
+  [[gnu::always_inline]] inline void run(float* x, size_t len) {
     const int ch = channels_;
     const size_t size = mask_ + 1;
     float* const in = in_;
@@ -242,7 +248,7 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
   // buffer holds the last d values written, then room for the piece: a
   // value is read d frames after it was written, so four frames at a time
   // never read one of their own.
-  void diffuse(float* buf, size_t d, size_t len) {
+  [[gnu::always_inline]] inline void diffuse(float* buf, size_t d, size_t len) {
     float* const in = in_;
     size_t i = 0;
     if (d >= 4) {
@@ -268,7 +274,7 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
   // and right. A line's new values never overwrite an output still to be
   // read: the line is longer than the piece.
   template <bool kAllpass>
-  void recirculate(const float* const* src, float* const* dst, size_t len) {
+  [[gnu::always_inline]] inline void recirculate(const float* const* src, float* const* dst, size_t len) {
     // Locals, so that the stores cannot be taken to alias the state.
     const Coefficients lp = lp_, ap = ap_c_;
     const F4 g_span0 = g_span_[0], g_span1 = g_span_[1], g_high0 = g_high_[0], g_high1 = g_high_[1];
