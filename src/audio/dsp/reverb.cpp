@@ -88,33 +88,49 @@ inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
   d = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
 }
 
-// Transposed direct form II biquad over four lines at once.
-struct Biquad4 {
-  F4 s1 = {}, s2 = {};
-  inline F4 run(F4 in, F4 b0, F4 b1, F4 b2, F4 a1, F4 a2) {
-    const F4 out = b0 * in + s1;
+// The eight lines' loop filters run on one vector of eight (two registers
+// of four in the baseline build, one where AVX is taken). Such values only
+// pass between functions that are inlined, so the note that their calling
+// convention differs with AVX does not apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
+typedef float F8 __attribute__((vector_size(32)));
+typedef int32_t I8 __attribute__((vector_size(32)));
+
+inline F8 splat8(float x) { return F8{x, x, x, x, x, x, x, x}; }
+// Tiny values (or not numbers) become 0.
+inline F8 flush8(F8 v) {
+  const F8 a = reinterpret_cast<F8>(reinterpret_cast<I8>(v) & 0x7fffffff);
+  return reinterpret_cast<F8>(reinterpret_cast<I8>(v) & (a >= 1e-25f));
+}
+
+// Transposed direct form II biquad over the eight lines at once.
+struct Biquad8 {
+  F8 s1 = {}, s2 = {};
+  [[gnu::always_inline]] inline F8 run(const F8& in, const F8& b0, const F8& b1, const F8& b2, const F8& a1,
+                                       const F8& a2) {
+    const F8 out = b0 * in + s1;
     s1 = b1 * in - a1 * out + s2;
     s2 = b2 * in - a2 * out;
     return out;
   }
   // The same for the Butterworth lowpass, whose b1 = 2 b0 = 2 b2: one
   // product of the input instead of three (exactly the same sums).
-  inline F4 run_lowpass(F4 in, F4 b0, F4 a1, F4 a2) {
-    const F4 p = b0 * in;
-    const F4 out = p + s1;
+  [[gnu::always_inline]] inline F8 run_lowpass(const F8& in, const F8& b0, const F8& a1, const F8& a2) {
+    const F8 p = b0 * in;
+    const F8 out = p + s1;
     s1 = (p + p) - a1 * out + s2;
     s2 = p - a2 * out;
     return out;
   }
-  void clear() { s1 = s2 = F4{}; }
+  void clear() { s1 = s2 = F8{}; }
   void flush() {
-    s1 = flush4(s1);
-    s2 = flush4(s2);
+    s1 = flush8(s1);
+    s2 = flush8(s2);
   }
 };
 
 struct Coefficients {
-  F4 b0 = splat(1), b1 = {}, b2 = {}, a1 = {}, a2 = {};
+  F8 b0 = splat8(1), b1 = {}, b2 = {}, a1 = {}, a2 = {};
 };
 
 class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
@@ -157,7 +173,7 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
   void reset() override {
     std::fill(lines_.begin(), lines_.end(), 0.f);
     for (auto& d : diff_) std::fill(d.begin(), d.end(), 0.f);
-    for (auto* b : {&lp1_[0], &lp1_[1], &lp2_[0], &lp2_[1], &ap_[0], &ap_[1]}) b->clear();
+    for (auto* b : {&lp1_, &lp2_, &ap_}) b->clear();
     n_ = 0;
   }
 
@@ -169,11 +185,7 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
       piece(x + done * channels_, len);
       done += len;
     }
-    for (int h = 0; h < 2; ++h) {
-      lp1_[h].flush();
-      lp2_[h].flush();
-      ap_[h].flush();
-    }
+    for (auto* b : {&lp1_, &lp2_, &ap_}) b->flush();
   }
 
  private:
@@ -277,17 +289,15 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
   [[gnu::always_inline]] inline void recirculate(const float* const* src, float* const* dst, size_t len) {
     // Locals, so that the stores cannot be taken to alias the state.
     const Coefficients lp = lp_, ap = ap_c_;
-    const F4 g_span0 = g_span_[0], g_span1 = g_span_[1], g_high0 = g_high_[0], g_high1 = g_high_[1];
-    Biquad4 lp1a = lp1_[0], lp1b = lp1_[1], lp2a = lp2_[0], lp2b = lp2_[1], apa = ap_[0], apb = ap_[1];
+    const F8 g_span = g_span_, g_high = g_high_;
+    Biquad8 lp1 = lp1_, lp2 = lp2_, apf = ap_;
     auto step = [&](F4 & lo, F4 & hi) __attribute__((always_inline)) {
-      F4 y0 = g_span0 * lp2a.run_lowpass(lp1a.run_lowpass(lo, lp.b0, lp.a1, lp.a2), lp.b0, lp.a1, lp.a2);
-      F4 y1 = g_span1 * lp2b.run_lowpass(lp1b.run_lowpass(hi, lp.b0, lp.a1, lp.a2), lp.b0, lp.a1, lp.a2);
-      if (kAllpass) {
-        y0 += g_high0 * apa.run(lo, ap.b0, ap.b1, ap.b2, ap.a1, ap.a2);
-        y1 += g_high1 * apb.run(hi, ap.b0, ap.b1, ap.b2, ap.a1, ap.a2);
-      }
-      lo = flush4(y0);
-      hi = flush4(y1);
+      const F8 v = __builtin_shufflevector(lo, hi, 0, 1, 2, 3, 4, 5, 6, 7);
+      F8 y = g_span * lp2.run_lowpass(lp1.run_lowpass(v, lp.b0, lp.a1, lp.a2), lp.b0, lp.a1, lp.a2);
+      if (kAllpass) y += g_high * apf.run(v, ap.b0, ap.b1, ap.b2, ap.a1, ap.a2);
+      y = flush8(y);
+      lo = __builtin_shufflevector(y, y, 0, 1, 2, 3);
+      hi = __builtin_shufflevector(y, y, 4, 5, 6, 7);
     };
     const float* in = in_;
     size_t t = 0;
@@ -334,12 +344,9 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
         dst[i + 4][t] = hi[i];
       }
     }
-    lp1_[0] = lp1a;
-    lp1_[1] = lp1b;
-    lp2_[0] = lp2a;
-    lp2_[1] = lp2b;
-    ap_[0] = apa;
-    ap_[1] = apb;
+    lp1_ = lp1;
+    lp2_ = lp2;
+    ap_ = apf;
   }
 
   void compute() {
@@ -367,12 +374,10 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
     const double a0 = 1 + alpha;
     const float a1 = static_cast<float>(-2 * c / a0), a2 = static_cast<float>((1 - alpha) / a0);
     const float lb0 = static_cast<float>((1 - c) / 2 / a0), lb1 = static_cast<float>((1 - c) / a0);
-    lp_ = {splat(lb0), splat(lb1), splat(lb0), splat(a1), splat(a2)};
-    ap_c_ = {splat(a2), splat(a1), splat(1), splat(a1), splat(a2)};
-    for (int h = 0; h < 2; ++h) {
-      g_high_[h] = load4(g_high + 4 * h);
-      g_span_[h] = load4(g_span + 4 * h);
-    }
+    lp_ = {splat8(lb0), splat8(lb1), splat8(lb0), splat8(a1), splat8(a2)};
+    ap_c_ = {splat8(a2), splat8(a1), splat8(1), splat8(a1), splat8(a2)};
+    std::memcpy(&g_high_, g_high, sizeof g_high_);
+    std::memcpy(&g_span_, g_span, sizeof g_span_);
     // About unity energy for the wet path: each pass keeps g^2 of it.
     in_scale_ = static_cast<float>(1 / std::sqrt(double(kLines)));
     const double share = std::pow(10.0, s.fReverbMix / 10.0);
@@ -396,10 +401,10 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
   std::vector<float> lines_;  // line by line, each mask_ + 1 long
   std::vector<float> diff_[kDiffusers];
   size_t n_ = 0;
-  Biquad4 lp1_[2], lp2_[2], ap_[2];
+  Biquad8 lp1_, lp2_, ap_;
   Coefficients lp_, ap_c_;
   bool use_allpass_ = false;
-  F4 g_high_[2] = {}, g_span_[2] = {};
+  F8 g_high_ = {}, g_span_ = {};
   float in_scale_ = 0.35f, out_gain_ = 0.1f, dry_ = 0, in_gain_ = 1;
   // The piece at hand: the diffused input, the lines' outputs and new
   // values where a run wraps around (line by line), the wet left and right.
