@@ -165,9 +165,11 @@ void BM_ChainVsSox(benchmark::State& state) {
 }
 BENCHMARK(BM_ChainVsSox)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
-// One effect on a stereo 44.1 kHz block of 441 frames of noise.
+// One effect on a stereo 44.1 kHz block of 441 frames of noise, with the
+// processor's wider vectors (wide:1) or the baseline's (wide:0).
 void BM_Effect(benchmark::State& state) {
   const DWORD type = static_cast<DWORD>(state.range(0));
+  if (!tovarin::audio::dsp::use_wide_vectors(state.range(1))) return state.SkipWithError("no wider vectors");
   auto e = tovarin::audio::dsp::make_effect(type);
   e->prepare(44100, 2);
   if (type == BASS_FX_DX8_PARAMEQ) {
@@ -190,17 +192,15 @@ void BM_Effect(benchmark::State& state) {
     e->process(block.data(), 441);
     benchmark::DoNotOptimize(block.data());
   }
+  tovarin::audio::dsp::use_wide_vectors(true);
   state.counters["s_per_frame"] =
       benchmark::Counter(441.0 * state.iterations(), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_Effect)
-    ->ArgName("type")
-    ->Arg(BASS_FX_DX8_PARAMEQ)
-    ->Arg(BASS_FX_DX8_CHORUS)
-    ->Arg(BASS_FX_DX8_FLANGER)
-    ->Arg(BASS_FX_DX8_ECHO)
-    ->Arg(BASS_FX_DX8_COMPRESSOR)
-    ->Arg(BASS_FX_DX8_REVERB);
+    ->ArgNames({"type", "wide"})
+    ->ArgsProduct({{BASS_FX_DX8_PARAMEQ, BASS_FX_DX8_CHORUS, BASS_FX_DX8_FLANGER, BASS_FX_DX8_ECHO,
+                    BASS_FX_DX8_COMPRESSOR, BASS_FX_DX8_REVERB},
+                   {0, 1}});
 
 // The ten equalizer bands as a chain runs them (in shared passes), with the
 // processor's wider vectors (wide:1) or the baseline's (wide:0).

@@ -29,17 +29,23 @@ constexpr size_t kPiece = 256;              // frames per pass of the stages bel
 constexpr float kDbPerLog2 = 6.02059991f;   // 20 log10(2)
 constexpr float kLog2PerDb = 0.166096405f;  // log2(10) / 20
 
-// in_db > env ? up : down, without a branch.
-inline double follow(double env, double in_db, double up, double down) {
+// The detector's level, the same in both lanes: comparisons and selects
+// on vectors are masks, never branches.
+typedef double D2 __attribute__((vector_size(16)));
+
+inline D2 both(double v) { return D2{v, v}; }
+
+// v, as a value the compiler cannot see into: a product it feeds is then
+// the one fused into a sum where FMA fuses, not the product behind v.
+inline D2 opaque(D2 v) {
 #if defined(__SSE2__)
-  const __m128d rising = _mm_cmpgt_sd(_mm_set_sd(in_db), _mm_set_sd(env));
-  return _mm_cvtsd_f64(_mm_or_pd(_mm_and_pd(rising, _mm_set_sd(up)), _mm_andnot_pd(rising, _mm_set_sd(down))));
-#else
-  return in_db > env ? up : down;
+  asm("" : "+x"(v));
 #endif
+  return v;
 }
 
 // min(0, v) as a float, without a branch.
+
 inline float below_zero(double v) {
 #if defined(__SSE2__)
   return _mm_cvtss_f32(_mm_cvtsd_ss(_mm_setzero_ps(), _mm_min_sd(_mm_set_sd(v), _mm_setzero_pd())));
@@ -97,6 +103,7 @@ class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
  private:
   TOVARIN_BOTH_BUILDS(run, run_piece)
 
+  template <bool kWide>  // the same code either way
   [[gnu::always_inline]] inline void run_piece(float* x, size_t n) {
     const int ch = channels_;
     const float inv_ch = 1.f / ch;
@@ -119,23 +126,26 @@ class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
     }
     const double T = active_.fThreshold, slope = 1 - 1 / static_cast<double>(active_.fRatio);
     const float makeup = active_.fGain;
-    double env = env_db_;
-    const double attack = attack_, release = release_;
-    const double rest_attack = 1 - attack, rest_release = 1 - release;
+    D2 env = both(env_db_);
+    const D2 attack = both(attack_), release = both(release_);
+    const D2 rest_attack = 1 - attack, rest_release = 1 - release;
     for (i = 0; i < n; ++i) {
       const double in_db = db_[i];
       if (in_db > kSilentMark) {
         // Both candidates come from env at once and one is kept: the serial
-        // path is a product, a sum and a select. Rising or falling follows
-        // the music at random, so neither the choice nor the curve's knee
-        // below may become a branch.
-        env = follow(env, in_db, attack * env + rest_attack * in_db, release * env + rest_release * in_db);
-      } else if (env > T) {
-        env = std::max(T, release * env + rest_release * kFloorDb);
+        // path is a product, a sum and a select (one fused step and a select
+        // where FMA is taken). Rising or falling follows the music at
+        // random, so neither the choice nor the curve's knee below may
+        // become a branch.
+        const D2 level = both(in_db);
+        const D2 rise = opaque(rest_attack * level), fall = opaque(rest_release * level);
+        env = level > env ? attack * env + rise : release * env + fall;
+      } else if (env[0] > T) {
+        env = both(std::max(T, release[0] * env[0] + rest_release[0] * kFloorDb));
       }
-      db_[i] = below_zero((T - env) * slope) + makeup;
+      db_[i] = below_zero((T - env[0]) * slope) + makeup;
     }
-    env_db_ = env;
+    env_db_ = env[0];
     i = 0;
     for (; i + 4 <= n; i += 4) store4(db_ + i, exp2_4(load4(db_ + i) * kLog2PerDb));
     for (; i < n; ++i) db_[i] = fast_exp2(db_[i] * kLog2PerDb);

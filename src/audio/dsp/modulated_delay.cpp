@@ -132,6 +132,7 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
   // every sample.
   TOVARIN_BOTH_BUILDS(run, run_piece)
 
+  template <bool kWide>  // the same code either way
   [[gnu::always_inline]] inline void run_piece(float* x, size_t n) {
     const int ch = channels_;
     const size_t size = mask_ + 1;

@@ -16,6 +16,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "audio/bass.h"
@@ -88,46 +90,61 @@ inline void transpose4(F4& a, F4& b, F4& c, F4& d) {
   d = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
 }
 
-// The eight lines' loop filters run on one vector of eight (two registers
-// of four in the baseline build, one where AVX is taken). Such values only
-// pass between functions that are inlined, so the note that their calling
+// The eight lines' loop filters: where AVX is taken, on one vector of eight
+// (F8); in the baseline build, on two of four. Eight-wide values only pass
+// between functions that are inlined, so the note that their calling
 // convention differs with AVX does not apply.
 #pragma GCC diagnostic ignored "-Wpsabi"
 typedef float F8 __attribute__((vector_size(32)));
-typedef int32_t I8 __attribute__((vector_size(32)));
 
 inline F8 splat8(float x) { return F8{x, x, x, x, x, x, x, x}; }
+
 // Tiny values (or not numbers) become 0.
-inline F8 flush8(F8 v) {
-  const F8 a = reinterpret_cast<F8>(reinterpret_cast<I8>(v) & 0x7fffffff);
-  return reinterpret_cast<F8>(reinterpret_cast<I8>(v) & (a >= 1e-25f));
+template <class V>
+[[gnu::always_inline]] inline V flush_tiny(V v) {
+  using I = decltype(v < v);
+  const V a = reinterpret_cast<V>(reinterpret_cast<I>(v) & 0x7fffffff);
+  return reinterpret_cast<V>(reinterpret_cast<I>(v) & (a >= 1e-25f));
 }
 
-// Transposed direct form II biquad over the eight lines at once.
-struct Biquad8 {
-  F8 s1 = {}, s2 = {};
-  [[gnu::always_inline]] inline F8 run(const F8& in, const F8& b0, const F8& b1, const F8& b2, const F8& a1,
-                                       const F8& a2) {
-    const F8 out = b0 * in + s1;
+// Part k of the eight lines' values, as V.
+template <class V>
+[[gnu::always_inline]] inline V part(const F8& v, int k) {
+  V r;
+  std::memcpy(&r, reinterpret_cast<const char*>(&v) + k * sizeof(V), sizeof(V));
+  return r;
+}
+template <class V>
+[[gnu::always_inline]] inline void set_part(F8& v, int k, const V& r) {
+  std::memcpy(reinterpret_cast<char*>(&v) + k * sizeof(V), &r, sizeof(V));
+}
+
+// Transposed direct form II biquad over the lines of V at once.
+template <class V>
+struct BiquadV {
+  V s1 = {}, s2 = {};
+  [[gnu::always_inline]] inline V run(const V& in, const V& b0, const V& b1, const V& b2, const V& a1, const V& a2) {
+    const V out = b0 * in + s1;
     s1 = b1 * in - a1 * out + s2;
     s2 = b2 * in - a2 * out;
     return out;
   }
   // The same for the Butterworth lowpass, whose b1 = 2 b0 = 2 b2: one
   // product of the input instead of three (exactly the same sums).
-  [[gnu::always_inline]] inline F8 run_lowpass(const F8& in, const F8& b0, const F8& a1, const F8& a2) {
-    const F8 p = b0 * in;
-    const F8 out = p + s1;
+  [[gnu::always_inline]] inline V run_lowpass(const V& in, const V& b0, const V& a1, const V& a2) {
+    const V p = b0 * in;
+    const V out = p + s1;
     s1 = (p + p) - a1 * out + s2;
     s2 = p - a2 * out;
     return out;
   }
-  void clear() { s1 = s2 = F8{}; }
+  void clear() { s1 = s2 = V{}; }
   void flush() {
-    s1 = flush8(s1);
-    s2 = flush8(s2);
+    s1 = flush_tiny(s1);
+    s2 = flush_tiny(s2);
   }
 };
+using Biquad8 = BiquadV<F8>;
 
 struct Coefficients {
   F8 b0 = splat8(1), b1 = {}, b2 = {}, a1 = {}, a2 = {};
@@ -196,14 +213,15 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
   // values written back, the wet sound mixed into the block.
   TOVARIN_BOTH_BUILDS(piece, run_piece)
 
+  template <bool kWide>
   [[gnu::always_inline]] inline void run_piece(float* x, size_t len) {
     if (use_allpass_)
-      run<true>(x, len);
+      run<kWide, true>(x, len);
     else
-      run<false>(x, len);
+      run<kWide, false>(x, len);
   }
 
-  template <bool kAllpass>
+  template <bool kWide, bool kAllpass>
   [[gnu::always_inline]] inline void run(float* x, size_t len) {
     const int ch = channels_;
     const size_t size = mask_ + 1;
@@ -230,7 +248,7 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
       }
       dst[i] = to + len <= size ? line + to : wr_ + i * kPiece;
     }
-    recirculate<kAllpass>(src, dst, len);
+    recirculate<kWide, kAllpass>(src, dst, len);
     if (to + len > size) {
       const size_t first = size - to;
       for (int i = 0; i < kLines; ++i) {
@@ -285,19 +303,44 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
   // the lines' new values (dst); two of the mixed values are the wet left
   // and right. A line's new values never overwrite an output still to be
   // read: the line is longer than the piece.
-  template <bool kAllpass>
+  template <bool kWide, bool kAllpass>
   [[gnu::always_inline]] inline void recirculate(const float* const* src, float* const* dst, size_t len) {
+    using V = std::conditional_t<kWide, F8, F4>;
+    constexpr int K = sizeof(F8) / sizeof(V);
     // Locals, so that the stores cannot be taken to alias the state.
-    const Coefficients lp = lp_, ap = ap_c_;
-    const F8 g_span = g_span_, g_high = g_high_;
-    Biquad8 lp1 = lp1_, lp2 = lp2_, apf = ap_;
+    const V b0 = part<V>(lp_.b0, 0), a1 = part<V>(lp_.a1, 0), a2 = part<V>(lp_.a2, 0);
+    const V ab0 = part<V>(ap_c_.b0, 0), ab1 = part<V>(ap_c_.b1, 0), ab2 = part<V>(ap_c_.b2, 0);
+    const V aa1 = part<V>(ap_c_.a1, 0), aa2 = part<V>(ap_c_.a2, 0);
+    V g_span[K], g_high[K];
+    BiquadV<V> lp1[K], lp2[K], apf[K];
+    // Unrolled, the arrays become registers.
+#pragma GCC unroll 2
+    for (int k = 0; k < K; ++k) {
+      g_span[k] = part<V>(g_span_, k);
+      g_high[k] = part<V>(g_high_, k);
+      for (auto [to, from] : {std::pair{&lp1[k], &lp1_}, std::pair{&lp2[k], &lp2_}, std::pair{&apf[k], &ap_}}) {
+        to->s1 = part<V>(from->s1, k);
+        to->s2 = part<V>(from->s2, k);
+      }
+    }
     auto step = [&](F4 & lo, F4 & hi) __attribute__((always_inline)) {
-      const F8 v = __builtin_shufflevector(lo, hi, 0, 1, 2, 3, 4, 5, 6, 7);
-      F8 y = g_span * lp2.run_lowpass(lp1.run_lowpass(v, lp.b0, lp.a1, lp.a2), lp.b0, lp.a1, lp.a2);
-      if (kAllpass) y += g_high * apf.run(v, ap.b0, ap.b1, ap.b2, ap.a1, ap.a2);
-      y = flush8(y);
-      lo = __builtin_shufflevector(y, y, 0, 1, 2, 3);
-      hi = __builtin_shufflevector(y, y, 4, 5, 6, 7);
+      V v[K];
+      if constexpr (kWide)
+        v[0] = __builtin_shufflevector(lo, hi, 0, 1, 2, 3, 4, 5, 6, 7);
+      else
+        v[0] = lo, v[1] = hi;
+#pragma GCC unroll 2
+      for (int k = 0; k < K; ++k) {
+        V y = g_span[k] * lp2[k].run_lowpass(lp1[k].run_lowpass(v[k], b0, a1, a2), b0, a1, a2);
+        if (kAllpass) y += g_high[k] * apf[k].run(v[k], ab0, ab1, ab2, aa1, aa2);
+        v[k] = flush_tiny(y);
+      }
+      if constexpr (kWide) {
+        lo = __builtin_shufflevector(v[0], v[0], 0, 1, 2, 3);
+        hi = __builtin_shufflevector(v[0], v[0], 4, 5, 6, 7);
+      } else {
+        lo = v[0], hi = v[1];
+      }
     };
     const float* in = in_;
     size_t t = 0;
@@ -344,9 +387,13 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
         dst[i + 4][t] = hi[i];
       }
     }
-    lp1_ = lp1;
-    lp2_ = lp2;
-    ap_ = apf;
+#pragma GCC unroll 2
+    for (int k = 0; k < K; ++k) {
+      for (auto [from, to] : {std::pair{&lp1[k], &lp1_}, std::pair{&lp2[k], &lp2_}, std::pair{&apf[k], &ap_}}) {
+        set_part(to->s1, k, from->s1);
+        set_part(to->s2, k, from->s2);
+      }
+    }
   }
 
   void compute() {

@@ -28,17 +28,17 @@ namespace tovarin::audio::dsp {
 // Whether the processor's AVX2 and FMA are in use (see use_wide_vectors).
 bool wide_vectors();
 
-// Declares the member NAME(x, n), which runs the member BODY(x, n) (always
-// inlined, with all it calls) built for the baseline or, where it may, for
-// AVX2 and FMA.
-#define TOVARIN_BOTH_BUILDS(NAME, BODY)                             \
-  void NAME##_base(float* x, size_t n) { BODY(x, n); }              \
-  TOVARIN_WIDE void NAME##_wide(float* x, size_t n) { BODY(x, n); } \
-  void NAME(float* x, size_t n) {                                   \
-    if (wide_vectors())                                             \
-      NAME##_wide(x, n);                                            \
-    else                                                            \
-      NAME##_base(x, n);                                            \
+// Declares the member NAME(x, n), which runs the member BODY<kWide>(x, n)
+// (always inlined, with all it calls) built for the baseline (kWide false)
+// or, where it may, for AVX2 and FMA (kWide true: wider vectors pay).
+#define TOVARIN_BOTH_BUILDS(NAME, BODY)                                   \
+  void NAME##_base(float* x, size_t n) { BODY<false>(x, n); }             \
+  TOVARIN_WIDE void NAME##_wide(float* x, size_t n) { BODY<true>(x, n); } \
+  void NAME(float* x, size_t n) {                                         \
+    if (wide_vectors())                                                   \
+      NAME##_wide(x, n);                                                  \
+    else                                                                  \
+      NAME##_base(x, n);                                                  \
   }
 
 typedef float F4 __attribute__((vector_size(16)));
