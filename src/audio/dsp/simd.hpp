@@ -103,28 +103,32 @@ inline void sum_channels(const float* x, size_t n, int ch, float gain, float* ou
   }
 }
 
-// log2 of four positive, normal, finite values (as fast_log2).
-inline F4 log2_4(F4 x) {
-  I4 bits = reinterpret_cast<I4>(x);
-  I4 e = ((bits >> 23) & 0xff) - 127;
-  F4 m = reinterpret_cast<F4>((bits & 0x7fffff) | 0x3f800000);
-  const I4 big = m > splat(1.41421356f);
+// log2 of a vector F of positive, normal, finite floats (as fast_log2).
+template <class F>
+[[gnu::always_inline]] inline F log2v(F x) {
+  using I = decltype(x < x);
+  I bits = reinterpret_cast<I>(x);
+  I e = ((bits >> 23) & 0xff) - 127;
+  F m = reinterpret_cast<F>((bits & 0x7fffff) | 0x3f800000);
+  const I big = m > 1.41421356f;
   m = big ? m * 0.5f : m;
   e -= big;  // true is -1
-  const F4 t = (m - 1) / (m + 1), t2 = t * t;
-  const F4 p = t * (2.88539008f + t2 * (0.961796694f + t2 * (0.577078016f + t2 * 0.412198583f)));
-  return __builtin_convertvector(e, F4) + p;
+  const F t = (m - 1) / (m + 1), t2 = t * t;
+  const F p = t * (2.88539008f + t2 * (0.961796694f + t2 * (0.577078016f + t2 * 0.412198583f)));
+  return __builtin_convertvector(e, F) + p;
 }
 
-// 2^y of four values, each clamped to -125..125 (as fast_exp2).
-inline F4 exp2_4(F4 y) {
-  y = y < -125.f ? splat(-125.f) : y;
-  y = y > 125.f ? splat(125.f) : y;
-  const I4 i = __builtin_convertvector(y + 128.5f, I4) - 128;  // nearest, by truncating a positive value
-  const F4 f = (y - __builtin_convertvector(i, F4)) * 0.693147181f;
-  const F4 p =
+// 2^y of a vector F of floats, each clamped to -125..125 (as fast_exp2).
+template <class F>
+[[gnu::always_inline]] inline F exp2v(F y) {
+  using I = decltype(y < y);
+  y = y < -125.f ? F{} - 125.f : y;
+  y = y > 125.f ? F{} + 125.f : y;
+  const I i = __builtin_convertvector(y + 128.5f, I) - 128;  // nearest, by truncating a positive value
+  const F f = (y - __builtin_convertvector(i, F)) * 0.693147181f;
+  const F p =
       1 + f * (1 + f * (0.5f + f * (0.166666667f + f * (0.0416666667f + f * (0.00833333333f + f * 0.00138888889f)))));
-  return p * reinterpret_cast<F4>((i + 127) << 23);
+  return p * reinterpret_cast<F>((i + 127) << 23);
 }
 
 }  // namespace tovarin::audio::dsp
