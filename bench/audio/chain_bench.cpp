@@ -14,9 +14,12 @@
 //   around_cpu_s   ours_cpu_s - chain_cpu_s: decoding and the pipeline
 //                  around the chain
 //   chain_share    chain_cpu_s / ours_cpu_s
-// BM_TenBandsInAChain: the equalizer as a stream runs it, per band and frame.
-// BM_Effect/<type>: seconds of one effect per stereo frame at 44.1 kHz
-// (the equalizer band's aim: < 0.05 us).
+// BM_TenBandsInAChain/wide:<0|1>: the equalizer as a stream runs it, per
+// band and frame.
+// BM_Effect/type:<type>/wide:<0|1>: seconds of one effect per stereo frame
+// at 44.1 kHz (the equalizer band's aim: < 0.05 us).
+// wide:1 takes the builds made for AVX2 and FMA, wide:0 the baseline's
+// (skipped where the processor lacks them).
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 

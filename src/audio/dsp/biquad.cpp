@@ -1,13 +1,13 @@
 // Peaking sections in series, and the chain runner that gathers them.
 //
 // A section's recursion u = v - a1 u1 - a2 u2 waits several cycles on itself
-// every frame, so sections run one after another over a block wait on
-// themselves. Stereo sections run here as a wavefront instead: in step t,
-// section k works on frame t - k, taking what section k - 1 made of that
-// frame in step t - 1. Within a step no section waits on another, so a step
-// costs its arithmetic, not the sum of the sections' latencies. A section's
-// stereo pair is two doubles; where the processor has AVX2 (x86-64), two
-// sections share one register and a lane shuffle passes the frames on.
+// every frame, and each section waits on the one before it, so sections run
+// over a block one after another are bound by latency. Stereo sections run
+// here as a wavefront instead: in step t, section s works on frame t - 3 s,
+// taking what section s - 1 made of that frame three steps before. No step
+// waits on the step before it, so steps overlap and cost their arithmetic.
+// A section's stereo pair is two doubles; where AVX2 and FMA are taken
+// (x86-64), two sections share one register.
 #include <algorithm>
 #include <cmath>
 
@@ -134,7 +134,8 @@ template <class V, int M>
   }
 }
 
-// Sections per wavefront: three memories each stay in the registers.
+// Sections per wavefront: as many as keep their memories in registers (16
+// of them on x86-64; 32-bit builds spill a few).
 constexpr int kBaseSlots = 5;
 constexpr int kWideSlots = 10;
 
