@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <fstream>
 
 #include "radio_test.hpp"
@@ -60,10 +59,7 @@ TEST(Icecast, StationPlaysAndItsTitleFollowsTheServer) {
   const int port = unused_port();
   std::ofstream(dir.file("icecast.xml")) << config(dir.path(), port, root);
   const std::string mp3 = dir.file("tone.mp3");
-  ASSERT_TRUE(
-      run("ffmpeg -v error -nostdin -y -f lavfi -i \"sine=frequency=440:sample_rate=44100:duration=10\" "
-          "-ac 2 -c:a libmp3lame -b:a 128k " +
-          sh_quote(mp3)));
+  ASSERT_TRUE(make_tone(mp3, 10, "-c:a libmp3lame -b:a 128k"));
 
   Process server({"icecast2", "-c", dir.file("icecast.xml")}, false);
   auto t = Clock::now();
@@ -109,11 +105,6 @@ TEST(Icecast, StationPlaysAndItsTitleFollowsTheServer) {
   // What played is the station's tone, at the level of an independent decode.
   ASSERT_GT(heard.size(), 44100u * 2);
   const auto ref = ffmpeg_decode(mp3, 2);
-  auto rms = [](const float* p, size_t n) {
-    double sum = 0;
-    for (size_t i = 0; i < n; ++i) sum += double(p[i]) * p[i];
-    return std::sqrt(sum / n);
-  };
   const size_t n = std::min<size_t>(heard.size() - 8192, 88200);
   EXPECT_NEAR(rms(heard.data() + 8192, n), rms(ref.data() + 8192, n), 0.005);
   EXPECT_FALSE(s->finished());
