@@ -6,68 +6,16 @@
 // The null sink runs at 48 kHz while the library plays and records at
 // 44.1 kHz, so the server resamples both ways, as on most desktops.
 #include <SDL2/SDL.h>
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <fcntl.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <functional>
-#include <map>
-#include <mutex>
-#include <numbers>
-#include <optional>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "audio/bass.h"
 #include "common/wav.hpp"
 #include "pulse_session.hpp"
 
 namespace {
 
 using namespace pulse_session;
-constexpr int kSinkRate = 48000;  // the null sink's rate, as PulseSession starts it
 constexpr int kPlayRate = 44100;
-
-// ---- media -----------------------------------------------------------------
-
-struct Tone {
-  double freq;
-  double amplitude;  // full scale 1
-};
-
-// Interleaved stereo 16-bit samples: one tone per channel.
-std::vector<int16_t> stereo_tone(int rate, double seconds, Tone left, Tone right) {
-  const size_t frames = static_cast<size_t>(rate * seconds);
-  std::vector<int16_t> s(frames * 2);
-  for (size_t i = 0; i < frames; ++i) {
-    const double t = static_cast<double>(i) / rate;
-    s[2 * i] =
-        static_cast<int16_t>(std::lrint(32767 * left.amplitude * std::sin(2 * std::numbers::pi * left.freq * t)));
-    s[2 * i + 1] =
-        static_cast<int16_t>(std::lrint(32767 * right.amplitude * std::sin(2 * std::numbers::pi * right.freq * t)));
-  }
-  return s;
-}
-
-bool write_raw(const std::string& path, const std::vector<int16_t>& samples) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(samples.size() * 2));
-  return static_cast<bool>(out);
-}
 
 // ---- measuring -------------------------------------------------------------
 
@@ -386,27 +334,6 @@ TEST_F(PulseServer, LevelsShowAToneWhenItIsHeard) {
 }
 
 // ---- capture ---------------------------------------------------------------
-
-struct Captured {
-  std::mutex mu;
-  std::vector<int16_t> samples;  // guarded by mu
-  std::atomic<size_t> frames{0};
-  std::atomic<int> calls{0};
-  std::atomic<bool> odd_length{false};
-};
-
-BOOL collect(HRECORD, const void* buffer, DWORD length, void* user) {
-  auto* c = static_cast<Captured*>(user);
-  if (length % 4 != 0) c->odd_length = true;  // not whole 16-bit stereo frames
-  const auto* s = static_cast<const int16_t*>(buffer);
-  {
-    std::lock_guard lock(c->mu);
-    if (c->samples.size() < 60u * kPlayRate * 2) c->samples.insert(c->samples.end(), s, s + length / 2);
-  }
-  c->frames += length / 4;
-  ++c->calls;
-  return 1;
-}
 
 TEST_F(PulseServer, DefaultCaptureRecordsTheMonitorOfTheDefaultSink) {
   const Tone left{660, 0.4}, right{1320, 0.2};
