@@ -1,9 +1,6 @@
 // A real radio server: icecast2 on 127.0.0.1, fed by ffmpeg in real time, its
 // title changed through the admin interface while we listen.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,17 +9,6 @@
 #include "radio_test.hpp"
 
 namespace {
-
-bool port_open(int port) {
-  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  ::close(s);
-  return ok;
-}
 
 std::string config(const std::string& dir, int port, bool as_root) {
   return "<icecast>\n"
