@@ -10,33 +10,17 @@
 
 namespace {
 
-struct DefEntry {
-  std::string name;
-  int ordinal = 0;
-};
-
-std::vector<DefEntry> ExportTable() {
-  std::vector<DefEntry> table;
-  std::ifstream def(TOVARIN_SOURCE_DIR "/src/plugin/Plugin.def");
-  for (std::string row; std::getline(def, row);) {
-    char name[128];
-    int ordinal = 0;
-    if (sscanf(row.c_str(), " %127s @%d", name, &ordinal) == 2) table.push_back({name, ordinal});
-  }
-  return table;
-}
-
 using WindowsExportTest = PluginTest;
 
 TEST_F(WindowsExportTest, EveryExportIsFoundByNameAndByItsOrdinal) {
-  const std::vector<DefEntry> table = ExportTable();
+  const auto table = ExportTable();
   ASSERT_EQ(table.size(), 56u);
   HMODULE module = static_cast<HMODULE>(plugin.library);
-  for (const DefEntry& e : table) {
-    const FARPROC by_name = GetProcAddress(module, e.name.c_str());
-    const FARPROC by_ordinal = GetProcAddress(module, MAKEINTRESOURCEA(e.ordinal));
-    EXPECT_NE(by_name, nullptr) << e.name;
-    EXPECT_EQ(by_name, by_ordinal) << e.name << " @" << e.ordinal;
+  for (const auto& [name, ordinal] : table) {
+    const FARPROC by_name = GetProcAddress(module, name.c_str());
+    const FARPROC by_ordinal = GetProcAddress(module, MAKEINTRESOURCEA(ordinal));
+    EXPECT_NE(by_name, nullptr) << name;
+    EXPECT_EQ(by_name, by_ordinal) << name << " @" << ordinal;
   }
   EXPECT_EQ(GetProcAddress(module, MAKEINTRESOURCEA(57)), nullptr);
   // A host that calls by ordinal: GetInfo is @48.
