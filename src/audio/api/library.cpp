@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include <SDL2/SDL_version.h>
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libswresample/swresample.h>
@@ -122,14 +121,14 @@ struct AtUnload {
 
 namespace {
 
-// The shared libraries under FFmpeg and SDL stay loaded once this library
-// has been: some of their constructors allocate memory that unloading never
-// frees (about 12 KB on every load of the plug-in), and loading them all
-// again costs tens of milliseconds. The plug-in itself still unloads.
+// The shared libraries under FFmpeg stay loaded once this library has been:
+// some of their constructors allocate memory that unloading never frees
+// (about 12 KB on every load of the plug-in), and loading them all again
+// costs tens of milliseconds. SDL, loaded when a device is first wanted,
+// stays loaded too (sdl_audio.cpp). The plug-in itself still unloads.
 void keep_dependencies_loaded() {
   for (const void* symbol :
-       {reinterpret_cast<const void*>(&avformat_version), reinterpret_cast<const void*>(&swresample_version),
-        reinterpret_cast<const void*>(&SDL_GetVersion)})
+       {reinterpret_cast<const void*>(&avformat_version), reinterpret_cast<const void*>(&swresample_version)})
     platform::keep_library_loaded(symbol);
 }
 

@@ -21,6 +21,11 @@ void testing_hold_seeks(bool hold) { g_hold_seeks.store(hold); }
 // ---- FrameSink ----
 
 float* FrameSink::reserve(size_t frames) {
+  if (frames <= direct_room()) {
+    reserved_direct_ = true;
+    return direct_ + direct_got_ * channels_;
+  }
+  reserved_direct_ = false;
   if (ring_ && held() == 0) {
     size_t room = 0;
     float* at = ring_->write_span(&room);
@@ -37,7 +42,10 @@ float* FrameSink::reserve(size_t frames) {
 
 void FrameSink::commit(size_t frames, bool bounded) {
   if (!bounded && frames) unbounded_.store(true, std::memory_order_relaxed);  // published by the ring's commit or push
-  if (reserved_in_ring_) {
+  if (reserved_direct_) {
+    direct_got_ += frames;
+    reserved_direct_ = false;
+  } else if (reserved_in_ring_) {
     ring_->commit(frames);
     reserved_in_ring_ = false;
   } else {
@@ -55,6 +63,7 @@ void FrameSink::drop_held() {
   held_.clear();
   held_off_ = 0;
   reserved_in_ring_ = false;
+  reserved_direct_ = false;
 }
 
 void FrameSink::discard() {
@@ -212,8 +221,35 @@ void DecodeThread::decode_until_readable(size_t frames) {
   }
 }
 
+size_t DecodeThread::read_in_reader(float* out, size_t frames) {
+  size_t n = ring_->pop(out, frames);
+  if (n < frames && sink_.held() == 0) {
+    // The ring is empty: frames the decoder gives while they fit go straight
+    // into out, not through the ring. The first that does not fit goes to
+    // the ring, and so does all after it, which keeps them in order. The
+    // empty ring starts over at its beginning (no other thread reads it),
+    // so what does not fit goes in one run.
+    ring_->reset();
+    sink_.direct_ = out + n * sink_.channels_;
+    sink_.direct_room_ = frames - n;
+    sink_.direct_got_ = 0;
+    while (!stop_ && !done_.load(std::memory_order_relaxed) && sink_.direct_got_ < sink_.direct_room_ &&
+           sink_.held() == 0 && ring_->readable() == 0) {
+      if (!in_reader_->decode(sink_)) done_.store(true, std::memory_order_release);
+    }
+    n += sink_.direct_got_;
+    sink_.direct_ = nullptr;
+  }
+  if (n < frames) {
+    decode_until_readable(frames - n);
+    n += ring_->pop(out + n * sink_.channels_, frames - n);
+  }
+  position_.fetch_add(static_cast<int64_t>(n), std::memory_order_acq_rel);
+  return n;
+}
+
 size_t DecodeThread::read(float* out, size_t frames) {
-  if (in_reader_) decode_until_readable(frames);
+  if (in_reader_) return read_in_reader(out, frames);
   if (seeking()) return 0;  // the decoder is resetting the ring
   const size_t n = ring_->pop(out, frames);
   position_.fetch_add(static_cast<int64_t>(n), std::memory_order_acq_rel);

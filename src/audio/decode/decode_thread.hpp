@@ -32,14 +32,20 @@ namespace tovarin::audio::decode {
 class FrameSink {
  public:
   void set_channels(int channels) { channels_ = static_cast<size_t>(channels); }
-  // Room for `frames` frames, straight in the ring when it has that much in
-  // one run and nothing waits before it; fill it, then commit() how many
-  // were filled (the room is lost at the next reserve()). `bounded`: the
-  // frames came from integer samples, so they are finite and within full
-  // scale.
+  // Room for `frames` frames: straight in the reader's buffer when a reader
+  // that runs the decoder waits there with that much room and nothing waits
+  // before it, else straight in the ring when it has that much in one run
+  // and nothing waits before it; fill it, then commit() how many were
+  // filled (the room is lost at the next reserve()). `bounded`: the frames
+  // came from integer samples, so they are finite and within full scale.
   float* reserve(size_t frames);
   void commit(size_t frames, bool bounded = false);
   void append(const float* frames, size_t count);
+  // Frames reserve() would still place straight in a reader's buffer (0
+  // when none waits): a decoder may split a larger piece there.
+  size_t direct_room() const {
+    return direct_ && held() == 0 && ring_->readable() == 0 ? direct_room_ - direct_got_ : 0;
+  }
   // True while every frame given so far was bounded (see commit()). Any
   // thread: a reader that asks after taking frames from the ring gets an
   // answer that covers them.
@@ -63,6 +69,12 @@ class FrameSink {
   size_t held_off_ = 0;     // frames of held_ already in the ring
   size_t reserved_at_ = 0;  // where in held_ the reserved room starts
   bool reserved_in_ring_ = false;
+  // A reader's own buffer (a decoder run by its reader only): room for
+  // direct_room_ frames at direct_, of which direct_got_ are filled.
+  float* direct_ = nullptr;
+  size_t direct_room_ = 0;
+  size_t direct_got_ = 0;
+  bool reserved_direct_ = false;
   // Set before the ring gets the first frame that was not bounded; never
   // cleared.
   std::atomic<bool> unbounded_{false};
@@ -128,6 +140,7 @@ class DecodeThread {
   }
   void wake_reader();
   void decode_until_readable(size_t frames);  // in_reader only
+  size_t read_in_reader(float* out, size_t frames);
 
   Decoder* in_reader_ = nullptr;  // set when the reader runs the decoder
 

@@ -303,13 +303,25 @@ bool FfmpegSource::take_frame() {
     sink().append(resampled_.data(), held);
     next_index_ += static_cast<int64_t>(held);
   }
-  // Converted once, straight into the ring when it has the room.
+  // Converted once, straight into the ring when it has the room; a reader
+  // that runs the decoder takes what its buffer holds directly, the rest
+  // waits in the ring.
+  const bool bounded = is_integer_format(f);
+  const int part = static_cast<int>(std::min<size_t>(sink().direct_room(), static_cast<size_t>(count - from)));
+  if (part > 0 && part < count - from) {
+    if (!convert_frame(f, info_.channels, from, part, sink().reserve(static_cast<size_t>(part)))) {
+      sink().commit(0);
+      return false;
+    }
+    sink().commit(static_cast<size_t>(part), bounded);
+    from += part;
+  }
   const size_t n = static_cast<size_t>(count - from);
   if (!convert_frame(f, info_.channels, from, count - from, sink().reserve(n))) {
     sink().commit(0);
     return false;
   }
-  sink().commit(n, is_integer_format(f));
+  sink().commit(n, bounded);
   if (req_.is_url) last_audio_ns_ = now_ns();
   return true;
 }

@@ -7,12 +7,11 @@
 // in real time. A device is opened paused and resumed only after the capture before it has
 // stopped, so the sink is never called from two threads at once, and
 // buffers keep coming whatever happens to the devices.
-#include <SDL2/SDL.h>
-
 #include <atomic>
 
 #include "audio/device/follower.hpp"
 #include "audio/device/input.hpp"
+#include "audio/device/sdl_audio.hpp"
 
 namespace tovarin::audio {
 
@@ -48,17 +47,17 @@ class SdlDevice {
     want.callback = &SdlDevice::callback;
     want.userdata = this;
     channels_ = channels;
-    device_ = SDL_OpenAudioDevice(nullptr, 1, &want, &have, 0);
+    device_ = sdl().OpenAudioDevice(nullptr, 1, &want, &have, 0);
     if (!device_) {
-      if (error) *error = SDL_GetError();
+      if (error) *error = sdl().GetError();
       return false;
     }
     return true;
   }
-  void resume() { SDL_PauseAudioDevice(device_, 0); }
-  bool lost() const { return SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED; }
+  void resume() { sdl().PauseAudioDevice(device_, 0); }
+  bool lost() const { return sdl().GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED; }
   void close() {
-    if (device_) SDL_CloseAudioDevice(device_);  // waits for a running callback
+    if (device_) sdl().CloseAudioDevice(device_);  // waits for a running callback
     device_ = 0;
   }
 
@@ -137,13 +136,13 @@ class SdlCapture final : public Capture, private FollowedDevice {
 
 class SdlInput final : public CaptureDevice {
  public:
-  ~SdlInput() override { SDL_QuitSubSystem(SDL_INIT_AUDIO); }
+  ~SdlInput() override { sdl().QuitSubSystem(SDL_INIT_AUDIO); }
 
   std::vector<std::string> input_names() const override {
     std::vector<std::string> names;
-    int n = SDL_GetNumAudioDevices(1);
+    int n = sdl().GetNumAudioDevices(1);
     for (int i = 0; i < n; ++i)
-      if (const char* name = SDL_GetAudioDeviceName(i, 1)) names.emplace_back(name);
+      if (const char* name = sdl().GetAudioDeviceName(i, 1)) names.emplace_back(name);
     if (names.empty()) names.emplace_back("Default");
     return names;
   }
@@ -158,10 +157,7 @@ class SdlInput final : public CaptureDevice {
 }  // namespace
 
 std::unique_ptr<CaptureDevice> make_sdl_input(const std::string&, std::string* error) {
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-    if (error) *error = SDL_GetError();
-    return nullptr;
-  }
+  if (!sdl_audio_start(error)) return nullptr;
   // The default device may exist without being listed (a server's monitor
   // source), so try to open it rather than count devices.
   SDL_AudioSpec want{};
@@ -170,13 +166,13 @@ std::unique_ptr<CaptureDevice> make_sdl_input(const std::string&, std::string* e
   want.channels = 2;
   want.samples = 1024;
   SDL_AudioSpec have{};
-  SDL_AudioDeviceID probe = SDL_OpenAudioDevice(nullptr, 1, &want, &have, SDL_AUDIO_ALLOW_ANY_CHANGE);
+  SDL_AudioDeviceID probe = sdl().OpenAudioDevice(nullptr, 1, &want, &have, SDL_AUDIO_ALLOW_ANY_CHANGE);
   if (!probe) {
-    if (error) *error = SDL_GetError();
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    if (error) *error = sdl().GetError();
+    sdl().QuitSubSystem(SDL_INIT_AUDIO);
     return nullptr;
   }
-  SDL_CloseAudioDevice(probe);
+  sdl().CloseAudioDevice(probe);
   return std::make_unique<SdlInput>();
 }
 

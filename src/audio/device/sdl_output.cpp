@@ -15,8 +15,6 @@
 // again from the watcher (follower.hpp). Closed, it holds nothing unheard:
 // positions are what the channels have emitted, and a channel that plays
 // again is counted from there as the new device fills.
-#include <SDL2/SDL.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -25,6 +23,7 @@
 
 #include "audio/device/follower.hpp"
 #include "audio/device/output.hpp"
+#include "audio/device/sdl_audio.hpp"
 #include "audio/mixer/mixer.hpp"
 
 namespace tovarin::audio {
@@ -40,10 +39,7 @@ class SdlOutput final : public Output, private FollowedDevice {
 
   bool start(Mixer* mixer, std::string* error) override {
     mixer_ = mixer;
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-      if (error) *error = SDL_GetError();
-      return false;
-    }
+    if (!sdl_audio_start(error)) return false;
     subsystem_ = true;
     // A machine whose device does not open at all uses the library's silent
     // output instead (without a watcher: there was never a device to follow).
@@ -54,14 +50,14 @@ class SdlOutput final : public Output, private FollowedDevice {
     }
     rendered_.store(0, std::memory_order_relaxed);
     latency_.store(device_latency_, std::memory_order_relaxed);
-    SDL_PauseAudioDevice(device_, 0);
+    sdl().PauseAudioDevice(device_, 0);
     follower_.start(*this);
     return true;
   }
 
   void stop() override {
     follower_.stop();
-    if (device_) SDL_CloseAudioDevice(device_);  // waits for a running callback
+    if (device_) sdl().CloseAudioDevice(device_);  // waits for a running callback
     device_ = 0;
     std::unique_ptr<Output> silent;
     {
@@ -69,7 +65,7 @@ class SdlOutput final : public Output, private FollowedDevice {
       silent = std::move(silent_);
     }
     if (silent) silent->stop();
-    if (subsystem_) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    if (subsystem_) sdl().QuitSubSystem(SDL_INIT_AUDIO);
     subsystem_ = false;
   }
 
@@ -127,9 +123,9 @@ class SdlOutput final : public Output, private FollowedDevice {
     want.callback = &SdlOutput::callback;
     want.userdata = this;
     // No changes allowed: SDL converts to whatever the device takes.
-    SDL_AudioDeviceID dev = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    SDL_AudioDeviceID dev = sdl().OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (dev == 0) {
-      if (error) *error = SDL_GetError();
+      if (error) *error = sdl().GetError();
       return 0;
     }
     // What the device holds after a callback: the block just given plus
@@ -143,9 +139,9 @@ class SdlOutput final : public Output, private FollowedDevice {
 
   // Watcher thread (follower.hpp).
   bool has_device() const override { return device_ != 0; }
-  bool device_lost() const override { return SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED; }
+  bool device_lost() const override { return sdl().GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED; }
   void close_device() override {
-    SDL_CloseAudioDevice(device_);
+    sdl().CloseAudioDevice(device_);
     device_ = 0;
     latency_.store(0, std::memory_order_relaxed);  // what it held has been heard or is lost
   }
@@ -177,7 +173,7 @@ class SdlOutput final : public Output, private FollowedDevice {
     idle_frames_.store(0, std::memory_order_relaxed);
     rendered_.store(0, std::memory_order_relaxed);
     latency_.store(device_latency_, std::memory_order_relaxed);
-    SDL_PauseAudioDevice(device_, 0);
+    sdl().PauseAudioDevice(device_, 0);
     return true;
   }
 

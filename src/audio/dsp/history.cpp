@@ -5,6 +5,20 @@
 namespace tovarin::audio::dsp {
 
 namespace {
+// Stores n samples one by one (readers check afterwards whether their copy
+// raced with a store), four to a step: the stores cannot be merged, so the
+// loop's own work is what is left to cut.
+void store_run(std::atomic<float>* to, const float* from, size_t n) {
+  size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    to[i].store(from[i], std::memory_order_relaxed);
+    to[i + 1].store(from[i + 1], std::memory_order_relaxed);
+    to[i + 2].store(from[i + 2], std::memory_order_relaxed);
+    to[i + 3].store(from[i + 3], std::memory_order_relaxed);
+  }
+  for (; i < n; ++i) to[i].store(from[i], std::memory_order_relaxed);
+}
+
 size_t capacity_for(int rate, size_t lookback) {
   size_t want = 2 * (std::max<size_t>(1024, static_cast<size_t>(std::max(rate, 0)) / 50 + 1) + lookback);
   size_t cap = 1;
@@ -33,9 +47,8 @@ void History::write(const float* x, size_t frames) {
     std::atomic_thread_fence(std::memory_order_release);
     const float* in = x + (frames - capacity_) * ch;
     const size_t at = (w + frames) & (capacity_ - 1);  // where the kept frames start
-    for (size_t i = 0; i < (capacity_ - at) * ch; ++i) ring_[at * ch + i].store(in[i], std::memory_order_relaxed);
-    for (size_t i = (capacity_ - at) * ch; i < capacity_ * ch; ++i)
-      ring_[i - (capacity_ - at) * ch].store(in[i], std::memory_order_relaxed);
+    store_run(&ring_[at * ch], in, (capacity_ - at) * ch);
+    store_run(&ring_[0], in + (capacity_ - at) * ch, at * ch);
     written_.store(w + frames, std::memory_order_release);
     return;
   }
@@ -49,8 +62,8 @@ void History::write(const float* x, size_t frames) {
     const float* in = x + done * ch;
     const size_t at = w & (capacity_ - 1);
     const size_t first = std::min(n, capacity_ - at);
-    for (size_t i = 0; i < first * ch; ++i) ring_[at * ch + i].store(in[i], std::memory_order_relaxed);
-    for (size_t i = first * ch; i < n * ch; ++i) ring_[i - first * ch].store(in[i], std::memory_order_relaxed);
+    store_run(&ring_[at * ch], in, first * ch);
+    store_run(&ring_[0], in + first * ch, (n - first) * ch);
     written_.store(w + n, std::memory_order_release);
     done += n;
   }
