@@ -26,29 +26,25 @@ struct Signal {
   size_t frames(double seconds) const { return static_cast<size_t>(seconds * rate); }
 };
 
+// Interleaved stereo samples, each times `scale`, as its two channels.
+template <class T>
+std::pair<Signal, Signal> split_stereo(const std::vector<T>& s, int rate, double scale) {
+  Signal l{{}, rate}, r{{}, rate};
+  for (size_t i = 0; i + 1 < s.size(); i += 2) {
+    l.x.push_back(s[i] * scale);
+    r.x.push_back(s[i + 1] * scale);
+  }
+  return {l, r};
+}
+
 // A recording of interleaved stereo float32 from frame `from` on; frame i of
 // the result is frame from + i of the file.
 std::pair<Signal, Signal> split_stereo_float(const std::string& path, int rate, size_t from = 0) {
   std::ifstream in(path, std::ios::binary);
   in.seekg(static_cast<std::streamoff>(from * 8));
   std::vector<float> raw;
-  float f;
-  while (in.read(reinterpret_cast<char*>(&f), sizeof f)) raw.push_back(f);
-  Signal l{{}, rate}, r{{}, rate};
-  for (size_t i = 0; i + 1 < raw.size(); i += 2) {
-    l.x.push_back(raw[i]);
-    r.x.push_back(raw[i + 1]);
-  }
-  return {l, r};
-}
-
-std::pair<Signal, Signal> split_stereo_s16(const std::vector<int16_t>& s, int rate) {
-  Signal l{{}, rate}, r{{}, rate};
-  for (size_t i = 0; i + 1 < s.size(); i += 2) {
-    l.x.push_back(s[i] / 32768.0);
-    r.x.push_back(s[i + 1] / 32768.0);
-  }
-  return {l, r};
+  for (float f; in.read(reinterpret_cast<char*>(&f), sizeof f);) raw.push_back(f);
+  return split_stereo(raw, rate, 1);
 }
 
 const std::vector<double>& hann(size_t n) {
@@ -371,7 +367,7 @@ TEST_F(PulseServer, DefaultCaptureRecordsTheMonitorOfTheDefaultSink) {
     std::lock_guard lock(cap.mu);
     samples = cap.samples;
   }
-  const auto [l, r] = split_stereo_s16(samples, kPlayRate);
+  const auto [l, r] = split_stereo(samples, kPlayRate, 1 / 32768.0);
   const auto onset = tone_onset(l, play_mark, left.freq, 0.5 * left.amplitude, 0.01);
   ASSERT_TRUE(onset.has_value()) << "the tone played into the default sink never reached the capture callback";
   const auto offset = tone_offset(l, *onset, left.freq, 0.5 * left.amplitude, 0.01);
