@@ -28,7 +28,10 @@ class X11FormTest : public PluginTest {
     plugin.SetParentWindow(window);
     plugin.Bass_Init();
     initialised = true;
-    auto kids = host.Children(window);
+    // The plug-in makes its form over its own connection: the server may
+    // show it a moment later.
+    std::vector<uint32_t> kids;
+    ServerShows([&] { return (kids = host.Children(window)).size() == 1; });
     form = kids.size() == 1 ? kids[0] : 0;
   }
 
