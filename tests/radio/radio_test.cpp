@@ -23,11 +23,11 @@ class Radio : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     if (!have_tool("ffmpeg") || access("/usr/bin/python3", X_OK) != 0) return;
-    dir_ = new TempDir;
+    dir_ = std::make_unique<TempDir>();
     mp3_ = dir_->file("tone.mp3");
     if (!make_tone(mp3_, 10, "-c:a libmp3lame -b:a 128k")) return;
     const std::string script = std::string(TOVARIN_RADIO_DIR) + "/fault_server.py";
-    server_ = new Process({"/usr/bin/python3", script, mp3_});
+    server_ = std::make_unique<Process>(std::vector<std::string>{"/usr/bin/python3", script, mp3_});
     port_ = std::atoi(server_->read_line(10000).c_str());
     // https stations: one whose certificate a test CA signed, one that signed its own.
     if (!have_tool("openssl")) return;
@@ -49,20 +49,16 @@ class Radio : public ::testing::Test {
              " -addext subjectAltName=IP:127.0.0.1 2>/dev/null"))
       return;
     ca_ = dir_->file("ca.pem");
-    tls_server_ =
-        new Process({"/usr/bin/python3", script, mp3_, "--tls", dir_->file("station.pem"), dir_->file("station.key")});
+    tls_server_ = std::make_unique<Process>(std::vector<std::string>{
+        "/usr/bin/python3", script, mp3_, "--tls", dir_->file("station.pem"), dir_->file("station.key")});
     tls_port_ = std::atoi(tls_server_->read_line(10000).c_str());
-    rogue_server_ =
-        new Process({"/usr/bin/python3", script, mp3_, "--tls", dir_->file("rogue.pem"), dir_->file("rogue.key")});
+    rogue_server_ = std::make_unique<Process>(std::vector<std::string>{
+        "/usr/bin/python3", script, mp3_, "--tls", dir_->file("rogue.pem"), dir_->file("rogue.key")});
     rogue_port_ = std::atoi(rogue_server_->read_line(10000).c_str());
   }
   static void TearDownTestSuite() {
-    delete server_;
-    delete tls_server_;
-    delete rogue_server_;
-    delete dir_;
-    server_ = tls_server_ = rogue_server_ = nullptr;
-    dir_ = nullptr;
+    server_.reset(), tls_server_.reset(), rogue_server_.reset();
+    dir_.reset();  // after the servers that serve from it
   }
   void SetUp() override {
     if (!have_tool("ffmpeg") || access("/usr/bin/python3", X_OK) != 0) GTEST_SKIP() << "ffmpeg or python3 missing";
@@ -83,12 +79,10 @@ class Radio : public ::testing::Test {
     EXPECT_LT(seconds_since(t), bound) << url;
   }
 
-  static inline TempDir* dir_ = nullptr;
-  static inline Process* server_ = nullptr;
+  static inline std::unique_ptr<TempDir> dir_;
+  static inline std::unique_ptr<Process> server_, tls_server_, rogue_server_;
   static inline std::string mp3_;
   static inline int port_ = 0;
-  static inline Process* tls_server_ = nullptr;
-  static inline Process* rogue_server_ = nullptr;
   static inline std::string ca_;
   static inline int tls_port_ = 0, rogue_port_ = 0;
 };
