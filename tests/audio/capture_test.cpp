@@ -38,18 +38,14 @@ class Capture : public ::testing::Test {
   void TearDown() override {
     BASS_RecordFree();
     unsetenv("TOVARIN_AUDIO_INPUT");
-    for (auto& p : made_) std::remove(p.c_str());
   }
   std::string make_media(const std::string& format, const std::string& effects) {
-    std::string path = (std::filesystem::temp_directory_path() /
-                        ("tovarin-capture-" + std::to_string(getpid()) + "-" + std::to_string(made_.size()) + ".wav"))
-                           .string();
-    made_.push_back(path);
+    const std::string path = temp_file("capture-" + std::to_string(made_++) + ".wav");
     std::string cmd = "sox -n " + format + " " + path + " " + effects + " 2>/dev/null";
     EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
     return path;
   }
-  std::vector<std::string> made_;
+  int made_ = 0;
 };
 
 }  // namespace

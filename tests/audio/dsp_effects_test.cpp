@@ -39,6 +39,15 @@ std::vector<float> impulse(size_t frames, int channels) {
   return x;
 }
 
+// n samples of uniform noise in [-a, a), the same for the same seed.
+std::vector<float> noise(size_t n, unsigned seed, float a) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> d(-a, a);
+  std::vector<float> x(n);
+  for (auto& v : x) v = d(rng);
+  return x;
+}
+
 }  // namespace
 
 TEST(EffectRecords, DefaultsAndRangesAreValidated) {
@@ -123,10 +132,7 @@ TEST(Echo, PanDelayPingPongsBetweenSides) {
 TEST(Echo, FullFeedbackStaysBounded) {
   BASS_DX8_ECHO p{50, 100, 1, 1, 0};
   auto e = effect(BASS_FX_DX8_ECHO, 44100, 2, &p);
-  std::mt19937 rng(1);
-  std::uniform_real_distribution<float> d(-1, 1);
-  std::vector<float> x(44100 * 2);
-  for (auto& v : x) v = d(rng);
+  const auto x = noise(44100 * 2, 1, 1);
   for (int rounds = 0; rounds < 5; ++rounds) {
     auto y = run(*e, x, 2);
     for (float v : y) ASSERT_TRUE(std::isfinite(v) && std::fabs(v) < 4);
@@ -350,11 +356,7 @@ TEST(Reverb, DecayTimeIsTheReverbTime) {
   // would otherwise dominate the -5 dB end of the fit.
   for (float t : {600.f, 1200.f, 2500.f}) {
     SCOPED_TRACE(t);
-    BASS_DX8_REVERB p{0, 0, t, 0.999f};
-    auto e = effect(BASS_FX_DX8_REVERB, 44100, 2, &p);
-    auto y = run(*e, impulse(size_t(44100 * t / 1000 * 3), 2), 2);
-    std::vector<double> left(y.size() / 2);
-    for (size_t i = 0; i < left.size(); ++i) left[i] = y[2 * i];
+    const auto left = reverb_ir({0, 0, t, 0.999f}, t / 1000 * 3);
     EXPECT_EQ(left[0], 0.0);  // mix 0 dB: no direct sound
     EXPECT_NEAR(rt60(left, 44100), t / 1000, t / 1000 * 0.1) << rt60(left, 44100);
   }
@@ -376,10 +378,7 @@ TEST(Reverb, DryMixIsTheInputTimesInGain) {
   for (int ch : {1, 2}) {
     BASS_DX8_REVERB p{-6, -96, 1000, 0.5f};
     auto e = effect(BASS_FX_DX8_REVERB, 44100, ch, &p);
-    std::mt19937 rng(5);
-    std::uniform_real_distribution<float> d(-0.5f, 0.5f);
-    std::vector<float> x(44100);
-    for (auto& v : x) v = d(rng);
+    const auto x = noise(44100, 5, 0.5f);
     auto y = run(*e, x, ch);
     const double g = std::pow(10, -6 / 20.0);
     for (size_t i = 0; i < x.size(); ++i) ASSERT_NEAR(y[i], x[i] * g, 1e-4) << ch << " " << i;

@@ -14,7 +14,6 @@ class FilePlayback : public LibraryTest {
   // Runs "sox <before> <path> <after>" to make the file path_.name.
   std::string sox(const std::string& name, const std::string& before, const std::string& after) {
     std::string path = path_ + "." + name;
-    made_.push_back(path);
     std::string cmd = "sox " + before + " " + path + " " + after + " 2>/dev/null";
     if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "sox failed: " << cmd;
     return path;
@@ -36,11 +35,6 @@ class FilePlayback : public LibraryTest {
     run_blocks(blocks);
     return finish();
   }
-  void TearDown() override {
-    LibraryTest::TearDown();
-    for (auto& p : made_) std::remove(p.c_str());
-  }
-  std::vector<std::string> made_;
 };
 }  // namespace
 

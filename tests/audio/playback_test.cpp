@@ -254,8 +254,7 @@ TEST_F(Playback, StoppingAnAutofreeStreamFreesIt) {
 // The wav: output writes at the rate the library was started with: its
 // header (read by sox) and its samples, unresampled.
 TEST(WavOutput, FollowsTheRateOfBassInit) {
-  const std::string path =
-      (std::filesystem::temp_directory_path() / ("tovarin-48k-" + std::to_string(getpid()) + ".wav")).string();
+  const std::string path = temp_file("48k.wav");
   setenv("TOVARIN_AUDIO_OUTPUT", ("wav:" + path).c_str(), 1);
   tovarin::audio::testing_set_manual_pacing(true);
   ASSERT_TRUE(BASS_Init(-1, 48000, 0, 0, nullptr));
@@ -269,13 +268,11 @@ TEST(WavOutput, FollowsTheRateOfBassInit) {
   ASSERT_TRUE(w.valid);
   ASSERT_EQ(w.frames(), 4800u);
   for (int f = 0; f < 4800; ++f) ASSERT_EQ(w.at(f, 1), std::lrint(noise16(f, 1) * 32768)) << f;
-  std::remove(path.c_str());
 }
 
 // Real-time pacing, as the wav: output behaves outside tests.
 TEST(PlaybackRealTime, WavOutputIsPacedAndValidAfterFree) {
-  std::string path =
-      (std::filesystem::temp_directory_path() / ("tovarin-rt-" + std::to_string(getpid()) + ".wav")).string();
+  const std::string path = temp_file("rt.wav");
   setenv("TOVARIN_AUDIO_OUTPUT", ("wav:" + path).c_str(), 1);
   ASSERT_TRUE(BASS_Init(-1, 44100, 0, 0, nullptr));
   auto t0 = std::chrono::steady_clock::now();
@@ -295,7 +292,6 @@ TEST(PlaybackRealTime, WavOutputIsPacedAndValidAfterFree) {
   while (first < w.frames() && w.at(first, 0) == 0 && w.at(first, 1) == 0) ++first;
   ASSERT_LT(first + 13230, w.frames() + 1);
   for (int f = 0; f < 13230; ++f) ASSERT_EQ(w.at(first + f, 0), std::lrint(noise16(f, 0) * 32768)) << f;
-  std::remove(path.c_str());
 }
 
 // The silent output sleeps while nothing plays, and a play wakes it at once:

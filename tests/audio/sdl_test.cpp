@@ -11,10 +11,6 @@
 using namespace audio_test;
 
 namespace {
-std::string temp_path(const std::string& what) {
-  return (std::filesystem::temp_directory_path() / ("tovarin-sdl-" + std::to_string(getpid()) + "-" + what)).string();
-}
-
 template <class T>
 std::vector<T> read_raw(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -26,7 +22,7 @@ std::vector<T> read_raw(const std::string& path) {
 }  // namespace
 
 TEST(SdlDevices, OutputPlaysThroughTheDeviceCallback) {
-  std::string raw = temp_path("out.raw");
+  std::string raw = temp_file("out.raw");
   setenv("SDL_AUDIODRIVER", "disk", 1);
   setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
   setenv("TOVARIN_AUDIO_OUTPUT", "auto", 1);
@@ -40,7 +36,6 @@ TEST(SdlDevices, OutputPlaysThroughTheDeviceCallback) {
   ASSERT_TRUE(BASS_Free());
   unsetenv("SDL_AUDIODRIVER");
   auto out = read_raw<float>(raw);
-  std::remove(raw.c_str());
   size_t first = 0;
   while (first < out.size() && out[first] == 0) ++first;
   first -= first % 2;
@@ -50,7 +45,7 @@ TEST(SdlDevices, OutputPlaysThroughTheDeviceCallback) {
 }
 
 TEST(SdlDevices, CaptureReadsTheDevice) {
-  std::string raw = temp_path("in.raw");
+  std::string raw = temp_file("in.raw");
   {
     std::vector<int16_t> in(44100);
     for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<int16_t>(i * 7);
@@ -85,7 +80,6 @@ TEST(SdlDevices, CaptureReadsTheDevice) {
   ASSERT_TRUE(BASS_RecordFree());
   unsetenv("SDL_AUDIODRIVER");
   unsetenv("TOVARIN_AUDIO_INPUT");
-  std::remove(raw.c_str());
   ASSERT_GE(got.s.size(), 4096u);
   for (size_t i = 0; i < 4096; ++i) ASSERT_EQ(got.s[i], static_cast<int16_t>(i * 7)) << i;
 }

@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -22,6 +21,7 @@
 #include "audio/bass.h"
 #include "audio/device/paced_output.hpp"
 #include "audio/source.hpp"
+#include "common/temp_dir.hpp"
 #include "common/wav.hpp"
 
 namespace audio_test {
@@ -92,14 +92,18 @@ inline HSTREAM make_stream(int rate, int channels, int64_t length, Generator gen
 using testwav::Wav;
 inline Wav read_wav(const std::string& path) { return testwav::read(path); }
 
+// A file in this process's folder for what the tests make, removed at its end.
+inline std::string temp_file(const std::string& name) {
+  static const tovarin::test::TempDir dir("tovarin-audio");
+  return dir.file(name);
+}
+
 // The library on a wav: output whose blocks of 10 ms run only when the
 // test asks for them.
 class LibraryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = (std::filesystem::temp_directory_path() /
-             ("tovarin-audio-" + std::to_string(getpid()) + "-" + std::to_string(counter_++) + ".wav"))
-                .string();
+    path_ = temp_file("out-" + std::to_string(counter_++) + ".wav");
     setenv("TOVARIN_AUDIO_OUTPUT", ("wav:" + path_).c_str(), 1);
     tovarin::audio::testing_set_manual_pacing(true);
     ASSERT_TRUE(BASS_Init(-1, 44100, 0, 0, nullptr));
@@ -107,7 +111,6 @@ class LibraryTest : public ::testing::Test {
   void TearDown() override {
     BASS_Free();
     tovarin::audio::testing_set_manual_pacing(false);
-    std::remove(path_.c_str());
   }
   static void run_blocks(long n) { ASSERT_TRUE(tovarin::audio::testing_run_blocks(n)); }
   // Starts h and runs `blocks` blocks.

@@ -3,10 +3,8 @@
 // damaged files.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <fstream>
 #include <random>
 
@@ -21,8 +19,6 @@ using namespace tovarin::test;
 
 namespace {
 
-constexpr const char* kTone = "-f lavfi -i \"sine=frequency=440:sample_rate=44100:duration=1\" -ac 2";
-
 class Files : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -30,7 +26,7 @@ class Files : public ::testing::Test {
   }
   std::string make(const std::string& name, const std::string& args) {
     const std::string out = dir.file(name);
-    EXPECT_TRUE(run("ffmpeg -v error -nostdin -y " + std::string(kTone) + " " + args + " " + sh_quote(out)));
+    EXPECT_TRUE(make_tone(out, 1, args));
     return out;
   }
   void write(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
@@ -41,18 +37,11 @@ class Files : public ::testing::Test {
   TempDir dir;
 };
 
-// Reads a source to its end; bounded so that a hang fails instead of blocking the suite.
+// Frames a source gives to its end, which it must reach.
 int64_t drain_count(Source& s) {
-  std::vector<float> buf(4096 * s.info().channels);
-  int64_t total = 0;
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (!s.finished() && std::chrono::steady_clock::now() < until) {
-    const size_t n = s.read(buf.data(), 4096);
-    total += static_cast<int64_t>(n);
-    if (n == 0) usleep(1000);
-  }
+  const auto pcm = read_frames(s);
   EXPECT_TRUE(s.finished());
-  return total;
+  return static_cast<int64_t>(pcm.size()) / s.info().channels;
 }
 
 // Each tag of `want` as the source answers it.
@@ -111,53 +100,35 @@ TEST_F(Files, Id3v1OnlyTagIsReadAndLatin1BecomesUtf8) {
 }
 
 TEST_F(Files, ThingsThatAreNotRegularFilesAreRefusedAtOnce) {
-  int err = 0;
-  EXPECT_FALSE(open_file_source(dir.path(), &err));
-  EXPECT_EQ(err, BASS_ERROR_FILEOPEN);
   const std::string fifo = dir.file("pipe.mp3");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   // Opening a FIFO for reading would block until a writer comes: it must not be opened at all.
-  EXPECT_FALSE(open_file_source(fifo, &err));
-  EXPECT_EQ(err, BASS_ERROR_FILEOPEN);
-  EXPECT_FALSE(open_file_source("/dev/zero", &err));
-  EXPECT_EQ(err, BASS_ERROR_FILEOPEN);
-  EXPECT_FALSE(open_file_source(dir.file("missing.wav"), &err));
-  EXPECT_EQ(err, BASS_ERROR_FILEOPEN);
+  int err = 0;
+  for (const std::string& path : {dir.path(), fifo, std::string("/dev/zero"), dir.file("missing.wav")}) {
+    EXPECT_FALSE(open_file_source(path, &err)) << path;
+    EXPECT_EQ(err, BASS_ERROR_FILEOPEN) << path;
+  }
   EXPECT_FALSE(open_file_source("", &err));
 }
 
 TEST_F(Files, NonAudioAndListsOfOtherFilesAreRefused) {
   const std::string wav = make("inner.wav", "-c:a pcm_s16le");
   ASSERT_TRUE(open_file_source(wav, nullptr));
-  int err = 0;
-
-  const std::string png = dir.file("image.png");
+  const std::string png = dir.file("image.png"), video = dir.file("video.mp4");
   ASSERT_TRUE(run("ffmpeg -v error -nostdin -y -f lavfi -i color=red:s=32x32 -frames:v 1 " + sh_quote(png)));
-  EXPECT_FALSE(open_file_source(png, &err));
-  EXPECT_EQ(err, BASS_ERROR_FILEFORM);
-
-  const std::string video = dir.file("video.mp4");
   ASSERT_TRUE(run("ffmpeg -v error -nostdin -y -f lavfi -i testsrc=s=64x64:d=1 -c:v mpeg4 " + sh_quote(video)));
-  EXPECT_FALSE(open_file_source(video, &err));
-  EXPECT_EQ(err, BASS_ERROR_FILEFORM);
-
   std::string text;
   for (int i = 0; i < 100; ++i) text += "This is a plain text file, line " + std::to_string(i) + ".\n";
   write(dir.file("notes.txt"), text);
-  EXPECT_FALSE(open_file_source(dir.file("notes.txt"), &err));
-  EXPECT_EQ(err, BASS_ERROR_FILEFORM);
-
   write(dir.file("list.ffconcat"), "ffconcat version 1.0\nfile '" + wav + "'\n");
-  EXPECT_FALSE(open_file_source(dir.file("list.ffconcat"), &err));
-  EXPECT_EQ(err, BASS_ERROR_FILEFORM);
-
   write(dir.file("list.m3u8"), "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\n" + wav + "\n#EXT-X-ENDLIST\n");
-  EXPECT_FALSE(open_file_source(dir.file("list.m3u8"), &err));
-  EXPECT_EQ(err, BASS_ERROR_FILEFORM);
-
   write(dir.file("empty.mp3"), "");
-  EXPECT_FALSE(open_file_source(dir.file("empty.mp3"), &err));
-  EXPECT_EQ(err, BASS_ERROR_FILEFORM);
+  for (const std::string& path :
+       {png, video, dir.file("notes.txt"), dir.file("list.ffconcat"), dir.file("list.m3u8"), dir.file("empty.mp3")}) {
+    int err = 0;
+    EXPECT_FALSE(open_file_source(path, &err)) << path;
+    EXPECT_EQ(err, BASS_ERROR_FILEFORM) << path;
+  }
 }
 
 TEST_F(Files, PathsThatLookLikeUrlsOrProtocolsAreFiles) {
@@ -272,18 +243,11 @@ TEST_F(Files, LongVbrMp3HasExactLengthAndSeeks) {
   ASSERT_TRUE(s);
   ASSERT_EQ(s->info().channels, 1);
   EXPECT_EQ(s->info().length_frames, static_cast<int64_t>(ref.size()));
-  std::vector<float> buf(1024);
   for (int64_t target : {int64_t{60 * 44100 + 17}, int64_t{12345}, int64_t(ref.size()) - 1024, int64_t{30 * 44100}}) {
     SCOPED_TRACE(target);
     ASSERT_TRUE(s->seek_to(target));
-    size_t got = 0;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (got < buf.size() && std::chrono::steady_clock::now() < until) {
-      const size_t n = s->read(buf.data() + got, buf.size() - got);
-      got += n;
-      if (!n) usleep(1000);
-    }
-    ASSERT_EQ(got, buf.size());
+    const auto buf = read_frames(*s, 1024);
+    ASSERT_EQ(buf.size(), 1024u);
     double d = 0;
     for (size_t i = 0; i < buf.size(); ++i) d = std::max(d, std::fabs(double(buf[i]) - ref[target + i]));
     EXPECT_LE(d, 1e-6);

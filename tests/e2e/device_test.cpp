@@ -4,13 +4,6 @@
 // device, with positions and buffers counting in real time, and come back to
 // the device once it is there again.
 #include <algorithm>
-#include <atomic>
-#include <cmath>
-#include <cstdint>
-#include <mutex>
-#include <numbers>
-#include <sstream>
-#include <vector>
 
 #include "common/wav.hpp"
 #include "pulse_session.hpp"
@@ -24,13 +17,9 @@ constexpr int kRate = 44100;
 constexpr double kToneHz = 1000;  // a whole number of cycles in 0.1 s at 44.1 and 48 kHz
 constexpr double kToneAmplitude = 0.5;
 
+// The tone on both sides.
 std::vector<int16_t> stereo_tone(double seconds) {
-  const size_t frames = static_cast<size_t>(kRate * seconds);
-  std::vector<int16_t> s(frames * 2);
-  for (size_t i = 0; i < frames; ++i)
-    s[2 * i] = s[2 * i + 1] =
-        static_cast<int16_t>(std::lrint(32767 * kToneAmplitude * std::sin(2 * std::numbers::pi * kToneHz * i / kRate)));
-  return s;
+  return pulse_session::stereo_tone(kRate, seconds, {kToneHz, kToneAmplitude}, {kToneHz, kToneAmplitude});
 }
 
 // Amplitude of the tone in the last 0.1 s of x (one channel, full scale 1):
@@ -201,32 +190,9 @@ TEST_F(DeviceLoss, PlaybackClosedWhileIdlePlaysAgainAtOnceWhereItPaused) {
               paused_at, closed_at, restarted_after, heard);
 }
 
-struct Captured {
-  std::mutex mu;
-  std::vector<double> left;  // guarded by mu
-  std::atomic<size_t> frames{0};
-  std::atomic<bool> odd_length{false};
-};
-
-BOOL collect(HRECORD, const void* buffer, DWORD length, void* user) {
-  auto* c = static_cast<Captured*>(user);
-  if (length % 4 != 0) c->odd_length = true;
-  const auto* s = static_cast<const int16_t*>(buffer);
-  {
-    std::lock_guard lock(c->mu);
-    for (DWORD i = 0; i + 1 < length / 2; i += 2) c->left.push_back(s[i] / 32768.0);
-  }
-  c->frames += length / 4;
-  return 1;
-}
-
 TEST_F(DeviceLoss, CaptureGoesOnWithoutTheSourceAndReturnsToIt) {
   const std::string media = path("tone.raw");
-  {
-    const auto tone = stereo_tone(20);
-    std::ofstream out(media, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(tone.data()), static_cast<std::streamsize>(tone.size() * 2));
-  }
+  ASSERT_TRUE(write_raw(media, stereo_tone(20)));
   ASSERT_TRUE(BASS_RecordInit(-1)) << BASS_ErrorGetCode();
   Captured cap;
   const HRECORD rec = BASS_RecordStart(kRate, 2, 0, &collect, &cap);
@@ -253,7 +219,11 @@ TEST_F(DeviceLoss, CaptureGoesOnWithoutTheSourceAndReturnsToIt) {
   const bool back = wait_for(
       [&] {
         std::lock_guard lock(cap.mu);
-        heard = tone_amplitude(cap.left, kRate);
+        std::vector<double> left;  // the last 0.1 s
+        for (size_t i = cap.samples.size() - std::min<size_t>(cap.samples.size(), kRate / 10 * 2);
+             i < cap.samples.size(); i += 2)
+          left.push_back(cap.samples[i] / 32768.0);
+        heard = tone_amplitude(left, kRate);
         return heard > 0.8 * kToneAmplitude;
       },
       8s);

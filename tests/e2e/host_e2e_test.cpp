@@ -105,6 +105,20 @@ std::string MakeMedia(const std::string& name, const std::string& codec_args) {
   return std::system(cmd.c_str()) == 0 ? path : std::string();
 }
 
+// The w x h picture of a PNG as RGB bytes, decoded by ffmpeg (an
+// independent reader); empty when it is not that size.
+std::vector<unsigned char> Rgb(const std::string& png, int w, int h) {
+  std::vector<unsigned char> rgb(size_t(w) * h * 3);
+  FILE* dec = popen(("ffmpeg -v error -i " + png + " -f rawvideo -pix_fmt rgb24 -").c_str(), "r");
+  const size_t got = dec ? fread(rgb.data(), 1, rgb.size(), dec) : 0;
+  if (dec) pclose(dec);
+  if (got != rgb.size()) rgb.clear();
+  return rgb;
+}
+
+// A pixel in the display's pen colour.
+bool Pen(const unsigned char* p) { return p[0] == 40 && p[1] == 200 && p[2] == 255; }
+
 }  // namespace
 
 TEST(HostPlay, PlaysMp3AndFlacToTheEndAndExitsZero) {
@@ -114,11 +128,9 @@ TEST(HostPlay, PlaysMp3AndFlacToTheEndAndExitsZero) {
     ASSERT_FALSE(media.empty()) << name;
     const Result r = Host("play " + media);
     EXPECT_EQ(r.exit_code, 0) << r.output;
-    EXPECT_NE(r.output.find("Title:  E2E Tone"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("Artist: Tovarin Tests"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("44100 Hz, Stereo"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("kbit/s"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("00:02 / 00:02"), std::string::npos) << r.output;
+    for (const char* shown :
+         {"Title:  E2E Tone", "Artist: Tovarin Tests", "44100 Hz, Stereo", "kbit/s", "00:02 / 00:02"})
+      EXPECT_NE(r.output.find(shown), std::string::npos) << shown << " in " << r.output;
     // It ran in real time to the end, and stopped there.
     EXPECT_GE(r.seconds, 2.0) << name;
     EXPECT_LT(r.seconds, 20.0) << name;
@@ -184,14 +196,10 @@ TEST(HostInfo, DescribesThePluginAndWritesASnapshot) {
   EXPECT_EQ(std::string(line).substr(0, 7), "320,256");
   // The form shows its display running on the built-in piece: bars in the
   // pen colour, not a white area.
-  FILE* dec = popen(("ffmpeg -v error -i " + png + " -f rawvideo -pix_fmt rgb24 -").c_str(), "r");
-  ASSERT_NE(dec, nullptr);
-  std::vector<unsigned char> rgb(size_t(320) * 256 * 3);
-  const size_t got = fread(rgb.data(), 1, rgb.size(), dec);
-  pclose(dec);
-  ASSERT_EQ(got, rgb.size());
+  const auto rgb = Rgb(png, 320, 256);
+  ASSERT_EQ(rgb.size(), size_t(320) * 256 * 3);
   int pen = 0;
-  for (size_t i = 0; i < rgb.size(); i += 3) pen += rgb[i] == 40 && rgb[i + 1] == 200 && rgb[i + 2] == 255;
+  for (size_t i = 0; i < rgb.size(); i += 3) pen += Pen(&rgb[i]);
   EXPECT_GT(pen, 100) << "no bars in the snapshot";
 }
 
@@ -213,21 +221,12 @@ TEST(HostPlay, DrawsTheSpectrumOfWhatPlaysIntoItsWindow) {
   const Result r = Host("play " + media + " --spectrum bars --snapshot " + png, 30);
   ASSERT_EQ(r.exit_code, 0) << r.output;
   const int w = 320, h = 256;
-  FILE* dec = popen(("ffmpeg -v error -i " + png + " -f rawvideo -pix_fmt rgb24 -").c_str(), "r");
-  ASSERT_NE(dec, nullptr);
-  std::vector<unsigned char> rgb(size_t(w) * h * 3);
-  const size_t got = fread(rgb.data(), 1, rgb.size(), dec);
-  pclose(dec);
-  ASSERT_EQ(got, rgb.size());
+  const auto rgb = Rgb(png, w, h);
+  ASSERT_EQ(rgb.size(), size_t(w) * h * 3);
   int top_y = h, top_x = -1;
   for (int y = 0; y < h / 2 - 1; ++y)
-    for (int x = 0; x < w; ++x) {
-      const unsigned char* p = &rgb[(size_t(y) * w + x) * 3];
-      if (p[0] == 40 && p[1] == 200 && p[2] == 255 && y < top_y) {
-        top_y = y;
-        top_x = x;
-      }
-    }
+    for (int x = 0; x < w; ++x)
+      if (Pen(&rgb[(size_t(y) * w + x) * 3]) && y < top_y) top_y = y, top_x = x;
   ASSERT_GE(top_x, 0) << "no bar drawn";
   EXPECT_GE(top_x, 1 + 10 * 5 - 5);
   EXPECT_LE(top_x, 1 + 11 * 5 + 5);

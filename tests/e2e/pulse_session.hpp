@@ -1,6 +1,7 @@
 // A private PulseAudio server for one test (scripts/pulse-session.sh), the
-// child processes that talk to it, and bounded waits. The fixture points
-// the library's defaults at the session's server and stops it afterwards.
+// child processes that talk to it, bounded waits, and the tones played
+// through it. The fixture points the library's defaults at the session's
+// server and stops it afterwards.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,14 +13,20 @@
 
 #include <fcntl.h>
 
+#include <atomic>
 #include <chrono>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <numbers>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -95,6 +102,53 @@ inline size_t file_size(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 ? static_cast<size_t>(st.st_size) : 0;
 }
 
+struct Tone {
+  double freq;
+  double amplitude;  // full scale 1
+};
+
+// Interleaved stereo 16-bit samples: one tone per channel.
+inline std::vector<int16_t> stereo_tone(int rate, double seconds, Tone left, Tone right) {
+  const size_t frames = static_cast<size_t>(rate * seconds);
+  std::vector<int16_t> s(frames * 2);
+  for (size_t i = 0; i < frames; ++i) {
+    const double t = static_cast<double>(i) / rate;
+    for (const auto& [c, tone] : {std::pair{0, left}, std::pair{1, right}})
+      s[2 * i + c] =
+          static_cast<int16_t>(std::lrint(32767 * tone.amplitude * std::sin(2 * std::numbers::pi * tone.freq * t)));
+  }
+  return s;
+}
+
+inline bool write_raw(const std::string& path, const std::vector<int16_t>& samples) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(samples.size() * 2));
+  return static_cast<bool>(out);
+}
+
+// What a capture callback (collect) was given: the first 60 s of 16-bit
+// stereo at 44.1 kHz.
+struct Captured {
+  std::mutex mu;
+  std::vector<int16_t> samples;  // interleaved, guarded by mu
+  std::atomic<size_t> frames{0};
+  std::atomic<int> calls{0};
+  std::atomic<bool> odd_length{false};
+};
+
+inline BOOL collect(HRECORD, const void* buffer, DWORD length, void* user) {
+  auto* c = static_cast<Captured*>(user);
+  if (length % 4 != 0) c->odd_length = true;  // not whole 16-bit stereo frames
+  const auto* s = static_cast<const int16_t*>(buffer);
+  {
+    std::lock_guard lock(c->mu);
+    if (c->samples.size() < 60u * 44100 * 2) c->samples.insert(c->samples.end(), s, s + length / 2);
+  }
+  c->frames += length / 4;
+  ++c->calls;
+  return 1;
+}
+
 // Polls `done` until it holds or the limit passes.
 inline bool wait_for(const std::function<bool()>& done, std::chrono::milliseconds limit = kWaitLimit) {
   const auto until = Clock::now() + limit;
@@ -138,15 +192,11 @@ class PulseSession : public ::testing::Test {
     }
     ASSERT_EQ(code, 0) << "pulse-session.sh start failed: " << why;
     started_ = true;
-    size_t pos = 0;
-    while (pos < out.size()) {
-      size_t nl = out.find('\n', pos);
-      if (nl == std::string::npos) nl = out.size();
-      const std::string line = out.substr(pos, nl - pos);
-      pos = nl + 1;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
       const size_t eq = line.find('=');
-      if (eq == std::string::npos || line.compare(0, 6, "PULSE_") != 0) continue;
-      ::setenv(line.substr(0, eq).c_str(), line.substr(eq + 1).c_str(), 1);
+      if (eq != std::string::npos && line.compare(0, 6, "PULSE_") == 0)
+        ::setenv(line.substr(0, eq).c_str(), line.substr(eq + 1).c_str(), 1);
     }
     ASSERT_NE(std::getenv("PULSE_SERVER"), nullptr) << out;
   }

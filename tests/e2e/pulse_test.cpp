@@ -6,68 +6,16 @@
 // The null sink runs at 48 kHz while the library plays and records at
 // 44.1 kHz, so the server resamples both ways, as on most desktops.
 #include <SDL2/SDL.h>
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <fcntl.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <functional>
-#include <map>
-#include <mutex>
-#include <numbers>
-#include <optional>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "audio/bass.h"
 #include "common/wav.hpp"
 #include "pulse_session.hpp"
 
 namespace {
 
 using namespace pulse_session;
-constexpr int kSinkRate = 48000;  // the null sink's rate, as PulseSession starts it
 constexpr int kPlayRate = 44100;
-
-// ---- media -----------------------------------------------------------------
-
-struct Tone {
-  double freq;
-  double amplitude;  // full scale 1
-};
-
-// Interleaved stereo 16-bit samples: one tone per channel.
-std::vector<int16_t> stereo_tone(int rate, double seconds, Tone left, Tone right) {
-  const size_t frames = static_cast<size_t>(rate * seconds);
-  std::vector<int16_t> s(frames * 2);
-  for (size_t i = 0; i < frames; ++i) {
-    const double t = static_cast<double>(i) / rate;
-    s[2 * i] =
-        static_cast<int16_t>(std::lrint(32767 * left.amplitude * std::sin(2 * std::numbers::pi * left.freq * t)));
-    s[2 * i + 1] =
-        static_cast<int16_t>(std::lrint(32767 * right.amplitude * std::sin(2 * std::numbers::pi * right.freq * t)));
-  }
-  return s;
-}
-
-bool write_raw(const std::string& path, const std::vector<int16_t>& samples) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(samples.size() * 2));
-  return static_cast<bool>(out);
-}
 
 // ---- measuring -------------------------------------------------------------
 
@@ -78,29 +26,25 @@ struct Signal {
   size_t frames(double seconds) const { return static_cast<size_t>(seconds * rate); }
 };
 
+// Interleaved stereo samples, each times `scale`, as its two channels.
+template <class T>
+std::pair<Signal, Signal> split_stereo(const std::vector<T>& s, int rate, double scale) {
+  Signal l{{}, rate}, r{{}, rate};
+  for (size_t i = 0; i + 1 < s.size(); i += 2) {
+    l.x.push_back(s[i] * scale);
+    r.x.push_back(s[i + 1] * scale);
+  }
+  return {l, r};
+}
+
 // A recording of interleaved stereo float32 from frame `from` on; frame i of
 // the result is frame from + i of the file.
 std::pair<Signal, Signal> split_stereo_float(const std::string& path, int rate, size_t from = 0) {
   std::ifstream in(path, std::ios::binary);
   in.seekg(static_cast<std::streamoff>(from * 8));
   std::vector<float> raw;
-  float f;
-  while (in.read(reinterpret_cast<char*>(&f), sizeof f)) raw.push_back(f);
-  Signal l{{}, rate}, r{{}, rate};
-  for (size_t i = 0; i + 1 < raw.size(); i += 2) {
-    l.x.push_back(raw[i]);
-    r.x.push_back(raw[i + 1]);
-  }
-  return {l, r};
-}
-
-std::pair<Signal, Signal> split_stereo_s16(const std::vector<int16_t>& s, int rate) {
-  Signal l{{}, rate}, r{{}, rate};
-  for (size_t i = 0; i + 1 < s.size(); i += 2) {
-    l.x.push_back(s[i] / 32768.0);
-    r.x.push_back(s[i + 1] / 32768.0);
-  }
-  return {l, r};
+  for (float f; in.read(reinterpret_cast<char*>(&f), sizeof f);) raw.push_back(f);
+  return split_stereo(raw, rate, 1);
 }
 
 const std::vector<double>& hann(size_t n) {
@@ -387,27 +331,6 @@ TEST_F(PulseServer, LevelsShowAToneWhenItIsHeard) {
 
 // ---- capture ---------------------------------------------------------------
 
-struct Captured {
-  std::mutex mu;
-  std::vector<int16_t> samples;  // guarded by mu
-  std::atomic<size_t> frames{0};
-  std::atomic<int> calls{0};
-  std::atomic<bool> odd_length{false};
-};
-
-BOOL collect(HRECORD, const void* buffer, DWORD length, void* user) {
-  auto* c = static_cast<Captured*>(user);
-  if (length % 4 != 0) c->odd_length = true;  // not whole 16-bit stereo frames
-  const auto* s = static_cast<const int16_t*>(buffer);
-  {
-    std::lock_guard lock(c->mu);
-    if (c->samples.size() < 60u * kPlayRate * 2) c->samples.insert(c->samples.end(), s, s + length / 2);
-  }
-  c->frames += length / 4;
-  ++c->calls;
-  return 1;
-}
-
 TEST_F(PulseServer, DefaultCaptureRecordsTheMonitorOfTheDefaultSink) {
   const Tone left{660, 0.4}, right{1320, 0.2};
   const std::string media = path("tone.raw");
@@ -444,7 +367,7 @@ TEST_F(PulseServer, DefaultCaptureRecordsTheMonitorOfTheDefaultSink) {
     std::lock_guard lock(cap.mu);
     samples = cap.samples;
   }
-  const auto [l, r] = split_stereo_s16(samples, kPlayRate);
+  const auto [l, r] = split_stereo(samples, kPlayRate, 1 / 32768.0);
   const auto onset = tone_onset(l, play_mark, left.freq, 0.5 * left.amplitude, 0.01);
   ASSERT_TRUE(onset.has_value()) << "the tone played into the default sink never reached the capture callback";
   const auto offset = tone_offset(l, *onset, left.freq, 0.5 * left.amplitude, 0.01);

@@ -182,25 +182,23 @@ TEST_F(FadeTest, StopDuringQueuedPlayStepsTurnsThemIntoStops) {
 TEST_F(FadeTest, WorkersStayFewAndAHugeVolumeFadesInTwoThousandSteps) {
   OpenTone("busy.wav");
   int most = 0;
+  // `first` and `then` in turn, `ms` apart, `rounds` times.
+  auto churn = [&](int rounds, void (*first)(), void (*then)(), int ms) {
+    for (int i = 0; i < rounds; ++i) {
+      first();
+      PumpFor(ms);
+      then();
+      PumpFor(ms);
+      most = std::max(most, FadeThreads());
+    }
+  };
   // Play and stop every few milliseconds: one running fade, one waiting.
-  for (int i = 0; i < 50; ++i) {
-    plugin.Bass_Play();
-    PumpFor(3);
-    plugin.Bass_Stop();
-    PumpFor(3);
-    most = std::max(most, FadeThreads());
-  }
+  churn(50, plugin.Bass_Play, plugin.Bass_Stop, 3);
   EXPECT_LE(most, 2);
   // 2^31-1 percent: a play fade of that many 1 ms steps would last 24 days.
   plugin.SetVolume(INT32_MAX);
   plugin.Bass_Play();
-  for (int i = 0; i < 20; ++i) {
-    plugin.Bass_Stop();
-    PumpFor(2);
-    plugin.Bass_Play();
-    PumpFor(2);
-    most = std::max(most, FadeThreads());
-  }
+  churn(20, plugin.Bass_Stop, plugin.Bass_Play, 2);
   EXPECT_LE(most, 2);
   // The running fade and the waiting one end (their last steps, still
   // queued, set volumes of their own).

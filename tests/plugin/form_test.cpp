@@ -6,12 +6,10 @@
 using FormTest = PluginTest;
 
 namespace {
-struct Bounds {
-  int32_t x = -1, y = -1, w = -1, h = -1;
-};
+using Bounds = std::vector<int32_t>;  // x, y, width, height
 Bounds RectOf(uint32_t window) {
-  Bounds b;
-  tovui_get_rect(window, &b.x, &b.y, &b.w, &b.h);
+  Bounds b(4, -1);
+  tovui_get_rect(window, &b[0], &b[1], &b[2], &b[3]);
   return b;
 }
 }  // namespace
@@ -23,11 +21,7 @@ TEST_F(FormTest, SitsWhiteAt111By240InTheTopLeftBeforeDraw) {
   EXPECT_EQ(tovui_child(host_window, 1), 0u);  // one form, nothing else
   EXPECT_EQ(tovui_get_parent(form), host_window);
   EXPECT_TRUE(tovui_is_visible(form));
-  const Bounds b = RectOf(form);
-  EXPECT_EQ(b.x, 0);
-  EXPECT_EQ(b.y, 0);
-  EXPECT_EQ(b.w, 111);
-  EXPECT_EQ(b.h, 240);
+  EXPECT_EQ(RectOf(form), (Bounds{0, 0, 111, 240}));
   // The composed form alone is white from corner to corner.
   std::vector<uint32_t> pixels(111 * 240, 0x123456);
   ASSERT_EQ(tovui_compose(form, pixels.data(), 111, 240), 1);
@@ -38,16 +32,10 @@ TEST_F(FormTest, DrawPlacesAndSizesTheFormIgnoringItsFirstArgument) {
   LendWindow(400, 300);
   for (int32_t ignored : {0, -5, 12345}) {
     plugin.Draw(ignored, 10, 20, 300, 100);
-    const Bounds b = RectOf(Form());
-    EXPECT_EQ(b.x, 10);
-    EXPECT_EQ(b.y, 20);
-    EXPECT_EQ(b.w, 300);
-    EXPECT_EQ(b.h, 100);
+    EXPECT_EQ(RectOf(Form()), (Bounds{10, 20, 300, 100})) << ignored;
   }
   plugin.Draw(0, -30, 250, 50, 60);  // passed on without range tests
-  const Bounds b = RectOf(Form());
-  EXPECT_EQ(b.x, -30);
-  EXPECT_EQ(b.y, 250);
+  EXPECT_EQ(RectOf(Form()), (Bounds{-30, 250, 50, 60}));
 }
 
 TEST_F(FormTest, HostWindowWithAParentGetsTheFormMovedUnderIt) {
@@ -59,11 +47,7 @@ TEST_F(FormTest, HostWindowWithAParentGetsTheFormMovedUnderIt) {
   EXPECT_EQ(tovui_get_parent(form), host_window);
   EXPECT_EQ(tovui_child(outer, 0), host_window);
   EXPECT_EQ(tovui_child(outer, 1), 0u);  // the form left the outer window
-  const Bounds b = RectOf(form);
-  EXPECT_EQ(b.x, 0);
-  EXPECT_EQ(b.y, 0);
-  EXPECT_EQ(b.w, 111);
-  EXPECT_EQ(b.h, 240);
+  EXPECT_EQ(RectOf(form), (Bounds{0, 0, 111, 240}));
   tovui_destroy_window(outer);
   host_window = 0;
 }
@@ -80,8 +64,8 @@ TEST_F(FormTest, SecondSetParentWindowMakesAnotherFormAndKeepsTheFirst) {
   EXPECT_TRUE(tovui_is_visible(second));
   // Draw now moves the newest form only.
   plugin.Draw(0, 5, 6, 70, 80);
-  EXPECT_EQ(RectOf(second).x, 5);
-  EXPECT_EQ(RectOf(first).x, 200);
+  EXPECT_EQ(RectOf(second)[0], 5);
+  EXPECT_EQ(RectOf(first)[0], 200);
   // The newest player starts from zero: no slot until Bass_Init.
   EXPECT_EQ(plugin.Query(plugin.Bass_GetChannels), "");
 }

@@ -207,6 +207,17 @@ void PluginTest::StartPlayer() {
   initialised = true;
 }
 
+std::vector<std::pair<std::string, int>> ExportTable() {
+  std::vector<std::pair<std::string, int>> table;
+  std::ifstream def(TOVARIN_SOURCE_DIR "/src/plugin/Plugin.def");
+  for (std::string row; std::getline(def, row);) {
+    char name[128];
+    int ordinal = 0;
+    if (sscanf(row.c_str(), " %127s @%d", name, &ordinal) == 2) table.emplace_back(name, ordinal);
+  }
+  return table;
+}
+
 // The media folder of this test process, removed when the process ends.
 std::string TempDir() {
   static const tovarin::test::TempDir dir("tovarin-plugin-test");

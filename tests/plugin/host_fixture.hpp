@@ -67,6 +67,9 @@ class PluginTest : public ::testing::Test {
   bool initialised = false;
 };
 
+// The export table's names and ordinals, from the module-definition file.
+std::vector<std::pair<std::string, int>> ExportTable();
+
 // Test media, made by code in a temporary folder.
 std::string TempDir();
 // A 16-bit PCM WAV made by ffmpeg: a sine of amplitude 0.5 in every

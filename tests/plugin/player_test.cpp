@@ -92,12 +92,11 @@ TEST_F(PlayerTest, FormatQueriesDescribeTheStream) {
 
 TEST_F(PlayerTest, LengthRoundsHalvesToEven) {
   StartPlayer();
-  ASSERT_TRUE(plugin.Create(MakeWav("l25.wav", 2.5, 8000, 1)));
-  EXPECT_EQ(plugin.Query(plugin.Bass_GetLength), "2");
-  ASSERT_TRUE(plugin.Create(MakeWav("l35.wav", 3.5, 8000, 1)));
-  EXPECT_EQ(plugin.Query(plugin.Bass_GetLength), "4");
-  ASSERT_TRUE(plugin.Create(MakeWav("l26.wav", 2.6, 8000, 1)));
-  EXPECT_EQ(plugin.Query(plugin.Bass_GetLength), "3");
+  for (const auto& [name, seconds, length] :
+       {std::tuple{"l25.wav", 2.5, "2"}, {"l35.wav", 3.5, "4"}, {"l26.wav", 2.6, "3"}}) {
+    ASSERT_TRUE(plugin.Create(MakeWav(name, seconds, 8000, 1)));
+    EXPECT_EQ(plugin.Query(plugin.Bass_GetLength), length) << name;
+  }
   EXPECT_EQ(plugin.Query(plugin.Bass_GetPosition), "0");
 }
 

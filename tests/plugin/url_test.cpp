@@ -1,42 +1,17 @@
 // "http:" sources: opened as internet streams, freed by a stop and opened
 // afresh by the next play. A small http server on 127.0.0.1 serves them.
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "host_fixture.hpp"
+#include "radio/process.hpp"
 
 namespace {
 
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
-
-bool Connectable(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  close(fd);
-  return ok;
-}
+using tovarin::test::port_open;
+using tovarin::test::Process;
+using tovarin::test::unused_port;
 
 class UrlTest : public PluginTest {
  protected:
@@ -44,31 +19,19 @@ class UrlTest : public PluginTest {
     PluginTest::SetUp();
     const std::string wav = MakeWav("url-src.wav", 6.0, 44100, 2);
     ASSERT_TRUE(::Run("ffmpeg -v error -y -i " + wav + " -c:a libmp3lame -b:a 128k " + TempDir() + "/tone.mp3"));
-    port_ = FreePort();
-    server_ = fork();
-    if (server_ == 0) {
-      const int null_fd = open("/dev/null", O_WRONLY);
-      dup2(null_fd, STDOUT_FILENO);
-      dup2(null_fd, STDERR_FILENO);
-      execl("/usr/bin/python3", "python3", "-m", "http.server", std::to_string(port_).c_str(), "--bind", "127.0.0.1",
-            "--directory", TempDir().c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
+    port_ = unused_port();
+    server_ = std::make_unique<Process>(
+        std::vector<std::string>{"/usr/bin/python3", "-m", "http.server", std::to_string(port_), "--bind", "127.0.0.1",
+                                 "--directory", TempDir()},
+        false);
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!Connectable(port_) && std::chrono::steady_clock::now() < end)
+    while (!port_open(port_) && std::chrono::steady_clock::now() < end)
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ASSERT_TRUE(Connectable(port_)) << "the test's http server did not start";
-  }
-  void TearDown() override {
-    PluginTest::TearDown();
-    if (server_ > 0) {
-      kill(server_, SIGTERM);
-      waitpid(server_, nullptr, 0);
-    }
+    ASSERT_TRUE(port_open(port_)) << "the test's http server did not start";
   }
   std::string Url(const std::string& name) const { return "http://127.0.0.1:" + std::to_string(port_) + "/" + name; }
   int port_ = 0;
-  pid_t server_ = -1;
+  std::unique_ptr<Process> server_;  // killed with the fixture
 };
 
 }  // namespace
@@ -113,7 +76,7 @@ TEST_F(UrlTest, OnlyTheExactSchemeMakesAUrl) {
   EXPECT_FALSE(plugin.Create("https://127.0.0.1:" + std::to_string(port_) + "/tone.mp3"));
   EXPECT_FALSE(plugin.Create("HTTP://127.0.0.1:" + std::to_string(port_) + "/tone.mp3"));
   // A refused connection fails within the bound.
-  EXPECT_FALSE(plugin.Create("http://127.0.0.1:" + std::to_string(FreePort()) + "/x.mp3"));
+  EXPECT_FALSE(plugin.Create("http://127.0.0.1:" + std::to_string(unused_port()) + "/x.mp3"));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(7));
   EXPECT_TRUE(plugin.Create(Url("tone.mp3")));
 }

@@ -80,7 +80,7 @@ def connection_number(key):
 def send_stream(conn, kind=None, names=None, seconds=None):
     """Sends the looped MP3 (with ICY blocks when kind or names is given),
     forever or until `seconds` have passed."""
-    head = b"HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n"
+    head = AUDIO_HEAD
     if kind is not None or names is not None:
         head += b"icy-metaint: %d\r\nicy-name: Test \xe9 Radio\r\nicy-genre: Jazz\r\n" % METAINT
     conn.sendall(head + b"\r\n")
@@ -113,6 +113,14 @@ def send_stream(conn, kind=None, names=None, seconds=None):
 
 
 LIST_TYPES = {"pls": b"audio/x-scpls", "m3u": b"audio/x-mpegurl", "text": b"text/plain"}
+# Where the redirecting paths point.
+REDIRECTS = {"/to-file": b"file:///etc/passwd", "/to-ftp": b"ftp://127.0.0.1:1/x.mp3", "/loop": b"/loop"}
+AUDIO_HEAD = b"HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n"
+
+
+def send_whole(conn, kind, data):
+    """A 200 answer with a Content-Length."""
+    conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: " + kind + b"\r\nContent-Length: %d\r\n\r\n" % len(data) + data)
 
 
 def send_list(conn, kind, body):
@@ -133,7 +141,7 @@ def send_list(conn, kind, body):
         conn.sendall(head + b"\r\n#EXTM3U\n")
         while True:
             conn.sendall(b"/silent\n" * 4096)
-    conn.sendall(head + b"Content-Length: %d\r\n\r\n" % len(bodies[body]) + bodies[body])
+    send_whole(conn, LIST_TYPES[kind], bodies[body])
 
 
 LIVE_STARTS = {}
@@ -146,8 +154,7 @@ def send_file(conn, name):
     except OSError:
         conn.sendall(b"HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n")
         return
-    kind = b"application/vnd.apple.mpegurl" if name.endswith(".m3u8") else b"video/mp2t"
-    conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: " + kind + b"\r\nContent-Length: %d\r\n\r\n" % len(data) + data)
+    send_whole(conn, b"application/vnd.apple.mpegurl" if name.endswith(".m3u8") else b"video/mp2t", data)
 
 
 def send_live_playlist(conn, args):
@@ -163,8 +170,7 @@ def send_live_playlist(conn, args):
     body = b"#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:1\n#EXT-X-MEDIA-SEQUENCE:%d\n" % first
     for i in range(first, newest + 1):
         body += b"#EXTINF:1.0,\n/files/v%d.ts\n" % i
-    conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: application/vnd.apple.mpegurl\r\n"
-                 b"Content-Length: %d\r\n\r\n" % len(body) + body)
+    send_whole(conn, b"application/vnd.apple.mpegurl", body)
 
 
 def handle(conn, tls):
@@ -183,7 +189,7 @@ def handle(conn, tls):
         route, _, query = path.partition("?")
         args = dict(p.partition("=")[::2] for p in query.split("&"))
         if route == "/ok":
-            conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: %d\r\n\r\n" % len(MP3) + MP3)
+            send_whole(conn, b"audio/mpeg", MP3)
         elif route == "/live":
             send_stream(conn)
         elif route == "/icy":
@@ -210,24 +216,15 @@ def handle(conn, tls):
             conn.sendall(b"HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found")
         elif route == "/silent":
             time.sleep(3600)
-        elif route == "/headers-only":
-            conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n")
-            time.sleep(3600)
-        elif route in ("/stall", "/cut"):
-            conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n" + MP3[:65536])
-            if route == "/stall":
-                time.sleep(3600)
-        elif route == "/garbage":
-            conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n\r\n")
-            while True:
+        elif route in ("/headers-only", "/stall", "/cut", "/garbage"):
+            conn.sendall(AUDIO_HEAD + b"\r\n" + (MP3[:65536] if route in ("/stall", "/cut") else b""))
+            while route == "/garbage":
                 conn.sendall(os.urandom(16384))
                 time.sleep(0.05)
-        elif route == "/to-file":
-            conn.sendall(b"HTTP/1.0 302 Found\r\nLocation: file:///etc/passwd\r\nContent-Length: 0\r\n\r\n")
-        elif route == "/to-ftp":
-            conn.sendall(b"HTTP/1.0 302 Found\r\nLocation: ftp://127.0.0.1:1/x.mp3\r\nContent-Length: 0\r\n\r\n")
-        elif route == "/loop":
-            conn.sendall(b"HTTP/1.0 302 Found\r\nLocation: /loop\r\nContent-Length: 0\r\n\r\n")
+            if route in ("/headers-only", "/stall"):
+                time.sleep(3600)
+        elif route in REDIRECTS:
+            conn.sendall(b"HTTP/1.0 302 Found\r\nLocation: " + REDIRECTS[route] + b"\r\nContent-Length: 0\r\n\r\n")
         else:
             conn.sendall(b"HTTP/1.0 400 Bad Request\r\nContent-Length: 0\r\n\r\n")
     except OSError:

@@ -1,29 +1,14 @@
 // A real radio server: icecast2 on 127.0.0.1, fed by ffmpeg in real time, its
 // title changed through the admin interface while we listen.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <fstream>
 
 #include "radio_test.hpp"
 
 namespace {
-
-bool port_open(int port) {
-  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  ::close(s);
-  return ok;
-}
 
 std::string config(const std::string& dir, int port, bool as_root) {
   return "<icecast>\n"
@@ -60,10 +45,7 @@ TEST(Icecast, StationPlaysAndItsTitleFollowsTheServer) {
   const int port = unused_port();
   std::ofstream(dir.file("icecast.xml")) << config(dir.path(), port, root);
   const std::string mp3 = dir.file("tone.mp3");
-  ASSERT_TRUE(
-      run("ffmpeg -v error -nostdin -y -f lavfi -i \"sine=frequency=440:sample_rate=44100:duration=10\" "
-          "-ac 2 -c:a libmp3lame -b:a 128k " +
-          sh_quote(mp3)));
+  ASSERT_TRUE(make_tone(mp3, 10, "-c:a libmp3lame -b:a 128k"));
 
   Process server({"icecast2", "-c", dir.file("icecast.xml")}, false);
   auto t = Clock::now();
@@ -109,11 +91,6 @@ TEST(Icecast, StationPlaysAndItsTitleFollowsTheServer) {
   // What played is the station's tone, at the level of an independent decode.
   ASSERT_GT(heard.size(), 44100u * 2);
   const auto ref = ffmpeg_decode(mp3, 2);
-  auto rms = [](const float* p, size_t n) {
-    double sum = 0;
-    for (size_t i = 0; i < n; ++i) sum += double(p[i]) * p[i];
-    return std::sqrt(sum / n);
-  };
   const size_t n = std::min<size_t>(heard.size() - 8192, 88200);
   EXPECT_NEAR(rms(heard.data() + 8192, n), rms(ref.data() + 8192, n), 0.005);
   EXPECT_FALSE(s->finished());

@@ -26,5 +26,7 @@ class Process {
 
 // A port on 127.0.0.1 that nothing listens on (bound once, then released).
 int unused_port();
+// True when something accepts connections on 127.0.0.1:port.
+bool port_open(int port);
 
 }  // namespace tovarin::test

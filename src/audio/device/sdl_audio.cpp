@@ -18,8 +18,8 @@ struct Loaded {
 
 Loaded load() {
   Loaded l;
-  l.api = {&SDL_InitSubSystem,       &SDL_QuitSubSystem,        &SDL_GetError,
-           &SDL_OpenAudioDevice,     &SDL_CloseAudioDevice,     &SDL_PauseAudioDevice,
+  l.api = {&SDL_InitSubSystem,        &SDL_QuitSubSystem,      &SDL_GetError,
+           &SDL_OpenAudioDevice,      &SDL_CloseAudioDevice,   &SDL_PauseAudioDevice,
            &SDL_GetAudioDeviceStatus, &SDL_GetNumAudioDevices, &SDL_GetAudioDeviceName};
   l.ok = true;
   return l;

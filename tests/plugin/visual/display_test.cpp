@@ -1,7 +1,5 @@
 // The spectrum display as a host sees it: StartDraw and StopDraw through
 // the exports, frames checked on the composed form.
-#include <dlfcn.h>
-
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -17,13 +15,6 @@ const char* const kBlueOnYellow = "000#000#255#255#255#000#";
 
 class DisplayTest : public PluginTest {
  protected:
-  void SetUp() override {
-    PluginTest::SetUp();
-    start_draw_ = reinterpret_cast<void (*)()>(dlsym(plugin.library, "StartDraw"));
-    stop_draw_ = reinterpret_cast<void (*)()>(dlsym(plugin.library, "StopDraw"));
-    ASSERT_TRUE(start_draw_ && stop_draw_);
-  }
-
   // The host's pushes: mode, colours; bar width, interval, count, height.
   void StartDraw(const std::string& mode, const std::string& colors, int32_t height, int32_t count, int32_t interval,
                  int32_t width) {
@@ -33,9 +24,9 @@ class DisplayTest : public PluginTest {
     plugin.SetData(interval);
     plugin.SetData(count);
     plugin.SetData(height);
-    start_draw_();
+    plugin.StartDraw();
   }
-  void StopDraw() { stop_draw_(); }
+  void StopDraw() { plugin.StopDraw(); }
 
   // The form composed, 300 x 200 after Draw.
   uint32_t Pixel(int x, int y) { return Composed()[y * kW + x]; }
@@ -47,8 +38,6 @@ class DisplayTest : public PluginTest {
   void Place() { plugin.Draw(0, 0, 0, kW, kH); }
 
   static constexpr int kW = 300, kH = 200;
-  void (*start_draw_)() = nullptr;
-  void (*stop_draw_)() = nullptr;
 };
 
 // The bin-centred sine of bin 10 at 44100 Hz.
