@@ -112,7 +112,9 @@ TEST(Echo, ImpulseResponseFollowsTheFeedbackLaw) {
       double left = n == 0 ? 1 - w : n % 80 == 0 ? w * s * std::pow(f, n / 80 - 1) : 0;
       double right = n == 0 ? 1 - w : n % 160 == 0 ? w * s * std::pow(f, n / 160 - 1) : 0;
       ASSERT_NEAR(y[ch * n], left, 1e-6) << ch << " " << n;
-      if (ch == 2) ASSERT_NEAR(y[2 * n + 1], -0.5 * right, 1e-6) << n;
+      if (ch == 2) {
+        ASSERT_NEAR(y[2 * n + 1], -0.5 * right, 1e-6) << n;
+      }
     }
   }
 }
@@ -158,7 +160,9 @@ TEST(ChorusFlanger, WithoutDepthTheyAreTheStaticComb) {
       };
       for (int n = 0; n < 400; ++n) {
         ASSERT_NEAR(y[ch * n], want(n, 1, wet_l), 1e-6) << n;
-        if (ch == 2) ASSERT_NEAR(y[2 * n + 1], want(n, -0.5, wet_r), 1e-6) << n;
+        if (ch == 2) {
+          ASSERT_NEAR(y[2 * n + 1], want(n, -0.5, wet_r), 1e-6) << n;
+        }
       }
     }
 }
