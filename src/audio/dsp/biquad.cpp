@@ -73,7 +73,8 @@ template <class V, int M>
     if constexpr (B == 1)
       in[0] = v;
     else
-      in[0] = __builtin_shufflevector(v, ring[M - 1][then], 0, 1, 2, 3);
+      in[0] =
+          __builtin_shufflevector(v, __builtin_shufflevector(ring[M - 1][then], ring[M - 1][then], 0, 1), 0, 1, 2, 3);
 #pragma GCC unroll 8
     for (int p = 1; p < M; ++p) in[p] = ring[p - 1][then];
     V out;
