@@ -5,7 +5,9 @@
 // is full (so a paused stream's decoder costs nothing) and ends on stop().
 // The decoder only decodes: it puts its frames into a FrameSink, which
 // writes them straight into the ring when the ring has room in one run and
-// keeps them aside otherwise, until the mixer makes room.
+// keeps them aside otherwise, until the mixer makes room. A decoder run by
+// its reader writes straight into the reader's buffer while the ring is
+// empty.
 //
 // Threads: the decoder's methods run on the decode thread (on the opening
 // thread before start()); seek() and the waits on the control thread;
