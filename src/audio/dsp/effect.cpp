@@ -22,7 +22,12 @@ constexpr EffectEntry kEffects[] = {
 
 namespace {
 #if defined(TOVARIN_WIDE_VECTORS)
-bool processor_has_wide() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"); }
+bool processor_has_wide() {
+  // Also from a static initialiser, which may run before libgcc's own: ask
+  // it to read the processor first.
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+}
 #else
 bool processor_has_wide() { return false; }
 #endif
