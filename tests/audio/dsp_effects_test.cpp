@@ -457,10 +457,7 @@ TEST(ParamEq, AChainOfBandsIsEachBandInTurn) {
           want.push_back({(1 + alpha * A) / a0, -2 * std::cos(w0) / a0, (1 - alpha * A) / a0, -2 * std::cos(w0) / a0,
                           (1 - alpha / A) / a0});
         }
-        std::mt19937 rng(7);
-        std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
-        std::vector<float> x(2 * 9000);
-        for (float& v : x) v = noise(rng);
+        const std::vector<float> x = noise(2 * 9000, 7, 0.5f);
         std::vector<float> y = x;
         for (size_t at = 0; at < 9000; at += block)
           tovarin::audio::dsp::run_chain(chain.data(), chain.size(), y.data() + 2 * at,
@@ -500,10 +497,7 @@ TEST(EffectsAlone, SilenceStaysCleanAfterSound) {
 // the baseline builds must sound the same, but for rounding.
 TEST(EffectsAlone, WideAndBaselineBuildsAgree) {
   if (!tovarin::audio::dsp::use_wide_vectors(true)) GTEST_SKIP() << "no AVX2 and FMA here";
-  std::mt19937 rng(3);
-  std::uniform_real_distribution<float> noise(-0.5f, 0.5f);
-  std::vector<float> x(2 * 44100);
-  for (float& v : x) v = noise(rng);
+  const std::vector<float> x = noise(2 * 44100, 3, 0.5f);
   for (DWORD type : {BASS_FX_DX8_PARAMEQ, BASS_FX_DX8_CHORUS, BASS_FX_DX8_FLANGER, BASS_FX_DX8_ECHO,
                      BASS_FX_DX8_COMPRESSOR, BASS_FX_DX8_REVERB}) {
     SCOPED_TRACE(type);

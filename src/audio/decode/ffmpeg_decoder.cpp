@@ -307,21 +307,17 @@ bool FfmpegSource::take_frame() {
   // that runs the decoder takes what its buffer holds directly, the rest
   // waits in the ring.
   const bool bounded = is_integer_format(f);
+  const auto put = [&](int at, int frames) {
+    const bool ok = convert_frame(f, info_.channels, at, frames, sink().reserve(static_cast<size_t>(frames)));
+    sink().commit(ok ? static_cast<size_t>(frames) : 0, bounded);
+    return ok;
+  };
   const int part = static_cast<int>(std::min<size_t>(sink().direct_room(), static_cast<size_t>(count - from)));
   if (part > 0 && part < count - from) {
-    if (!convert_frame(f, info_.channels, from, part, sink().reserve(static_cast<size_t>(part)))) {
-      sink().commit(0);
-      return false;
-    }
-    sink().commit(static_cast<size_t>(part), bounded);
+    if (!put(from, part)) return false;
     from += part;
   }
-  const size_t n = static_cast<size_t>(count - from);
-  if (!convert_frame(f, info_.channels, from, count - from, sink().reserve(n))) {
-    sink().commit(0);
-    return false;
-  }
-  sink().commit(n, bounded);
+  if (!put(from, count - from)) return false;
   if (req_.is_url) last_audio_ns_ = now_ns();
   return true;
 }
