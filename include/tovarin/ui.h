@@ -41,6 +41,15 @@
 
 #include <stdint.h>
 
+/* The version of these headers, as in plugin.h. */
+#ifndef TOVARIN_VERSION_MAJOR
+#define TOVARIN_VERSION_MAJOR 1
+#define TOVARIN_VERSION_MINOR 0
+#define TOVARIN_VERSION_PATCH 0
+#define TOVARIN_MAKE_VERSION(major, minor, patch) (((major) << 16) | ((minor) << 8) | (patch))
+#define TOVARIN_VERSION TOVARIN_MAKE_VERSION(TOVARIN_VERSION_MAJOR, TOVARIN_VERSION_MINOR, TOVARIN_VERSION_PATCH)
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -118,6 +127,14 @@ TOVUI_API int tovui_save_png(uint32_t window, const char* path);
  * one in the background). max_columns > 0 samples a wider window down to fit
  * that many columns. Returns 1 on success. */
 TOVUI_API int tovui_write_ansi(uint32_t window, int fd, int32_t max_columns);
+
+/* The running library's version, TOVARIN_MAKE_VERSION(major, minor, patch):
+ * a host built with these headers may check that
+ * tovui_version() >> 16 == TOVARIN_VERSION_MAJOR and that
+ * tovui_version() >= TOVARIN_VERSION. tovui_version_string() gives the same
+ * as "major.minor.patch" (static storage). */
+TOVUI_API uint32_t tovui_version(void);
+TOVUI_API const char* tovui_version_string(void);
 
 #ifdef __cplusplus
 }
