@@ -26,16 +26,15 @@ set(TOVARIN_PACKAGE_CONTACT "tovarin developers <tovarin-dev@example.org>" CACHE
 configure_file(${CMAKE_CURRENT_LIST_DIR}/package/changelog.in ${CMAKE_BINARY_DIR}/package/changelog @ONLY)
 
 # Compressed as Debian wants them (-n: no name or time stamp, so the same
-# sources give the same bytes).
+# sources give the same bytes), when configuring: installing needs no build.
 find_program(TOVARIN_GZIP gzip REQUIRED)
 set(_man ${CMAKE_BINARY_DIR}/package/tovarin.1.gz)
 set(_changelog ${CMAKE_BINARY_DIR}/package/changelog.gz)
-add_custom_command(OUTPUT ${_man} COMMAND ${TOVARIN_GZIP} -9n -c ${PROJECT_SOURCE_DIR}/docs/tovarin.1 > ${_man}
-                   DEPENDS ${PROJECT_SOURCE_DIR}/docs/tovarin.1 VERBATIM)
-add_custom_command(OUTPUT ${_changelog}
-                   COMMAND ${TOVARIN_GZIP} -9n -c ${CMAKE_BINARY_DIR}/package/changelog > ${_changelog}
-                   DEPENDS ${CMAKE_BINARY_DIR}/package/changelog VERBATIM)
-add_custom_target(tovarin-docs ALL DEPENDS ${_man} ${_changelog})
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/tovarin.1)
+execute_process(COMMAND ${TOVARIN_GZIP} -9n -c ${PROJECT_SOURCE_DIR}/docs/tovarin.1 OUTPUT_FILE ${_man}
+                COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${TOVARIN_GZIP} -9n -c ${CMAKE_BINARY_DIR}/package/changelog OUTPUT_FILE ${_changelog}
+                COMMAND_ERROR_IS_FATAL ANY)
 install(FILES ${_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/package/copyright ${_changelog} DESTINATION ${CMAKE_INSTALL_DOCDIR})
 

@@ -15,7 +15,7 @@ prefix="$work/prefix"
 fail() { echo "test-install: FAIL: $*" >&2; exit 1; }
 
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DTOVARIN_BENCH=OFF >/dev/null
-cmake --build "$build" --target tovarin Plugin tovarin-ui tovarin-docs -j2 >/dev/null
+cmake --build "$build" --target tovarin Plugin tovarin-ui -j2 >/dev/null
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
