@@ -130,8 +130,8 @@ void SetPath(const char* path);
  * pixels at the window's top-left corner, and its player. Call once, first;
  * a second call makes a second form and player, and the first one's streams
  * can no longer be reached.
- * [host thread; on a display, waits for the X server to make the form (a
- * round trip); nested ok] */
+ * [host thread; on a display, round trips to the X server to look at the
+ * host's window (milliseconds); nested ok] */
 void SetParentWindow(uint32_t window);
 /* Places and sizes the plug-in's form in the host window's client area, in
  * pixels. The first argument is ignored.

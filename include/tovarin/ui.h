@@ -75,8 +75,8 @@ extern "C" {
 /* A visible window owned by the calling thread; parent 0 makes a top-level
  * window. x and y are relative to the parent's client area. White background.
  * Returns 0 when parent is given but is not a live window.
- * [any thread, which owns the new window; on a display, one round trip to
- * the X server; nested ok] */
+ * [any thread, which owns the new window; on a display, a round trip to
+ * the X server when the parent is another program's window; nested ok] */
 TOVUI_API uint32_t tovui_create_window(uint32_t parent, int32_t x, int32_t y, int32_t width, int32_t height);
 
 /* Destroys the window and its descendants, children first; each receives
