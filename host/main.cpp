@@ -461,7 +461,7 @@ class ListPlayer {
 int main(int argc, char** argv) {
   CLI::App app{"tovarin: the reference host of the tovarin audio plug-in"};
   std::string plugin_path = host::DefaultPluginPath();
-  app.set_version_flag("--version", "tovarin " TOVARIN_VERSION);
+  app.set_version_flag("--version", "tovarin " TOVARIN_VERSION_TEXT);
   // Options of the program may also follow the subcommand.
   app.fallthrough();
   app.add_option("--plugin", plugin_path, "Plugin.so to load (default: beside this program, or the installed one)");

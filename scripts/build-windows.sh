@@ -11,7 +11,10 @@
 #      both versions, the configure flags, the toolchain file and the
 #      compiler: a fresh clone on the same machine skips them, and a change
 #      to any of those builds a new prefix beside the old one,
-#   4. configures CMake with cmake/mingw-i686.cmake and builds.
+#   4. configures CMake with cmake/mingw-i686.cmake and builds,
+#   5. makes the release: build-win32/release/tovarin-VERSION-win32/ (the
+#      DLL, tovarin.exe, plugin.h, a README for Windows hosts, the licences)
+#      and its .zip (scripts/release-windows.sh).
 #
 # Options: --deps-only (stop after step 3).
 # Environment: BUILD_WIN_DIR (default build-win32), JOBS (default 2),
@@ -213,3 +216,6 @@ cmake -S "$root" -B "$out" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
   -DTOVARIN_BENCH=OFF "${launcher[@]}" >/dev/null
 cmake --build "$out" -j"$jobs"
 say "project built in $(( $(stamp) - t0 )) s: $(ls "$out"/bin/*.dll "$out"/bin/*.exe 2>/dev/null | tr '\n' ' ')"
+
+# --- 5. the release folder and zip ---------------------------------------------
+BUILD_WIN_DIR="$out" bash "$root/scripts/release-windows.sh" "$deps"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs tovarin into a temporary prefix, builds the C example host against
-# it with pkg-config, and plays a tagged file through the C and the Python
-# examples and through the installed `tovarin`. Checks that the installed
+# it with pkg-config and with CMake (find_package), and plays a tagged file
+# through both builds of the C example, the Python example and the installed
+# `tovarin`. Checks that the installed
 # binaries find their libraries relative to themselves, not in the build tree.
 # Uses BUILD_DIR (default: build), building there what is installed.
 set -euo pipefail
@@ -43,6 +44,22 @@ export TOVARIN_AUDIO_OUTPUT=null
 make -s -C "$work" -f "$root/examples/c/Makefile" VPATH="$root/examples/c" play
 timeout 30 "$work/play" "$media" >"$work/c.txt" 2>&1 || fail "the C example failed: $(cat "$work/c.txt")"
 check "C example" "$work/c.txt"
+
+# The same host built by CMake from the installed package: a version that
+# asks for more than is installed is refused, 1.0 is found.
+cmake_host() {  # version asked for, build dir
+  cmake -S "$work/cmake-host" -B "$2" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_C_COMPILER_LAUNCHER= \
+    -DTOVARIN_ASK="$1" >"$2.log" 2>&1
+}
+mkdir "$work/cmake-host"
+cp "$root/examples/c/play.c" "$work/cmake-host/"
+sed 's/find_package(tovarin 1.0 REQUIRED)/find_package(tovarin ${TOVARIN_ASK} REQUIRED)/' \
+  "$root/examples/c/CMakeLists.txt" >"$work/cmake-host/CMakeLists.txt"
+! cmake_host 2.0 "$work/cmake-2" || fail "find_package(tovarin 2.0) accepted version $(pkg-config --modversion tovarin)"
+cmake_host 1.0 "$work/cmake-1" || fail "find_package(tovarin 1.0) failed: $(cat "$work/cmake-1.log")"
+cmake --build "$work/cmake-1" >"$work/cmake-build.log" 2>&1 || fail "the CMake host did not build: $(cat "$work/cmake-build.log")"
+timeout 30 "$work/cmake-1/play" "$media" >"$work/cmake.txt" 2>&1 || fail "the CMake-built example failed: $(cat "$work/cmake.txt")"
+check "C example built with CMake" "$work/cmake.txt"
 
 timeout 30 python3 "$root/examples/python/play.py" "$media" >"$work/py.txt" 2>&1 ||
   fail "the Python example failed: $(cat "$work/py.txt")"

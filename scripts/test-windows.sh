@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Tests the Windows product under Wine: the export table and imports of
-# Plugin.dll (objdump -p), the Windows test host (the shared plug-in tests
-# and the Windows-only ones, a German user locale in a wine process of its
-# own) and tovarin.exe playing a generated file, headless; then tovarin.exe
-# once more in a real window on Xvfb, checked from a screenshot.
+# Plugin.dll (objdump -p), the release folder and zip, the Windows test
+# host (the shared plug-in tests and the Windows-only ones, a German user
+# locale in a wine process of its own) and tovarin.exe playing a generated
+# file, headless; then tovarin.exe once more in a real window on Xvfb,
+# checked from a screenshot.
 #
 #   bash scripts/test-windows.sh
 #
@@ -53,6 +54,22 @@ for name in $imports; do
   [[ "$system_dlls" == *" $name "* ]] || fail "Plugin.dll imports $name, which is not a system DLL"
 done
 say "56 exports with their ordinals; imports: $(echo $imports)"
+
+# --- 3b. the release folder and zip (made again from this build) ---------------
+deps=$(sed -n 's/^TOVARIN_WIN_DEPS:PATH=//p' "$out/CMakeCache.txt")
+BUILD_WIN_DIR="$out" bash "$root/scripts/release-windows.sh" "$deps" >/dev/null
+rel=$(ls -d "$out"/release/tovarin-*-win32)
+for f in Plugin.dll tovarin.exe include/tovarin/plugin.h README.txt licenses/FFmpeg/copyright.txt \
+  licenses/SDL2/copyright.txt licenses/MinGW-w64/mingw-w64-copyright.txt; do
+  [ -s "$rel/$f" ] || fail "the release lacks $f"
+done
+cmp -s "$rel/Plugin.dll" "$dll" || fail "the release's Plugin.dll is not the one built"
+grep -q "configured as: $(tr -d '\r' <"$rel/licenses/FFmpeg/configured-license.txt")" "$rel/README.txt" ||
+  fail "the release README does not name FFmpeg's licence"
+zipped=$(python3 -c 'import sys, zipfile; print("\n".join(n for n in zipfile.ZipFile(sys.argv[1]).namelist() if not n.endswith("/")))' \
+  "$rel.zip" | sort)
+[ "$zipped" = "$(cd "$rel/.." && find "$(basename "$rel")" -type f | sort)" ] || fail "the zip does not hold the release folder"
+say "release: $(basename "$rel").zip, $(wc -l <<<"$zipped") files"
 
 # --- 4. Wine, headless -----------------------------------------------------------
 wine_prefix "$out/wine" null

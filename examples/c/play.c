@@ -2,7 +2,8 @@
  * A minimal host of the tovarin plug-in: opens a window, plays one file
  * through Plugin.so and prints its tags, format, position and length.
  *
- * Build against an installed tovarin (see the Makefile beside this file):
+ * Build against an installed tovarin with CMake (CMakeLists.txt beside this
+ * file: find_package(tovarin)), with make (the Makefile), or by hand:
  *   cc play.c -o play $(pkg-config --cflags --libs tovarin) \
  *      -DTOVARIN_PLUGIN="\"$(pkg-config --variable=plugin tovarin)\"" \
  *      -Wl,-rpath,$(pkg-config --variable=libdir tovarin) -ldl
@@ -61,6 +62,11 @@ int main(int argc, char** argv) {
   if (argc != 2) {
     fprintf(stderr, "usage: play FILE\n");
     return 2;
+  }
+  /* The window-system library must be of the major version built against. */
+  if (tovui_version() >> 16 != TOVARIN_VERSION_MAJOR) {
+    fprintf(stderr, "play: libtovarin-ui is %s, built for %d.x\n", tovui_version_string(), TOVARIN_VERSION_MAJOR);
+    return 1;
   }
   const char* plugin = getenv("TOVARIN_PLUGIN") ? getenv("TOVARIN_PLUGIN") : TOVARIN_PLUGIN;
   void* lib = dlopen(plugin, RTLD_NOW | RTLD_LOCAL);

@@ -8,6 +8,10 @@
  * reused while the process lives: a call with a stale handle fails quietly
  * (returns 0 / does nothing).
  *
+ * Binary interface: libtovarin-ui.so.1 exports exactly the calls declared
+ * here, under the symbol version TOVUI_1; what else it exports serves only
+ * the Plugin.so of the same build, which refuses to load beside another.
+ *
  * Displays: with an X display (DISPLAY set and a connection opens) every
  * window is also a real X window on a connection of the library's own, and
  * its handle is the X window id; an X window of any toolkit (a GtkWidget's
@@ -31,6 +35,14 @@
  * (from the C++ API) is allowed from any thread. tovui_close_box may be called
  * from any thread.
  *
+ * Each call's note ends with [thread; wait; nested]: the threads that may
+ * call it; how long it may keep the caller ("no wait": microseconds, at most
+ * a short internal lock; it never waits for a device, file or display); and
+ * "nested ok" when it may be called while a message box is open on that
+ * thread (from a window procedure or host handler that the box's loop
+ * dispatches, or from the presenter): no lock of the library is held while a
+ * procedure or a presenter runs.
+ *
  * Pixels: tovui_compose writes one 0x00RRGGBB word per pixel, row by row.
  *
  * No C++ exception leaves these functions: one thrown by a window procedure
@@ -40,6 +52,15 @@
 #define TOVARIN_UI_H
 
 #include <stdint.h>
+
+/* The version of these headers, as in plugin.h. */
+#ifndef TOVARIN_VERSION_MAJOR
+#define TOVARIN_VERSION_MAJOR 1
+#define TOVARIN_VERSION_MINOR 0
+#define TOVARIN_VERSION_PATCH 0
+#define TOVARIN_MAKE_VERSION(major, minor, patch) (((major) << 16) | ((minor) << 8) | (patch))
+#define TOVARIN_VERSION TOVARIN_MAKE_VERSION(TOVARIN_VERSION_MAJOR, TOVARIN_VERSION_MINOR, TOVARIN_VERSION_PATCH)
+#endif
 
 #ifdef __cplusplus
 extern "C" {
@@ -53,30 +74,40 @@ extern "C" {
 
 /* A visible window owned by the calling thread; parent 0 makes a top-level
  * window. x and y are relative to the parent's client area. White background.
- * Returns 0 when parent is given but is not a live window. */
+ * Returns 0 when parent is given but is not a live window.
+ * [any thread, which owns the new window; on a display, a round trip to
+ * the X server when the parent is another program's window; nested ok] */
 TOVUI_API uint32_t tovui_create_window(uint32_t parent, int32_t x, int32_t y, int32_t width, int32_t height);
 
 /* Destroys the window and its descendants, children first; each receives
  * WM_DESTROY (2) before it goes, with its timers and pending messages.
  * Returns 1, or 0 for a stale handle, a window already being destroyed, or a
- * call from a thread other than the window's owner. */
+ * call from a thread other than the window's owner.
+ * [the window's owner; runs the windows' WM_DESTROY procedures before it
+ * returns; nested ok] */
 TOVUI_API int tovui_destroy_window(uint32_t window);
 
-/* The parent window, 0 for a top-level window or a stale handle. */
+/* The parent window, 0 for a top-level window or a stale handle.
+ * [any thread; no wait; nested ok] */
 TOVUI_API uint32_t tovui_get_parent(uint32_t window);
 
-/* The index-th child in creation/attachment order, 0 past the last. */
+/* The index-th child in creation/attachment order, 0 past the last.
+ * [any thread; no wait; nested ok] */
 TOVUI_API uint32_t tovui_child(uint32_t window, int32_t index);
 
 /* Bounds relative to the parent's client area. Returns 1, or 0 for a stale
- * handle (outputs untouched). Any output pointer may be NULL. */
+ * handle (outputs untouched). Any output pointer may be NULL.
+ * [any thread; no wait; nested ok] */
 TOVUI_API int tovui_get_rect(uint32_t window, int32_t* x, int32_t* y, int32_t* width, int32_t* height);
 
-/* 1 when the window's own visible flag is set, else 0. */
+/* 1 when the window's own visible flag is set, else 0.
+ * [any thread; no wait; nested ok] */
 TOVUI_API int tovui_is_visible(uint32_t window);
 
 /* 1 when windows are shown on a display (X11), 0 when they live in memory
- * only. Chooses the display on first use, as making a window does. */
+ * only. Chooses the display on first use, as making a window does.
+ * [any thread; the first call of the process opens the display (connecting
+ * to the X server); nested ok] */
 TOVUI_API int tovui_on_display(void);
 
 /* Dispatches what is due for the calling thread: posted messages first (in
@@ -84,7 +115,9 @@ TOVUI_API int tovui_on_display(void);
  * timers, earliest first. Waits up to timeout_ms (0: no wait, negative:
  * forever) for the first item. Returns how many were dispatched. A timer
  * never queues a backlog: however late, it ticks once and its next tick is a
- * whole interval later. */
+ * whole interval later.
+ * [for the calling thread's own windows; up to timeout_ms, plus what the
+ * procedures it runs take; nested ok] */
 TOVUI_API int tovui_pump(int32_t timeout_ms);
 
 /* A file descriptor that is readable (POLLIN) while the calling thread has
@@ -93,31 +126,52 @@ TOVUI_API int tovui_pump(int32_t timeout_ms);
  * its poll loop with no timeout of its own, and call tovui_pump(0) when it is
  * readable. Do not read from it or close it: it is owned by the library (an
  * epoll descriptor over an eventfd and a timerfd), one per thread, and is
- * the same on every call from that thread. */
+ * the same on every call from that thread.
+ * [for the calling thread; no wait; nested ok] */
 TOVUI_API int tovui_event_fd(void);
 
 /* Modal message boxes are handed to a presenter. It is called on the thread
  * that shows the box; the box stays open until tovui_close_box(box), and while
  * it is open that thread keeps dispatching its messages and timers (so
- * exports may be entered again). NULL restores the default presenter: print
- * the text on standard error and close at once. */
+ * exports may be entered again). The call that showed the box returns when
+ * it is closed. NULL restores the default presenter: on an X display a modal
+ * dialog of the library's own over the owner's top-level window, with the
+ * text and an OK button, open until the user closes it (it has no time
+ * limit); without a display, the text printed on standard error and the box
+ * closed at once.
+ * tovui_set_presenter: [any thread; no wait; nested ok]. It applies to the
+ * boxes shown after it.
+ * tovui_close_box: [any thread; no wait; nested ok]. Returns 1, or 0 when
+ * the box is not open. */
 typedef void (*tovui_presenter)(void* user, uint32_t box, const char* text, const char* caption);
 TOVUI_API void tovui_set_presenter(tovui_presenter presenter, void* user);
 TOVUI_API int tovui_close_box(uint32_t box);
 
 /* The window and its visible descendants composed into pixels (width x height,
  * 0x00RRGGBB, row by row); parts outside the window stay as they were.
- * Returns 1, or 0 for a stale handle or bad arguments. */
+ * Returns 1, or 0 for a stale handle or bad arguments.
+ * [any thread; no wait beyond the copy; nested ok] */
 TOVUI_API int tovui_compose(uint32_t window, uint32_t* pixels, int32_t width, int32_t height);
 
-/* The composed window written as an RGB PNG file. Returns 1 on success. */
+/* The composed window written as an RGB PNG file. Returns 1 on success.
+ * [any thread; writes the file; nested ok] */
 TOVUI_API int tovui_save_png(uint32_t window, const char* path);
 
 /* The composed window written to fd as truecolour terminal text, two pixels
  * a character cell (an upper half block: top pixel in the foreground, bottom
  * one in the background). max_columns > 0 samples a wider window down to fit
- * that many columns. Returns 1 on success. */
+ * that many columns. Returns 1 on success.
+ * [any thread; writes to fd, waiting while it is full (a pipe); nested ok] */
 TOVUI_API int tovui_write_ansi(uint32_t window, int fd, int32_t max_columns);
+
+/* The running library's version, TOVARIN_MAKE_VERSION(major, minor, patch):
+ * a host built with these headers may check that
+ * tovui_version() >> 16 == TOVARIN_VERSION_MAJOR and that
+ * tovui_version() >= TOVARIN_VERSION. tovui_version_string() gives the same
+ * as "major.minor.patch" (static storage).
+ * [any thread; no wait; nested ok] */
+TOVUI_API uint32_t tovui_version(void);
+TOVUI_API const char* tovui_version_string(void);
 
 #ifdef __cplusplus
 }

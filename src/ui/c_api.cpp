@@ -85,4 +85,13 @@ int tovui_write_ansi(uint32_t window, int fd, int32_t max_columns) {
   });
 }
 
+#define TOVUI_TEXT(x) #x
+#define TOVUI_VERSION_TEXT(major, minor, patch) TOVUI_TEXT(major) "." TOVUI_TEXT(minor) "." TOVUI_TEXT(patch)
+
+uint32_t tovui_version(void) { return TOVARIN_VERSION; }
+
+const char* tovui_version_string(void) {
+  return TOVUI_VERSION_TEXT(TOVARIN_VERSION_MAJOR, TOVARIN_VERSION_MINOR, TOVARIN_VERSION_PATCH);
+}
+
 }  // extern "C"

@@ -129,7 +129,9 @@ TOVUI_EXPORT void message_box(Handle owner, const std::string& text, const std::
 // The presenter shows a box: called on the showing thread, with the box's
 // handle, the text and the caption (valid for the call only). It may close
 // the box at once or later, from any thread. Same type as tovui_presenter;
-// nullptr restores the default (print on standard error, close at once).
+// nullptr restores the default: a modal dialog of the display's own, open
+// until the user closes it, or without a display, the text printed on
+// standard error and the box closed at once.
 using Presenter = void (*)(void* user, Handle box, const char* text, const char* caption);
 TOVUI_EXPORT void set_presenter(Presenter presenter, void* user);
 // Closes an open box: true, or false when it is not open (unknown, closed).

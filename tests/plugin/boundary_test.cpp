@@ -64,6 +64,24 @@ TEST_F(BoundaryTest, TextQueryWithoutAnswerEmptiesTheResult) {
   EXPECT_EQ(plugin.Tag("%XXXX"), "");
 }
 
+// Before SetParentWindow there is no player: its exports do nothing and its
+// queries answer "", while the conversions, the library's load and the
+// recorder act as at any other time.
+TEST_F(BoundaryTest, BeforeAWindowOnlyThePlayerIsIdle) {
+  setenv("TOVARIN_AUDIO_INPUT", "null", 1);
+  plugin.Bass_Init();
+  EXPECT_EQ(plugin.ChannelNum(2), 0);
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetFreq), "");
+  EXPECT_EQ(plugin.Format("3725"), "02:05");
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetCPU), "0");
+  EXPECT_NE(plugin.Record_Init(), 0);
+  plugin.Record_Stop();
+  EXPECT_TRUE(MessageBoxes().empty());
+  plugin.StartDraw();  // there is no display to start
+  EXPECT_EQ(MessageBoxes(), std::vector<std::string>{"StartDraw error"});
+  unsetenv("TOVARIN_AUDIO_INPUT");
+}
+
 TEST_F(BoundaryTest, TransportBeforeBassInitDoesNothing) {
   LendWindow();
   plugin.Bass_Play();

@@ -1,6 +1,7 @@
 // Windows: the tree, bounds, visibility, destruction order and stale handles.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -178,4 +179,14 @@ TEST(Windows, ResizingKeepsTheOverlapAndFillsTheRestWithTheBackground) {
   const std::vector<Color> want = {B, B, B, B, B, B, B, B, R, R, B, B};
   EXPECT_EQ(px, want);
   destroy_window(w);
+}
+
+// The library a host runs with answers the version of the headers it was
+// built from, in both forms.
+TEST(Windows, VersionQueryAnswersTheHeadersVersion) {
+  EXPECT_EQ(tovui_version(), uint32_t(TOVARIN_VERSION));
+  EXPECT_EQ(tovui_version() >> 16, uint32_t(TOVARIN_VERSION_MAJOR));
+  const std::string text = std::to_string(TOVARIN_VERSION_MAJOR) + "." + std::to_string(TOVARIN_VERSION_MINOR) + "." +
+                           std::to_string(TOVARIN_VERSION_PATCH);
+  EXPECT_STREQ(tovui_version_string(), text.c_str());
 }
