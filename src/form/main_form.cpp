@@ -1,5 +1,7 @@
 #include "form/main_form.hpp"
 
+#include "platform/platform.hpp"
+
 namespace tovarin {
 
 namespace {
@@ -97,6 +99,10 @@ void TMainForm::StopTimers() {
 }
 
 intptr_t TMainForm::WndProc(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
+  // The host's loop dispatches here (its timers, posted messages, a message
+  // box's loop, GLib's source): the host's floating-point environment is in
+  // force until this scope sets the plug-in's.
+  platform::HostFloatScope host_fp;
   try {
     switch (msg) {
       case MSG_GET_VOLUME: handlers_.GetVolume(*this); break;

@@ -127,6 +127,7 @@ void TFadeWorkers::Start(const std::shared_ptr<FadeLink>& link) {
   workers_.reserve(workers_.size() + 1);
   platform::hold_module();
   workers_.push_back(Worker{std::thread([fade, done] {
+                              platform::use_default_float_environment();
                               platform::lower_thread_priority();
                               // A failure (out of memory while posting) ends
                               // this fade; it must not end the host.

@@ -21,6 +21,7 @@ thread_local int32_t t_error = BASS_OK;
 // Frees the auto-free streams that ended. It looks every 100 ms while such
 // a stream plays, and otherwise sleeps until one starts playing.
 void housekeeping(Library* lib) {
+  tovarin::platform::use_default_float_environment();
   bool watching = false;
   for (;;) {
     {
