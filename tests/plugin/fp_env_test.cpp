@@ -31,9 +31,9 @@ struct FpState {
   uint32_t flags() const { return (mxcsr & 0x3Fu) | (uint32_t{x87_flags} << 8); }
 };
 
-FpState g_host;       // as the host set it
-Plugin g_real;        // the exports themselves
-int g_changed = 0;    // exports after which the host's state was not its own
+FpState g_host;     // as the host set it
+Plugin g_real;      // the exports themselves
+int g_changed = 0;  // exports after which the host's state was not its own
 
 void ExpectHostState(const char* after, const FpState& before, bool flags = true) {
   const FpState now = FpState::Now();
