@@ -117,7 +117,9 @@ inline uint16_t x87_control() {
   asm volatile("fnstcw %0" : "=m"(cw));
   return cw;
 }
-inline void set_x87_control(uint16_t cw) { asm volatile("fldcw %0" : : "m"(cw)); }
+// The "memory" clobbers keep the compiler from moving loads and stores of
+// the work across a change of environment.
+inline void set_x87_control(uint16_t cw) { asm volatile("fldcw %0" : : "m"(cw) : "memory"); }
 inline uint16_t x87_status() {
   uint16_t sw;
   asm volatile("fnstsw %0" : "=m"(sw));
@@ -128,7 +130,7 @@ inline uint32_t mxcsr() {
   asm volatile("stmxcsr %0" : "=m"(csr));
   return csr;
 }
-inline void set_mxcsr(uint32_t csr) { asm volatile("ldmxcsr %0" : : "m"(csr)); }
+inline void set_mxcsr(uint32_t csr) { asm volatile("ldmxcsr %0" : : "m"(csr) : "memory"); }
 // Clears the x87 flags that `keep` does not hold (fnclex clears all; the
 // environment's status word can be written only whole).
 inline void clear_x87_flags_except(uint16_t keep) {
@@ -141,7 +143,7 @@ inline void clear_x87_flags_except(uint16_t keep) {
   } env;
   asm volatile("fnstenv %0" : "=m"(env));
   env.status = (env.status & ~0xFFu) | (keep & 0xFFu);
-  asm volatile("fldenv %0" : : "m"(env));
+  asm volatile("fldenv %0" : : "m"(env) : "memory");
 }
 }  // namespace float_env
 
