@@ -9,6 +9,7 @@
 // Every function here may be called from any thread and throws nothing.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -47,8 +48,9 @@ void lower_thread_priority();
 void name_thread(std::thread& thread, const char* name);
 
 // Paces a run of steps to deadlines one period apart from the pacer's
-// making: the k-th wait() returns at the earliest k periods after it (at once
-// when that is past), so one late wake-up does not lengthen the run. On
+// making: the k-th wait() returns at the earliest k periods after it, so a
+// late wake-up does not lengthen the run; it is made up at twice the pace
+// (each wait lasts at least half a period), never in a burst of steps. On
 // Windows a high-resolution waitable timer waits where the system has one;
 // otherwise the system's timer resolution is raised to 1 ms while the pacer
 // lives (a plain 1 ms sleep takes a whole 15.6 ms tick there).
@@ -58,7 +60,7 @@ class StepPacer {
   ~StepPacer();
   StepPacer(const StepPacer&) = delete;
   StepPacer& operator=(const StepPacer&) = delete;
-  void wait();
+  void wait();  // see next_deadline()
   // How it waits: "sleep" (Linux), "high-resolution timer" or
   // "timeBeginPeriod" (Windows).
   const char* method() const;
@@ -66,6 +68,10 @@ class StepPacer {
  private:
   std::chrono::steady_clock::duration period_;
   std::chrono::steady_clock::time_point next_;
+  std::chrono::steady_clock::time_point next_deadline() {
+    next_ = std::max(next_ + period_, std::chrono::steady_clock::now() + period_ / 2);
+    return next_;
+  }
   void* timer_ = nullptr;  // Windows: the waitable timer, when there is one
   bool raised_ = false;    // Windows: timeBeginPeriod(1) is in force
 };

@@ -53,10 +53,7 @@ void name_thread(std::thread& thread, const char* name) { pthread_setname_np(thr
 
 StepPacer::StepPacer(std::chrono::microseconds period) : period_(period), next_(std::chrono::steady_clock::now()) {}
 StepPacer::~StepPacer() = default;
-void StepPacer::wait() {
-  next_ += period_;
-  std::this_thread::sleep_until(next_);
-}
+void StepPacer::wait() { std::this_thread::sleep_until(next_deadline()); }
 const char* StepPacer::method() const { return "sleep"; }
 
 bool regular_file(const std::string& path, int64_t* size) {

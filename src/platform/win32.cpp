@@ -95,8 +95,7 @@ StepPacer::~StepPacer() {
 }
 
 void StepPacer::wait() {
-  next_ += period_;
-  const auto left = next_ - std::chrono::steady_clock::now();
+  const auto left = next_deadline() - std::chrono::steady_clock::now();
   if (left <= left.zero()) return;
   if (timer_) {
     // Relative due time, in 100 ns units (negative).

@@ -7,6 +7,7 @@
 #include <cfenv>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "common/wav.hpp"
 #include "host_fixture.hpp"
@@ -60,49 +61,32 @@ TOVARIN_PLUGIN_EXPORTS(CHECKED_EXPORT)
 // Rounding modes: x87 RC bits 10-11 and MXCSR RC bits 13-14 hold the same code.
 enum Rounding { kNearest = 0, kDown = 1, kUp = 2, kTowardZero = 3 };
 
-void SetHostEnvironment(Rounding rounding) {
-#if defined(_WIN32)
-  // A Delphi program's: x87 0x1332 (53 ... 64-bit precision, PM UM DM masked),
-  // MXCSR 0x1900 (PM UM DM masked), here with the rounding mode asked for.
-  const uint16_t x87 = static_cast<uint16_t>(0x1332 | rounding << 10);
-  const uint32_t mxcsr = 0x1900u | uint32_t(rounding) << 13;
+// Loads both control words, with no exception flag raised.
+void LoadControl(uint16_t x87, uint32_t mxcsr) {
   asm volatile("fnclex");
   asm volatile("fldcw %0" : : "m"(x87));
   asm volatile("ldmxcsr %0" : : "m"(mxcsr));
+}
+
+void SetHostEnvironment(Rounding rounding) {
+#if defined(_WIN32)
+  // A Delphi program's: x87 0x1332 and MXCSR 0x1900 (PM UM DM masked), here
+  // with the rounding mode asked for.
+  LoadControl(static_cast<uint16_t>(0x1332 | rounding << 10), 0x1900u | uint32_t(rounding) << 13);
 #else
   static const int kModes[] = {FE_TONEAREST, FE_DOWNWARD, FE_UPWARD, FE_TOWARDZERO};
-  std::feclearexcept(FE_ALL_EXCEPT);
   std::fesetround(kModes[rounding]);
   feenableexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
 #endif
   g_host = FpState::Now();
 }
 
-void ClearFlags() {
-  uint32_t mxcsr;
-  asm volatile("stmxcsr %0" : "=m"(mxcsr));
-  mxcsr &= ~0x3Fu;
-  asm volatile("fnclex");
-  asm volatile("ldmxcsr %0" : : "m"(mxcsr));
-}
-
-void SetDefaultEnvironment() {
-  const uint16_t x87 = 0x037F;
-  const uint32_t mxcsr = 0x1F80;
-  asm volatile("fnclex");
-  asm volatile("fldcw %0" : : "m"(x87));
-  asm volatile("ldmxcsr %0" : : "m"(mxcsr));
-}
-
-// A 16-bit PCM WAV of `frames` frames of value `level` (0: silence), exact
-// to the byte: the bit rate depends on the file's size.
-std::string WriteWav(const std::string& name, uint32_t rate, uint16_t channels, uint32_t frames, int16_t level = 0) {
+// A 16-bit PCM WAV of silence, exact to the byte (the bit rate depends on
+// the file's size).
+std::string WriteWav(const std::string& name, uint32_t rate, uint16_t channels, uint32_t frames) {
   const std::string path = TempDir() + "/" + name;
-  std::ofstream out(path, std::ios::binary);
-  out << testwav::header(rate, channels, 16, frames * channels * 2u);
-  std::string data;
-  for (uint32_t i = 0; i < frames * channels; ++i) data += std::string{char(level & 0xFF), char(level >> 8)};
-  out << data;
+  std::ofstream(path, std::ios::binary) << testwav::header(rate, channels, 16, frames * channels * 2u)
+                                        << std::string(frames * channels * 2u, '\0');
   return path;
 }
 
@@ -121,7 +105,7 @@ class HostFpTest : public PluginTest, public ::testing::WithParamInterface<Round
     // the plug-in runs: only the control words are the plug-in's to keep.
     ExpectHostState("loading", before, false);
 #endif
-    ClearFlags();  // from here on, any flag raised is the plug-in's
+    LoadControl(g_host.x87_control, g_host.mxcsr_control());  // any flag from here on is the plug-in's
     g_real = plugin;
 #define USE_CHECKED(name, ...) plugin.name = &Checked_##name;
     TOVARIN_PLUGIN_EXPORTS(USE_CHECKED)
@@ -131,7 +115,7 @@ class HostFpTest : public PluginTest, public ::testing::WithParamInterface<Round
     const FpState before = FpState::Now();
     PluginTest::TearDown();  // Bass_Free, then unloading
     ExpectHostState("unloading", before);
-    SetDefaultEnvironment();
+    LoadControl(0x037F, 0x1F80);
   }
   void Pump(int ms) {
     const FpState before = FpState::Now();
@@ -139,9 +123,6 @@ class HostFpTest : public PluginTest, public ::testing::WithParamInterface<Round
     ExpectHostState("pumping", before);
   }
   std::string Query(void (*op)()) { return plugin.Query(op); }
-  void PushTexts(int n, const char* text) {
-    for (int i = 0; i < n; ++i) plugin.SetFile(text);
-  }
 };
 
 // The whole session once, in Delphi's environment with rounding to nearest.
@@ -158,27 +139,29 @@ TEST_P(HostFpSession, NeitherTrapsNorChangesTheHostsEnvironment) {
   plugin.ChannelNum(1);
   ASSERT_TRUE(plugin.Create(silent));
 
-  // All effects and the ten bands, set with sound values.
+  // All effects, with sound values (their float texts first, then any
+  // integer texts), and the ten bands.
+  const struct {
+    void (*create)();
+    void (*set)();
+    std::vector<const char*> texts;
+    size_t floats;
+  } effects[] = {{plugin.Bass_CreateFlanger, plugin.Bass_SetFlanger, {"50", "100", "2", "-50", "0.25", "1", "2"}, 5},
+                 {plugin.Bass_CreateChorus, plugin.Bass_SetChorus, {"50", "10", "16", "25", "1.1", "1", "3"}, 5},
+                 {plugin.Bass_CreateReverb, plugin.Bass_SetReverb, {"-3", "-10", "1000", "0.5"}, 4},
+                 {plugin.Bass_CreateEcho, plugin.Bass_SetEcho, {"50", "50", "300", "300"}, 4},
+                 {plugin.Bass_CreateCompressor, plugin.Bass_SetCompressor, {"6", "10", "200", "-20", "3", "4"}, 6}};
+  for (const auto& e : effects) {
+    e.create();
+    for (const char* t : e.texts) plugin.SetFile(t);
+    plugin.SetData(1);  // the echo's pan delay
+    e.set();
+  }
   plugin.Bass_CreateEQ();
   for (int band = 0; band < 10; ++band) {
-    plugin.SetData(band);
-    plugin.SetData(band - 5);  // gain, dB
-    plugin.SetData(12);        // bandwidth, semitones
+    for (int32_t v : {band, band - 5, 12}) plugin.SetData(v);  // band, gain dB, bandwidth semitones
     plugin.Bass_EqSet();
   }
-  plugin.Bass_CreateFlanger(), plugin.Bass_CreateChorus(), plugin.Bass_CreateEcho();
-  plugin.Bass_CreateReverb(), plugin.Bass_CreateCompressor();
-  for (const char* t : {"50", "100", "2", "-50", "0.25", "1", "2"}) plugin.SetFile(t);
-  plugin.Bass_SetFlanger();
-  for (const char* t : {"50", "10", "16", "25", "1.1", "1", "3"}) plugin.SetFile(t);
-  plugin.Bass_SetChorus();
-  for (const char* t : {"-3", "-10", "1000", "0.5"}) plugin.SetFile(t);
-  plugin.Bass_SetReverb();
-  for (const char* t : {"50", "50", "300", "300"}) plugin.SetFile(t);
-  plugin.SetData(1);
-  plugin.Bass_SetEcho();
-  for (const char* t : {"6", "10", "200", "-20", "3", "4"}) plugin.SetFile(t);
-  plugin.Bass_SetCompressor();
 
   // Play with the spectrum in both modes, levels and queries.
   plugin.SetVolume(100);
@@ -201,21 +184,14 @@ TEST_P(HostFpSession, NeitherTrapsNorChangesTheHostsEnvironment) {
   // Float texts at and past the float and double ranges: the nearest float,
   // an infinity past the range, which the effects refuse; no message.
   for (const char* t : {"3.4028235e38", "3.5e38", "-1e39", "1e309", "1e400", "-1e400", "1e-46", "1e-400"}) {
-    PushTexts(4, t);
-    plugin.SetData(0);
-    plugin.Bass_SetEcho();
-    PushTexts(6, t);
-    plugin.Bass_SetCompressor();
-    PushTexts(4, t);
-    plugin.Bass_SetReverb();
-    PushTexts(5, t);
-    PushTexts(2, "1");
-    plugin.Bass_SetFlanger();
-    plugin.Bass_SetChorus();
+    for (const auto& e : effects) {
+      for (size_t i = 0; i < e.texts.size(); ++i) plugin.SetFile(i < e.floats ? t : e.texts[i]);
+      e.set();
+    }
   }
   EXPECT_TRUE(MessageBoxes().empty()) << MessageBoxes().front();
   // A message box still shows, its loop running on the host's thread.
-  PushTexts(4, "abc");
+  for (int i = 0; i < 4; ++i) plugin.SetFile("abc");
   plugin.Bass_SetEcho();
   EXPECT_EQ(MessageBoxes().size(), 1u);
   plugin.Bass_Stop();
