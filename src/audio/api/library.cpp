@@ -97,6 +97,7 @@ std::atomic<bool> g_library_gone{false};
 
 struct AtUnload {
   ~AtUnload() {
+    tovarin::platform::HostFloatScope host_fp;  // the host's thread, inside its unload call
     // A process that is ending on Windows has ended the library's threads
     // already, perhaps inside a lock: nothing is joined or locked then.
     if (platform::process_exiting()) return;
