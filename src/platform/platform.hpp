@@ -49,8 +49,9 @@ void name_thread(std::thread& thread, const char* name);
 
 // Paces a run of steps to deadlines one period apart from the pacer's
 // making: the k-th wait() returns at the earliest k periods after it, so a
-// late wake-up does not lengthen the run; it is made up at twice the pace
-// (each wait lasts at least half a period), never in a burst of steps. On
+// late wake-up does not lengthen the run: the steps it missed follow at
+// once, up to four of them (a longer stall lengthens the run instead of
+// ending in a burst of steps). On
 // Windows a high-resolution waitable timer waits where the system has one;
 // otherwise the system's timer resolution is raised to 1 ms while the pacer
 // lives (a plain 1 ms sleep takes a whole 15.6 ms tick there).
@@ -69,7 +70,7 @@ class StepPacer {
   std::chrono::steady_clock::duration period_;
   std::chrono::steady_clock::time_point next_;
   std::chrono::steady_clock::time_point next_deadline() {
-    next_ = std::max(next_ + period_, std::chrono::steady_clock::now() + period_ / 2);
+    next_ = std::max(next_ + period_, std::chrono::steady_clock::now() - 4 * period_);
     return next_;
   }
   void* timer_ = nullptr;  // Windows: the waitable timer, when there is one
