@@ -149,6 +149,11 @@ void TForms::ReleaseAll() noexcept {
   g_message_owner = 0;
 }
 
-void ShowMessage(const std::string& text) { tovui::message_box(g_message_owner, text, "tovarin"); }
+void ShowMessage(const std::string& text) {
+  // The box's loop runs the host's own handlers too, which may change the
+  // floating-point environment: the plug-in's is set again when it returns.
+  platform::HostFloatScope around_the_box;
+  tovui::message_box(g_message_owner, text, "tovarin");
+}
 
 }  // namespace tovarin
