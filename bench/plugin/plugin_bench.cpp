@@ -3,6 +3,11 @@
 //                a host pumping with tovui_pump as it waits.
 //   BM_QueryGetPosition: one Bass_GetPosition plus GetFile on a playing slot.
 //   BM_QuerySec2Format:  one SetFile + Bass_Sec2Format + GetFile (no library).
+//   BM_ExportGetData/E:  the cheapest export (GetData), so mostly the wall
+//                every export passes, its floating-point scope included;
+//                BM_FloatScope/E: that scope alone. E = 0: a host in the
+//                default environment; E = 1: one with invalid operation,
+//                divide by zero and overflow unmasked (feenableexcept).
 //   BM_StationCreate / BM_StationFirstSound: a loopback station (the radio
 //                tests' fault server, path /live): Bass_Create until it
 //                returns, and from Bass_Create until the slot's level is
@@ -26,7 +31,10 @@
 #include <tovarin/plugin.h>
 #include <tovarin/ui.h>
 
+#include <fenv.h>
+
 #include "common/fault_server.hpp"
+#include "platform/platform.hpp"
 #include "plugin_api.hpp"
 
 namespace {
@@ -103,6 +111,32 @@ void BM_QuerySec2Format(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_QuerySec2Format);
+
+// The host's environment for the run of one benchmark: E = 1 unmasks.
+struct HostEnvironment {
+  explicit HostEnvironment(benchmark::State& state) {
+    if (state.range(0)) feenableexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
+  }
+  ~HostEnvironment() { fedisableexcept(FE_ALL_EXCEPT); }
+};
+
+void BM_ExportGetData(benchmark::State& state) {
+  Api& a = Plugin();
+  const HostEnvironment host(state);
+  for (auto _ : state) benchmark::DoNotOptimize(a.GetData());
+}
+BENCHMARK(BM_ExportGetData)->Arg(0)->Arg(1);
+
+void BM_FloatScope(benchmark::State& state) {
+  const HostEnvironment host(state);
+  float x = 1.0f;
+  for (auto _ : state) {
+    const tovarin::platform::HostFloatScope scope;
+    x = x * 1.1f;  // raises the inexact flag, which the scope clears again
+    benchmark::DoNotOptimize(x);
+  }
+}
+BENCHMARK(BM_FloatScope)->Arg(0)->Arg(1);
 
 // The fault server, started once for the run; its port, or 0.
 int StationPort() {

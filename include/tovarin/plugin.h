@@ -182,7 +182,15 @@ uint8_t Bass_Create(void);
 void Bass_Free(void);
 
 /* ---- Transport (all three return at once; the change follows as a volume
- * fade of about 0.1 s, run by messages on the host's thread) -------------- */
+ * fade of about 0.1 s, run by messages on the host's thread) --------------
+ * A fade is one step per percent of the volume, a step a millisecond, kept
+ * to by deadlines: a fade from volume 100 lasts about 100 ms from the export
+ * to its last step (measured: 100 ms on Linux, 103 to 105 ms for
+ * Plugin.dll under Wine), plus however long the host takes to pump the
+ * steps. Volumes above 2000 fade in 2000 larger steps (about 2 s). On
+ * Windows the steps wait on a high-resolution timer, or with the system's
+ * timer resolution raised to 1 ms for the length of the fade where there is
+ * none. */
 
 /* Plays the current slot: fades in from silence to the volume last set. A
  * paused stream continues where it was; after Bass_Stop a file starts again

@@ -1,5 +1,7 @@
 #include "form/main_form.hpp"
 
+#include "platform/platform.hpp"
+
 namespace tovarin {
 
 namespace {
@@ -97,6 +99,10 @@ void TMainForm::StopTimers() {
 }
 
 intptr_t TMainForm::WndProc(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
+  // The host's loop dispatches here (its timers, posted messages, a message
+  // box's loop, GLib's source): the host's floating-point environment is in
+  // force until this scope sets the plug-in's.
+  platform::HostFloatScope host_fp;
   try {
     switch (msg) {
       case MSG_GET_VOLUME: handlers_.GetVolume(*this); break;
@@ -143,6 +149,11 @@ void TForms::ReleaseAll() noexcept {
   g_message_owner = 0;
 }
 
-void ShowMessage(const std::string& text) { tovui::message_box(g_message_owner, text, "tovarin"); }
+void ShowMessage(const std::string& text) {
+  // The box's loop runs the host's own handlers too, which may change the
+  // floating-point environment: the plug-in's is set again when it returns.
+  platform::HostFloatScope around_the_box;
+  tovui::message_box(g_message_owner, text, "tovarin");
+}
 
 }  // namespace tovarin

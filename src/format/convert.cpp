@@ -115,24 +115,27 @@ float FloatText(const std::string& text) {
   }
   if (i != n) FailFloat(text);
 
-  // from_chars: correctly rounded at full precision and independent of any
-  // locale, the host's or the plug-in's separator. It takes no "+" sign and
-  // no "5." without fraction digits.
+  // from_chars: the decimal value rounded once, straight to the nearest
+  // float (no double in between to round twice), independent of any locale,
+  // the host's or the plug-in's separator. It takes no "+" sign and no "5."
+  // without fraction digits.
   const char* first = plain.c_str();
   if (*first == '+') ++first;
   const char* last = plain.c_str() + plain.size();
   if (last[-1] == '.') --last;
-  double value = 0;
+  float value = 0;
   const auto [end, ec] = std::from_chars(first, last, value);
   if (ec == std::errc::result_out_of_range) {
-    if (LeadingExponent(plain) >= 0) FailFloat(text);  // beyond any float
-    value = plain[0] == '-' ? -0.0 : 0.0;              // too small: zero
+    // Past the largest float the nearest is an infinity (which every range
+    // check refuses); below the smallest, zero. Set here, not computed: an
+    // overflow must not trap in a host that unmasks it.
+    const bool huge = LeadingExponent(plain) >= 0;
+    const float magnitude = huge ? std::numeric_limits<float>::infinity() : 0.0f;
+    value = plain[0] == '-' ? -magnitude : magnitude;
   } else if (ec != std::errc() || end != last) {
     FailFloat(text);
   }
-  const float narrowed = static_cast<float>(value);
-  if (!std::isfinite(narrowed)) FailFloat(text);
-  return narrowed;
+  return value;
 }
 
 std::string UnsignedDecimal(uint32_t value) { return std::to_string(value); }
@@ -140,7 +143,12 @@ std::string SignedDecimal(int64_t value) { return std::to_string(value); }
 
 int64_t RoundEven64(double value) {
   if (!std::isfinite(value)) return 0;
-  const double r = std::nearbyint(value);  // default rounding: halves to even
+  // By hand, so that no rounding mode a host may set changes the answer:
+  // floor and the fraction below are exact.
+  const double floor = std::floor(value);
+  const double fraction = value - floor;
+  const bool up = fraction > 0.5 || (fraction == 0.5 && std::fmod(floor, 2.0) != 0.0);
+  const double r = up ? floor + 1.0 : floor;
   if (r < -9223372036854775808.0 || r >= 9223372036854775808.0) return 0;
   return static_cast<int64_t>(r);
 }

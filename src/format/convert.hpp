@@ -6,7 +6,8 @@
 // whole text is used and the value must fit a signed 32-bit integer.
 // Float text: no spaces anywhere, an optional sign, digits with the
 // plug-in's decimal separator, an optional exponent; converted at full
-// precision, then rounded to the nearest 32-bit float, which must be finite.
+// precision, then rounded to the nearest 32-bit float: beyond the float
+// range an infinity (which the operations' range checks then refuse).
 // A text that does not convert throws ConvertError carrying the message the
 // user is shown ("'%s' is not a valid integer value" or "... floating point
 // value").

@@ -51,6 +51,11 @@ void lower_thread_priority() {
 
 void name_thread(std::thread& thread, const char* name) { pthread_setname_np(thread.native_handle(), name); }
 
+StepPacer::StepPacer(std::chrono::microseconds period) : period_(period), next_(std::chrono::steady_clock::now()) {}
+StepPacer::~StepPacer() = default;
+void StepPacer::wait() { std::this_thread::sleep_until(next_deadline()); }
+const char* StepPacer::method() const { return "sleep"; }
+
 bool regular_file(const std::string& path, int64_t* size) {
   struct stat st {};
   if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;

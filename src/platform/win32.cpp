@@ -6,9 +6,11 @@
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
-
+// windows.h first
+#include <mmsystem.h>
 #include <pthread.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cwchar>
@@ -75,6 +77,41 @@ void name_thread(std::thread& thread, const char* name) {
   static const auto set = reinterpret_cast<SetDescription>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetThreadDescription")));
   if (set) set(pthread_gethandle(thread.native_handle()), widen(name, CP_UTF8).c_str());
+}
+
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x2
+#endif
+
+StepPacer::StepPacer(std::chrono::microseconds period) : period_(period), next_(std::chrono::steady_clock::now()) {
+  // Windows 10 1803 and later; refused by older systems and by Wine.
+  timer_ = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
+  if (!timer_) raised_ = timeBeginPeriod(1) == TIMERR_NOERROR;
+}
+
+StepPacer::~StepPacer() {
+  if (timer_) CloseHandle(timer_);
+  if (raised_) timeEndPeriod(1);
+}
+
+void StepPacer::wait() {
+  const auto left = next_deadline() - std::chrono::steady_clock::now();
+  if (left <= left.zero()) return;
+  if (timer_) {
+    // Relative due time, in 100 ns units (negative).
+    LARGE_INTEGER due;
+    due.QuadPart = -std::max<LONGLONG>(1, std::chrono::duration_cast<std::chrono::nanoseconds>(left).count() / 100);
+    if (SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE)) {
+      WaitForSingleObject(timer_, INFINITE);
+      return;
+    }
+  }
+  // Whole milliseconds, rounded up: never before the deadline.
+  Sleep(static_cast<DWORD>(std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+}
+
+const char* StepPacer::method() const {
+  return timer_ ? "high-resolution timer" : raised_ ? "timeBeginPeriod" : "sleep";
 }
 
 bool regular_file(const std::string& path, int64_t* size) {
@@ -196,4 +233,14 @@ void keep_library_loaded(const void*) {}
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_DETACH && reserved != nullptr) tovarin::platform::g_process_exiting.store(true);
   return TRUE;
+}
+
+// The module's entry point, ahead of the C runtime's: the static
+// constructors and DllMain at load, the destructors at unload, and the
+// runtime's thread notifications all run on the host's thread, in the
+// plug-in's own floating-point environment.
+extern "C" BOOL WINAPI DllMainCRTStartup(HANDLE module, DWORD reason, LPVOID reserved);
+extern "C" BOOL WINAPI TovarinDllEntry(HANDLE module, DWORD reason, LPVOID reserved) {
+  tovarin::platform::HostFloatScope scope;
+  return DllMainCRTStartup(module, reason, reserved);
 }

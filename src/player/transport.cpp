@@ -42,6 +42,9 @@ class TFadeWorkers::Fade {
       --owner_.waiting_;
     }
     if (!RequestVolume()) return;
+    // One step a millisecond, kept to by deadlines (a 1 ms sleep is a whole
+    // 15.6 ms tick on Windows unless the timer is made finer).
+    platform::StepPacer pacer(std::chrono::milliseconds(1));
     // Up to kMostSteps steps of 1 percent; beyond, steps of `stride`, always
     // ending on the same values (N ... 3, 2, 1 down; 1, 2 ... N up), since
     // steps 1 and 2 are where the form carries the command out.
@@ -50,13 +53,13 @@ class TFadeWorkers::Fade {
       const int64_t n = owner_.SavedVolume.load();
       const int64_t stride = Stride(n);
       for (int64_t s = n; s >= 1; s = s <= 2 ? s - 1 : std::max<int64_t>(s - stride, 2))
-        if (!PostStep(static_cast<int32_t>(s))) return;
+        if (!PostStep(pacer, static_cast<int32_t>(s))) return;
     }
     if (owner_.PendingCommand.load() == kCommandPlay) {
       const int64_t n = owner_.SavedVolume.load();
       const int64_t stride = Stride(n);
       for (int64_t s = 1; s <= n; s = s == n ? n + 1 : std::min<int64_t>(s + stride, n))
-        if (!PostStep(static_cast<int32_t>(s))) return;
+        if (!PostStep(pacer, static_cast<int32_t>(s))) return;
     }
   }
 
@@ -80,9 +83,9 @@ class TFadeWorkers::Fade {
 
   static int64_t Stride(int64_t n) { return n > kMostSteps ? (n + kMostSteps - 1) / kMostSteps : 1; }
 
-  bool PostStep(int32_t s) {
+  bool PostStep(platform::StepPacer& pacer, int32_t s) {
     Step = s;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    pacer.wait();
     if (owner_.Ending()) return false;
     // Posting to a dead form fails, and then the fade ends.
     return tovui::post_message(link_->Window, MSG_CHANGE_VOLUME, 0, Step);
@@ -127,6 +130,7 @@ void TFadeWorkers::Start(const std::shared_ptr<FadeLink>& link) {
   workers_.reserve(workers_.size() + 1);
   platform::hold_module();
   workers_.push_back(Worker{std::thread([fade, done] {
+                              platform::use_default_float_environment();
                               platform::lower_thread_priority();
                               // A failure (out of memory while posting) ends
                               // this fade; it must not end the host.

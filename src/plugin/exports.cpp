@@ -17,6 +17,7 @@
 #include <type_traits>
 
 #include "format/convert.hpp"
+#include "platform/platform.hpp"
 #include "plugin/plugin.hpp"
 
 namespace tovarin {
@@ -264,12 +265,15 @@ ROW(GetData, [](Plugin& p) { return p.Args.DataResult; })
 
 namespace {
 
-// Runs a row on the plug-in behind the wall: R{} when it fails.
+// Runs a row on the plug-in behind the wall: R{} when it fails. The row
+// runs in the plug-in's floating-point environment, whatever the host's is;
+// the host gets its own back.
 template <class R, class Row>
 struct Exported {
   const Row& row;
   template <class... A>
   R operator()(A... a) const noexcept {
+    platform::HostFloatScope host_fp;
     try {
       return static_cast<R>(row(ThePlugin(), a...));
     } catch (...) {

@@ -19,6 +19,7 @@ namespace {
 struct Unload {
   Plugin* plugin;
   ~Unload() {
+    platform::HostFloatScope host_fp;  // the host's thread, inside its unload call
     if (!platform::process_exiting())
       plugin->~Plugin();
     else

@@ -1,6 +1,7 @@
 // Integer and float texts, decimal forms and the argument queues.
 #include <gtest/gtest.h>
 
+#include <cfenv>
 #include <cfloat>
 #include <cmath>
 
@@ -72,10 +73,15 @@ TEST(FloatText, RefusesMalformedAndOutOfRangeTexts) {
   for (const char* bad :
        {"", "abc", ".", "e5", "1e", "1e+", "nan", "inf", "0x10", "1.5 ", "1.2.3", "- 1", " 1.5", "  -2", "\t1"})
     EXPECT_EQ(FloatError(bad), std::string("'") + bad + "' is not a valid floating point value") << bad;
-  // Beyond a 32-bit float: refused rather than turned into infinity.
-  EXPECT_EQ(FloatError("3.5e38"), "'3.5e38' is not a valid floating point value");
-  EXPECT_EQ(FloatError("1e400"), "'1e400' is not a valid floating point value");
-  EXPECT_EQ(FloatText("3.4028234e38"), FLT_MAX);
+}
+
+TEST(FloatText, BeyondTheFloatRangeIsTheNearestFloatAnInfinity) {
+  SetDecimalSeparator(".");
+  // Rounded once, to the float: FLT_MAX up to half an ulp above it.
+  EXPECT_EQ(FloatText("3.4028235e38"), FLT_MAX);
+  EXPECT_EQ(FloatText("3.5e38"), INFINITY);
+  EXPECT_EQ(FloatText("-1e39"), -INFINITY);
+  EXPECT_EQ(FloatText("1e400"), INFINITY);  // beyond a double too
 }
 
 TEST(DecimalForms, UnsignedHasNoSignAndRoundingGoesToEven) {
@@ -86,6 +92,15 @@ TEST(DecimalForms, UnsignedHasNoSignAndRoundingGoesToEven) {
   EXPECT_EQ(RoundEven64(3.5), 4);
   EXPECT_EQ(RoundEven64(2.6), 3);
   EXPECT_EQ(RoundEven64(-2.5), -2);
+  // Whatever the rounding mode in force.
+  for (const int mode : {FE_DOWNWARD, FE_UPWARD, FE_TOWARDZERO}) {
+    std::fesetround(mode);
+    EXPECT_EQ(RoundEven64(2.5), 2) << mode;
+    EXPECT_EQ(RoundEven64(1411.6), 1412) << mode;
+    EXPECT_EQ(RoundEven64(-3.5), -4) << mode;
+    EXPECT_EQ(RoundEven64(9.37), 9) << mode;
+  }
+  std::fesetround(FE_TONEAREST);
   EXPECT_EQ(RoundLow32(4294967296.0 + 7.0), 7u);
   EXPECT_EQ(RoundLow32(NAN), 0u);
   EXPECT_EQ(SignedDecimal(-3), "-3");

@@ -21,6 +21,7 @@ thread_local int32_t t_error = BASS_OK;
 // Frees the auto-free streams that ended. It looks every 100 ms while such
 // a stream plays, and otherwise sleeps until one starts playing.
 void housekeeping(Library* lib) {
+  tovarin::platform::use_default_float_environment();
   bool watching = false;
   for (;;) {
     {
@@ -96,6 +97,7 @@ std::atomic<bool> g_library_gone{false};
 
 struct AtUnload {
   ~AtUnload() {
+    tovarin::platform::HostFloatScope host_fp;  // the host's thread, inside its unload call
     // A process that is ending on Windows has ended the library's threads
     // already, perhaps inside a lock: nothing is joined or locked then.
     if (platform::process_exiting()) return;

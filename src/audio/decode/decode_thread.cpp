@@ -139,6 +139,7 @@ void DecodeThread::do_seek(Decoder& decoder, int64_t target) {
 }
 
 void DecodeThread::run(Decoder& decoder) {
+  platform::use_default_float_environment();
   bool ended = false;
   uint64_t handled = 0;
   for (;;) {

@@ -42,6 +42,7 @@ void DeviceFollower::wake() {
 }
 
 void DeviceFollower::watch(FollowedDevice& device) {
+  platform::use_default_float_environment();
   Backoff backoff(kFirstRetry, kLongestRetry);
   auto next_try = std::chrono::steady_clock::now() + backoff.next();
   bool parked = false;  // the device was closed for want of anything to play

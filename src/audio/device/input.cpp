@@ -1,6 +1,7 @@
 #include "audio/device/input.hpp"
 
 #include "audio/device/output.hpp"
+#include "platform/platform.hpp"
 
 #include <chrono>
 #include <condition_variable>
@@ -53,6 +54,7 @@ PacedCapture::~PacedCapture() { stop(); }
 
 void PacedCapture::begin() {
   impl_->thread = std::thread([this] {
+    platform::use_default_float_environment();
     using clock = std::chrono::steady_clock;
     const size_t frames = std::max(1, rate_ / 100);
     std::vector<int16_t> buf(frames * channels_);

@@ -56,6 +56,7 @@ void PacedOutput::wake() {
 }
 
 void PacedOutput::run() {
+  platform::use_default_float_environment();
   using clock = std::chrono::steady_clock;
   const auto period = std::chrono::nanoseconds(1'000'000'000LL * static_cast<long long>(block_) / rate_);
   auto next = clock::now();

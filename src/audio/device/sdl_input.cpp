@@ -12,6 +12,7 @@
 #include "audio/device/follower.hpp"
 #include "audio/device/input.hpp"
 #include "audio/device/sdl_audio.hpp"
+#include "platform/platform.hpp"
 
 namespace tovarin::audio {
 
@@ -63,6 +64,7 @@ class SdlDevice {
 
  private:
   static void callback(void* user, Uint8* stream, int len) {
+    platform::use_default_float_environment();
     auto* self = static_cast<SdlDevice*>(user);
     size_t frames = static_cast<size_t>(len) / (2 * self->channels_);
     self->sink_->deliver(reinterpret_cast<const int16_t*>(stream), frames);

@@ -25,6 +25,7 @@
 #include "audio/device/output.hpp"
 #include "audio/device/sdl_audio.hpp"
 #include "audio/mixer/mixer.hpp"
+#include "platform/platform.hpp"
 
 namespace tovarin::audio {
 
@@ -97,6 +98,7 @@ class SdlOutput final : public Output, private FollowedDevice {
 
  private:
   static void callback(void* user, Uint8* stream, int len) {
+    platform::use_default_float_environment();  // SDL's thread runs the mixer here
     auto* self = static_cast<SdlOutput*>(user);
     self->blocks_.fetch_add(1);  // odd: positions wait for the block's end (Output::with_latency)
     const size_t frames = static_cast<size_t>(len) / (2 * sizeof(float));

@@ -11,6 +11,8 @@
 // dropped, the model goes on.
 #include "ui/x11/x11.hpp"
 
+#include "platform/platform.hpp"
+
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <xcb/shm.h>
@@ -66,7 +68,10 @@ class Display final : public Native {
     // Whole requests: PutImage bands are cut to fit.
     max_request_bytes_ = std::min<uint64_t>(uint64_t(xcb_get_maximum_request_length(c_)) * 4, 1u << 22);
     xcb_flush(c_);
-    std::thread([this] { read_events(); }).detach();
+    std::thread([this] {
+      tovarin::platform::use_default_float_environment();
+      read_events();
+    }).detach();
   }
 
   bool foreign(Handle window) override {

@@ -1,8 +1,10 @@
 // The display's frames drawn from crafted spectra, checked pixel by pixel.
 #include <gtest/gtest.h>
 
+#include <cfenv>
 #include <cstring>
 
+#include "platform/platform.hpp"
 #include "visual/frames.hpp"
 
 using namespace tovarin::visual;
@@ -90,13 +92,21 @@ TEST(BarsFrame, HeightsFollowTheMagnitudesLogarithmAndRoundAsSingles) {
       {0x3F2E5F42, 150, 72},  // 72.5
       {0x3F3F055D, 150, 74},  // 73.5 less a millionth
   };
-  for (const Case& c : cases) {
-    auto b = Canvas();
-    Spectrum s{};
-    s[0] = FromBits(c.bits);
-    DrawBarsFrame(b, s, c.h, 1, 5);
-    EXPECT_EQ(BarHeight(b, 0, 5, c.h), c.height) << std::hex << c.bits;
+  // Whatever rounding mode the host set: the form's window procedure draws
+  // inside the plug-in's floating-point scope (rounding down, the last case
+  // would come to 73.49999 and 73).
+  for (const int mode : {FE_TONEAREST, FE_DOWNWARD, FE_UPWARD, FE_TOWARDZERO}) {
+    std::fesetround(mode);
+    const tovarin::platform::HostFloatScope scope;
+    for (const Case& c : cases) {
+      auto b = Canvas();
+      Spectrum s{};
+      s[0] = FromBits(c.bits);
+      DrawBarsFrame(b, s, c.h, 1, 5);
+      EXPECT_EQ(BarHeight(b, 0, 5, c.h), c.height) << std::hex << c.bits << " mode " << mode;
+    }
   }
+  std::fesetround(FE_TONEAREST);
 }
 
 TEST(Frames, PatternsReadUnsignedAndClampToTheAreaExceptLinePointZero) {
