@@ -24,10 +24,8 @@ thread_local ThreadText t_answer;
 const char* TAGS_Read(DWORD handle, const char* fmt) {
   return guarded<const char*>(nullptr, [&]() -> const char* {
     if (!fmt) return set_error(BASS_ERROR_ILLPARAM), nullptr;
-    Library& lib = library();
-    std::lock_guard lock(lib.mu);
-    Stream* s = find_stream(lib, handle);
-    if (!s) return nullptr;
+    Retired retired;
+    return with_stream_op<const char*>(handle, nullptr, retired, [&](Library&, Stream* s, std::unique_lock<std::mutex>&) -> const char* {
     std::string out;
     for (const char* p = fmt; *p;) {
       const KeyName* hit = nullptr;
@@ -44,5 +42,6 @@ const char* TAGS_Read(DWORD handle, const char* fmt) {
     const char* answer = t_answer.keep(out);
     set_error(BASS_OK);
     return answer;
+    });
   });
 }

@@ -1,3 +1,4 @@
+#include "audio/api/fault.hpp"
 #include "audio/decode/decode_thread.hpp"
 
 #include <algorithm>
@@ -90,6 +91,7 @@ void DecodeThread::start(Decoder& decoder, size_t ring_frames, bool in_reader) {
     in_reader_ = &decoder;
     return;
   }
+  fault::thread_start();
   thread_ = std::thread([this, &decoder] { run(decoder); });
   platform::name_thread(thread_, "tovarin-decode");
 }
