@@ -171,8 +171,7 @@ void TStreamPlayer::Play(int32_t index) {
     if (!Report(start != static_cast<QWORD>(-1), "Play Error")) return;
     if (!Report(BASS_ChannelSetPosition(Streams[index], start, BASS_POS_BYTE), "Play Error")) return;
     if (IsUrl == 1) {
-      const HSTREAM url =
-          BASS_StreamCreateURL(SourceNames[index].c_str(), 0, BASS_STREAM_AUTOFREE, nullptr, nullptr);
+      const HSTREAM url = BASS_StreamCreateURL(SourceNames[index].c_str(), 0, BASS_STREAM_AUTOFREE, nullptr, nullptr);
       if (!Report(url != 0, "Play Error")) return;
       Streams[index] = url;
     }

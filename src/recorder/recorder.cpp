@@ -107,10 +107,15 @@ void TBassRecorder::StartRecord(const std::string& path, int32_t rate, int32_t c
 
 void TBassRecorder::StopRecord(bool report) {
   if (!Recording) return;
+  // Once this returns the callback never runs again, so the file is ours. A
+  // fault inside the library leaves the capture perhaps running: the file
+  // stays open and the recorder recording, for another stop to complete.
+  if (LibraryFault(BASS_ChannelStop(RecordHandle))) {
+    if (report) ShowMessage("Stop Record Error");
+    return;
+  }
   bool patched = false;
   try {
-    // Once this returns the callback never runs again, so the file is ours.
-    BASS_ChannelStop(RecordHandle);
     const int fd = OutFile.load();
     PatchSizes(fd);
     patched = true;

@@ -38,7 +38,7 @@ template <class R, class Fn>
 R with_stream(DWORD handle, R failure, Fn&& fn) {
   return guarded<R>(failure, [&]() -> R {
     Retired retired;
-    return with_stream_op<R>(handle, failure, retired, [&](Library& lib, Stream* s, std::unique_lock<std::mutex>&) -> R {
+    return with_stream_op<R>(handle, failure, retired, [&](Library& lib, Stream* s, LibraryLock&) -> R {
       set_error(BASS_OK);
       return fn(lib, s, retired);
     });
@@ -51,7 +51,7 @@ template <class R, class Fn>
 R with_waiting_stream(DWORD handle, R failure, Fn&& fn) {
   return guarded<R>(failure, [&]() -> R {
     Retired retired;
-    return with_stream_op<R>(handle, failure, retired, [&](Library& lib, Stream* s, std::unique_lock<std::mutex>& lock) -> R {
+    return with_stream_op<R>(handle, failure, retired, [&](Library& lib, Stream* s, LibraryLock& lock) -> R {
       set_error(BASS_OK);
       return fn(lib, s, lock);
     });
@@ -60,7 +60,7 @@ R with_waiting_stream(DWORD handle, R failure, Fn&& fn) {
 
 // Seeks a channel with the library unlocked: the decoder may take a while
 // to reposition. The stream's own lock keeps other calls off it meanwhile.
-bool reposition(Library& lib, Channel* ch, int64_t frame, std::unique_lock<std::mutex>& lock) {
+bool reposition(Library& lib, Channel* ch, int64_t frame, LibraryLock& lock) {
   std::shared_ptr<Mixer> mixer = lib.mixer;
   lock.unlock();
   if (!mixer) return ch->reposition(frame);
@@ -69,7 +69,7 @@ bool reposition(Library& lib, Channel* ch, int64_t frame, std::unique_lock<std::
 }  // namespace
 
 BOOL BASS_ChannelPlay(DWORD handle, BOOL restart) {
-  return with_waiting_stream<BOOL>(handle, 0, [&](Library& lib, Stream* s, std::unique_lock<std::mutex>& lock) -> BOOL {
+  return with_waiting_stream<BOOL>(handle, 0, [&](Library& lib, Stream* s, LibraryLock& lock) -> BOOL {
     if (decoding(s)) return fail(BASS_ERROR_DECODE);
     Channel* ch = s->channel.get();
     if (restart) {
@@ -151,7 +151,7 @@ QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode) {
 }
 
 BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos, DWORD mode) {
-  return with_waiting_stream<BOOL>(handle, 0, [&](Library& lib, Stream* s, std::unique_lock<std::mutex>& lock) -> BOOL {
+  return with_waiting_stream<BOOL>(handle, 0, [&](Library& lib, Stream* s, LibraryLock& lock) -> BOOL {
     if (mode != BASS_POS_BYTE) return fail(BASS_ERROR_NOTAVAIL);
     const int64_t len = s->channel->info().length_frames;
     if (pos > static_cast<QWORD>(INT64_MAX)) return fail(BASS_ERROR_POSITION);
@@ -307,8 +307,7 @@ DWORD pull_samples(Stream* s, void* buffer, DWORD length) {
 }  // namespace
 
 DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length) {
-  return with_waiting_stream<DWORD>(handle, kBadDword,
-                                    [&](Library& lib, Stream* s, std::unique_lock<std::mutex>& lock) -> DWORD {
+  return with_waiting_stream<DWORD>(handle, kBadDword, [&](Library& lib, Stream* s, LibraryLock& lock) -> DWORD {
     if (!buffer) return set_error(BASS_ERROR_ILLPARAM), kBadDword;
     if (length != BASS_DATA_FFT1024) {
       // Other FFT sizes and data flags are not offered; taking them for a

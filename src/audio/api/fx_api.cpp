@@ -24,7 +24,7 @@ BOOL with_fx(HFX fx, Fn&& fn) {
     const DWORD stream = stream_of(fx);
     if (!stream) return 0;
     Retired retired;
-    return with_stream_op<BOOL>(stream, 0, retired, [&](Library& lib, Stream*, std::unique_lock<std::mutex>&) -> BOOL {
+    return with_stream_op<BOOL>(stream, 0, retired, [&](Library& lib, Stream*, LibraryLock&) -> BOOL {
       FxSlot* slot = lib.fxs.get(fx);
       if (!slot) return fail(BASS_ERROR_HANDLE);  // removed meanwhile
       return fn(slot);
@@ -37,7 +37,7 @@ BOOL with_fx(HFX fx, Fn&& fn) {
 HFX BASS_ChannelSetFX(DWORD handle, DWORD type, int32_t priority) {
   return guarded<HFX>(0, [&]() -> HFX {
     Retired retired;
-    return with_stream_op<HFX>(handle, 0, retired, [&](Library& lib, Stream* s, std::unique_lock<std::mutex>&) -> HFX {
+    return with_stream_op<HFX>(handle, 0, retired, [&](Library& lib, Stream* s, LibraryLock&) -> HFX {
       // Everything that can fail comes before the handle is published.
       const HFX fx = lib.fxs.reserve();
       if (!fx) return fail(BASS_ERROR_MEM);
@@ -75,7 +75,7 @@ HFX BASS_ChannelSetFX(DWORD handle, DWORD type, int32_t priority) {
 BOOL BASS_ChannelRemoveFX(DWORD handle, HFX fx) {
   return guarded<BOOL>(0, [&]() -> BOOL {
     Retired retired;
-    return with_stream_op<BOOL>(handle, 0, retired, [&](Library& lib, Stream* s, std::unique_lock<std::mutex>&) -> BOOL {
+    return with_stream_op<BOOL>(handle, 0, retired, [&](Library& lib, Stream* s, LibraryLock&) -> BOOL {
       FxSlot* slot = lib.fxs.get(fx);
       if (!slot || slot->stream != s) return fail(BASS_ERROR_HANDLE);
       // The chain without it, made before anything changes.

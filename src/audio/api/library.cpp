@@ -331,7 +331,7 @@ float BASS_GetCPU() {
 BOOL BASS_StreamFree(HSTREAM handle) {
   return guarded<BOOL>(0, [&]() -> BOOL {
     Retired retired;  // the decoder's thread is joined once the locks are let go
-    return with_stream_op<BOOL>(handle, 0, retired, [&](Library& lib, Stream* s, std::unique_lock<std::mutex>&) -> BOOL {
+    return with_stream_op<BOOL>(handle, 0, retired, [&](Library& lib, Stream* s, LibraryLock&) -> BOOL {
       free_stream(lib, s, retired);
       set_error(BASS_OK);
       return 1;

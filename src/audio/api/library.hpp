@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "audio/api/fault.hpp"
 #include "audio/api/handles.hpp"
 #include "audio/bass.h"
 #include "audio/device/input.hpp"
@@ -127,7 +128,9 @@ struct Retired {
 Library& library();
 
 // Runs an export's body: no exception escapes; one becomes the failure
-// value with BASS_ERROR_MEM (out of memory) or BASS_ERROR_UNKNOWN.
+// value with BASS_ERROR_MEM (out of memory) or BASS_ERROR_UNKNOWN. Its entry
+// is an injection point: any call may meet a fault there, as a call that
+// allocates may.
 template <class R, class Fn>
 R guarded(R failure, Fn&& fn) noexcept;
 
@@ -151,6 +154,9 @@ std::unique_ptr<FxChain> make_fx_chain(const Stream& stream, const FxSlot* witho
 // Puts the chain in place and frees the old one once the audio thread has
 // let go of it. Call with mu held; cannot fail.
 void install_fx_chain(Library& lib, Stream* stream, std::unique_ptr<FxChain> chain) noexcept;
+
+// Library::mu, held by a call that may let go of it before it waits.
+using LibraryLock = std::unique_lock<std::mutex>;
 
 // Runs fn(lib, stream, lock) for the live stream of a handle, with the
 // stream's op_mu and mu (`lock`) held; failure, with the error set, when the
@@ -200,6 +206,7 @@ R with_stream_op(DWORD handle, R failure, Retired& retired, Fn&& fn) {
 template <class R, class Fn>
 R guarded(R failure, Fn&& fn) noexcept {
   try {
+    fault::alloc();
     return fn();
   } catch (const std::bad_alloc&) {
     set_error(BASS_ERROR_MEM);

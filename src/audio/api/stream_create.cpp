@@ -51,7 +51,7 @@ QWORD BASS_StreamGetFilePosition(HSTREAM handle, DWORD mode) {
   return guarded<QWORD>(static_cast<QWORD>(-1), [&]() -> QWORD {
     Retired retired;
     constexpr QWORD kNone = static_cast<QWORD>(-1);
-    return with_stream_op<QWORD>(handle, kNone, retired, [&](Library&, Stream* s, std::unique_lock<std::mutex>&) -> QWORD {
+    return with_stream_op<QWORD>(handle, kNone, retired, [&](Library&, Stream* s, LibraryLock&) -> QWORD {
       int64_t pos = s->channel->source().file_position(mode);
       if (pos < 0) return set_error(BASS_ERROR_NOTAVAIL), kNone;
       set_error(BASS_OK);

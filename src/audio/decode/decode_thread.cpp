@@ -1,5 +1,5 @@
-#include "audio/api/fault.hpp"
 #include "audio/decode/decode_thread.hpp"
+#include "audio/api/fault.hpp"
 
 #include <algorithm>
 #include <cstring>

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "audio/api/fault.hpp"
 #include "audio/mixer/channel.hpp"
 
 namespace tovarin::audio {
@@ -58,6 +59,7 @@ void Mixer::publish(List next) {
 }
 
 void Mixer::add(Channel* channel) {
+  fault::alloc();  // the new list
   std::lock_guard lock(edit_mu_);
   List next = *current_;
   next.push_back(channel);
