@@ -79,10 +79,13 @@ void stop_housekeeper(Library& lib) {
 // Takes everything of an initialised library out into `retired`, which
 // stops the output before it frees the streams and the mixer.
 void teardown(Library& lib, Retired& retired) {
+  // Room first: nothing below can fail.
+  const std::vector<Stream*> streams = lib.streams.all();
+  retired.streams.reserve(retired.streams.size() + streams.size());
   stop_housekeeper(lib);  // it never waits for mu, so joining it here is safe
   retired.output = std::move(lib.output);
   retired.mixer = std::move(lib.mixer);
-  for (Stream* s : lib.streams.all()) free_stream(lib, s, retired);
+  for (Stream* s : streams) free_stream(lib, s, retired);
   lib.initialised = false;
   ++retired.modules;
 }
@@ -181,6 +184,7 @@ Retired::~Retired() {
 }
 
 void free_stream(Library& lib, Stream* s, Retired& retired) {
+  retired.streams.reserve(retired.streams.size() + 1);  // the only step that may fail, so first
   s->channel->set_state(PlayState::Stopped);
   // Without a mixer (teardown), the output is stopped before the stream goes.
   if (lib.mixer) lib.mixer->remove(s->channel.get());

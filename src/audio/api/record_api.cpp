@@ -19,8 +19,10 @@ thread_local const Recording* t_in_callback = nullptr;
 
 void free_capture(Library& lib, Retired& retired) {
   // Their capture threads are stopped by `retired`, after mu is let go: a
-  // callback may be waiting for mu.
-  for (Recording* r : lib.records.all()) {
+  // callback may be waiting for mu. Room first, so that none is dropped.
+  const std::vector<Recording*> live = lib.records.all();
+  retired.records.reserve(retired.records.size() + live.size() + lib.retired_records.size());
+  for (Recording* r : live) {
     lib.records.remove(r->handle);
     retired.records.emplace_back(r);
   }
