@@ -4,8 +4,7 @@
 // store, set stores and applies, remove detaches. A kind is one record of
 // the table below; the operations are the templates that follow.
 #include "audio/bass.h"
-#include "effects/library_calls.hpp"
-#include "form/main_form.hpp"
+#include "player/report.hpp"
 #include "player/stream_player.hpp"
 
 namespace tovarin {
@@ -89,27 +88,19 @@ constexpr int32_t kEffectPriority = 1;
 template <class P, class R>
 void SetEffect(TStreamPlayer& player, int32_t slot, const Kind<P, R>& kind, const P& values) {
   if (!TStreamPlayer::ValidSlot(slot)) return;
-  try {
-    // Stored whether or not an effect is attached, and whether or not the
-    // library accepts the values: the next create applies them.
-    player.*kind.Store = values;
-    const R record = kind.MakeRecord(values);
-    ApplyEffect((player.*kind.Handles)[slot], &record);
-  } catch (...) {
-    ShowMessage(kind.SetError);
-  }
+  // Stored whether or not an effect is attached, and whether or not the
+  // library accepts the values: the next create applies them.
+  player.*kind.Store = values;
+  const R record = kind.MakeRecord(values);
+  Report(BASS_FXSetParameters((player.*kind.Handles)[slot], &record), kind.SetError);
 }
 
 template <class P, class R>
 void RemoveEffect(TStreamPlayer& player, int32_t slot, const Kind<P, R>& kind) {
   if (!TStreamPlayer::ValidSlot(slot)) return;
-  try {
-    // The handle stays in the table; a slot that never had the effect
-    // passes 0, which the library refuses.
-    DetachEffect(player.Streams[slot], (player.*kind.Handles)[slot]);
-  } catch (...) {
-    ShowMessage(kind.RemoveError);
-  }
+  // The handle stays in the table; a slot that never had the effect passes
+  // 0, which the library refuses.
+  Report(BASS_ChannelRemoveFX(player.Streams[slot], (player.*kind.Handles)[slot]), kind.RemoveError);
 }
 
 template <class P, class R>
@@ -118,12 +109,9 @@ void CreateEffect(TStreamPlayer& player, int32_t slot, const Kind<P, R>& kind) {
   // At most one effect of a kind per slot. A failed removal has shown its
   // own message; creation goes on.
   RemoveEffect(player, slot, kind);
-  try {
-    (player.*kind.Handles)[slot] = AttachEffect(player.Streams[slot], kind.Type, kEffectPriority);
-  } catch (...) {
-    ShowMessage(kind.CreateError);
-    return;
-  }
+  const uint32_t fx = BASS_ChannelSetFX(player.Streams[slot], kind.Type, kEffectPriority);
+  if (!Report(fx != 0, kind.CreateError)) return;  // a fault stores nothing
+  (player.*kind.Handles)[slot] = fx;
   const P stored = player.*kind.Store;
   SetEffect(player, slot, kind, stored);
 }

@@ -7,6 +7,7 @@
 #include "audio/tags.h"
 #include "form/main_form.hpp"
 #include "format/convert.hpp"
+#include "player/report.hpp"
 #include "player/stream_player.hpp"
 
 namespace tovarin {
@@ -47,34 +48,26 @@ std::string TStreamPlayer::Sec2Format(uint32_t n) {
 
 void TStreamPlayer::SetPosition(int32_t index, float seconds) {
   if (!ValidSlot(index) || Streams[index] == 0) return;
-  try {
-    const DWORD h = Streams[index];
-    // The whole 64-bit position: past 4 GiB of samples (6 h 45 min of CD
-    // audio) a 32-bit position would land near the start.
-    const QWORD bytes = BASS_ChannelSeconds2Bytes(h, static_cast<double>(seconds));
-    BASS_ChannelSetPosition(h, bytes, BASS_POS_BYTE);
-  } catch (...) {
-    ShowMessage("SetPosition Error");
-  }
+  const DWORD h = Streams[index];
+  // The whole 64-bit position: past 4 GiB of samples (6 h 45 min of CD
+  // audio) a 32-bit position would land near the start.
+  const QWORD bytes = BASS_ChannelSeconds2Bytes(h, static_cast<double>(seconds));
+  if (!Report(bytes != kNoBytes, "SetPosition Error")) return;
+  Report(BASS_ChannelSetPosition(h, bytes, BASS_POS_BYTE), "SetPosition Error");
 }
 
 void TStreamPlayer::SetVolume(int32_t index, int32_t percent) {
   if (!ValidSlot(index)) return;
-  try {
-    BASS_ChannelSetAttribute(Streams[index], BASS_ATTRIB_VOL, static_cast<float>(percent) / 100.0f);
+  // Stored after a refusal (an empty slot), not after a fault.
+  if (Report(BASS_ChannelSetAttribute(Streams[index], BASS_ATTRIB_VOL, static_cast<float>(percent) / 100.0f),
+             "SetVolume Error"))
     Volume = percent;
-  } catch (...) {
-    ShowMessage("SetVolume Error");
-  }
 }
 
 void TStreamPlayer::SetPan(int32_t index, int32_t percent) {
   if (!ValidSlot(index) || Streams[index] == 0) return;
-  try {
-    BASS_ChannelSetAttribute(Streams[index], BASS_ATTRIB_PAN, static_cast<float>(percent) / 100.0f);
-  } catch (...) {
-    ShowMessage("SetPan Error");
-  }
+  Report(BASS_ChannelSetAttribute(Streams[index], BASS_ATTRIB_PAN, static_cast<float>(percent) / 100.0f),
+         "SetPan Error");
 }
 
 // While Stopped is set the levels do not ask the library at all.
@@ -115,9 +108,10 @@ uint32_t TStreamPlayer::GetBit(int32_t index) {
   const float seconds = static_cast<float>(BASS_ChannelBytes2Seconds(h, length));
   // No length (an empty or live stream): there is no rate to give.
   if (!(seconds > 0.0f) || !std::isfinite(seconds)) return 0;
-  const uint32_t size = static_cast<uint32_t>(file_size);
+  // The whole size: cut to 32 bits, a file over 4 GiB would answer a
+  // fraction of its rate.
   // Adding a half before rounding answers the next whole kbit/s up.
-  return RoundLow32(static_cast<double>(size) / (125.0 * static_cast<double>(seconds)) + 0.5);
+  return RoundLow32(static_cast<double>(file_size) / (125.0 * static_cast<double>(seconds)) + 0.5);
 }
 
 std::string TStreamPlayer::GetTags(int32_t index, const std::string& key) {

@@ -1,7 +1,7 @@
 #include "player/stream_player.hpp"
 
 #include "audio/bass.h"
-#include "form/main_form.hpp"
+#include "player/report.hpp"
 
 namespace tovarin {
 
@@ -48,19 +48,11 @@ bool TStreamPlayer::CreateStream(int32_t index, const std::string& source) {
 }
 
 void TStreamPlayer::FreeChannel(int32_t index) {
-  if (IsUrl == 1 && ValidSlot(index)) {
-    try {
-      BASS_StreamFree(Streams[index]);
-    } catch (...) {
-      ShowMessage("Internet Free Error");
-    }
-  }
-  try {
-    if (ValidSlot(index)) BASS_ChannelStop(Streams[index]);
-    BASS_Free();
-  } catch (...) {
-    ShowMessage("FreeChannel Error");
-  }
+  // A fault in the first step is shown and the second goes on; a fault in
+  // the second ends it.
+  if (IsUrl == 1 && ValidSlot(index)) Report(BASS_StreamFree(Streams[index]), "Internet Free Error");
+  if (ValidSlot(index) && !Report(BASS_ChannelStop(Streams[index]), "FreeChannel Error")) return;
+  Report(BASS_Free(), "FreeChannel Error");
 }
 
 }  // namespace tovarin

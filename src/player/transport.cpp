@@ -7,6 +7,7 @@
 #include "form/main_form.hpp"
 #include "platform/platform.hpp"
 #include "player/fades.hpp"
+#include "player/report.hpp"
 #include "player/stream_player.hpp"
 
 namespace tovarin {
@@ -164,32 +165,29 @@ void TFadeWorkers::End(Reason why) noexcept {
   if (why == kLibraryFreed) freeing_library_.store(false);
 }
 
+// A fault inside the library shows the operation's message and ends it
+// there; a refusal (a 0 or freed handle) is passed over (report.hpp).
 void TStreamPlayer::Play(int32_t index) {
   if (!ValidSlot(index)) return;
-  try {
-    if (Stopped == 1) {
-      Stopped = 0;
-      BASS_ChannelSetPosition(Streams[index], BASS_ChannelSeconds2Bytes(Streams[index], 0.0), BASS_POS_BYTE);
-      if (IsUrl == 1)
-        Streams[index] = BASS_StreamCreateURL(SourceNames[index].c_str(), 0, BASS_STREAM_AUTOFREE, nullptr, nullptr);
+  if (Stopped == 1) {
+    Stopped = 0;
+    const QWORD start = BASS_ChannelSeconds2Bytes(Streams[index], 0.0);
+    if (!Report(start != static_cast<QWORD>(-1), "Play Error")) return;
+    if (!Report(BASS_ChannelSetPosition(Streams[index], start, BASS_POS_BYTE), "Play Error")) return;
+    if (IsUrl == 1) {
+      const HSTREAM url = BASS_StreamCreateURL(SourceNames[index].c_str(), 0, BASS_STREAM_AUTOFREE, nullptr, nullptr);
+      if (!Report(url != 0, "Play Error")) return;
+      Streams[index] = url;
     }
-    if (Streams[index] != 0) BASS_ChannelPlay(Streams[index], 0);
-  } catch (...) {
-    ShowMessage("Play Error");
   }
+  if (Streams[index] != 0) Report(BASS_ChannelPlay(Streams[index], 0), "Play Error");
 }
 
 void TStreamPlayer::Stop(int32_t index) {
-  if (!ValidSlot(index)) return;
-  try {
-    if (Streams[index] != 0) {
-      Stopped = 1;
-      BASS_ChannelStop(Streams[index]);
-      if (IsUrl == 1) BASS_StreamFree(Streams[index]);
-    }
-  } catch (...) {
-    ShowMessage("Stop Error");
-  }
+  if (!ValidSlot(index) || Streams[index] == 0) return;
+  Stopped = 1;
+  if (!Report(BASS_ChannelStop(Streams[index]), "Stop Error")) return;
+  if (IsUrl == 1) Report(BASS_StreamFree(Streams[index]), "Stop Error");
 }
 
 void TStreamPlayer::Pause(int32_t index) {

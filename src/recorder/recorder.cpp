@@ -7,6 +7,7 @@
 
 #include "form/main_form.hpp"
 #include "platform/platform.hpp"
+#include "player/report.hpp"
 
 namespace tovarin {
 
@@ -69,11 +70,8 @@ std::string TBassRecorder::GetDevices() {
 }
 
 void TBassRecorder::SetRecordDevice(int32_t input, int32_t volume) {
-  try {
-    BASS_RecordSetInput(input, 0, static_cast<float>(volume / 100.0));
-  } catch (...) {
-    ShowMessage("Set Record Device Error");
-  }
+  // A refusal (no such input, no capture device) is not reported.
+  Report(BASS_RecordSetInput(input, 0, static_cast<float>(volume / 100.0)), "Set Record Device Error");
 }
 
 void TBassRecorder::StartRecord(const std::string& path, int32_t rate, int32_t channels) {
@@ -88,6 +86,7 @@ void TBassRecorder::StartRecord(const std::string& path, int32_t rate, int32_t c
     // A refused capture leaves the handle 0: the stop then completes an
     // empty file.
     RecordHandle = BASS_RecordStart(static_cast<DWORD>(rate), static_cast<DWORD>(channels), 0, &RecordWriteProc, this);
+    if (LibraryFault(RecordHandle != 0)) throw std::runtime_error("the capture did not start");
     // Asked for 0 Hz or 0 channels, the library captures its default
     // format: the header states what the file really holds, or no reader
     // could play it.
@@ -108,10 +107,15 @@ void TBassRecorder::StartRecord(const std::string& path, int32_t rate, int32_t c
 
 void TBassRecorder::StopRecord(bool report) {
   if (!Recording) return;
+  // Once this returns the callback never runs again, so the file is ours. A
+  // fault inside the library leaves the capture perhaps running: the file
+  // stays open and the recorder recording, for another stop to complete.
+  if (LibraryFault(BASS_ChannelStop(RecordHandle))) {
+    if (report) ShowMessage("Stop Record Error");
+    return;
+  }
   bool patched = false;
   try {
-    // Once this returns the callback never runs again, so the file is ours.
-    BASS_ChannelStop(RecordHandle);
     const int fd = OutFile.load();
     PatchSizes(fd);
     patched = true;

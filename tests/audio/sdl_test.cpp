@@ -92,3 +92,38 @@ TEST(Backoff, DoublesUpToTheLongestAndStartsAgainAfterAReset) {
   b.reset();
   EXPECT_EQ(b.next(), milliseconds(250));
 }
+
+// The watcher closes an idle device and opens it again when something
+// plays, while the host's thread keeps reading positions and levels: what
+// the reopening writes (the device's block and latency) is read race-free
+// (ThreadSanitizer checks), and the position still ends at the length.
+TEST(SdlDevices, ReopeningTheDeviceWhileTheHostReadsPositionsAndLevels) {
+  std::string raw = temp_file("reopen.raw");
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
+  setenv("TOVARIN_AUDIO_OUTPUT", "auto", 1);
+  ASSERT_TRUE(BASS_Init(-1, 44100, 0, 0, nullptr));
+  const HSTREAM first = make_stream(44100, 2, 2205, noise16);
+  const HSTREAM second = make_stream(44100, 2, 4410, noise16);
+  std::atomic<bool> done{false};
+  std::thread host([&] {
+    while (!done) {
+      BASS_ChannelGetPosition(second, BASS_POS_BYTE);
+      BASS_ChannelGetLevel(second);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  const auto play_to_end = [](HSTREAM h) {
+    ASSERT_TRUE(BASS_ChannelPlay(h, 0));
+    for (int i = 0; i < 200 && BASS_ChannelIsActive(h) != BASS_ACTIVE_STOPPED; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  };
+  play_to_end(first);
+  std::this_thread::sleep_for(std::chrono::milliseconds(2200));  // idle: the device closes
+  play_to_end(second);                                           // and opens again
+  done = true;
+  host.join();
+  EXPECT_EQ(BASS_ChannelGetPosition(second, BASS_POS_BYTE), 4410u * 4);
+  ASSERT_TRUE(BASS_Free());
+  unsetenv("SDL_AUDIODRIVER");
+}

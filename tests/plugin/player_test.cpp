@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -121,6 +122,24 @@ TEST_F(PlayerTest, BitrateIsFileSizeOverDurationRoundedUp) {
     ASSERT_EQ(plugin.Create(path), c.frames > 0) << c.kbit;
     EXPECT_EQ(plugin.Query(plugin.Bass_GetBit), c.kbit);
   }
+  // Past 4 GiB the whole size counts (cut to 32 bits it answered 283): a
+  // sparse RF64 file of 5 GiB of silence, 80 bytes of header.
+  const uint64_t data = 5ull << 30;
+  std::string header = std::string("RF64\xff\xff\xff\xffWAVEds64\x1c\0\0\0", 20);
+  const auto put = [&](uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) header += static_cast<char>(v >> (8 * i));
+  };
+  put(data + 72, 8), put(data, 8), put(data / 4, 8), put(0, 4);
+  header += std::string("fmt \x10\0\0\0", 8);
+  put(1, 2), put(2, 2), put(44100, 4), put(176400, 4), put(4, 2), put(16, 2);
+  header += std::string("data\xff\xff\xff\xff", 8);
+  ASSERT_EQ(header.size(), 80u);
+  const std::string big = TempDir() + "/big.wav";
+  std::ofstream(big, std::ios::binary) << header;
+  std::filesystem::resize_file(big, 80 + data);
+  ASSERT_TRUE(plugin.Create(big));
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetLength), "30435");
+  EXPECT_EQ(plugin.Query(plugin.Bass_GetBit), "1412");  // 1411.2 kbit/s, rounded up
 }
 
 TEST_F(PlayerTest, SeekingMovesThePosition) {

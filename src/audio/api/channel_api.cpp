@@ -32,25 +32,52 @@ size_t unheard(Library& lib, const Stream* s) {
   return lib.output->with_latency([&](int latency) { return ch.unheard_frames(latency); });
 }
 
-// Runs fn(lib, stream) with the library locked and the handle checked.
+// Runs fn(lib, stream) with the library and the stream locked and the
+// handle checked.
 template <class R, class Fn>
 R with_stream(DWORD handle, R failure, Fn&& fn) {
   return guarded<R>(failure, [&]() -> R {
-    Library& lib = library();
-    std::lock_guard lock(lib.mu);
-    Stream* s = find_stream(lib, handle);
-    if (!s) return failure;
-    set_error(BASS_OK);
-    return fn(lib, s);
+    Retired retired;
+    return with_stream_op<R>(handle, failure, retired, [&](Library& lib, Stream* s, LibraryLock&) -> R {
+      set_error(BASS_OK);
+      return fn(lib, s, retired);
+    });
   });
+}
+
+// The same for a call that waits on the stream (a seek, a decoder's pull):
+// fn(lib, stream, lock) unlocks `lock` (the library) before it waits.
+template <class R, class Fn>
+R with_waiting_stream(DWORD handle, R failure, Fn&& fn) {
+  return guarded<R>(failure, [&]() -> R {
+    Retired retired;
+    return with_stream_op<R>(handle, failure, retired, [&](Library& lib, Stream* s, LibraryLock& lock) -> R {
+      set_error(BASS_OK);
+      return fn(lib, s, lock);
+    });
+  });
+}
+
+// Seeks a channel with the library unlocked: the decoder may take a while
+// to reposition. The stream's own lock keeps other calls off it meanwhile.
+bool reposition(Library& lib, Channel* ch, int64_t frame, LibraryLock& lock) {
+  std::shared_ptr<Mixer> mixer = lib.mixer;
+  lock.unlock();
+  if (!mixer) return ch->reposition(frame);
+  return mixer->run_excluded(ch, [&] { return ch->reposition(frame); });
 }
 }  // namespace
 
 BOOL BASS_ChannelPlay(DWORD handle, BOOL restart) {
-  return with_stream<BOOL>(handle, 0, [&](Library& lib, Stream* s) -> BOOL {
+  return with_waiting_stream<BOOL>(handle, 0, [&](Library& lib, Stream* s, LibraryLock& lock) -> BOOL {
     if (decoding(s)) return fail(BASS_ERROR_DECODE);
     Channel* ch = s->channel.get();
-    if (restart && !lib.mixer->run_excluded(ch, [&] { return ch->reposition(0); })) return fail(BASS_ERROR_POSITION);
+    if (restart) {
+      if (!reposition(lib, ch, 0, lock)) return fail(BASS_ERROR_POSITION);
+      lock.lock();
+      // Freed, or the library freed, while it seeked.
+      if (lib.streams.get(handle) != s) return fail(BASS_ERROR_HANDLE);
+    }
     ch->set_state(PlayState::Playing);
     if (lib.output) lib.output->wake();
     wake_housekeeper(lib);
@@ -59,7 +86,7 @@ BOOL BASS_ChannelPlay(DWORD handle, BOOL restart) {
 }
 
 BOOL BASS_ChannelPause(DWORD handle) {
-  return with_stream<BOOL>(handle, 0, [&](Library&, Stream* s) -> BOOL {
+  return with_stream<BOOL>(handle, 0, [&](Library&, Stream* s, Retired&) -> BOOL {
     if (decoding(s)) return fail(BASS_ERROR_DECODE);
     PlayState st = s->channel->state();
     if (st == PlayState::Paused) return fail(BASS_ERROR_ALREADY);
@@ -74,9 +101,9 @@ BOOL BASS_ChannelStop(DWORD handle) {
     return guarded<BOOL>(
         0, [&]() -> BOOL { return stop_recording(handle) ? (set_error(BASS_OK), 1) : fail(BASS_ERROR_HANDLE); });
   }
-  return with_stream<BOOL>(handle, 0, [&](Library& lib, Stream* s) -> BOOL {
+  return with_stream<BOOL>(handle, 0, [&](Library& lib, Stream* s, Retired& retired) -> BOOL {
     if (s->flags & BASS_STREAM_AUTOFREE) {
-      free_stream(lib, s);
+      free_stream(lib, s, retired);
       return 1;
     }
     s->channel->set_state(PlayState::Stopped);
@@ -95,7 +122,7 @@ DWORD BASS_ChannelIsActive(DWORD handle) {
       return r->active ? BASS_ACTIVE_PLAYING : BASS_ACTIVE_STOPPED;
     });
   }
-  return with_stream<DWORD>(handle, BASS_ACTIVE_STOPPED, [&](Library&, Stream* s) -> DWORD {
+  return with_stream<DWORD>(handle, BASS_ACTIVE_STOPPED, [&](Library&, Stream* s, Retired&) -> DWORD {
     switch (s->channel->state()) {
       case PlayState::Playing: return s->channel->stalled() ? BASS_ACTIVE_STALLED : BASS_ACTIVE_PLAYING;
       case PlayState::Paused: return BASS_ACTIVE_PAUSED;
@@ -105,7 +132,7 @@ DWORD BASS_ChannelIsActive(DWORD handle) {
 }
 
 QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode) {
-  return with_stream<QWORD>(handle, kBadQword, [&](Library& lib, Stream* s) -> QWORD {
+  return with_stream<QWORD>(handle, kBadQword, [&](Library& lib, Stream* s, Retired&) -> QWORD {
     if (mode != BASS_POS_BYTE) return set_error(BASS_ERROR_NOTAVAIL), kBadQword;
     const Channel& ch = *s->channel;
     // Everything mixed has been heard once the channel has ended.
@@ -115,7 +142,7 @@ QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode) {
 }
 
 QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode) {
-  return with_stream<QWORD>(handle, kBadQword, [&](Library&, Stream* s) -> QWORD {
+  return with_stream<QWORD>(handle, kBadQword, [&](Library&, Stream* s, Retired&) -> QWORD {
     if (mode != BASS_POS_BYTE) return set_error(BASS_ERROR_NOTAVAIL), kBadQword;
     int64_t len = s->channel->info().length_frames;
     if (len < 0) return set_error(BASS_ERROR_NOTAVAIL), kBadQword;
@@ -124,28 +151,28 @@ QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode) {
 }
 
 BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos, DWORD mode) {
-  return with_stream<BOOL>(handle, 0, [&](Library& lib, Stream* s) -> BOOL {
+  return with_waiting_stream<BOOL>(handle, 0, [&](Library& lib, Stream* s, LibraryLock& lock) -> BOOL {
     if (mode != BASS_POS_BYTE) return fail(BASS_ERROR_NOTAVAIL);
     const int64_t len = s->channel->info().length_frames;
     if (pos > static_cast<QWORD>(INT64_MAX)) return fail(BASS_ERROR_POSITION);
     int64_t frame = static_cast<int64_t>(pos) / frame_bytes(s);
     if (len >= 0 && frame > len) return fail(BASS_ERROR_POSITION);
     Channel* ch = s->channel.get();
-    if (!lib.mixer->run_excluded(ch, [&] { return ch->reposition(frame); })) return fail(BASS_ERROR_POSITION);
+    if (!reposition(lib, ch, frame, lock)) return fail(BASS_ERROR_POSITION);
     if (decoding(s)) ch->set_state(PlayState::Playing);  // a stopped or ended decoder goes on from here
     return 1;
   });
 }
 
 double BASS_ChannelBytes2Seconds(DWORD handle, QWORD pos) {
-  return with_stream<double>(handle, -1.0, [&](Library&, Stream* s) -> double {
+  return with_stream<double>(handle, -1.0, [&](Library&, Stream* s, Retired&) -> double {
     const auto& info = s->channel->info();
     return static_cast<double>(pos) / (static_cast<double>(info.rate) * frame_bytes(s));
   });
 }
 
 QWORD BASS_ChannelSeconds2Bytes(DWORD handle, double pos) {
-  return with_stream<QWORD>(handle, kBadQword, [&](Library&, Stream* s) -> QWORD {
+  return with_stream<QWORD>(handle, kBadQword, [&](Library&, Stream* s, Retired&) -> QWORD {
     if (!(pos >= 0) || !std::isfinite(pos)) return set_error(BASS_ERROR_ILLPARAM), kBadQword;
     // Rounded down to a whole frame; the tiny bias keeps exact products
     // such as 0.1 s x 44100 from landing one frame short.
@@ -156,7 +183,7 @@ QWORD BASS_ChannelSeconds2Bytes(DWORD handle, double pos) {
 }
 
 BOOL BASS_ChannelSetAttribute(DWORD handle, DWORD attrib, float value) {
-  return with_stream<BOOL>(handle, 0, [&](Library&, Stream* s) -> BOOL {
+  return with_stream<BOOL>(handle, 0, [&](Library&, Stream* s, Retired&) -> BOOL {
     if (std::isnan(value)) return fail(BASS_ERROR_ILLPARAM);
     if (attrib == BASS_ATTRIB_VOL) {
       if (value < 0 || std::isinf(value)) return fail(BASS_ERROR_ILLPARAM);
@@ -172,7 +199,7 @@ BOOL BASS_ChannelSetAttribute(DWORD handle, DWORD attrib, float value) {
 }
 
 BOOL BASS_ChannelGetAttribute(DWORD handle, DWORD attrib, float* value) {
-  return with_stream<BOOL>(handle, 0, [&](Library&, Stream* s) -> BOOL {
+  return with_stream<BOOL>(handle, 0, [&](Library&, Stream* s, Retired&) -> BOOL {
     if (!value) return fail(BASS_ERROR_ILLPARAM);
     if (attrib == BASS_ATTRIB_VOL) return *value = s->channel->volume(), 1;
     if (attrib == BASS_ATTRIB_PAN) return *value = s->channel->pan(), 1;
@@ -181,7 +208,7 @@ BOOL BASS_ChannelGetAttribute(DWORD handle, DWORD attrib, float* value) {
 }
 
 DWORD BASS_ChannelGetLevel(DWORD handle) {
-  return with_stream<DWORD>(handle, static_cast<DWORD>(-1), [&](Library& lib, Stream* s) -> DWORD {
+  return with_stream<DWORD>(handle, static_cast<DWORD>(-1), [&](Library& lib, Stream* s, Retired&) -> DWORD {
     Channel& ch = *s->channel;
     if (ch.state() != PlayState::Playing) return 0;
     const int chans = ch.history().channels();
@@ -216,7 +243,7 @@ BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO* info) {
       return 1;
     });
   }
-  return with_stream<BOOL>(handle, 0, [&](Library&, Stream* s) -> BOOL {
+  return with_stream<BOOL>(handle, 0, [&](Library&, Stream* s, Retired&) -> BOOL {
     if (!info) return fail(BASS_ERROR_ILLPARAM);
     const SourceInfo& src = s->channel->info();
     int rate = src.rate, channels = src.channels;
@@ -280,13 +307,14 @@ DWORD pull_samples(Stream* s, void* buffer, DWORD length) {
 }  // namespace
 
 DWORD BASS_ChannelGetData(DWORD handle, void* buffer, DWORD length) {
-  return with_stream<DWORD>(handle, kBadDword, [&](Library& lib, Stream* s) -> DWORD {
+  return with_waiting_stream<DWORD>(handle, kBadDword, [&](Library& lib, Stream* s, LibraryLock& lock) -> DWORD {
     if (!buffer) return set_error(BASS_ERROR_ILLPARAM), kBadDword;
     if (length != BASS_DATA_FFT1024) {
       // Other FFT sizes and data flags are not offered; taking them for a
       // byte count would write far past the caller's buffer.
       if (length & ~(BASS_DATA_FLOAT | 0x3fffffffu)) return set_error(BASS_ERROR_ILLPARAM), kBadDword;
       if (!decoding(s)) return set_error(BASS_ERROR_NOTAVAIL), kBadDword;
+      lock.unlock();  // the decoder may keep it waiting
       return pull_samples(s, buffer, length);
     }
     Channel& ch = *s->channel;

@@ -7,8 +7,11 @@
 // guarded by the library's control mutex.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
+
+#include "audio/api/fault.hpp"
 
 namespace tovarin::audio {
 
@@ -18,6 +21,25 @@ template <class T>
 class HandleTable {
  public:
   explicit HandleTable(HandleKind kind) : kind_(static_cast<uint32_t>(kind)) {}
+
+  // Makes room so that the next add() and every remove() allocate nothing,
+  // and answers the handle that the next add() will give (0 when the table
+  // is full). A create path reserves before it makes anything, and adds
+  // last, when nothing can fail any more.
+  uint32_t reserve() {
+    fault::alloc();
+    uint32_t slot;
+    if (!free_.empty()) {
+      slot = free_.back();
+    } else if (entries_.size() < kSlots) {
+      slot = static_cast<uint32_t>(entries_.size());
+      if (entries_.size() == entries_.capacity()) entries_.reserve(std::max<size_t>(16, entries_.size() * 2));
+    } else {
+      return 0;
+    }
+    free_.reserve(entries_.capacity());
+    return (kind_ << 30) | (slot << kGenBits) | (slot < entries_.size() ? entries_[slot].generation : 1u);
+  }
 
   // 0 when the table is full.
   uint32_t add(T* object) {

@@ -5,12 +5,14 @@
 #include <chrono>
 #include <cstdlib>
 #include <stdexcept>
+#include <system_error>
 
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libswresample/swresample.h>
 }
 
+#include "audio/api/fault.hpp"
 #include "platform/platform.hpp"
 
 namespace tovarin::audio {
@@ -34,6 +36,7 @@ void housekeeping(Library* lib) {
       if (lib->hk_quit) return;
       lib->hk_play = false;
     }
+    Retired retired;  // ended streams' decoders are joined after mu is let go
     std::unique_lock lock(lib->mu, std::try_to_lock);
     watching = true;
     if (!lock.owns_lock()) continue;  // a control call runs: look again soon
@@ -43,7 +46,7 @@ void housekeeping(Library* lib) {
     }
     if (lib->mixer->take_ended())
       for (Stream* s : lib->streams.all())
-        if ((s->flags & BASS_STREAM_AUTOFREE) && s->channel->ended()) free_stream(*lib, s);
+        if ((s->flags & BASS_STREAM_AUTOFREE) && s->channel->ended()) free_stream(*lib, s, retired);
     // Keep looking while one plays, and also when one ended after the mixer
     // was asked above: its end is taken on the next round, not never.
     watching = false;
@@ -74,15 +77,18 @@ void stop_housekeeper(Library& lib) {
   if (lib.housekeeper.joinable()) lib.housekeeper.join();
 }
 
-void teardown(Library& lib) {
-  stop_housekeeper(lib);
-  // With the output stopped no block runs, so nothing below waits on it.
-  if (lib.output) lib.output->stop();
-  for (Stream* s : lib.streams.all()) free_stream(lib, s);
-  lib.output.reset();
-  lib.mixer.reset();
+// Takes everything of an initialised library out into `retired`, which
+// stops the output before it frees the streams and the mixer.
+void teardown(Library& lib, Retired& retired) {
+  // Room first: nothing below can fail.
+  const std::vector<Stream*> streams = lib.streams.all();
+  retired.streams.reserve(retired.streams.size() + streams.size());
+  stop_housekeeper(lib);  // it never waits for mu, so joining it here is safe
+  retired.output = std::move(lib.output);
+  retired.mixer = std::move(lib.mixer);
+  for (Stream* s : streams) free_stream(lib, s, retired);
   lib.initialised = false;
-  platform::release_module();
+  ++retired.modules;
 }
 
 // Frees the library when the plug-in is unloaded or the process exits
@@ -109,9 +115,10 @@ struct AtUnload {
     if (!lib) return;
     try {
       {
+        Retired retired;
         std::lock_guard lock(lib->mu);
-        if (lib->initialised) teardown(*lib);
-        free_capture(*lib);
+        if (lib->initialised) teardown(*lib, retired);
+        free_capture(*lib, retired);
       }
       stop_housekeeper(*lib);
       delete lib;
@@ -158,20 +165,49 @@ Stream* find_stream(Library& lib, DWORD handle) {
   return s;
 }
 
-void free_stream(Library& lib, Stream* s) {
-  s->channel->set_state(PlayState::Stopped);
-  if (lib.mixer) lib.mixer->remove(s->channel.get());
-  delete s->channel->swap_fx(nullptr);
-  for (auto& fx : s->fx) lib.fxs.remove(fx->handle);
-  lib.streams.remove(s->handle);
-  delete s;  // the source's decoder thread ends here
+Stream::~Stream() {
+  // Out of the mixer by now: nothing else sees the chain.
+  if (channel) delete channel->swap_fx(nullptr);
 }
 
-void publish_fx(Library& lib, Stream* s) {
+Retired::~Retired() {
+  try {
+    records.clear();  // each capture's thread ends here
+    capture_device.reset();
+    // With the output stopped no block runs, so the streams and the mixer
+    // can go.
+    if (output) output->stop();
+    output.reset();
+    streams.clear();  // a stream's decoder thread ends with its last holder
+    mixer.reset();
+  } catch (...) {
+  }
+  for (; modules > 0; --modules) platform::release_module();
+}
+
+void free_stream(Library& lib, Stream* s, Retired& retired) {
+  retired.streams.reserve(retired.streams.size() + 1);  // the only step that may fail, so first
+  s->channel->set_state(PlayState::Stopped);
+  // Without a mixer (teardown), the output is stopped before the stream goes.
+  if (lib.mixer) lib.mixer->remove(s->channel.get());
+  // Nothing below can fail: the tables reserved their room on the way in.
+  for (auto& fx : s->fx) lib.fxs.remove(fx->handle);
+  lib.streams.remove(s->handle);
+  retired.streams.push_back(std::move(s->self));
+}
+
+std::unique_ptr<FxChain> make_fx_chain(const Stream& s, const FxSlot* without) {
+  fault::alloc();
   auto chain = std::make_unique<FxChain>();
-  for (auto& fx : s->fx) chain->effects.push_back(fx->effect.get());
+  chain->effects.reserve(s.fx.size());
+  for (auto& fx : s.fx)
+    if (fx.get() != without) chain->effects.push_back(fx->effect.get());
+  return chain;
+}
+
+void install_fx_chain(Library& lib, Stream* s, std::unique_ptr<FxChain> chain) noexcept {
   const FxChain* old = s->channel->swap_fx(chain.release());
-  lib.mixer->synchronize();
+  if (lib.mixer) lib.mixer->synchronize();
   delete old;
 }
 
@@ -188,21 +224,29 @@ HSTREAM create_stream_from_source(std::unique_ptr<Source> source, DWORD flags) {
   // reports now or 100 ms, whichever is more (a device may take over from
   // the silent stand-in later and report its latency only then).
   const int lookback = decode ? 0 : std::max(lib.output->latency_frames(), lib.rate / 10);
+  // Every step that can fail comes before the handle is published; what a
+  // failing step leaves is freed by the unique_ptrs.
+  const uint32_t handle = lib.streams.reserve();
+  if (!handle) return fail(BASS_ERROR_MEM);
+  fault::alloc();
   auto channel = std::make_unique<Channel>(std::move(source), out_rate, lookback);
   std::string why;
   if (!channel->init(&why)) return fail(BASS_ERROR_FORMAT);
-  auto stream = std::make_unique<Stream>();
+  fault::alloc();
+  auto stream = std::make_shared<Stream>();
   stream->flags = flags;
-  stream->handle = lib.streams.add(stream.get());
-  if (!stream->handle) return fail(BASS_ERROR_MEM);
+  stream->handle = handle;
   stream->channel = std::move(channel);
   stream->channel->source().start();
   if (decode)
     stream->channel->set_state(PlayState::Playing);
   else
-    lib.mixer->add(stream->channel.get());
+    lib.mixer->add(stream->channel.get());  // stopped: silent until played
+  // Published: nothing below can fail.
+  lib.streams.add(stream.get());
+  stream->self = stream;
   set_error(BASS_OK);
-  return stream.release()->handle;
+  return handle;
 }
 
 }  // namespace tovarin::audio
@@ -221,25 +265,42 @@ BOOL BASS_Init(int32_t device, DWORD freq, DWORD, DWORD, const void*) {
     if (freq < 8000 || freq > 384000) return fail(BASS_ERROR_ILLPARAM);
     const std::string env = tovarin::platform::env("TOVARIN_AUDIO_OUTPUT");
     std::string choice = device == 0 ? "null" : !env.empty() ? env : "auto";
-    auto mixer = std::make_unique<Mixer>(static_cast<int>(freq));
+    fault::alloc();
+    auto mixer = std::make_shared<Mixer>(static_cast<int>(freq));
     std::string why;
-    auto output = open_output(choice, static_cast<int>(freq), &why);
-    if (!output || !output->start(mixer.get(), &why)) {
+    // Whatever fails below stops the output again before the call answers.
+    std::unique_ptr<Output> output;
+    struct StopOnFailure {
+      std::unique_ptr<Output>& output;
+      ~StopOnFailure() {
+        if (output) output->stop();
+      }
+    } stop_on_failure{output};
+    auto start = [&] {
+      if (fault::fail(fault::Kind::Device)) return false;
+      fault::thread_start();
+      return output->start(mixer.get(), &why);
+    };
+    if (!fault::fail(fault::Kind::Device)) output = open_output(choice, static_cast<int>(freq), &why);
+    if (!output || !start()) {
       // A machine without sound still plays, silently, in real time.
       if (choice != "auto") return fail(BASS_ERROR_DEVICE);
       output = make_null_output("", static_cast<int>(freq));
-      if (!output->start(mixer.get(), &why)) return fail(BASS_ERROR_DEVICE);
+      if (!start()) return fail(BASS_ERROR_DEVICE);
     }
-    lib.rate = static_cast<int>(freq);
-    lib.mixer = std::move(mixer);
-    lib.output = std::move(output);
-    lib.initialised = true;
     {
       std::lock_guard hk(lib.hk_mu);
       lib.hk_quit = false;
     }
-    lib.housekeeper = std::thread(housekeeping, &lib);
+    fault::thread_start();
+    std::thread housekeeper(housekeeping, &lib);
+    // Published: nothing below can fail.
+    lib.housekeeper = std::move(housekeeper);
     tovarin::platform::name_thread(lib.housekeeper, "tovarin-house");
+    lib.rate = static_cast<int>(freq);
+    lib.mixer = std::move(mixer);
+    lib.output = std::move(output);
+    lib.initialised = true;
     // The library's threads run this module's code: it stays loaded until
     // BASS_Free has ended them.
     tovarin::platform::hold_module();
@@ -251,9 +312,10 @@ BOOL BASS_Init(int32_t device, DWORD freq, DWORD, DWORD, const void*) {
 BOOL BASS_Free() {
   return guarded<BOOL>(0, [&]() -> BOOL {
     Library& lib = library();
+    Retired retired;
     std::lock_guard lock(lib.mu);
     if (!lib.initialised) return fail(BASS_ERROR_INIT);
-    teardown(lib);
+    teardown(lib, retired);
     set_error(BASS_OK);
     return 1;
   });
@@ -274,12 +336,11 @@ float BASS_GetCPU() {
 
 BOOL BASS_StreamFree(HSTREAM handle) {
   return guarded<BOOL>(0, [&]() -> BOOL {
-    Library& lib = library();
-    std::lock_guard lock(lib.mu);
-    Stream* s = find_stream(lib, handle);
-    if (!s) return 0;
-    free_stream(lib, s);
-    set_error(BASS_OK);
-    return 1;
+    Retired retired;  // the decoder's thread is joined once the locks are let go
+    return with_stream_op<BOOL>(handle, 0, retired, [&](Library& lib, Stream* s, LibraryLock&) -> BOOL {
+      free_stream(lib, s, retired);
+      set_error(BASS_OK);
+      return 1;
+    });
   });
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "audio/api/fault.hpp"
 #include "audio/api/library.hpp"
 #include "audio/api/thread_text.hpp"
 #include "platform/platform.hpp"
@@ -16,19 +17,19 @@ namespace {
 thread_local const Recording* t_in_callback = nullptr;
 }  // namespace
 
-void free_capture(Library& lib) {
-  for (Recording* r : lib.records.all()) {
+void free_capture(Library& lib, Retired& retired) {
+  // Their capture threads are stopped by `retired`, after mu is let go: a
+  // callback may be waiting for mu. Room first, so that none is dropped.
+  const std::vector<Recording*> live = lib.records.all();
+  retired.records.reserve(retired.records.size() + live.size() + lib.retired_records.size());
+  for (Recording* r : live) {
     lib.records.remove(r->handle);
-    r->capture.reset();  // stops the capture thread
-    delete r;
+    retired.records.emplace_back(r);
   }
-  for (Recording* r : lib.retired_records) {
-    r->capture.reset();
-    delete r;
-  }
+  for (Recording* r : lib.retired_records) retired.records.emplace_back(r);
   lib.retired_records.clear();
-  if (lib.capture_device) tovarin::platform::release_module();
-  lib.capture_device.reset();
+  if (lib.capture_device) ++retired.modules;
+  retired.capture_device = std::move(lib.capture_device);
   lib.input_volumes.clear();
 }
 
@@ -68,8 +69,10 @@ BOOL BASS_RecordInit(int32_t device) {
     if (device < -1 || device > 0) return fail(BASS_ERROR_DEVICE);
     const std::string env = tovarin::platform::env("TOVARIN_AUDIO_INPUT");
     std::string why;
+    if (fault::fail(fault::Kind::Device)) return fail(BASS_ERROR_DEVICE);
     auto dev = open_capture_device(env.empty() ? "auto" : env, &why);
     if (!dev) return fail(BASS_ERROR_DEVICE);
+    fault::alloc();
     lib.input_volumes.assign(dev->input_names().size(), 1.f);
     lib.current_input = 0;
     lib.record_volume = 1.f;
@@ -97,8 +100,9 @@ BOOL BASS_RecordFree() {
       r->capture.reset();
       delete r;
     }
+    Retired rest;
     std::lock_guard lock(lib.mu);
-    free_capture(lib);
+    free_capture(lib, rest);
     set_error(BASS_OK);
     return 1;
   });
@@ -142,11 +146,15 @@ HRECORD BASS_RecordStart(DWORD freq, DWORD chans, DWORD flags, RECORDPROC* proc,
     if (freq == 0) freq = 44100;
     if (chans == 0) chans = 2;
     if (freq < 1000 || freq > 384000 || chans > 8) return fail(BASS_ERROR_FORMAT);
+    // Every step that can fail comes before the handle is published; the
+    // callback is told the handle that the table will give.
+    const HRECORD handle = lib.records.reserve();
+    if (!handle) return fail(BASS_ERROR_MEM);
+    fault::alloc();
     auto rec = std::make_unique<Recording>();
     rec->proc = proc;
     rec->user = user;
-    rec->handle = lib.records.add(rec.get());
-    if (!rec->handle) return fail(BASS_ERROR_MEM);
+    rec->handle = handle;
     Recording* r = rec.get();
     const int channels = static_cast<int>(chans);
     r->rate = static_cast<int>(freq);
@@ -170,12 +178,13 @@ HRECORD BASS_RecordStart(DWORD freq, DWORD chans, DWORD flags, RECORDPROC* proc,
       return r->active.load();  // also false once the callback stopped its own recording
     };
     std::string why;
+    if (fault::fail(fault::Kind::Device)) return fail(BASS_ERROR_DEVICE);
+    fault::thread_start();
     r->capture = lib.capture_device->start(static_cast<int>(freq), channels, sink, &why);
-    if (!r->capture) {
-      lib.records.remove(r->handle);
-      return fail(BASS_ERROR_DEVICE);
-    }
+    if (!r->capture) return fail(BASS_ERROR_DEVICE);
+    // Published: nothing below can fail.
+    lib.records.add(rec.release());
     set_error(BASS_OK);
-    return rec.release()->handle;
+    return handle;
   });
 }

@@ -22,12 +22,7 @@ thread_local ThreadText t_answer;
 }  // namespace
 
 const char* TAGS_Read(DWORD handle, const char* fmt) {
-  return guarded<const char*>(nullptr, [&]() -> const char* {
-    if (!fmt) return set_error(BASS_ERROR_ILLPARAM), nullptr;
-    Library& lib = library();
-    std::lock_guard lock(lib.mu);
-    Stream* s = find_stream(lib, handle);
-    if (!s) return nullptr;
+  const auto read = [&](Library&, Stream* s, LibraryLock&) -> const char* {
     std::string out;
     for (const char* p = fmt; *p;) {
       const KeyName* hit = nullptr;
@@ -44,5 +39,10 @@ const char* TAGS_Read(DWORD handle, const char* fmt) {
     const char* answer = t_answer.keep(out);
     set_error(BASS_OK);
     return answer;
+  };
+  return guarded<const char*>(nullptr, [&]() -> const char* {
+    if (!fmt) return set_error(BASS_ERROR_ILLPARAM), nullptr;
+    Retired retired;
+    return with_stream_op<const char*>(handle, nullptr, retired, read);
   });
 }

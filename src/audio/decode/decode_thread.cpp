@@ -1,4 +1,5 @@
 #include "audio/decode/decode_thread.hpp"
+#include "audio/api/fault.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -90,6 +91,7 @@ void DecodeThread::start(Decoder& decoder, size_t ring_frames, bool in_reader) {
     in_reader_ = &decoder;
     return;
   }
+  fault::thread_start();
   thread_ = std::thread([this, &decoder] { run(decoder); });
   platform::name_thread(thread_, "tovarin-decode");
 }

@@ -50,7 +50,7 @@ class SdlOutput final : public Output, private FollowedDevice {
       return false;
     }
     rendered_.store(0, std::memory_order_relaxed);
-    latency_.store(device_latency_, std::memory_order_relaxed);
+    latency_.store(device_latency_.load(std::memory_order_relaxed), std::memory_order_relaxed);
     sdl().PauseAudioDevice(device_, 0);
     follower_.start(*this);
     return true;
@@ -76,12 +76,13 @@ class SdlOutput final : public Output, private FollowedDevice {
   // given, so what it still holds shrinks with the time since that callback.
   int latency_frames() const override {
     const int64_t full = latency_.load(std::memory_order_relaxed);
+    const int64_t block = block_.load(std::memory_order_relaxed);
     const int64_t held = std::min<int64_t>(full, rendered_.load(std::memory_order_relaxed));
     const int64_t since_ns = now_ns() - last_callback_ns_.load(std::memory_order_relaxed);
     // Never more than the next callback will take away (a block, less while
     // a new device is still filling up), so a late callback cannot let the
     // position run past what the next one reports.
-    const int64_t most = std::clamp<int64_t>(held - (full - block_), 0, std::min<int64_t>(held, block_));
+    const int64_t most = std::clamp<int64_t>(held - (full - block), 0, std::min<int64_t>(held, block));
     const int64_t played = std::clamp<int64_t>(since_ns * rate_ / 1000000000, 0, most);
     return static_cast<int>(held - played);
   }
@@ -134,8 +135,8 @@ class SdlOutput final : public Output, private FollowedDevice {
     // what remains of the one playing (half a block on average, as measured
     // at a PulseAudio sink's monitor); latency_frames() counts it down
     // through the block being played.
-    device_latency_ = have.samples + have.samples / 2;
-    block_ = have.samples;
+    device_latency_.store(have.samples + have.samples / 2, std::memory_order_relaxed);
+    block_.store(have.samples, std::memory_order_relaxed);
     return dev;
   }
 
@@ -174,7 +175,7 @@ class SdlOutput final : public Output, private FollowedDevice {
     device_ = dev;
     idle_frames_.store(0, std::memory_order_relaxed);
     rendered_.store(0, std::memory_order_relaxed);
-    latency_.store(device_latency_, std::memory_order_relaxed);
+    latency_.store(device_latency_.load(std::memory_order_relaxed), std::memory_order_relaxed);
     sdl().PauseAudioDevice(device_, 0);
     return true;
   }
@@ -185,8 +186,10 @@ class SdlOutput final : public Output, private FollowedDevice {
   // Control thread before the watcher starts and after it ends; the watcher
   // in between.
   SDL_AudioDeviceID device_ = 0;
-  int device_latency_ = 0;
-  int block_ = 0;
+  // Written when a device opens (control thread, then the watcher), read by
+  // latency_frames() on any thread that asks for a position or a level.
+  std::atomic<int> device_latency_{0};
+  std::atomic<int> block_{0};
   std::atomic<int> latency_{0};
   std::atomic<int64_t> last_callback_ns_{0};  // when the device last took a block
   std::atomic<int64_t> rendered_{0};          // frames rendered on the current device

@@ -81,6 +81,10 @@ class Channel {
   // one after Mixer::synchronize().
   const FxChain* swap_fx(const FxChain* chain) { return fx_.exchange(chain, std::memory_order_acq_rel); }
 
+  // Set by the mixer's run_excluded(): the audio thread skips the channel.
+  bool excluded() const { return excluded_.load(std::memory_order_seq_cst); }
+  void set_excluded(bool excluded) { excluded_.store(excluded, std::memory_order_seq_cst); }
+
   // ---- control thread while the audio thread is kept off ----
   // Seeks the source and starts the sound path afresh at `frame`.
   bool reposition(int64_t frame);
@@ -122,6 +126,7 @@ class Channel {
   std::atomic<bool> stalled_{false};
   std::atomic<bool> ended_{false};
   std::atomic<bool> snap_gain_{true};
+  std::atomic<bool> excluded_{false};
   std::atomic<float> volume_{1.f};
   std::atomic<float> pan_{0.f};
   std::atomic<int64_t> start_frame_{0};  // source frame where the path last started

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "audio/api/fault.hpp"
 #include "audio/mixer/channel.hpp"
 
 namespace tovarin::audio {
@@ -18,14 +19,13 @@ bool Mixer::render(float* out, size_t frames) {
   auto t0 = std::chrono::steady_clock::now();
   seq_.fetch_add(1, std::memory_order_seq_cst);
   const List* list = list_.load(std::memory_order_seq_cst);
-  const Channel* excluded = excluded_.load(std::memory_order_seq_cst);
   std::fill(out, out + frames * 2, 0.f);
   bool any_ended = false, any_playing = false;
   for (size_t done = 0; done < frames;) {
     size_t n = std::min(frames - done, Channel::kMaxBlock);
     float* o = out + done * 2;
     for (Channel* ch : *list) {
-      if (ch == excluded || ch->state() != PlayState::Playing) continue;
+      if (ch->excluded() || ch->state() != PlayState::Playing) continue;
       any_playing = true;
       any_ended |= ch->mix_into(o, n);
     }
@@ -59,6 +59,7 @@ void Mixer::publish(List next) {
 }
 
 void Mixer::add(Channel* channel) {
+  fault::alloc();  // the new list
   std::lock_guard lock(edit_mu_);
   List next = *current_;
   next.push_back(channel);
@@ -72,9 +73,6 @@ void Mixer::remove(Channel* channel) {
   publish(std::move(next));
 }
 
-void Mixer::set_excluded(Channel* channel, bool excluded) {
-  // One channel at a time: control calls are serialised by the library.
-  excluded_.store(excluded ? channel : nullptr, std::memory_order_seq_cst);
-}
+void Mixer::set_excluded(Channel* channel, bool excluded) { channel->set_excluded(excluded); }
 
 }  // namespace tovarin::audio

@@ -51,7 +51,8 @@ class Mixer {
   // Waits until no block that started before this call is still running.
   void synchronize();
   // Runs fn while the audio thread skips the channel (it plays silence for
-  // that moment), so fn may touch the channel's audio-thread state.
+  // that moment), so fn may touch the channel's audio-thread state. Calls
+  // for different channels may run at the same time.
   template <class Fn>
   auto run_excluded(Channel* channel, Fn&& fn) {
     struct Guard {
@@ -76,7 +77,6 @@ class Mixer {
   const int rate_;
   // shared with the audio thread
   std::atomic<const List*> list_;
-  std::atomic<const Channel*> excluded_{nullptr};
   std::atomic<uint64_t> seq_{0};
   std::atomic<float> cpu_{0.f};
   std::atomic<bool> ended_flag_{false};
