@@ -32,10 +32,12 @@ constexpr int kMaxSourceRate = 768000;  // Hz
 constexpr int kMaxSourceChannels = 8;
 
 struct SourceInfo {
-  int rate = 0;                // Hz
-  int channels = 0;            // 1..kMaxSourceChannels
-  int64_t length_frames = -1;  // exact decoded length; -1 unknown (live streams)
-  int bits = 0;                // original resolution, 0 when unknown/lossy
+  int rate = 0;      // Hz
+  int channels = 0;  // 1..kMaxSourceChannels
+  // Exact decoded length when known at open; -1 unknown (live streams) or
+  // not yet known (see Source::length()).
+  int64_t length_frames = -1;
+  int bits = 0;  // original resolution, 0 when unknown/lossy
   bool is_url = false;
   std::string location;  // path or URL as given
 };
@@ -49,6 +51,14 @@ class Source {
 
   // ---- control thread ----
   virtual const SourceInfo& info() const = 0;
+  // Exact decoded length in frames; -1 when unknown (live streams). A file
+  // whose length needs counting may still be counted after it opened: this
+  // waits for the count (bounded: a few seconds at most), or answers -1
+  // meanwhile when `wait` is false.
+  virtual int64_t length(bool wait = true) const {
+    (void)wait;
+    return info().length_frames;
+  }
   // Begins decoding (prefilling the ring).
   virtual void start() = 0;
   // Sample-accurate seek; false when the source cannot seek (live) or the

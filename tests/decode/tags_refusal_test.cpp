@@ -137,7 +137,7 @@ TEST_F(Files, PathsThatLookLikeUrlsOrProtocolsAreFiles) {
   const std::string wav = make("http:/x.wav", "-c:a pcm_s16le");
   auto s = open_file_source(wav, nullptr);
   ASSERT_TRUE(s);
-  EXPECT_EQ(s->info().length_frames, 44100);
+  EXPECT_EQ(s->length(), 44100);
   const std::string concat = make("concat:a.wav", "-c:a pcm_s16le");
   EXPECT_TRUE(open_file_source(concat, nullptr));
 }
@@ -223,7 +223,7 @@ TEST_F(Files, HeadersThatLieAreBoundedByTheFileOrRefusedAtOnce) {
       continue;
     }
     ASSERT_TRUE(s);
-    EXPECT_EQ(s->info().length_frames, c.frames);
+    EXPECT_EQ(s->length(), c.frames);
     EXPECT_EQ(drain_count(*s), c.frames);
     // Only integer samples may skip the reader's repair of NaN and overloads.
     EXPECT_EQ(s->bounded(), std::string(c.name) != "f32.wav");
@@ -242,7 +242,7 @@ TEST_F(Files, LongVbrMp3HasExactLengthAndSeeks) {
   auto s = open_file_source(mp3, nullptr);
   ASSERT_TRUE(s);
   ASSERT_EQ(s->info().channels, 1);
-  EXPECT_EQ(s->info().length_frames, static_cast<int64_t>(ref.size()));
+  EXPECT_EQ(s->length(), static_cast<int64_t>(ref.size()));
   for (int64_t target : {int64_t{60 * 44100 + 17}, int64_t{12345}, int64_t(ref.size()) - 1024, int64_t{30 * 44100}}) {
     SCOPED_TRACE(target);
     ASSERT_TRUE(s->seek_to(target));

@@ -144,7 +144,7 @@ QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode) {
 QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode) {
   return with_stream<QWORD>(handle, kBadQword, [&](Library&, Stream* s, Retired&) -> QWORD {
     if (mode != BASS_POS_BYTE) return set_error(BASS_ERROR_NOTAVAIL), kBadQword;
-    int64_t len = s->channel->info().length_frames;
+    const int64_t len = s->channel->length();
     if (len < 0) return set_error(BASS_ERROR_NOTAVAIL), kBadQword;
     return frames_to_bytes(len, s);
   });
@@ -153,10 +153,13 @@ QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode) {
 BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos, DWORD mode) {
   return with_waiting_stream<BOOL>(handle, 0, [&](Library& lib, Stream* s, LibraryLock& lock) -> BOOL {
     if (mode != BASS_POS_BYTE) return fail(BASS_ERROR_NOTAVAIL);
-    const int64_t len = s->channel->info().length_frames;
     if (pos > static_cast<QWORD>(INT64_MAX)) return fail(BASS_ERROR_POSITION);
     int64_t frame = static_cast<int64_t>(pos) / frame_bytes(s);
-    if (len >= 0 && frame > len) return fail(BASS_ERROR_POSITION);
+    // The start needs no length (which a long file may still be counting).
+    if (frame > 0) {
+      const int64_t len = s->channel->length();
+      if (len >= 0 && frame > len) return fail(BASS_ERROR_POSITION);
+    }
     Channel* ch = s->channel.get();
     if (!reposition(lib, ch, frame, lock)) return fail(BASS_ERROR_POSITION);
     if (decoding(s)) ch->set_state(PlayState::Playing);  // a stopped or ended decoder goes on from here

@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include "audio/bass.h"
-#include "audio/decode/mp3_header.hpp"
 #include "audio/decode/ogg_scan.hpp"
 #include "audio/decode/text.hpp"
 #include "platform/platform.hpp"
@@ -40,6 +39,10 @@ constexpr int kMaxProbePackets = 2000;
 
 // A file whose length needs a scan gets this long; past it the length is an estimate.
 constexpr int kScanLimitMs = 3000;
+
+// While a raw stream's index is built, the decoder goes this far into the
+// file (some 20 s at 192 kbit/s; the index of a two-hour file takes about a second).
+constexpr int64_t kFreeBytes = 512 * 1024;
 
 // No codec packs more frames into a byte of file than this (lossless codecs
 // on digital silence come nearest); a header claiming more is not believed.
@@ -78,6 +81,11 @@ void set_http_options(AVDictionary** opts, const OpenRequest& req) {
   // some of its backends trust nothing without a CA file.
   av_dict_set(opts, "tls_verify", "1", 0);
   if (const std::string ca = ca_file(); !ca.empty()) av_dict_set(opts, "ca_file", ca.c_str(), 0);
+}
+
+void set_file_options(AVDictionary** opts) {
+  av_dict_set(opts, "protocol_whitelist", "file", 0);
+  av_dict_set(opts, "format_whitelist", kFileFormats, 0);
 }
 
 void FfmpegSource::close_input() {
@@ -188,8 +196,7 @@ int FfmpegSource::open_input() {
       }
       url = req_.location;  // named for probing only; the bytes come from the prefix
     }
-    av_dict_set(&opts, "protocol_whitelist", "file", 0);
-    av_dict_set(&opts, "format_whitelist", kFileFormats, 0);
+    set_file_options(&opts);
   }
   int r = avformat_open_input(&fmt_, url.c_str(), nullptr, &opts);
   av_dict_free(&opts);
@@ -258,8 +265,7 @@ bool FfmpegSource::take_frame() {
       mark(idx, f->sample_rate, f->ch_layout.nb_channels, nullptr);
     int64_t from = idx < skip_until_ ? std::min(skip_until_ - idx, got) : 0;
     int64_t keep = got;
-    if (length_exact_ && info_.length_frames >= 0 && idx + keep > info_.length_frames)
-      keep = std::max<int64_t>(info_.length_frames - idx, 0);
+    if (const int64_t cut = cut_length(); cut >= 0 && idx + keep > cut) keep = std::max<int64_t>(cut - idx, 0);
     if (from >= keep) return false;
     sink().append(resampled_.data() + from * info_.channels, static_cast<size_t>(keep - from));
     if (req_.is_url) last_audio_ns_ = now_ns();
@@ -292,8 +298,8 @@ bool FfmpegSource::take_frame() {
     mark(idx, f->sample_rate, f->ch_layout.nb_channels, nullptr);
   int from = 0;
   if (idx < skip_until_) from = static_cast<int>(std::min<int64_t>(skip_until_ - idx, count));
-  if (length_exact_ && info_.length_frames >= 0 && idx + count > info_.length_frames)
-    count = static_cast<int>(std::max<int64_t>(info_.length_frames - idx, 0));
+  if (const int64_t cut = cut_length(); cut >= 0 && idx + count > cut)
+    count = static_cast<int>(std::max<int64_t>(cut - idx, 0));
   if (from >= count) return false;
   if (converter_->holding()) {
     // Frames a resampler still held from a part in another format come first.
@@ -380,17 +386,25 @@ int FfmpegSource::next_frame() {
       av_packet_unref(pkt_);
       continue;
     }
-    if (!packet_table_.empty() && pkt_->pos >= 0) {
+    if (index_ && !index_->ready() && pkt_->pos >= free_until_) {
+      // Past the start: not without the length to cut the end at.
+      index_->wait();
+      if (thread_.stopping()) {
+        av_packet_unref(pkt_);
+        return -1;
+      }
+    }
+    if (const std::vector<PacketMark>* table = packet_table(); table && pkt_->pos >= 0) {
       // After a byte seek the demuxer guesses timestamps; the table knows them.
-      auto it = std::lower_bound(packet_table_.begin(), packet_table_.end(), pkt_->pos,
+      auto it = std::lower_bound(table->begin(), table->end(), pkt_->pos,
                                  [](const PacketMark& m, int64_t p) { return m.pos < p; });
-      if (it != packet_table_.end() && it->pos == pkt_->pos) {
+      if (it != table->end() && it->pos == pkt_->pos) {
         pkt_->pts = pkt_->dts = it->pts;
         // It also believes it is at the start again and asks the decoder to drop
         // the encoder delay: only the file's first packet carries that.
         size_t sd_size = 0;
         uint8_t* sd = av_packet_get_side_data(pkt_, AV_PKT_DATA_SKIP_SAMPLES, &sd_size);
-        if (sd && sd_size >= 4 && it != packet_table_.begin()) AV_WL32(sd, 0);
+        if (sd && sd_size >= 4 && it != table->begin()) AV_WL32(sd, 0);
       }
     }
     // FFmpeg's Opus decoder keeps the channel count it was opened with; a
@@ -454,11 +468,11 @@ bool FfmpegSource::position_before(int64_t frame) {
   const AVRational tb = fmt_->streams[stream_]->time_base;
   const int64_t ts = origin_pts_ + av_rescale_q(frame, AVRational{1, info_.rate}, tb);
   bool ok = false;
-  if (!packet_table_.empty()) {
+  if (const std::vector<PacketMark>* table = packet_table()) {
     // The packet at or before ts, by the table's exact timestamps.
-    auto it = std::upper_bound(packet_table_.begin(), packet_table_.end(), ts,
-                               [](int64_t t, const PacketMark& m) { return t < m.pts; });
-    if (it == packet_table_.begin()) return false;
+    auto it =
+        std::upper_bound(table->begin(), table->end(), ts, [](int64_t t, const PacketMark& m) { return t < m.pts; });
+    if (it == table->begin()) return false;
     --it;
     ok = av_seek_frame(fmt_, stream_, it->pos, AVSEEK_FLAG_BYTE) >= 0;
   } else {
@@ -526,54 +540,30 @@ bool FfmpegSource::determine_length() {
   else if (fmt_->duration != AV_NOPTS_VALUE && fmt_->duration >= 0)
     estimate = av_rescale_q(fmt_->duration, AV_TIME_BASE_Q, rate_tb);
   estimate = std::min(estimate, most);
-  const int64_t give_up = now_ns() + int64_t{kScanLimitMs} * 1000000;
-  bool complete = true;
   if (raw_stream) {
-    // The demuxer only estimates where a seek in a raw stream (VBR MP3, ADTS) lands; a demux-only pass
-    // records every packet's exact position and timestamp for seeking. The
-    // length is all packets' samples less the encoder delay the decoder drops
-    // at the start (seen in the first frame) and the padding it drops at the
-    // end (recorded in the LAME header).
-    if (!rewind()) return false;
-    st = fmt_->streams[stream_];  // reopened: the old stream is gone
-    AVPacket* pkt = av_packet_alloc();
-    if (!pkt) return false;
-    int64_t scanned = 0, first_packet = -1;
-    for (;;) {
-      if (thread_.stopping() || now_ns() > give_up) {
-        complete = false;
-        break;
-      }
-      const int r = av_read_frame(fmt_, pkt);
-      if (r == AVERROR(EAGAIN)) continue;
-      if (r < 0) break;
-      if (pkt->stream_index == stream_) {
-        if (pkt->pts != AV_NOPTS_VALUE && pkt->pos >= 0 &&
-            (packet_table_.empty() || pkt->pos > packet_table_.back().pos))
-          packet_table_.push_back({pkt->pos, pkt->pts});
-        const int64_t n = pkt->duration > 0 ? av_rescale_q(pkt->duration, st->time_base, rate_tb) : 0;
-        if (first_packet < 0) first_packet = n;
-        scanned += n;
-      }
-      av_packet_unref(pkt);
-    }
-    av_packet_free(&pkt);
-    if (!rewind()) return false;
-    if (complete && scanned > 0 && first_packet > 0) {
-      const int64_t start_skip = std::max<int64_t>(first_packet - first_frame_frames_, 0);
-      int64_t end_skip = 0;
-      // The decoder's own delay (529 samples) is inside the padding already dropped at the start.
-      if (mpeg_audio)
-        if (auto gap = read_lame_gap(req_.location)) end_skip = std::max(gap->padding - 529, 0);
-      info_.length_frames = std::clamp<int64_t>(scanned - start_skip - end_skip, 0, most);
-      length_exact_ = true;
-      return true;
-    }
-    packet_table_.clear();
-    info_.length_frames = std::max<int64_t>(estimate, 0);
+    // The demuxer only estimates where a seek in a raw stream (VBR MP3, ADTS)
+    // lands and how long it is: the index counts every packet, beside the
+    // decoder. A file small enough that the decoder would reach its end at
+    // once is indexed before opening returns.
+    PacketIndex::Params p;
+    p.location = req_.location;
+    p.stream = stream_;
+    p.rate = info_.rate;
+    p.first_frame_frames = first_frame_frames_;
+    p.most = most;
+    p.estimate = estimate;
+    p.mpeg_audio = mpeg_audio;
+    p.frames_have_sync = mpeg_audio || std::strcmp(fmt_->iformat->name, "aac") == 0;
+    p.limit_ns = int64_t{kScanLimitMs} * 1000000;
+    index_ = std::make_unique<PacketIndex>();
+    index_->start(std::move(p));
+    free_until_ = (fmt_->pb ? avio_tell(fmt_->pb) : 0) + kFreeBytes;
+    if (req_.file_size <= free_until_) index_->wait();
     return true;
   }
   // Decode the whole file when short, else only its tail.
+  const int64_t give_up = now_ns() + int64_t{kScanLimitMs} * 1000000;
+  bool complete = true;
   skip_until_ = INT64_MAX;  // counting only: keep nothing
   const int64_t tail = int64_t{info_.rate} * 10;
   if (complete && estimate > tail * 3) {
@@ -594,6 +584,27 @@ bool FfmpegSource::determine_length() {
     info_.length_frames = std::max<int64_t>(estimate, 0);
   }
   return true;
+}
+
+}  // namespace tovarin::audio::decode
+
+namespace tovarin::audio::decode {
+
+int64_t FfmpegSource::length(bool wait) const {
+  if (!index_) return info_.length_frames;
+  const PacketIndex::Result* r = wait ? &index_->wait() : index_->ready();
+  return r ? r->length : -1;
+}
+
+int64_t FfmpegSource::cut_length() const {
+  if (!index_) return length_exact_ ? info_.length_frames : -1;
+  const PacketIndex::Result* r = index_->ready();
+  return r && r->exact ? r->length : -1;
+}
+
+const std::vector<PacketMark>* FfmpegSource::packet_table() const {
+  const PacketIndex::Result* r = index_ ? index_->ready() : nullptr;
+  return r && !r->table.empty() ? &r->table : nullptr;
 }
 
 }  // namespace tovarin::audio::decode

@@ -40,6 +40,8 @@ FfmpegSource::FfmpegSource(const OpenRequest& req) : req_(req), origin_pts_(AV_N
 }
 
 FfmpegSource::~FfmpegSource() {
+  // The decoder may be waiting for the index: it ends first.
+  if (index_) index_->cancel();
   thread_.stop();
   close_input();
 }
@@ -162,7 +164,13 @@ bool FfmpegSource::seek(int64_t target, FrameSink& sink) {
 }
 
 bool FfmpegSource::seek_to(int64_t frame) {
-  if (info_.is_url || frame < 0 || (info_.length_frames >= 0 && frame > info_.length_frames)) return false;
+  if (info_.is_url || frame < 0) return false;
+  // The start is always there; anywhere else needs the length (and a raw
+  // stream's index, which the decoder seeks by).
+  if (frame > 0) {
+    const int64_t len = length();
+    if (len >= 0 && frame > len) return false;
+  }
   thread_.seek(frame);
   return true;
 }

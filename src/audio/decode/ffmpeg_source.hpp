@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "audio/decode/decode_thread.hpp"
+#include "audio/decode/packet_index.hpp"
 #include "audio/decode/sample_convert.hpp"
 #include "audio/source.hpp"
 
@@ -65,6 +66,9 @@ struct OpenRequest {
 
 // The options of every http(s) request: protocols, timeouts, TLS checks.
 void set_http_options(AVDictionary** opts, const OpenRequest& req);
+// The options of every local file's demuxer ("file:" URLs): the file
+// protocol only, and only demuxers that read one audio file.
+void set_file_options(AVDictionary** opts);
 
 class FfmpegSource final : public Source, private DecodeThread::Decoder {
  public:
@@ -73,6 +77,7 @@ class FfmpegSource final : public Source, private DecodeThread::Decoder {
   ~FfmpegSource() override;
 
   const SourceInfo& info() const override { return info_; }
+  int64_t length(bool wait = true) const override;
   void start() override;
   bool seek_to(int64_t frame) override;
   int64_t file_position(uint32_t mode) const override;
@@ -103,6 +108,10 @@ class FfmpegSource final : public Source, private DecodeThread::Decoder {
   int next_frame();   // 1: audio went to the sink, -1: the end
   bool take_frame();  // converts frame_ into the sink; false when all of it is dropped
   bool determine_length();
+  // Decoder thread: the exact length that frames past it are cut at, -1 none (yet).
+  int64_t cut_length() const;
+  // The packet table once the index is built; null before (or without one).
+  const std::vector<PacketMark>* packet_table() const;
   int64_t frames_file_can_hold() const;
   bool position_before(int64_t frame);  // demuxer at or before frame, decoder flushed
   // at < 0: the tags hold at once; else from frame `at` on (a chained part).
@@ -129,6 +138,12 @@ class FfmpegSource final : public Source, private DecodeThread::Decoder {
   int runup_ = 0;                // frames decoded before a seek target to settle the decoder
   int64_t content_length_ = -1;  // URL: the server's Content-Length
   bool chained_ = false;         // a file of several Ogg parts: counted, never placed by timestamps
+  // Raw streams: their length and packet table, built beside the decoder.
+  // The decoder decodes packets before free_until_ (a byte position) while
+  // it is being built and waits for it before any later one, so that the
+  // end of the file is never decoded without the length to cut it at.
+  std::unique_ptr<PacketIndex> index_;
+  int64_t free_until_ = 0;
 
   // ---- decoder thread (the opening thread before it starts) ----
   AVFormatContext* fmt_ = nullptr;
@@ -149,13 +164,9 @@ class FfmpegSource final : public Source, private DecodeThread::Decoder {
   int64_t last_audio_ns_ = 0;     // URL: when audio was last decoded
   int64_t open_deadline_ns_ = 0;  // URL: opening must be done by then; 0 once open
   std::string last_icy_packet_;
-  int64_t bytes_before_ = 0;    // URL: bytes received by earlier connections
-  std::vector<int64_t> drops_;  // URL: when recent drops happened
-  bool station_ = false;        // URL: the server sent icy- headers
-  struct PacketMark {
-    int64_t pos, pts;
-  };
-  std::vector<PacketMark> packet_table_;         // MPEG audio: every packet's byte position and exact pts
+  int64_t bytes_before_ = 0;                     // URL: bytes received by earlier connections
+  std::vector<int64_t> drops_;                   // URL: when recent drops happened
+  bool station_ = false;                         // URL: the server sent icy- headers
   std::unique_ptr<SampleConverter> converter_;   // to info_'s rate and channel count
   int decoded_rate_ = 0, decoded_channels_ = 0;  // format of the last frame decoded
   std::vector<float> resampled_;                 // a frame in another format, resampled

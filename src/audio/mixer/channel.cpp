@@ -74,11 +74,14 @@ void Channel::set_state(PlayState s) {
 int64_t Channel::heard_frame(int latency_out_frames) const {
   // Counting back from output frames can fall a frame short of the source's
   // end once the resampler has rounded; an ended channel is at its end.
-  if (ended() && info_.length_frames >= 0) return info_.length_frames;
+  // A length still being counted is not waited for: until it is known the
+  // decoder has not reached the end.
+  const int64_t length = source_->length(false);
+  if (ended() && length >= 0) return length;
   int64_t out = emitted_.load(std::memory_order_acquire) - std::max(0, latency_out_frames);
   if (out < 0) out = 0;
   int64_t frame = start_frame_.load(std::memory_order_acquire) + av_rescale(out, info_.rate, out_rate_);
-  if (info_.length_frames >= 0) frame = std::min(frame, info_.length_frames);
+  if (length >= 0) frame = std::min(frame, length);
   return frame;
 }
 

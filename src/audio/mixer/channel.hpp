@@ -57,6 +57,8 @@ class Channel {
 
   Source& source() { return *source_; }
   const SourceInfo& info() const { return info_; }
+  // The source's length in frames (see Source::length()).
+  int64_t length(bool wait = true) const { return source_->length(wait); }
   int out_rate() const { return out_rate_; }
 
   // ---- control thread (atomics; safe while the audio thread mixes) ----
