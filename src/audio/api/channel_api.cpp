@@ -142,8 +142,9 @@ QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode) {
 }
 
 QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode) {
-  return with_stream<QWORD>(handle, kBadQword, [&](Library&, Stream* s, Retired&) -> QWORD {
+  return with_waiting_stream<QWORD>(handle, kBadQword, [&](Library&, Stream* s, LibraryLock& lock) -> QWORD {
     if (mode != BASS_POS_BYTE) return set_error(BASS_ERROR_NOTAVAIL), kBadQword;
+    lock.unlock();  // a long file may still be counting its length: wait for it unlocked
     const int64_t len = s->channel->length();
     if (len < 0) return set_error(BASS_ERROR_NOTAVAIL), kBadQword;
     return frames_to_bytes(len, s);
@@ -157,7 +158,11 @@ BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos, DWORD mode) {
     int64_t frame = static_cast<int64_t>(pos) / frame_bytes(s);
     // The start needs no length (which a long file may still be counting).
     if (frame > 0) {
+      lock.unlock();  // the length may still be being counted: wait for it unlocked
       const int64_t len = s->channel->length();
+      lock.lock();
+      // Freed, or the library freed, while it waited.
+      if (lib.streams.get(handle) != s) return fail(BASS_ERROR_HANDLE);
       if (len >= 0 && frame > len) return fail(BASS_ERROR_POSITION);
     }
     Channel* ch = s->channel.get();

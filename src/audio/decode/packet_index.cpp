@@ -1,9 +1,11 @@
 #include "audio/decode/packet_index.hpp"
+#include "audio/api/fault.hpp"
 
 #include <algorithm>
 
 #include "audio/decode/ffmpeg_source.hpp"
 #include "audio/decode/mp3_header.hpp"
+#include "platform/platform.hpp"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -49,6 +51,7 @@ PacketIndex::~PacketIndex() {
 
 void PacketIndex::start(Params p) {
   params_ = std::move(p);
+  fault::thread_start();
   thread_ = std::thread([this] { run(); });
 }
 
@@ -59,6 +62,7 @@ const PacketIndex::Result& PacketIndex::wait() const {
 }
 
 void PacketIndex::run() {
+  platform::use_default_float_environment();
   const Params& p = params_;
   Result r;
   r.length = std::max<int64_t>(p.estimate, 0);
