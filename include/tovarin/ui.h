@@ -31,7 +31,8 @@
  * (from the C++ API) is allowed from any thread. tovui_close_box may be called
  * from any thread.
  *
- * Pixels: tovui_compose writes one 0x00RRGGBB word per pixel, row by row.
+ * Pixels: tovui_compose writes one 0x00RRGGBB word per pixel, row by row;
+ * tovui_render (the pull path, below) writes opaque pixels with a stride.
  *
  * No C++ exception leaves these functions: one thrown by a window procedure
  * during tovui_pump ends that call, which then answers 0.
@@ -118,6 +119,60 @@ TOVUI_API int tovui_save_png(uint32_t window, const char* path);
  * one in the background). max_columns > 0 samples a wider window down to fit
  * that many columns. Returns 1 on success. */
 TOVUI_API int tovui_write_ansi(uint32_t window, int fd, int32_t max_columns);
+
+/* ---- Lending a window: three ways ----------------------------------------
+ *
+ * The plug-in puts its form inside the window a host gives SetParentWindow.
+ * Pick by what the host has:
+ * 1. An X11 child window (an X display, the host's toolkit on X11 or
+ *    XWayland): lend the X window id of the area (GTK 3: a native GdkWindow's
+ *    XID; Qt: winId()). The form is a real X window; the host paints nothing.
+ * 2. The pull path (any toolkit, any display server, or none): lend a window
+ *    made with tovui_create_window(0, ...) while no X display is in use
+ *    (TOVUI_BACKEND=model forces that), watch it with tovui_watch_damage and
+ *    paint it with tovui_render in the host's own drawing code (GTK 4: a
+ *    GdkMemoryTexture; Qt: a QImage in paintEvent; SDL: a streaming
+ *    texture). Works for native Wayland players with no extra library.
+ * 3. A Wayland subsurface (native Wayland hosts that can hand over their
+ *    wl_surface): tovui_wayland_window, below. The form is a subsurface of
+ *    the host's surface, drawn by the plug-in; the host paints nothing.
+ * Whichever way, the host's thread pumps the window system as said above.
+ */
+
+/* ---- The pull path --------------------------------------------------------
+ *
+ * Pixels: tovui_render writes one 32-bit word per pixel, 0xFFRRGGBB in the
+ * machine's byte order: opaque (alpha 255). On little-endian machines the
+ * bytes in memory are B, G, R, A, which toolkits take as they are:
+ * GDK_MEMORY_B8G8R8A8 (or _PREMULTIPLIED), QImage::Format_RGB32 or
+ * Format_ARGB32, CAIRO_FORMAT_RGB24 or ARGB32, SDL_PIXELFORMAT_ARGB8888,
+ * WL_SHM_FORMAT_XRGB8888.
+ *
+ * Damage: a watched window tells its watcher when its pixels, or those of a
+ * visible descendant, changed, and where. A display that is stopped draws
+ * nothing and a hidden form shows nothing, so neither is told: a host that
+ * paints only when told composes no frame then. */
+
+/* Composes the window and its visible descendants into the host's buffer:
+ * width x height pixels with the window's origin at (0, 0), rows `stride`
+ * bytes apart (a multiple of 4, at least 4 * width). Pixels beyond the
+ * window stay as they were. Allocates nothing; costs width x height.
+ * Returns 1, or 0 for a stale handle or bad arguments. Any thread. */
+TOVUI_API int tovui_render(uint32_t window, void* pixels, int32_t stride, int32_t width, int32_t height);
+
+/* Called with the rectangle, in the window's coordinates, that holds every
+ * change since the previous call. */
+typedef void (*tovui_damage_callback)(void* user, uint32_t window, int32_t x, int32_t y, int32_t width, int32_t height);
+
+/* Watches the window for damage: the callback runs on the window's owning
+ * thread while it pumps (GTK and Qt hosts: from GLib's main loop; others:
+ * inside tovui_pump, after tovui_event_fd became readable), at most once a
+ * pump, and only when something changed. The first call, soon after this
+ * one, covers the whole window; so does one after the window is resized.
+ * One watcher a window: a new call replaces it, a NULL callback ends it.
+ * The watch ends with the window. It may render, and call any function,
+ * from the callback. Returns 1, or 0 for a stale handle. */
+TOVUI_API int tovui_watch_damage(uint32_t window, tovui_damage_callback callback, void* user);
 
 #ifdef __cplusplus
 }
