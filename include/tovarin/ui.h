@@ -174,6 +174,45 @@ typedef void (*tovui_damage_callback)(void* user, uint32_t window, int32_t x, in
  * from the callback. Returns 1, or 0 for a stale handle. */
 TOVUI_API int tovui_watch_damage(uint32_t window, tovui_damage_callback callback, void* user);
 
+/* Moves and sizes a window: bounds relative to its parent's client area (for
+ * a top-level window lent as a Wayland subsurface: the host's area in its
+ * surface). Returns 1, or 0 for a stale handle. */
+TOVUI_API int tovui_set_rect(uint32_t window, int32_t x, int32_t y, int32_t width, int32_t height);
+
+/* ---- A Wayland subsurface --------------------------------------------------
+ *
+ * For a native Wayland host that lends its own surface. The window system
+ * shows the window's visible children (the plug-in's form) in a
+ * desynchronised wl_subsurface of that surface, over the area where they
+ * lie, with wl_shm buffers of its own and an empty input region (every
+ * click goes to the host). All it sends goes through an event queue of its
+ * own on the host's connection: it never dispatches the host's queue and
+ * never commits the host's surface, so a change of position shows with the
+ * host's next commit. libwayland-client is loaded at run time (the host's
+ * own copy); nothing here is linked. Windows must live in memory (no X
+ * display, or TOVUI_BACKEND=model). Call everything on the host's thread,
+ * the one that runs its main loop (GLib's, or one that pumps tovui). */
+
+/* A window standing for the area x, y, width x height of the host's surface
+ * (wl_display* and wl_surface*, as GDK or Qt give them), to lend to
+ * SetParentWindow. Move or size it with tovui_set_rect when the area moves.
+ * Returns 0 when it cannot be made (no libwayland-client, a compositor
+ * without wl_subcompositor, windows on an X display). */
+TOVUI_API uint32_t tovui_wayland_window(void* wl_display, void* wl_surface, int32_t x, int32_t y, int32_t width,
+                                        int32_t height);
+
+/* The host's surface is drawn at an integer scale (GDK: the surface's scale
+ * factor): the form is drawn that many device pixels to a pixel. Returns 1,
+ * or 0 for a window that is not a subsurface, or scale < 1. */
+TOVUI_API int tovui_wayland_set_scale(uint32_t window, int32_t scale);
+
+/* The host's surface is about to be destroyed: call this first. The
+ * subsurface and everything of ours on the connection go, and so does the
+ * window, with the form in it (as when a lent X window is destroyed): the
+ * plug-in goes on playing without a display. Returns 1, or 0 for a window
+ * that is not a subsurface. */
+TOVUI_API int tovui_wayland_surface_gone(uint32_t window);
+
 #ifdef __cplusplus
 }
 #endif

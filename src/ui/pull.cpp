@@ -21,4 +21,12 @@ int tovui_watch_damage(uint32_t window, tovui_damage_callback callback, void* us
   }
 }
 
+int tovui_set_rect(uint32_t window, int32_t x, int32_t y, int32_t width, int32_t height) {
+  try {
+    return tovui::set_window_pos(window, {x, y, width, height}) ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
 }  // extern "C"

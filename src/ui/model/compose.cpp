@@ -51,14 +51,15 @@ void paint(Registry& r, const Window& w, int64_t ox, int64_t oy, Area clip, Colo
 
 }  // namespace
 
-bool compose_into(Handle window, Color* out, int32_t width, int32_t height, PixelFormat format, int32_t stride) {
+bool compose_into(Handle window, Color* out, int32_t width, int32_t height, PixelFormat format, int32_t stride,
+                  int32_t origin_x, int32_t origin_y) {
   if (stride == 0) stride = width;
   if (!out || width <= 0 || height <= 0 || stride < width) return false;
   auto& r = registry();
   std::lock_guard lock(r.mu);
   const Window* w = r.find(window);
   if (!w) return false;
-  paint(r, *w, 0, 0, {0, 0, width, height}, out, stride, format);
+  paint(r, *w, -int64_t(origin_x), -int64_t(origin_y), {0, 0, width, height}, out, stride, format);
   return true;
 }
 

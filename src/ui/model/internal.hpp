@@ -157,15 +157,16 @@ bool deliver(Handle window, uint32_t msg, uintptr_t wparam, intptr_t lparam);
 std::shared_ptr<ThreadQueue> queue_of(Handle window);
 
 // A window and its visible descendants into a caller's width x height
-// buffer (stride in pixels; 0: width) with the window's origin at (0, 0);
-// pixels outside the window are left alone.
+// buffer (stride in pixels; 0: width); pixels outside the window are left
+// alone.
 enum class PixelFormat {
   kColor,   // the canvas's own packing
   kRgb,     // 0x00RRGGBB (tovui_compose)
   kOpaque,  // 0xFFRRGGBB (tovui_render)
 };
+// origin_x, origin_y: the window's point that lands on the buffer's (0, 0).
 bool compose_into(Handle window, Color* out, int32_t width, int32_t height, PixelFormat format = PixelFormat::kColor,
-                  int32_t stride = 0);
+                  int32_t stride = 0, int32_t origin_x = 0, int32_t origin_y = 0);
 // The same into a buffer of the window's own size (at most kMaxSurface a side).
 bool compose_colors(Handle window, std::vector<Color>& out, int32_t& width, int32_t& height);
 
