@@ -4,9 +4,9 @@
 in its window, open, play, pause and stop buttons and a position label.
 
 It lends the plug-in an in-memory window and paints it itself (the pull
-path): when the window system says the pixels changed, they are rendered
-into a buffer that becomes a GdkMemoryTexture, drawn in the next frame. GTK's
-own main loop runs the plug-in's fades and timers, and tells the changes.
+path): when the window system says the pixels changed, GTK is asked for a
+frame, in which they are rendered into a GdkMemoryTexture. GTK's own main
+loop runs the plug-in's fades and timers, and tells the changes.
 
     python3 gtk4_player.py [FILE]
     python3 gtk4_player.py --selftest FILE   # scripted play/pause/stop, exit 0 when all went well
@@ -29,19 +29,33 @@ AREA_W, AREA_H = 360, 120
 
 
 class FormView(Gtk.Widget):
-    """Shows the latest picture of the plug-in's window, pixel for pixel."""
+    """Shows the plug-in's window pixel for pixel. A change only asks GTK
+    for a frame; the pixels are rendered when GTK draws one, so however
+    often the form changes, they are rendered at most once a frame."""
 
     def __init__(self):
         super().__init__()
         self.set_size_request(AREA_W, AREA_H)
         self.set_halign(Gtk.Align.START)
+        self.pull = None
         self.texture = None
+        self.dirty = False
 
-    def show_texture(self, texture):
-        self.texture = texture
+    def lend(self, ui):
+        self.pull = tovarin_host.PullWindow(ui, AREA_W, AREA_H, self.damaged)
+        return self.pull.handle
+
+    def damaged(self, *_area):
+        self.dirty = True
         self.queue_draw()
 
     def do_snapshot(self, snapshot):
+        if self.dirty:
+            self.dirty = False
+            pull = self.pull
+            pixels = GLib.Bytes.new(bytes(pull.render()))
+            self.texture = Gdk.MemoryTexture.new(pull.width, pull.height, Gdk.MemoryFormat.B8G8R8A8, pixels,
+                                                 pull.stride)
         if self.texture:
             area = Graphene.Rect().init(0, 0, self.texture.get_width(), self.texture.get_height())
             snapshot.append_texture(self.texture, area)
@@ -67,16 +81,10 @@ class Player(Gtk.Window):
         self.pull = None
 
     def lend_area(self):
-        """The plug-in gets an in-memory window the size of the picture."""
-        self.pull = tovarin_host.PullWindow(self.plugin.ui, AREA_W, AREA_H, self.show_frame)
-        self.plugin.attach(self.pull.handle, AREA_W, AREA_H)
+        """The plug-in gets an in-memory window the size of the view."""
+        self.plugin.attach(self.view.lend(self.plugin.ui), AREA_W, AREA_H)
+        self.pull = self.view.pull
         GLib.timeout_add(250, self.show_position)
-
-    def show_frame(self, *_area):
-        pull = self.pull
-        pixels = GLib.Bytes.new(bytes(pull.render()))
-        texture = Gdk.MemoryTexture.new(pull.width, pull.height, Gdk.MemoryFormat.B8G8R8A8, pixels, pull.stride)
-        self.view.show_texture(texture)
 
     def show_position(self):
         if self.plugin.opened:
