@@ -33,8 +33,8 @@ static struct { TOVARIN_PLUGIN_EXPORTS(FIELD) } api;
 
 static struct {
   GtkWidget *window, *area;
-  uint32_t lent;       /* the tovui window over the area */
-  double x, y;         /* where it was last put, in the surface */
+  uint32_t lent; /* the tovui window over the area */
+  double x, y;   /* where it was last put, in the surface */
   const char* path;
   int selftest, step, ticks, looks, held_at, ok;
   GMainLoop* loop;
@@ -85,8 +85,9 @@ static void start(GtkWidget* window, gpointer data) {
     return;
   }
   place();
-  p.lent = tovui_wayland_window(gdk_wayland_display_get_wl_display(display), gdk_wayland_surface_get_wl_surface(surface),
-                                (int32_t)p.x, (int32_t)p.y, AREA_W, AREA_H);
+  p.lent =
+      tovui_wayland_window(gdk_wayland_display_get_wl_display(display), gdk_wayland_surface_get_wl_surface(surface),
+                           (int32_t)p.x, (int32_t)p.y, AREA_W, AREA_H);
   if (!p.lent) {
     fprintf(stderr, "gtk4_player: no subsurface\n");
     g_main_loop_quit(p.loop);

@@ -54,8 +54,7 @@ constexpr uint32_t kDisplayGetRegistry = 1;
 constexpr uint32_t kRegistryBind = 0;
 constexpr uint32_t kCompositorCreateSurface = 0, kCompositorCreateRegion = 1;
 constexpr uint32_t kSubcompositorDestroy = 0, kSubcompositorGetSubsurface = 1;
-constexpr uint32_t kSubsurfaceDestroy = 0, kSubsurfaceSetPosition = 1, kSubsurfaceSetSync = 4,
-                   kSubsurfaceSetDesync = 5;
+constexpr uint32_t kSubsurfaceDestroy = 0, kSubsurfaceSetPosition = 1, kSubsurfaceSetSync = 4, kSubsurfaceSetDesync = 5;
 constexpr uint32_t kSurfaceDestroy = 0, kSurfaceAttach = 1, kSurfaceSetInputRegion = 5, kSurfaceCommit = 6,
                    kSurfaceSetBufferScale = 8, kSurfaceDamageBuffer = 9;
 constexpr uint32_t kRegionDestroy = 0;

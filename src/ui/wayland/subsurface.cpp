@@ -98,13 +98,13 @@ class View {
     wl_.add_listener(registry_, listener, this);
     wl_.roundtrip_queue(display_, queue_);
     if (!compositor_ || !subcompositor_ || !shm_) return false;
-    surface_ = wl_.marshal_flags(compositor_, kCompositorCreateSurface, wl_.surface, wl_.get_version(compositor_), 0,
-                                 nullptr);
+    surface_ =
+        wl_.marshal_flags(compositor_, kCompositorCreateSurface, wl_.surface, wl_.get_version(compositor_), 0, nullptr);
     subsurface_ = wl_.marshal_flags(subcompositor_, kSubcompositorGetSubsurface, wl_.subsurface,
                                     wl_.get_version(subcompositor_), 0, nullptr, surface_, parent_);
     // The host keeps every click: the pointer goes through us to its surface.
-    Proxy* empty = wl_.marshal_flags(compositor_, kCompositorCreateRegion, wl_.region, wl_.get_version(compositor_),
-                                     0, nullptr);
+    Proxy* empty =
+        wl_.marshal_flags(compositor_, kCompositorCreateRegion, wl_.region, wl_.get_version(compositor_), 0, nullptr);
     wl_.marshal_flags(surface_, kSurfaceSetInputRegion, nullptr, wl_.get_version(surface_), 0, empty);
     wl_.marshal_flags(empty, kRegionDestroy, nullptr, wl_.get_version(empty), kMarshalDestroy);
     wl_.marshal_flags(subsurface_, kSubsurfaceSetDesync, nullptr, wl_.get_version(subsurface_), 0);
@@ -167,8 +167,7 @@ class View {
     }
     wl_.marshal_flags(surface_, kSurfaceSetBufferScale, nullptr, wl_.get_version(surface_), 0, scale_);
     wl_.marshal_flags(surface_, kSurfaceAttach, nullptr, wl_.get_version(surface_), 0, b->proxy, 0, 0);
-    wl_.marshal_flags(surface_, kSurfaceDamageBuffer, nullptr, wl_.get_version(surface_), 0, 0, 0, b->width,
-                      b->height);
+    wl_.marshal_flags(surface_, kSurfaceDamageBuffer, nullptr, wl_.get_version(surface_), 0, 0, 0, b->width, b->height);
     wl_.marshal_flags(surface_, kSurfaceCommit, nullptr, wl_.get_version(surface_), 0);
     if (moved) wl_.marshal_flags(subsurface_, kSubsurfaceSetDesync, nullptr, wl_.get_version(subsurface_), 0);
     b->busy = true;
@@ -238,8 +237,8 @@ class View {
       return nullptr;
     }
     b->pixels = static_cast<uint32_t*>(map);
-    Proxy* pool = wl_.marshal_flags(shm_, kShmCreatePool, wl_.shm_pool, wl_.get_version(shm_), 0, nullptr, fd,
-                                    int32_t(b->bytes));
+    Proxy* pool =
+        wl_.marshal_flags(shm_, kShmCreatePool, wl_.shm_pool, wl_.get_version(shm_), 0, nullptr, fd, int32_t(b->bytes));
     b->proxy = wl_.marshal_flags(pool, kShmPoolCreateBuffer, wl_.buffer, wl_.get_version(pool), 0, nullptr, 0, width,
                                  height, width * 4, kShmFormatXrgb8888);
     wl_.marshal_flags(pool, kShmPoolDestroy, nullptr, wl_.get_version(pool), kMarshalDestroy);
@@ -329,8 +328,7 @@ using namespace tovui::wayland;
 
 extern "C" {
 
-uint32_t tovui_wayland_window(void* wl_display, void* wl_surface, int32_t x, int32_t y, int32_t width,
-                              int32_t height) {
+uint32_t tovui_wayland_window(void* wl_display, void* wl_surface, int32_t x, int32_t y, int32_t width, int32_t height) {
   try {
     if (!wl_display || !wl_surface || on_display() || !client()) return 0;
     auto view = std::make_unique<View>(static_cast<Proxy*>(wl_display), static_cast<Proxy*>(wl_surface));
