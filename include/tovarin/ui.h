@@ -13,7 +13,8 @@
  * its handle is the X window id; an X window of any toolkit (a GtkWidget's
  * native window, a QWidget's winId()) may then be lent as a parent.
  * Without one, windows live in memory only (tovui_compose, tovui_save_png,
- * tovui_write_ansi show them). TOVUI_BACKEND=model or TOVUI_BACKEND=x11 in
+ * tovui_write_ansi show them, a host paints them with tovui_render, or a
+ * Wayland host shows them in its surface: see "Lending a window" below). TOVUI_BACKEND=model or TOVUI_BACKEND=x11 in
  * the environment forces the choice, made once per process.
  *
  * Who pumps: every thread that owns windows must have its messages and
