@@ -69,9 +69,15 @@ static void place(void) {
   if (p.lent) tovui_set_rect(p.lent, (int32_t)p.x, (int32_t)p.y, AREA_W, AREA_H);
 }
 
-/* Called after every layout of the area: the form follows it. */
+/* Called after every layout of the area: the form follows it. Under test
+ * the area is pure red, a colour the form never shows: any red on the
+ * screen is a part of the area that the subsurface fails to cover. */
 static void draw_area(GtkDrawingArea* area, cairo_t* cr, int w, int h, gpointer data) {
-  (void)area, (void)cr, (void)w, (void)h, (void)data;
+  (void)area, (void)w, (void)h, (void)data;
+  if (p.selftest) {
+    cairo_set_source_rgb(cr, 1, 0, 0);
+    cairo_paint(cr);
+  }
   place();
 }
 

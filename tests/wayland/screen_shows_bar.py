@@ -3,7 +3,8 @@
 folder of its own) and checks that the players' spectrum shows the 440 Hz
 sine: the bar of FFT bin 10 is the tallest and stands tall. The players draw
 the bars 5 pixels wide from x = 1 of the display, outlined in 40,200,255 on
-12,16,32. Exits 0 when it does; prints what it found."""
+12,16,32. Pure red must not show anywhere (the C player paints the area
+under its subsurface red). Exits 0 when all holds; prints what it found."""
 import glob
 import os
 import struct
@@ -72,8 +73,9 @@ def main():
         if len(sys.argv) > 1:
             os.replace(shots[0], sys.argv[1])
     heights = bar_heights(rows)
-    print("screen: bar heights %s" % heights, flush=True)
-    return 0 if heights and heights[10] == max(heights) and heights[10] >= 40 else 1
+    red = sum(1 for row in rows for p in row if p == (255, 0, 0))
+    print("screen: bar heights %s, %d red pixels" % (heights, red), flush=True)
+    return 0 if heights and heights[10] == max(heights) and heights[10] >= 40 and red == 0 else 1
 
 
 if __name__ == "__main__":
