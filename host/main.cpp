@@ -47,6 +47,7 @@ constexpr int32_t kWindowHeight = 256;
 struct Session {
   host::PluginApi api;
   uint32_t window = 0;
+  host::DesktopWindow desktop;  // the window shown without an X server
 
   bool Open(const std::string& plugin_path) {
     std::string error;
@@ -70,6 +71,7 @@ struct Session {
     pollfd fds[2] = {{tovui_event_fd(), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
     const int n = poll(fds, watch_stdin ? 2 : 1, timeout_ms);
     tovui_pump(0);
+    if (!desktop.Update()) g_quit_signal = 1;  // closed: as q
     return n > 0 && watch_stdin && (fds[1].revents & POLLIN);
   }
 
@@ -79,6 +81,7 @@ struct Session {
   }
 
   void Close() {
+    desktop.Close();
     if (window) tovui_destroy_window(window);
     window = 0;
     api.Unload();
@@ -190,6 +193,7 @@ class ListPlayer {
     sigaction(SIGTERM, &quit_action, nullptr);
     host::InitQuietly(api_);
     std::cout << host::OutputInUse() << "\n";
+    if (options_.show) s_.desktop.Open(s_.window, kWindowWidth, kWindowHeight, "tovarin");
     int rc = 0;
     bool played_any = false;
     for (size_t i = 0; i < sources_.size() && !g_quit_signal;) {
@@ -216,7 +220,7 @@ class ListPlayer {
           rc = 4;
         }
       }
-      if (options_.show) host::ShowWindow(s_.window, 80);
+      if (options_.show && !s_.desktop.IsOpen()) host::ShowWindow(s_.window, 80);
     }
     api_.Bass_Free();
     return rc;
@@ -483,8 +487,8 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"bars", "line", "off"}));
   play->add_option("--snapshot", options.snapshot, "write a PNG of the host window when playback ends");
   play->add_flag("--show", options.show,
-                 "show the host window: a real window while playing on an X display, else drawn in the terminal "
-                 "when playback ends");
+                 "show the host window: a real window while playing on an X display or a Wayland session, else "
+                 "drawn in the terminal when playback ends");
 
   CLI11_PARSE(app, argc, argv);
   host::ChooseDisplay(*play && options.show);

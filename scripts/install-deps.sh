@@ -12,7 +12,8 @@ BUILD_PKGS=(cmake g++ pkg-config make
 TEST_PKGS=(ffmpeg sox libsox-fmt-all icecast2 pulseaudio pulseaudio-utils xvfb curl
   python3 python3-numpy valgrind openssl ca-certificates
   x11-utils xdotool python3-gi gir1.2-gtk-3.0 python3-pyqt5 clang-format
-  dpkg-dev lintian)
+  dpkg-dev lintian
+  weston gir1.2-gtk-4.0 python3-pyqt6 qt6-wayland libgtk-4-dev)
 [ "${1:-}" = build ] && TEST_PKGS=()
 [ "${1:-}" = fuzz ] && TEST_PKGS+=(clang libclang-rt-14-dev)
 

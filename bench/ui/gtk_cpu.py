@@ -1,10 +1,17 @@
 #!/usr/bin/env python3
-"""CPU of the GTK example player playing 10 s with the plug-in's display on
-the X server, against the same play with the plug-in's windows in memory
-(TOVUI_BACKEND=model; GTK itself on the same display either way, the form
-then lent a window of the library's own). The two run alternately, RUNS
-times each (default 3); prints the medians and their ratio. Run under a
-display: bench/ui/gtk_cpu.sh starts an Xvfb for it."""
+"""CPU of the GTK example players playing 10 s with the plug-in's display
+shown, against the same play with the display drawn but shown nowhere.
+
+- x11 (GTK 3, gtk_player.py, run under Xvfb): the form on the X server,
+  against the form lent a window of the library's own (TOVUI_BACKEND=model;
+  GTK itself on the same display either way).
+- wayland (GTK 4, gtk4_player.py, run on weston): the form painted by the
+  pull path into GdkMemoryTextures, against the same player whose window
+  nobody watches (the plug-in draws, nothing is composed). Also the frames
+  composed per second after StopDraw, which should be 0.
+
+The two kinds of run alternate, RUNS times each (default 3); prints the
+medians and their ratio. bench/ui/gtk_cpu.sh starts the displays."""
 import ctypes
 import os
 import statistics
@@ -13,9 +20,10 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "examples", "python"))
+SECONDS = 10
 
 
-def child(tone):
+def child_x11(tone):
     import gtk_player
     import tovarin_host
 
@@ -30,29 +38,80 @@ def child(tone):
         lend(self, xid, width, height)
 
     tovarin_host.Plugin.attach = attach
-    sys.argv = ["gtk_player.py", "--seconds", "10", tone]
+    sys.argv = ["gtk_player.py", "--seconds", str(SECONDS), tone]
     return gtk_player.main()
 
 
+def child_wayland(tone, kind):
+    import gtk4_player
+    import tovarin_host
+    from gi.repository import GLib
+
+    if kind == "headless":
+        pull = tovarin_host.PullWindow.__init__
+
+        def unwatched(self, ui, width, height, on_damage):
+            pull(self, ui, width, height, lambda *_: None)
+        tovarin_host.PullWindow.__init__ = unwatched
+    if kind == "stopped":
+        # The display stopped once playing: frames from then on are counted.
+        lend = gtk4_player.Player.lend_area
+
+        def lend_then_stop(self):
+            lend(self)
+
+            def stop():
+                self.plugin.stop_draw()
+                GLib.timeout_add(500, lambda: print("frames at stop: %d" % self.pull.frames, flush=True) and False)
+            GLib.timeout_add(1000, lambda: stop() and False)
+        gtk4_player.Player.lend_area = lend_then_stop
+    sys.argv = ["gtk4_player.py", "--seconds", str(SECONDS), tone]
+    return gtk4_player.main()
+
+
+def value(out, key):
+    for line in out.splitlines():
+        if line.startswith(key + ": "):
+            return float(line.split()[-2] if line.endswith(" s") else line.split()[-1])
+    return None
+
+
+def run(kind, tone, env):
+    out = subprocess.run([sys.executable, __file__, "--child", kind, tone], capture_output=True, text=True,
+                         env=dict(os.environ, **env), timeout=60)
+    if value(out.stdout, "cpu") is None:
+        print("gtk_cpu: a %s run failed: %s" % (kind, out.stderr[-500:]), file=sys.stderr)
+        sys.exit(1)
+    return out.stdout
+
+
 def main():
-    if len(sys.argv) == 3 and sys.argv[1] == "--child":
-        return child(sys.argv[2])
-    tone = sys.argv[1]
-    cpu = {"model": [], "x11": []}
+    if len(sys.argv) == 4 and sys.argv[1] == "--child":
+        kind, tone = sys.argv[2], sys.argv[3]
+        return child_x11(tone) if kind in ("model", "x11") else child_wayland(tone, kind)
+    wayland = sys.argv[1] == "--wayland"
+    tone = sys.argv[-1]
+    kinds = ("headless", "wayland") if wayland else ("model", "x11")
+    cpu = {k: [] for k in kinds}
+    stopped_rates = []
     for _ in range(int(os.environ.get("RUNS", "3"))):
-        for backend in cpu:
-            out = subprocess.run([sys.executable, __file__, "--child", tone], capture_output=True, text=True,
-                                 env=dict(os.environ, TOVUI_BACKEND=backend), timeout=60)
-            seconds = [line.split()[1] for line in out.stdout.splitlines() if line.startswith("cpu: ")]
-            if not seconds:
-                print("gtk_cpu: a %s run failed: %s" % (backend, out.stderr[-500:]), file=sys.stderr)
-                return 1
-            cpu[backend].append(float(seconds[0]))
-    model, x11 = statistics.median(cpu["model"]), statistics.median(cpu["x11"])
-    print("GTK player, 10 s of play, CPU seconds (median of %d)" % len(cpu["model"]))
-    print("  windows in memory: %.3f" % model)
-    print("  on the X display:  %.3f" % x11)
-    print("  ratio:             %.2f" % (x11 / model))
+        for kind in kinds:
+            cpu[kind].append(value(run(kind, tone, {} if wayland else {"TOVUI_BACKEND": kind}), "cpu"))
+        if wayland:
+            out = run("stopped", tone, {})
+            stopped_rates.append((value(out, "frames") - value(out, "frames at stop")) / (SECONDS - 1.5))
+    base, shown = statistics.median(cpu[kinds[0]]), statistics.median(cpu[kinds[1]])
+    print("%s player, %d s of play, CPU seconds (median of %d)" % ("GTK 4" if wayland else "GTK 3", SECONDS,
+                                                                  len(cpu[kinds[0]])))
+    if wayland:
+        print("  display drawn, shown nowhere:   %.3f" % base)
+        print("  painted by the pull path:       %.3f" % shown)
+    else:
+        print("  windows in memory: %.3f" % base)
+        print("  on the X display:  %.3f" % shown)
+    print("  ratio:             %.2f" % (shown / base))
+    if wayland:
+        print("  frames a second with the display stopped: %s" % ", ".join("%.1f" % r for r in stopped_rates))
     return 0
 
 

@@ -10,6 +10,10 @@ TOVARIN_PLUGIN and TOVARIN_UI_LIB.
 A GTK or Qt player calls nothing of the window system: on an X display the
 plug-in's form is a child window of the X window it is lent, and the
 player's own GLib main loop runs the plug-in's fades and spectrum timers.
+
+Native Wayland players (gtk4_player.py, qt6_player.py) use the pull path
+instead (PullWindow): they lend an in-memory window and paint its pixels
+themselves, whenever the window system says they changed.
 """
 import argparse
 import ctypes
@@ -50,8 +54,7 @@ def load():
 
 class Plugin:
     def __init__(self):
-        _, p = load()
-        self.p = p
+        self.ui, self.p = load()
         self.opened = False
 
     def attach(self, xid, width, height):
@@ -98,15 +101,57 @@ class Plugin:
     def level(self):
         return int(self.query("Bass_GetLLevel") or 0) + int(self.query("Bass_GetRLevel") or 0)
 
+    def stop_draw(self):
+        self.p.StopDraw()
+
     def close(self):
         self.p.Bass_Free()
 
 
-def selftest_steps(plugin, path, done):
+DAMAGE = ctypes.CFUNCTYPE(None, ctypes.c_void_p, ctypes.c_uint32, ctypes.c_int32, ctypes.c_int32, ctypes.c_int32,
+                          ctypes.c_int32)
+
+
+def use_pull_path():
+    """Keeps the window system's windows in memory, even where an X display
+    is reachable (XWayland): call before the plug-in is loaded."""
+    os.environ.setdefault("TOVUI_BACKEND", "model")
+
+
+class PullWindow:
+    """An in-memory window to lend the plug-in, painted by the player. When
+    its pixels change, on_damage(x, y, width, height) is called on the
+    player's own thread (from its GLib loop); the player then calls render()
+    where it paints, which fills `pixels` (opaque 0xFFRRGGBB words: bytes B,
+    G, R, A; `stride` bytes a row). `frames` counts the renders."""
+
+    def __init__(self, ui, width, height, on_damage):
+        ui.tovui_create_window.restype = ctypes.c_uint32
+        ui.tovui_create_window.argtypes = [ctypes.c_uint32] + [ctypes.c_int32] * 4
+        ui.tovui_render.argtypes = [ctypes.c_uint32, ctypes.c_void_p] + [ctypes.c_int32] * 3
+        ui.tovui_watch_damage.argtypes = [ctypes.c_uint32, DAMAGE, ctypes.c_void_p]
+        self.ui, self.width, self.height = ui, width, height
+        self.stride = width * 4
+        self.pixels = (ctypes.c_uint8 * (self.stride * height))()
+        self.frames = 0
+        self.handle = ui.tovui_create_window(0, 0, 0, width, height)
+        self._watcher = DAMAGE(lambda _user, _window, *area: on_damage(*area))  # alive as long as the watch
+        ui.tovui_watch_damage(self.handle, self._watcher, None)
+
+    def render(self):
+        self.ui.tovui_render(self.handle, self.pixels, self.stride, self.width, self.height)
+        self.frames += 1
+        return self.pixels
+
+
+def selftest_steps(plugin, path, done, screen_check=None, pull=None):
     """A scripted session for tests: open, play until the position moves,
     pause (it must hold), play again, stop, play (from 0 s again). Each step
     is a function called from the player's own timer until it returns True;
-    done(ok, text) ends it."""
+    done(ok, text) ends it. screen_check: a command run while the first play
+    goes on, until it succeeds (the tests look at the screen with it). pull:
+    the player's PullWindow, whose frames must stop once the display is
+    stopped."""
     state = {"at": 0, "ticks": 0}
 
     def opened():
@@ -151,6 +196,7 @@ def selftest_steps(plugin, path, done):
         return True
 
     def stopped():
+        state["ticks"] = 0
         return plugin.level() == 0
 
     def from_zero():
@@ -161,17 +207,51 @@ def selftest_steps(plugin, path, done):
         plugin.stop()
         return True
 
-    return [("open", opened), ("play", playing), ("pause", pause), ("paused", paused), ("held", held),
-            ("resume", resume), ("play again", resumed), ("stop", stop), ("stopped", stopped),
-            ("play from zero", resume), ("from zero", from_zero), ("end", end)]
+    def on_screen():
+        # Each look takes a moment: a few dozen are enough.
+        state["looks"] = state.get("looks", 0) + 1
+        if state["looks"] > 40:
+            done(False, "not on the screen: " + screen_check)
+            return None
+        return subprocess.run(screen_check, shell=True).returncode == 0
+
+    def stop_display():
+        plugin.stop_draw()
+        state["ticks"] = 0
+        return True
+
+    def no_frames():
+        # After the last picture has come (the bars down, or the form
+        # hidden), a second without a single frame composed.
+        state["ticks"] = state.get("ticks", 0) + 1
+        if state["ticks"] == 5:
+            state["frames"] = pull.frames
+        if state["ticks"] > 5 and pull.frames != state["frames"]:
+            done(False, "%d frames composed with nothing to show" % (pull.frames - state["frames"]))
+            return None
+        if state["ticks"] < 25:
+            return False
+        state["ticks"] = 0
+        return True
+
+    steps = [("open", opened), ("play", playing), ("pause", pause), ("paused", paused), ("held", held),
+             ("resume", resume), ("play again", resumed), ("stop", stop), ("stopped", stopped),
+             ("play from zero", resume), ("from zero", from_zero), ("end", end)]
+    if screen_check:
+        steps.insert(2, ("on screen", on_screen))
+    if pull:
+        # Stopped, the display draws the same frame; then the display stops.
+        steps.insert(steps.index(("stopped", stopped)) + 1, ("no frames while stopped", no_frames))
+        steps[-1:-1] = [("stop display", stop_display), ("no frames with the display stopped", no_frames)]
+    return steps
 
 
 class Session:
     """Runs selftest_steps from a player's timer (tick() every 50 ms, until
     it returns False), prints the outcome and calls quit(); ok tells it."""
 
-    def __init__(self, plugin, path, quit, timeout_ticks=400):
-        self.steps = selftest_steps(plugin, path, self.done)
+    def __init__(self, plugin, path, quit, timeout_ticks=400, screen_check=None, pull=None):
+        self.steps = selftest_steps(plugin, path, self.done, screen_check, pull)
         self.quit = quit
         self.ticks = 0
         self.timeout_ticks = timeout_ticks
@@ -210,6 +290,8 @@ def player_arguments(toolkit):
     parser = argparse.ArgumentParser(description=toolkit + " player with the tovarin plug-in")
     parser.add_argument("file", nargs="?")
     parser.add_argument("--selftest", action="store_true")
+    parser.add_argument("--screen-check", metavar="COMMAND",
+                        help="with --selftest: run COMMAND while playing, until it succeeds")
     return parser
 
 
@@ -220,5 +302,8 @@ def start_player(window_class, show, args, quit):
     window = window_class(plugin)
     show(window)
     window.lend_area()
-    session = Session(plugin, args.file, quit) if args.selftest else None
+    session = None
+    if args.selftest:
+        session = Session(plugin, args.file, quit, screen_check=getattr(args, "screen_check", None),
+                          pull=getattr(window, "pull", None))
     return plugin, window, session

@@ -25,7 +25,9 @@
  * DESKTOPS. On an X display, the window given to SetParentWindow is an X
  * window id of the host's (GTK: a native GdkWindow's XID; Qt: winId()), and
  * the form is a real child window of it. Without a display the form lives
- * in memory (see ui.h).
+ * in memory (see ui.h). Native Wayland hosts either lend an in-memory window
+ * and paint it when told (the pull path) or lend their wl_surface (a
+ * subsurface): ui.h, "Lending a window: three ways", says which to pick.
  *
  * ORDER. 1. SetParentWindow(window) with a window of the host (it creates the
  * plug-in's form and player inside it); Draw(...) to place the form.

@@ -17,7 +17,8 @@
  * its handle is the X window id; an X window of any toolkit (a GtkWidget's
  * native window, a QWidget's winId()) may then be lent as a parent.
  * Without one, windows live in memory only (tovui_compose, tovui_save_png,
- * tovui_write_ansi show them). TOVUI_BACKEND=model or TOVUI_BACKEND=x11 in
+ * tovui_write_ansi show them, a host paints them with tovui_render, or a
+ * Wayland host shows them in its surface: see "Lending a window" below). TOVUI_BACKEND=model or TOVUI_BACKEND=x11 in
  * the environment forces the choice, made once per process.
  *
  * Who pumps: every thread that owns windows must have its messages and
@@ -43,7 +44,8 @@
  * dispatches, or from the presenter): no lock of the library is held while a
  * procedure or a presenter runs.
  *
- * Pixels: tovui_compose writes one 0x00RRGGBB word per pixel, row by row.
+ * Pixels: tovui_compose writes one 0x00RRGGBB word per pixel, row by row;
+ * tovui_render (the pull path, below) writes opaque pixels with a stride.
  *
  * No C++ exception leaves these functions: one thrown by a window procedure
  * during tovui_pump ends that call, which then answers 0.
@@ -172,6 +174,106 @@ TOVUI_API int tovui_write_ansi(uint32_t window, int fd, int32_t max_columns);
  * [any thread; no wait; nested ok] */
 TOVUI_API uint32_t tovui_version(void);
 TOVUI_API const char* tovui_version_string(void);
+
+/* ---- Lending a window: three ways ----------------------------------------
+ *
+ * The plug-in puts its form inside the window a host gives SetParentWindow.
+ * Pick by what the host has:
+ * 1. An X11 child window (an X display, the host's toolkit on X11 or
+ *    XWayland): lend the X window id of the area (GTK 3: a native GdkWindow's
+ *    XID; Qt: winId()). The form is a real X window; the host paints nothing.
+ * 2. The pull path (any toolkit, any display server, or none): lend a window
+ *    made with tovui_create_window(0, ...) while no X display is in use
+ *    (TOVUI_BACKEND=model forces that), watch it with tovui_watch_damage and
+ *    paint it with tovui_render in the host's own drawing code (GTK 4: a
+ *    GdkMemoryTexture; Qt: a QImage in paintEvent; SDL: a streaming
+ *    texture). Works for native Wayland players with no extra library.
+ * 3. A Wayland subsurface (native Wayland hosts that can hand over their
+ *    wl_surface): tovui_wayland_window, below. The form is a subsurface of
+ *    the host's surface, drawn by the plug-in; the host paints nothing.
+ * Whichever way, the host's thread pumps the window system as said above.
+ */
+
+/* ---- The pull path --------------------------------------------------------
+ *
+ * Pixels: tovui_render writes one 32-bit word per pixel, 0xFFRRGGBB in the
+ * machine's byte order: opaque (alpha 255). On little-endian machines the
+ * bytes in memory are B, G, R, A, which toolkits take as they are:
+ * GDK_MEMORY_B8G8R8A8 (or _PREMULTIPLIED), QImage::Format_RGB32 or
+ * Format_ARGB32, CAIRO_FORMAT_RGB24 or ARGB32, SDL_PIXELFORMAT_ARGB8888,
+ * WL_SHM_FORMAT_XRGB8888.
+ *
+ * Damage: a watched window tells its watcher when its pixels, or those of a
+ * visible descendant, changed, and where. A display that is stopped draws
+ * nothing and a hidden form shows nothing, so neither is told: a host that
+ * paints only when told composes no frame then. */
+
+/* Composes the window and its visible descendants into the host's buffer:
+ * width x height pixels with the window's origin at (0, 0), rows `stride`
+ * bytes apart (a multiple of 4, at least 4 * width). Pixels beyond the
+ * window stay as they were. Allocates nothing; costs width x height.
+ * Returns 1, or 0 for a stale handle or bad arguments.
+ * [any thread; no wait beyond composing; nested ok] */
+TOVUI_API int tovui_render(uint32_t window, void* pixels, int32_t stride, int32_t width, int32_t height);
+
+/* Called with the rectangle, in the window's coordinates, that holds every
+ * change since the previous call. */
+typedef void (*tovui_damage_callback)(void* user, uint32_t window, int32_t x, int32_t y, int32_t width, int32_t height);
+
+/* Watches the window for damage: the callback runs on the window's owning
+ * thread while it pumps (GTK and Qt hosts: from GLib's main loop; others:
+ * inside tovui_pump, after tovui_event_fd became readable), at most once a
+ * pump, and only when something changed. The first call, soon after this
+ * one, covers the whole window; so does one after the window is resized.
+ * One watcher a window: a new call replaces it, a NULL callback ends it.
+ * The watch ends with the window. It may render, and call any function,
+ * from the callback. Returns 1, or 0 for a stale handle.
+ * [the window's owning thread; no wait; nested ok] */
+TOVUI_API int tovui_watch_damage(uint32_t window, tovui_damage_callback callback, void* user);
+
+/* Moves and sizes a window: bounds relative to its parent's client area (for
+ * a top-level window lent as a Wayland subsurface: the host's area in its
+ * surface). Returns 1, or 0 for a stale handle.
+ * [the window's owning thread; no wait; nested ok] */
+TOVUI_API int tovui_set_rect(uint32_t window, int32_t x, int32_t y, int32_t width, int32_t height);
+
+/* ---- A Wayland subsurface --------------------------------------------------
+ *
+ * For a native Wayland host that lends its own surface. The window system
+ * shows the window's visible children (the plug-in's form) in a
+ * desynchronised wl_subsurface of that surface, over the area where they
+ * lie, with wl_shm buffers of its own and an empty input region (every
+ * click goes to the host). All it sends goes through an event queue of its
+ * own on the host's connection: it never dispatches the host's queue and
+ * never commits the host's surface, so a change of position shows with the
+ * host's next commit. libwayland-client is loaded at run time (the host's
+ * own copy); nothing here is linked. Windows must live in memory (no X
+ * display, or TOVUI_BACKEND=model). Call everything on the host's thread,
+ * the one that runs its main loop (GLib's, or one that pumps tovui). */
+
+/* A window standing for the area x, y, width x height of the host's surface
+ * (wl_display* and wl_surface*, as GDK or Qt give them), to lend to
+ * SetParentWindow. Move or size it with tovui_set_rect when the area moves.
+ * Returns 0 when it cannot be made (no libwayland-client, a compositor
+ * without wl_subcompositor, windows on an X display).
+ * [the host's main-loop thread; one round trip to the compositor on our own
+ * queue; not from a message box] */
+TOVUI_API uint32_t tovui_wayland_window(void* wl_display, void* wl_surface, int32_t x, int32_t y, int32_t width,
+                                        int32_t height);
+
+/* The host's surface is drawn at an integer scale (GDK: the surface's scale
+ * factor): the form is drawn that many device pixels to a pixel. Returns 1,
+ * or 0 for a window that is not a subsurface, or scale < 1.
+ * [the host's main-loop thread; no wait; nested ok] */
+TOVUI_API int tovui_wayland_set_scale(uint32_t window, int32_t scale);
+
+/* The host's surface is about to be destroyed: call this first. The
+ * subsurface and everything of ours on the connection go, and so does the
+ * window, with the form in it (as when a lent X window is destroyed): the
+ * plug-in goes on playing without a display. Returns 1, or 0 for a window
+ * that is not a subsurface.
+ * [the host's main-loop thread; no wait; not from a message box] */
+TOVUI_API int tovui_wayland_surface_gone(uint32_t window);
 
 #ifdef __cplusplus
 }

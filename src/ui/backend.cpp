@@ -35,7 +35,7 @@ namespace tovui {
 bool on_display() { return detail::native() != nullptr; }
 
 bool compose_into(Handle window, uint32_t* rgb, int32_t width, int32_t height) {
-  return detail::compose_into(window, rgb, width, height, true);
+  return detail::compose_into(window, rgb, width, height, detail::PixelFormat::kRgb);
 }
 
 }  // namespace tovui

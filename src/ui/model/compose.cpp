@@ -18,9 +18,19 @@ struct Area {
 
 Color to_rgb_word(Color c) { return ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF); }
 
+Color convert(Color c, PixelFormat format) {
+  switch (format) {
+    case PixelFormat::kColor: return c;
+    case PixelFormat::kRgb: return to_rgb_word(c);
+    case PixelFormat::kOpaque: break;
+  }
+  return 0xFF000000u | to_rgb_word(c);
+}
+
 // Paints w (its client origin at ox, oy of the image) and then its visible
 // children over it, each clipped to its parent. Registry lock held.
-void paint(Registry& r, const Window& w, int64_t ox, int64_t oy, Area clip, Color* out, int32_t stride, bool rgb) {
+void paint(Registry& r, const Window& w, int64_t ox, int64_t oy, Area clip, Color* out, int64_t stride,
+           PixelFormat format) {
   clip = {std::max(clip.x0, ox), std::max(clip.y0, oy), std::min(clip.x1, ox + w.bounds.width),
           std::min(clip.y1, oy + w.bounds.height)};
   if (clip.empty()) return;
@@ -30,24 +40,26 @@ void paint(Registry& r, const Window& w, int64_t ox, int64_t oy, Area clip, Colo
     for (int64_t x = clip.x0; x < clip.x1; ++x) {
       const int64_t sx = x - ox;
       const Color c = (sx < w.surface_w && sy < w.surface_h) ? w.surface[size_t(sy * w.surface_w + sx)] : w.background;
-      row[x] = rgb ? to_rgb_word(c) : c;
+      row[x] = convert(c, format);
     }
   }
   for (Handle c : w.children) {
     const Window* cw = r.find(c);
-    if (cw && cw->visible) paint(r, *cw, ox + cw->bounds.x, oy + cw->bounds.y, clip, out, stride, rgb);
+    if (cw && cw->visible) paint(r, *cw, ox + cw->bounds.x, oy + cw->bounds.y, clip, out, stride, format);
   }
 }
 
 }  // namespace
 
-bool compose_into(Handle window, Color* out, int32_t width, int32_t height, bool rgb) {
-  if (!out || width <= 0 || height <= 0) return false;
+bool compose_into(Handle window, Color* out, int32_t width, int32_t height, PixelFormat format, int32_t stride,
+                  int32_t origin_x, int32_t origin_y) {
+  if (stride == 0) stride = width;
+  if (!out || width <= 0 || height <= 0 || stride < width) return false;
   auto& r = registry();
   std::lock_guard lock(r.mu);
   const Window* w = r.find(window);
   if (!w) return false;
-  paint(r, *w, 0, 0, {0, 0, width, height}, out, width, rgb);
+  paint(r, *w, -int64_t(origin_x), -int64_t(origin_y), {0, 0, width, height}, out, stride, format);
   return true;
 }
 

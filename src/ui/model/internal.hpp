@@ -102,6 +102,16 @@ class ThreadQueue {
   int epoll_fd_ = -1;  // both of the above: what tovui_event_fd hands out
 };
 
+// A host that paints a window itself and wants to hear when its pixels
+// change (tovui_watch_damage). Guarded by Registry::mu.
+using DamageCallback = void (*)(void* user, Handle window, int32_t x, int32_t y, int32_t width, int32_t height);
+struct DamageWatch {
+  DamageCallback callback = nullptr;
+  void* user = nullptr;
+  int64_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // what changed since the last call, [x0, x1) x [y0, y1)
+  bool queued = false;                     // a kDamage message is on its way to the owner
+};
+
 // A live window. Guarded by Registry::mu.
 struct Window {
   Handle handle = 0;
@@ -118,6 +128,7 @@ struct Window {
   // each direction; the rest of a larger window shows its background.
   int32_t surface_w = 0, surface_h = 0;
   std::vector<Color> surface;
+  std::unique_ptr<DamageWatch> watch;  // null: nobody watches this window
 };
 
 constexpr int32_t kMaxSurface = 4096;
@@ -145,10 +156,17 @@ bool deliver(Handle window, uint32_t msg, uintptr_t wparam, intptr_t lparam);
 // The owner's queue of a live window, or null.
 std::shared_ptr<ThreadQueue> queue_of(Handle window);
 
-// A window and its visible descendants, in Color packing, into a caller's
-// width x height buffer with the window's origin at (0, 0); pixels outside
-// the window are left alone. rgb: write 0x00RRGGBB words instead.
-bool compose_into(Handle window, Color* out, int32_t width, int32_t height, bool rgb = false);
+// A window and its visible descendants into a caller's width x height
+// buffer (stride in pixels; 0: width); pixels outside the window are left
+// alone.
+enum class PixelFormat {
+  kColor,   // the canvas's own packing
+  kRgb,     // 0x00RRGGBB (tovui_compose)
+  kOpaque,  // 0xFFRRGGBB (tovui_render)
+};
+// origin_x, origin_y: the window's point that lands on the buffer's (0, 0).
+bool compose_into(Handle window, Color* out, int32_t width, int32_t height, PixelFormat format = PixelFormat::kColor,
+                  int32_t stride = 0, int32_t origin_x = 0, int32_t origin_y = 0);
 // The same into a buffer of the window's own size (at most kMaxSurface a side).
 bool compose_colors(Handle window, std::vector<Color>& out, int32_t& width, int32_t& height);
 
@@ -156,6 +174,24 @@ bool compose_colors(Handle window, std::vector<Color>& out, int32_t& width, int3
 // window (its host's window went), so the owning thread destroys it in the
 // model too, which gives it WM_DESTROY. Never reaches a procedure.
 constexpr uint32_t kNativeGone = 0x03FF;
+
+// A message the window system posts to itself: a watched window's pixels
+// changed, so its owner thread calls the watcher (damage.cpp). Never reaches
+// a procedure.
+constexpr uint32_t kDamage = 0x03FE;
+
+// The area [x0, x1) x [y0, y1) of w's client area changed on screen: every
+// watcher of w or of an ancestor through which it shows hears of it.
+// Registry lock held.
+void damage_locked(Registry& r, const Window& w, int64_t x0, int64_t y0, int64_t x1, int64_t y1);
+// w's whole area in its parent changed (shown, hidden, moved, made, gone).
+void damage_in_parent_locked(Registry& r, const Window& w);
+// Calls the watcher of `window` with what changed since its last call.
+// Owner thread, no lock held.
+void deliver_damage(Handle window);
+// The pull path's two calls, as tovui_watch_damage and tovui_render.
+bool watch_damage(Handle window, DamageCallback callback, void* user);
+bool render(Handle window, void* pixels, int32_t stride_bytes, int32_t width, int32_t height);
 
 // A display that shows the model's windows as real windows (X11 on Linux).
 // Every model window is one native window, whose id is the window's handle;

@@ -88,6 +88,7 @@ void destroy_tree(Handle h) {
     std::lock_guard lock(r.mu);
     Window* w = r.find(h);
     if (!w) return;
+    damage_in_parent_locked(r, *w);
     detach(r, *w);
     owner = w->owner;
     auto it = r.windows.find(h);
@@ -102,6 +103,10 @@ void destroy_tree(Handle h) {
 
 bool deliver(Handle window, uint32_t msg, uintptr_t wparam, intptr_t lparam) {
   if (msg == kNativeGone) return destroy_window(window);
+  if (msg == kDamage) {
+    deliver_damage(window);
+    return true;
+  }
   std::shared_ptr<const WindowProc> proc;
   {
     auto& r = registry();
@@ -150,7 +155,9 @@ Handle create_window(Handle parent, Rect bounds, WindowProc proc, Color backgrou
   w->handle = h;
   if (p) p->children.push_back(h);
   r.windows.emplace(h, std::move(w));
-  auto queue = r.find(h)->owner;
+  const Window& made = *r.find(h);
+  damage_in_parent_locked(r, made);
+  auto queue = made.owner;
   lock.unlock();
   attach_host_loop(queue);
   return h;
@@ -199,9 +206,11 @@ Handle set_parent(Handle window, Handle new_parent) {
     if (!p || p->destroying || is_descendant_or_self(r, new_parent, window)) return 0;
   }
   const Handle previous = w->parent;
+  damage_in_parent_locked(r, *w);
   detach(r, *w);
   w->parent = new_parent;
   if (p) p->children.push_back(window);
+  damage_in_parent_locked(r, *w);
   if (n) n->reparent(*w);
   return previous;
 }
@@ -219,8 +228,17 @@ bool set_window_pos(Handle window, Rect bounds) {
   std::lock_guard lock(r.mu);
   Window* w = r.find(window);
   if (!w) return false;
-  w->bounds = {bounds.x, bounds.y, clamp_size(bounds.width), clamp_size(bounds.height)};
+  const Rect next{bounds.x, bounds.y, clamp_size(bounds.width), clamp_size(bounds.height)};
+  const Rect& was = w->bounds;
+  const bool changed = next.x != was.x || next.y != was.y || next.width != was.width || next.height != was.height;
+  if (changed) damage_in_parent_locked(r, *w);
+  w->bounds = next;
   fit_surface(*w);
+  if (changed) {
+    damage_in_parent_locked(r, *w);
+    // A watched window that grew needs painting where it grew.
+    if (w->watch) damage_locked(r, *w, 0, 0, next.width, next.height);
+  }
   if (Native* n = native()) n->configure(*w);
   return true;
 }
@@ -239,6 +257,10 @@ bool show_window(Handle window, bool show) {
   std::lock_guard lock(r.mu);
   Window* w = r.find(window);
   if (!w) return false;
+  if (w->visible != show) {
+    w->visible = true;  // what it covers changes either way
+    damage_in_parent_locked(r, *w);
+  }
   w->visible = show;
   if (Native* n = native()) n->map(*w);
   return true;
@@ -309,9 +331,19 @@ bool blit(Handle window, int32_t dx, int32_t dy, int32_t w, int32_t h, const Bit
   y1 = std::min<int64_t>(y1, src.height() - oy);
   if (x0 >= x1 || y0 >= y1) return true;
   const auto& sp = src.pixels();
-  for (int64_t y = y0; y < y1; ++y)
-    std::memcpy(&win->surface[size_t(y * win->surface_w + x0)], &sp[size_t((y + oy) * src.width() + x0 + ox)],
-                size_t(x1 - x0) * sizeof(Color));
+  // Rows that come out the same are no change: a display redrawing the
+  // same frame costs a watcher nothing.
+  int64_t changed0 = y1, changed1 = y0;
+  const size_t row_bytes = size_t(x1 - x0) * sizeof(Color);
+  for (int64_t y = y0; y < y1; ++y) {
+    Color* to = &win->surface[size_t(y * win->surface_w + x0)];
+    const Color* from = &sp[size_t((y + oy) * src.width() + x0 + ox)];
+    if (std::memcmp(to, from, row_bytes) == 0) continue;
+    std::memcpy(to, from, row_bytes);
+    changed0 = std::min(changed0, y);
+    changed1 = y + 1;
+  }
+  if (changed0 < changed1) damage_locked(r, *win, x0, changed0, x1, changed1);
   if (Native* n = native()) n->damage(*win, Rect{int32_t(x0), int32_t(y0), int32_t(x1 - x0), int32_t(y1 - y0)});
   return true;
 }
