@@ -96,6 +96,9 @@ TEST_F(FadeTest, StopFadesOutThenStopsAndPlayStartsAgainFromZero) {
   FadesDone();
   ExpectSteps(Steps(100, 1));
   EXPECT_FALSE(tovui_is_visible(Form()));  // the stop's last step hides the form
+  // A play that came within the same output block as the stop would be heard
+  // as a dip, not a silence: let the output render past the stop first.
+  PumpFor(100);
 
   plugin.Bass_Play();
   FadesDone();
