@@ -5,7 +5,9 @@
 // Beyond "no crash, no undefined behaviour", each conversion is checked
 // against what must hold whatever the text: a failure carries the text in
 // its message; a plain decimal integer text in range converts to what
-// strtoll reads; a float answer is finite; decimal answers read back.
+// strtoll reads; a float answer is finite, or an infinity for a text past
+// the float range; decimal answers read back.
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -53,7 +55,14 @@ void Float(const std::string& text, const char* separator) {
   tovarin::SetDecimalSeparator(separator);
   try {
     const float v = tovarin::FloatText(text);
-    Check(std::isfinite(v), "float finite");
+    Check(!std::isnan(v), "float is a number");
+    if (std::isinf(v)) {
+      // An infinity only for a text beyond the largest float.
+      std::string plain = text;
+      const size_t at = plain.find(separator[0]);
+      if (at != std::string::npos) plain[at] = '.';
+      Check(std::fabs(std::strtold(plain.c_str(), nullptr)) > FLT_MAX, "an infinity only past the float range");
+    }
   } catch (const tovarin::ConvertError& e) {
     Check(std::string(e.what()) == "'" + text + "' is not a valid floating point value", "float message");
   }
