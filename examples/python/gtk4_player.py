@@ -87,9 +87,9 @@ class Player(Gtk.Window):
         GLib.timeout_add(250, self.show_position)
 
     def show_position(self):
-        if self.plugin.opened:
-            pos, length = self.plugin.position(), self.plugin.length()
-            self.label.set_text("%d:%02d / %d:%02d" % (pos // 60, pos % 60, length // 60, length % 60))
+        text = self.plugin.progress_text()
+        if text:
+            self.label.set_text(text)
         return True
 
     def on_open(self, *_):

@@ -50,9 +50,9 @@ class Player(QWidget):
         self.plugin.attach(int(self.area.winId()), AREA_W, AREA_H)
 
     def show_position(self):
-        if self.plugin.opened:
-            pos, length = self.plugin.position(), self.plugin.length()
-            self.label.setText("%d:%02d / %d:%02d" % (pos // 60, pos % 60, length // 60, length % 60))
+        text = self.plugin.progress_text()
+        if text:
+            self.label.setText(text)
 
     def on_open(self):
         path, _ = QFileDialog.getOpenFileName(self, "Open")

@@ -98,6 +98,13 @@ class Plugin:
     def length(self):
         return int(self.query("Bass_GetLength") or 0)
 
+    def progress_text(self):
+        """"m:ss / m:ss" of the open file, or None before one opens."""
+        if not self.opened:
+            return None
+        pos, length = self.position(), self.length()
+        return "%d:%02d / %d:%02d" % (pos // 60, pos % 60, length // 60, length % 60)
+
     def level(self):
         return int(self.query("Bass_GetLLevel") or 0) + int(self.query("Bass_GetRLevel") or 0)
 
