@@ -233,7 +233,9 @@ TOVUI_API int tovui_watch_damage(uint32_t window, tovui_damage_callback callback
 
 /* Moves and sizes a window: bounds relative to its parent's client area (for
  * a top-level window lent as a Wayland subsurface: the host's area in its
- * surface). Returns 1, or 0 for a stale handle.
+ * surface; the new place is sent at once and shows with the host's next
+ * commit of its surface, so call it after laying out a frame, before that
+ * frame is committed). Returns 1, or 0 for a stale handle.
  * [the window's owning thread; no wait; nested ok] */
 TOVUI_API int tovui_set_rect(uint32_t window, int32_t x, int32_t y, int32_t width, int32_t height);
 

@@ -49,6 +49,13 @@ struct Client {
 // The process's libwayland-client, or null when it cannot be loaded.
 const Client* client();
 
+// The window's bounds were just set: a window shown as a subsurface sends
+// its new place at once, so that the host's next commit of its surface (the
+// one ending the frame it is drawing) shows it there. Waiting for the
+// damage to be pumped would miss that commit, and a host whose window then
+// changes no more would never commit again. Nothing for other windows.
+void placed(uint32_t window);
+
 // Opcodes of the requests we send.
 constexpr uint32_t kDisplayGetRegistry = 1;
 constexpr uint32_t kRegistryBind = 0;

@@ -321,6 +321,11 @@ void Damaged(void*, Handle window, int32_t, int32_t, int32_t, int32_t) {
 }
 
 }  // namespace
+
+void placed(uint32_t window) {
+  if (View* v = find(window)) v->Update(window);
+}
+
 }  // namespace tovui::wayland
 
 using namespace tovui;
