@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Runs gtk_cpu.py: GTK 3 under an Xvfb of its own, then GTK 4 natively on a
-# headless weston of its own. Needs a build (BUILD_DIR, default build/) and
-# the test packages. RUNS=N sets the runs of each kind.
+# headless weston of its own (the Python player on the pull path, and the C
+# player with its subsurface where the build made it). Needs a build
+# (BUILD_DIR, default build/) and the test packages. RUNS=N sets the runs of
+# each kind.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="${BUILD_DIR:-$root/build}"
 export TOVARIN_PLUGIN="$build/bin/Plugin.so" TOVARIN_UI_LIB="$build/bin/libtovarin-ui.so.1" TOVARIN_AUDIO_OUTPUT=null
+export GTK4_PLAYER="$build/bin/gtk4_player"
 bench="$root/bench/ui/gtk_cpu.py"
 # A sine in pink noise: the bars change every frame (a steady sine's do
 # not, and unchanged frames cost a pull-path host nothing).
