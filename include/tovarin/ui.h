@@ -259,10 +259,13 @@ TOVUI_API int tovui_set_rect(uint32_t window, int32_t x, int32_t y, int32_t widt
  * click goes to the host). All it sends goes through an event queue of its
  * own on the host's connection: it never dispatches the host's queue and
  * never commits the host's surface, so a change of position shows with the
- * host's next commit. libwayland-client is loaded at run time (the host's
- * own copy); nothing here is linked. Windows must live in memory (no X
- * display, or TOVUI_BACKEND=model). Call everything on the host's thread,
- * the one that runs its main loop (GLib's, or one that pumps tovui). */
+ * host's next commit. It commits at most one picture a frame of the
+ * compositor's (wl_surface.frame; the host's own loop reads the events off
+ * the connection, as it does for itself). libwayland-client is loaded at
+ * run time (the host's own copy); nothing here is linked. Windows must live
+ * in memory (no X display, or TOVUI_BACKEND=model). Call everything on the
+ * host's thread, the one that runs its main loop (GLib's, or one that pumps
+ * tovui). */
 
 /* A window standing for the area x, y, width x height of the host's surface
  * (wl_display* and wl_surface*, as GDK or Qt give them), to lend to
