@@ -5,13 +5,17 @@ shown, against the same play with the display drawn but shown nowhere.
 - x11 (GTK 3, gtk_player.py, run under Xvfb): the form on the X server,
   against the form lent a window of the library's own (TOVUI_BACKEND=model;
   GTK itself on the same display either way).
-- wayland (GTK 4, gtk4_player.py, run on weston): the form painted by the
-  pull path into GdkMemoryTextures, against the same player whose window
-  nobody watches (the plug-in draws, nothing is composed). Also the frames
-  composed per second after StopDraw, which should be 0.
+- wayland (GTK 4 on weston), two players:
+  - gtk4_player.py: the form painted by the pull path into
+    GdkMemoryTextures, against the same player whose window nobody watches
+    (the plug-in draws, nothing is composed). Also the frames composed per
+    second after StopDraw, which should be 0.
+  - examples/c/gtk4_player (GTK4_PLAYER, built in the build tree): the form
+    in a Wayland subsurface, against the same player lending a window in
+    memory that nobody shows (--unshown).
 
-The two kinds of run alternate, RUNS times each (default 3); prints the
-medians and their ratio. bench/ui/gtk_cpu.sh starts the displays."""
+The kinds of run alternate, RUNS times each (default 3); prints the medians
+and their ratios. bench/ui/gtk_cpu.sh starts the displays."""
 import ctypes
 import os
 import statistics
@@ -77,8 +81,11 @@ def value(out, key):
 
 
 def run(kind, tone, env):
-    out = subprocess.run([sys.executable, __file__, "--child", kind, tone], capture_output=True, text=True,
-                         env=dict(os.environ, **env), timeout=60)
+    if kind in ("subsurface", "unshown"):
+        command = [os.environ["GTK4_PLAYER"], "--seconds", str(SECONDS)] + (["--unshown"] if kind == "unshown" else [])
+    else:
+        command = [sys.executable, __file__, "--child", kind]
+    out = subprocess.run(command + [tone], capture_output=True, text=True, env=dict(os.environ, **env), timeout=60)
     if value(out.stdout, "cpu") is None:
         print("gtk_cpu: a %s run failed: %s" % (kind, out.stderr[-500:]), file=sys.stderr)
         sys.exit(1)
@@ -91,7 +98,18 @@ def main():
         return child_x11(tone) if kind in ("model", "x11") else child_wayland(tone, kind)
     wayland = sys.argv[1] == "--wayland"
     tone = sys.argv[-1]
-    kinds = ("headless", "wayland") if wayland else ("model", "x11")
+    # Pairs: (toolkit and way, (unshown kind, label), (shown kind, label)).
+    if not wayland:
+        pairs = [("GTK 3 on X11", ("model", "windows in memory"), ("x11", "on the X display"))]
+    else:
+        pairs = [("GTK 4 (Python), pull path", ("headless", "display drawn, shown nowhere"),
+                  ("wayland", "painted by the pull path"))]
+        if os.access(os.environ.get("GTK4_PLAYER", ""), os.X_OK):
+            pairs.append(("GTK 4 (C), subsurface", ("unshown", "display drawn, shown nowhere"),
+                          ("subsurface", "in a Wayland subsurface")))
+        else:
+            print("gtk_cpu: no C GTK 4 player (GTK4_PLAYER); its pair is left out", file=sys.stderr)
+    kinds = [kind for _, unshown, shown in pairs for kind in (unshown[0], shown[0])]
     cpu = {k: [] for k in kinds}
     stopped_rates = []
     for _ in range(int(os.environ.get("RUNS", "3"))):
@@ -100,16 +118,12 @@ def main():
         if wayland:
             out = run("stopped", tone, {})
             stopped_rates.append((value(out, "frames") - value(out, "frames at stop")) / (SECONDS - 1.5))
-    base, shown = statistics.median(cpu[kinds[0]]), statistics.median(cpu[kinds[1]])
-    print("%s player, %d s of play, CPU seconds (median of %d)" % ("GTK 4" if wayland else "GTK 3", SECONDS,
-                                                                  len(cpu[kinds[0]])))
-    if wayland:
-        print("  display drawn, shown nowhere:   %.3f" % base)
-        print("  painted by the pull path:       %.3f" % shown)
-    else:
-        print("  windows in memory: %.3f" % base)
-        print("  on the X display:  %.3f" % shown)
-    print("  ratio:             %.2f" % (shown / base))
+    for name, (unshown, unshown_label), (shown, shown_label) in pairs:
+        base, seen = statistics.median(cpu[unshown]), statistics.median(cpu[shown])
+        print("%s, %d s of play, CPU seconds (median of %d)" % (name, SECONDS, len(cpu[unshown])))
+        print("  %-31s %.3f  (%s)" % (unshown_label + ":", base, " ".join("%.3f" % c for c in cpu[unshown])))
+        print("  %-31s %.3f  (%s)" % (shown_label + ":", seen, " ".join("%.3f" % c for c in cpu[shown])))
+        print("  %-31s %.2f" % ("ratio:", seen / base))
     if wayland:
         print("  frames a second with the display stopped: %s" % ", ".join("%.1f" % r for r in stopped_rates))
     return 0

@@ -8,6 +8,11 @@
  *   gtk4_player --selftest FILE   play, pause, play, stop by script; exit 0
  *                                 when all went well (TOVARIN_SCREEN_CHECK:
  *                                 a command that must succeed while playing)
+ *   gtk4_player --seconds N FILE  plays N seconds, prints the CPU time used
+ *   gtk4_player --seconds N --unshown FILE
+ *                                 the same with the form drawn in a window
+ *                                 in memory that nobody shows (what showing
+ *                                 it costs is the difference)
  *
  * Build: make -C examples/c gtk4_player (against an installed tovarin).
  */
@@ -17,6 +22,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 
 #include <tovarin/plugin.h>
 #include <tovarin/ui.h>
@@ -36,7 +42,8 @@ static struct {
   uint32_t lent; /* the tovui window over the area */
   double x, y;   /* where it was last put, in the surface */
   const char* path;
-  int selftest, step, ticks, looks, held_at, ok;
+  int selftest, unshown, step, ticks, looks, held_at, ok;
+  double seconds;
   GMainLoop* loop;
 } p = {.x = -1, .y = -1};
 
@@ -66,19 +73,51 @@ static void place(void) {
   if (x + sx == p.x && y + sy == p.y) return;
   p.x = x + sx;
   p.y = y + sy;
-  if (p.lent) tovui_set_rect(p.lent, (int32_t)p.x, (int32_t)p.y, AREA_W, AREA_H);
+  if (p.lent && !p.unshown) tovui_set_rect(p.lent, (int32_t)p.x, (int32_t)p.y, AREA_W, AREA_H);
 }
 
-/* Called after every layout of the area: the form follows it. Under test
- * the area is pure red, a colour the form never shows: any red on the
- * screen is a part of the area that the subsurface fails to cover. */
+/* Under test the area is pure red, a colour the form never shows: any red
+ * on the screen is a part of the area that the subsurface fails to cover. */
 static void draw_area(GtkDrawingArea* area, cairo_t* cr, int w, int h, gpointer data) {
   (void)area, (void)w, (void)h, (void)data;
   if (p.selftest) {
     cairo_set_source_rgb(cr, 1, 0, 0);
     cairo_paint(cr);
   }
+}
+
+/* The form follows the area after every layout of the window, before GTK
+ * paints and commits the frame: that commit moves the subsurface too. (A
+ * draw function is no place for this: an area that only moves is not drawn
+ * again, GTK reuses its last drawing.) */
+static void laid_out(GdkFrameClock* clock, gpointer data) {
+  (void)clock, (void)data;
   place();
+}
+
+/* Before the surface goes, the subsurface must. */
+static gboolean closing(GtkWindow* window, gpointer data) {
+  (void)window, (void)data;
+  if (p.lent && !p.unshown) tovui_wayland_surface_gone(p.lent);
+  p.lent = 0;
+  g_main_loop_quit(p.loop);
+  return FALSE;
+}
+
+static double cpu_seconds(void) {
+  struct rusage u;
+  getrusage(RUSAGE_SELF, &u);
+  return (double)u.ru_utime.tv_sec + (double)u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+static double cpu_at_start;
+
+static gboolean report(gpointer data) {
+  (void)data;
+  printf("cpu: %.3f s\n", cpu_seconds() - cpu_at_start);
+  fflush(stdout);
+  closing(NULL, NULL);
+  return G_SOURCE_REMOVE;
 }
 
 static void start(GtkWidget* window, gpointer data) {
@@ -91,15 +130,20 @@ static void start(GtkWidget* window, gpointer data) {
     return;
   }
   place();
-  p.lent =
-      tovui_wayland_window(gdk_wayland_display_get_wl_display(display), gdk_wayland_surface_get_wl_surface(surface),
-                           (int32_t)p.x, (int32_t)p.y, AREA_W, AREA_H);
+  if (p.unshown)
+    p.lent = tovui_create_window(0, 0, 0, AREA_W, AREA_H);
+  else
+    p.lent =
+        tovui_wayland_window(gdk_wayland_display_get_wl_display(display), gdk_wayland_surface_get_wl_surface(surface),
+                             (int32_t)p.x, (int32_t)p.y, AREA_W, AREA_H);
   if (!p.lent) {
     fprintf(stderr, "gtk4_player: no subsurface\n");
     g_main_loop_quit(p.loop);
     return;
   }
-  tovui_wayland_set_scale(p.lent, gdk_surface_get_scale_factor(surface));
+  if (!p.unshown) tovui_wayland_set_scale(p.lent, gdk_surface_get_scale_factor(surface));
+  /* After GTK's own layout handlers, which size and place the widgets. */
+  g_signal_connect_after(gdk_surface_get_frame_clock(surface), "layout", G_CALLBACK(laid_out), NULL);
   api.SetParentWindow(p.lent);
   api.Draw(0, 0, 0, AREA_W, AREA_H);
   api.Bass_Init();
@@ -119,15 +163,10 @@ static void start(GtkWidget* window, gpointer data) {
   api.SetData(AREA_H);                     /* height */
   api.StartDraw();
   api.Bass_Play();
-}
-
-/* Before the surface goes, the subsurface must. */
-static gboolean closing(GtkWindow* window, gpointer data) {
-  (void)window, (void)data;
-  if (p.lent) tovui_wayland_surface_gone(p.lent);
-  p.lent = 0;
-  g_main_loop_quit(p.loop);
-  return FALSE;
+  if (p.seconds > 0) {
+    cpu_at_start = cpu_seconds();
+    g_timeout_add((guint)(p.seconds * 1000), report, NULL);
+  }
 }
 
 static void button(GtkWidget* box, const char* label, void (*action)(void)) {
@@ -188,12 +227,22 @@ static gboolean tick(gpointer data) {
 }
 
 int main(int argc, char** argv) {
-  p.selftest = argc > 2 && strcmp(argv[1], "--selftest") == 0;
-  p.path = argv[argc - 1];
-  if (argc < 2) {
-    fprintf(stderr, "usage: gtk4_player [--selftest] FILE\n");
+  int i = 1;
+  for (; i < argc - 1; ++i) {
+    if (strcmp(argv[i], "--selftest") == 0)
+      p.selftest = 1;
+    else if (strcmp(argv[i], "--unshown") == 0)
+      p.unshown = 1;
+    else if (strcmp(argv[i], "--seconds") == 0 && i + 1 < argc - 1)
+      p.seconds = atof(argv[++i]);
+    else
+      break;
+  }
+  if (i != argc - 1) {
+    fprintf(stderr, "usage: gtk4_player [--selftest | --seconds N [--unshown]] FILE\n");
     return 2;
   }
+  p.path = argv[i];
   /* The window system keeps its windows in memory; the compositor shows them. */
   setenv("TOVUI_BACKEND", "model", 0);
   const char* plugin = getenv("TOVARIN_PLUGIN");

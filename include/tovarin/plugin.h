@@ -27,7 +27,11 @@
  * the form is a real child window of it. Without a display the form lives
  * in memory (see ui.h). Native Wayland hosts either lend an in-memory window
  * and paint it when told (the pull path) or lend their wl_surface (a
- * subsurface): ui.h, "Lending a window: three ways", says which to pick.
+ * subsurface): ui.h, "Lending a window: three ways", says which to pick. In
+ * short: a GTK 4 host on Wayland lends its surface (the pull path makes GTK
+ * redraw its whole window for every picture of the spectrum); a host with
+ * no wl_surface to hand over (another display, or none) paints by the pull
+ * path.
  *
  * ORDER. 1. SetParentWindow(window) with a window of the host (it creates the
  * plug-in's form and player inside it); Draw(...) to place the form.

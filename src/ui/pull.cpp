@@ -2,6 +2,7 @@
 // the in-memory window system itself, told by damage when to.
 #include "tovarin/ui.h"
 #include "ui/model/internal.hpp"
+#include "ui/wayland/client.hpp"
 
 extern "C" {
 
@@ -23,7 +24,9 @@ int tovui_watch_damage(uint32_t window, tovui_damage_callback callback, void* us
 
 int tovui_set_rect(uint32_t window, int32_t x, int32_t y, int32_t width, int32_t height) {
   try {
-    return tovui::set_window_pos(window, {x, y, width, height}) ? 1 : 0;
+    if (!tovui::set_window_pos(window, {x, y, width, height})) return 0;
+    tovui::wayland::placed(window);
+    return 1;
   } catch (...) {
     return 0;
   }

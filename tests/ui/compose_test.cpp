@@ -72,6 +72,12 @@ TEST(Compose, ChildrenLieOverTheirParentClippedToItAndHiddenOnesAreLeftOut) {
   EXPECT_EQ(tovui_is_visible(b), 0);
   EXPECT_EQ(tovui_is_visible(b1), 1);  // its own flag; it is not drawn with b hidden
   show_window(b, true);
+  // A child over the whole host hides it; hidden, it leaves the host's own
+  // pixels (painted, not skipped as covered) with the others over them.
+  const Handle cover = create_window(host, {-1, -1, 8, 6}, {}, kRed);
+  EXPECT_EQ(composed(host, 6, 4), std::vector<uint32_t>(24, R));
+  show_window(cover, false);
+  EXPECT_EQ(composed(host, 6, 4)[0], W);
   tovui_destroy_window(host);
   (void)a;
 }

@@ -6,7 +6,7 @@
 # needs to start on Wayland: weston then draws into a window of an Xvfb of
 # its own, which the command does not see.
 # Exits 77 (skipped) only when weston cannot start; otherwise the command's
-# status (124 when it hangs past two minutes). The command may take
+# status (124 when it hangs past DISPLAY_TIMEOUT seconds, default 120). The command may take
 # screenshots with `weston-screenshooter` (it writes into its working folder).
 set -u
 tmp="$(mktemp -d)"
@@ -48,4 +48,4 @@ unset DISPLAY
 export WAYLAND_DISPLAY=tovarin-test GDK_BACKEND=wayland GSK_RENDERER=cairo QT_QPA_PLATFORM=wayland
 export TONE="$tmp/tone.wav"
 ffmpeg -loglevel error -f lavfi -i "sine=frequency=440:duration=8" -ac 2 "$TONE" || exit 1
-timeout 120 "$@"
+timeout "${DISPLAY_TIMEOUT:-120}" "$@"

@@ -2,7 +2,7 @@
 # Runs a command under an Xvfb of its own, with a test sine as $TONE:
 #   under_xvfb.sh COMMAND...
 # Exits 77 (skipped) only when Xvfb cannot start; otherwise the command's
-# status (124 when it hangs past two minutes).
+# status (124 when it hangs past DISPLAY_TIMEOUT seconds, default 120).
 set -u
 tmp="$(mktemp -d)"
 cleanup() {
@@ -29,4 +29,4 @@ fi
 export DISPLAY=":$(head -n1 "$tmp/display")"
 export TONE="$tmp/tone.wav"
 ffmpeg -loglevel error -f lavfi -i "sine=frequency=440:duration=8" -ac 2 "$TONE" || exit 1
-timeout 120 "$@"
+timeout "${DISPLAY_TIMEOUT:-120}" "$@"

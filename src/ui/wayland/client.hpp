@@ -20,6 +20,7 @@ struct Interface;
 using GlobalEvent = void (*)(void* data, Proxy* registry, uint32_t name, const char* interface, uint32_t version);
 using GlobalRemoveEvent = void (*)(void* data, Proxy* registry, uint32_t name);
 using ReleaseEvent = void (*)(void* data, Proxy* buffer);
+using DoneEvent = void (*)(void* data, Proxy* callback, uint32_t time);
 
 struct Client {
   Proxy* (*marshal_flags)(Proxy* proxy, uint32_t opcode, const Interface* interface, uint32_t version, uint32_t flags,
@@ -44,10 +45,18 @@ struct Client {
   const Interface* shm;
   const Interface* shm_pool;
   const Interface* buffer;
+  const Interface* callback;
 };
 
 // The process's libwayland-client, or null when it cannot be loaded.
 const Client* client();
+
+// The window's bounds were just set: a window shown as a subsurface sends
+// its new place at once, so that the host's next commit of its surface (the
+// one ending the frame it is drawing) shows it there. Waiting for the
+// damage to be pumped would miss that commit, and a host whose window then
+// changes no more would never commit again. Nothing for other windows.
+void placed(uint32_t window);
 
 // Opcodes of the requests we send.
 constexpr uint32_t kDisplayGetRegistry = 1;
@@ -55,8 +64,8 @@ constexpr uint32_t kRegistryBind = 0;
 constexpr uint32_t kCompositorCreateSurface = 0, kCompositorCreateRegion = 1;
 constexpr uint32_t kSubcompositorDestroy = 0, kSubcompositorGetSubsurface = 1;
 constexpr uint32_t kSubsurfaceDestroy = 0, kSubsurfaceSetPosition = 1, kSubsurfaceSetSync = 4, kSubsurfaceSetDesync = 5;
-constexpr uint32_t kSurfaceDestroy = 0, kSurfaceAttach = 1, kSurfaceSetInputRegion = 5, kSurfaceCommit = 6,
-                   kSurfaceSetBufferScale = 8, kSurfaceDamageBuffer = 9;
+constexpr uint32_t kSurfaceDestroy = 0, kSurfaceAttach = 1, kSurfaceFrame = 3, kSurfaceSetInputRegion = 5,
+                   kSurfaceCommit = 6, kSurfaceSetBufferScale = 8, kSurfaceDamageBuffer = 9;
 constexpr uint32_t kRegionDestroy = 0;
 constexpr uint32_t kShmCreatePool = 0;
 constexpr uint32_t kShmPoolCreateBuffer = 0, kShmPoolDestroy = 1;

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -61,6 +62,7 @@ const Client* client() {
     get(c.shm, "wl_shm_interface");
     get(c.shm_pool, "wl_shm_pool_interface");
     get(c.buffer, "wl_buffer_interface");
+    get(c.callback, "wl_callback_interface");
     return ok ? &c : nullptr;
   }();
   return loaded;
@@ -146,6 +148,8 @@ class View {
       any = true;
     }
     if (!any) {
+      if (owed_) kill_timer(window, kFrameTimer);
+      owed_ = false;
       if (mapped_) {
         wl_.marshal_flags(surface_, kSurfaceAttach, nullptr, wl_.get_version(surface_), 0, nullptr, 0, 0);
         wl_.marshal_flags(surface_, kSurfaceCommit, nullptr, wl_.get_version(surface_), 0);
@@ -154,11 +158,23 @@ class View {
       }
       return;
     }
+    const int32_t x = area.x + shown.x, y = area.y + shown.y;
+    const bool moved = !mapped_ || x != x_ || y != y_ || shown.width != width_ || shown.height != height_;
+    // One picture a frame of the compositor's: until it asks for the next
+    // (the last commit's frame callback is done), a change waits for the
+    // next change, or for the timer when none comes. A move never waits (it
+    // must meet the host's commit), nor does a picture the compositor has
+    // not asked for in kFrameWait (a surface it does not show, which it may
+    // never ask).
+    const auto now = std::chrono::steady_clock::now();
+    if (frame_ && !moved && now - frame_asked_ < kFrameWait) {
+      if (!owed_) set_timer(window, kFrameTimer, kFrameTimerMs);
+      owed_ = true;
+      return;
+    }
     Buffer* b = FreeBuffer(shown.width * scale_, shown.height * scale_);
     if (!b) return;
     Draw(window, shown, *b);
-    const int32_t x = area.x + shown.x, y = area.y + shown.y;
-    const bool moved = !mapped_ || x != x_ || y != y_ || shown.width != width_ || shown.height != height_;
     // A geometry change lands with the host's next commit of its surface,
     // and so, synchronised, does the picture made for it.
     if (moved) {
@@ -168,10 +184,17 @@ class View {
     wl_.marshal_flags(surface_, kSurfaceSetBufferScale, nullptr, wl_.get_version(surface_), 0, scale_);
     wl_.marshal_flags(surface_, kSurfaceAttach, nullptr, wl_.get_version(surface_), 0, b->proxy, 0, 0);
     wl_.marshal_flags(surface_, kSurfaceDamageBuffer, nullptr, wl_.get_version(surface_), 0, 0, 0, b->width, b->height);
+    if (frame_) wl_.proxy_destroy(frame_);
+    frame_ = wl_.marshal_flags(surface_, kSurfaceFrame, wl_.callback, wl_.get_version(surface_), 0, nullptr);
+    static void (*done[])(void) = {reinterpret_cast<void (*)()>(&View::FrameDone)};
+    if (frame_) wl_.add_listener(frame_, done, this);
+    frame_asked_ = now;
     wl_.marshal_flags(surface_, kSurfaceCommit, nullptr, wl_.get_version(surface_), 0);
     if (moved) wl_.marshal_flags(subsurface_, kSubsurfaceSetDesync, nullptr, wl_.get_version(subsurface_), 0);
     b->busy = true;
     wl_.flush(display_);
+    if (owed_) kill_timer(window, kFrameTimer);
+    owed_ = false;
     mapped_ = true;
     x_ = x;
     y_ = y;
@@ -180,9 +203,21 @@ class View {
     ++frames_;
   }
 
+  // The frame timer: a change waits for the compositor's next frame.
+  void Owed(Handle window) {
+    if (owed_) {
+      Update(window);
+    } else {
+      kill_timer(window, kFrameTimer);
+    }
+  }
+
+  static constexpr uintptr_t kFrameTimer = 1;
+
   // Destroys everything of ours on the connection (the host's surface is
   // going, or the window is). Safe to call twice.
   void Release() {
+    if (frame_) wl_.proxy_destroy(frame_), frame_ = nullptr;
     DropBuffers();
     auto destroy = [this](Proxy*& p, uint32_t opcode) {
       if (p) wl_.marshal_flags(p, opcode, nullptr, wl_.get_version(p), kMarshalDestroy);
@@ -217,6 +252,14 @@ class View {
   }
   static void GlobalRemove(void*, Proxy*, uint32_t) {}
   static void Released(void* data, Proxy*) { static_cast<Buffer*>(data)->busy = false; }
+  static void FrameDone(void* data, Proxy* callback, uint32_t) {
+    auto* self = static_cast<View*>(data);
+    self->wl_.proxy_destroy(callback);
+    if (self->frame_ == callback) self->frame_ = nullptr;
+  }
+
+  static constexpr auto kFrameWait = std::chrono::milliseconds(100);
+  static constexpr uint32_t kFrameTimerMs = 20;
 
   Buffer* FreeBuffer(int32_t width, int32_t height) {
     if (!buffers_.empty() && (buffers_[0]->width != width || buffers_[0]->height != height)) DropBuffers();
@@ -291,6 +334,9 @@ class View {
   bool mapped_ = false;
   int32_t x_ = 0, y_ = 0, width_ = 0, height_ = 0;
   uint64_t frames_ = 0;
+  Proxy* frame_ = nullptr;  // the last commit's frame callback, until done
+  std::chrono::steady_clock::time_point frame_asked_;
+  bool owed_ = false;  // a change waits for the next frame (the timer runs)
 };
 
 // Views by window. Each is used on its window's owner thread only; the map
@@ -321,6 +367,11 @@ void Damaged(void*, Handle window, int32_t, int32_t, int32_t, int32_t) {
 }
 
 }  // namespace
+
+void placed(uint32_t window) {
+  if (View* v = find(window)) v->Update(window);
+}
+
 }  // namespace tovui::wayland
 
 using namespace tovui;
@@ -334,10 +385,13 @@ uint32_t tovui_wayland_window(void* wl_display, void* wl_surface, int32_t x, int
     auto view = std::make_unique<View>(static_cast<Proxy*>(wl_display), static_cast<Proxy*>(wl_surface));
     if (!view->Connect()) return 0;
     // Its end, however it comes, takes the subsurface with it.
-    const Handle window = create_window(0, {x, y, width, height}, [](Handle w, uint32_t msg, uintptr_t, intptr_t) {
-      if (msg == WM_DESTROY) take(w).reset();
-      return intptr_t(0);
-    });
+    const Handle window =
+        create_window(0, {x, y, width, height}, [](Handle w, uint32_t msg, uintptr_t wparam, intptr_t) {
+          if (msg == WM_DESTROY) take(w).reset();
+          if (msg == WM_TIMER && wparam == View::kFrameTimer)
+            if (View* v = find(w)) v->Owed(w);
+          return intptr_t(0);
+        });
     if (!window) return 0;
     {
       std::lock_guard lock(g_mu);
