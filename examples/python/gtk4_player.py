@@ -24,8 +24,7 @@ from gi.repository import Gdk, GLib, Graphene, Gtk  # noqa: E402
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import tovarin_host  # noqa: E402
-
-AREA_W, AREA_H = 360, 120
+from tovarin_host import AREA_H, AREA_W  # noqa: E402
 
 
 class FormView(Gtk.Widget):
@@ -61,7 +60,7 @@ class FormView(Gtk.Widget):
             snapshot.append_texture(self.texture, area)
 
 
-class Player(Gtk.Window):
+class Player(tovarin_host.PlayerControls, Gtk.Window):
     def __init__(self, plugin):
         super().__init__(title="tovarin")
         self.plugin = plugin
@@ -69,10 +68,9 @@ class Player(Gtk.Window):
         self.view = FormView()
         box.append(self.view)
         buttons = Gtk.Box(spacing=6)
-        for label, action in (("Open", self.on_open), ("Play", lambda *_: plugin.play()),
-                              ("Pause", lambda *_: plugin.pause()), ("Stop", lambda *_: plugin.stop())):
+        for label, action in self.actions():
             button = Gtk.Button(label=label)
-            button.connect("clicked", action)
+            button.connect("clicked", lambda _button, a=action: a())
             buttons.append(button)
         self.label = Gtk.Label(label="0:00 / 0:00")
         buttons.append(self.label)
@@ -86,13 +84,11 @@ class Player(Gtk.Window):
         self.pull = self.view.pull
         GLib.timeout_add(250, self.show_position)
 
-    def show_position(self):
-        text = self.plugin.progress_text()
-        if text:
-            self.label.set_text(text)
-        return True
 
-    def on_open(self, *_):
+    def set_label(self, text):
+        self.label.set_text(text)
+
+    def on_open(self):
         dialog = Gtk.FileChooserNative(title="Open", transient_for=self, action=Gtk.FileChooserAction.OPEN)
 
         def chosen(_dialog, response):
@@ -101,11 +97,6 @@ class Player(Gtk.Window):
         dialog.connect("response", chosen)
         dialog.show()
         self._dialog = dialog  # kept until it answers
-
-    def open(self, path):
-        if self.plugin.open(path):
-            self.set_title("tovarin: " + os.path.basename(path))
-            self.plugin.play()
 
 
 def main():
@@ -121,14 +112,7 @@ def main():
     elif args.file:
         window.open(args.file)
         if args.seconds:
-            start = os.times()
-
-            def report():
-                now = os.times()
-                print("cpu: %.3f s" % (now.user + now.system - start.user - start.system), flush=True)
-                print("frames: %d" % window.pull.frames, flush=True)
-                loop.quit()
-            GLib.timeout_add(int(args.seconds * 1000), report)
+            tovarin_host.report_cpu_after(args.seconds, loop.quit, lambda: "frames: %d" % window.pull.frames)
     loop.run()
     plugin.close()
     return 0 if session is None or session.ok else 1

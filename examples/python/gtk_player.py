@@ -22,11 +22,10 @@ from gi.repository import Gdk, GdkX11, GLib, Gtk  # noqa: E402,F401 (GdkX11 give
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import tovarin_host  # noqa: E402
+from tovarin_host import AREA_H, AREA_W  # noqa: E402
 
-AREA_W, AREA_H = 360, 120
 
-
-class Player(Gtk.Window):
+class Player(tovarin_host.PlayerControls, Gtk.Window):
     def __init__(self, plugin):
         super().__init__(title="tovarin")
         self.plugin = plugin
@@ -35,10 +34,9 @@ class Player(Gtk.Window):
         self.area.set_size_request(AREA_W, AREA_H)
         box.pack_start(self.area, False, False, 0)
         buttons = Gtk.Box(spacing=6)
-        for label, action in (("Open", self.on_open), ("Play", lambda *_: plugin.play()),
-                              ("Pause", lambda *_: plugin.pause()), ("Stop", lambda *_: plugin.stop())):
+        for label, action in self.actions():
             button = Gtk.Button(label=label)
-            button.connect("clicked", action)
+            button.connect("clicked", lambda _button, a=action: a())
             buttons.pack_start(button, False, False, 0)
         self.label = Gtk.Label(label="0:00 / 0:00")
         buttons.pack_end(self.label, False, False, 6)
@@ -54,23 +52,16 @@ class Player(Gtk.Window):
         self.plugin.attach(gdk_window.get_xid(), AREA_W, AREA_H)
         GLib.timeout_add(250, self.show_position)
 
-    def show_position(self):
-        text = self.plugin.progress_text()
-        if text:
-            self.label.set_text(text)
-        return True
 
-    def on_open(self, *_):
+    def set_label(self, text):
+        self.label.set_text(text)
+
+    def on_open(self):
         dialog = Gtk.FileChooserDialog(title="Open", parent=self, action=Gtk.FileChooserAction.OPEN)
         dialog.add_buttons("Cancel", Gtk.ResponseType.CANCEL, "Open", Gtk.ResponseType.OK)
         if dialog.run() == Gtk.ResponseType.OK:
             self.open(dialog.get_filename())
         dialog.destroy()
-
-    def open(self, path):
-        if self.plugin.open(path):
-            self.set_title("tovarin: " + os.path.basename(path))
-            self.plugin.play()
 
 
 def screenshot_when_drawn(window, plugin, path):
@@ -105,13 +96,7 @@ def main():
         if args.screenshot:
             screenshot_when_drawn(window, plugin, args.screenshot)
         if args.seconds:
-            start = os.times()
-
-            def report():
-                now = os.times()
-                print("cpu: %.3f s" % (now.user + now.system - start.user - start.system), flush=True)
-                Gtk.main_quit()
-            GLib.timeout_add(int(args.seconds * 1000), report)
+            tovarin_host.report_cpu_after(args.seconds, Gtk.main_quit)
     Gtk.main()
     plugin.close()
     return 0 if session is None or session.ok else 1

@@ -15,14 +15,14 @@ and tells the changes.
 import os
 import sys
 
+from PyQt6 import QtWidgets
 from PyQt6.QtCore import QTimer
 from PyQt6.QtGui import QImage, QPainter
-from PyQt6.QtWidgets import QApplication, QFileDialog, QHBoxLayout, QLabel, QPushButton, QVBoxLayout, QWidget
+from PyQt6.QtWidgets import QWidget
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import tovarin_host  # noqa: E402
-
-AREA_W, AREA_H = 360, 120
+from tovarin_host import AREA_H, AREA_W  # noqa: E402
 
 
 class FormView(QWidget):
@@ -48,26 +48,13 @@ class FormView(QWidget):
             painter.end()
 
 
-class Player(QWidget):
+class Player(tovarin_host.QtControls, QWidget):
     def __init__(self, plugin):
         super().__init__()
         self.plugin = plugin
         self.setWindowTitle("tovarin")
         self.area = FormView()
-        buttons = QHBoxLayout()
-        for label, action in (("Open", self.on_open), ("Play", plugin.play), ("Pause", plugin.pause),
-                              ("Stop", plugin.stop)):
-            button = QPushButton(label)
-            button.clicked.connect(lambda _=False, a=action: a())
-            buttons.addWidget(button)
-        self.label = QLabel("0:00 / 0:00")
-        buttons.addWidget(self.label)
-        layout = QVBoxLayout(self)
-        layout.addWidget(self.area)
-        layout.addLayout(buttons)
-        self.timer = QTimer(self)
-        self.timer.timeout.connect(self.show_position)
-        self.timer.start(250)
+        self.lay_out_qt(QtWidgets, QTimer)
         self.pull = None
 
     def lend_area(self):
@@ -75,36 +62,10 @@ class Player(QWidget):
         self.plugin.attach(self.area.lend(self.plugin.ui), AREA_W, AREA_H)
         self.pull = self.area.pull
 
-    def show_position(self):
-        text = self.plugin.progress_text()
-        if text:
-            self.label.setText(text)
-
-    def on_open(self):
-        path, _ = QFileDialog.getOpenFileName(self, "Open")
-        if path:
-            self.open(path)
-
-    def open(self, path):
-        if self.plugin.open(path):
-            self.setWindowTitle("tovarin: " + os.path.basename(path))
-            self.plugin.play()
-
 
 def main():
     tovarin_host.use_pull_path()
-    args = tovarin_host.player_arguments("Qt 6").parse_args()
-    app = QApplication(sys.argv[:1])
-    plugin, window, session = tovarin_host.start_player(Player, Player.show, args, app.quit)
-    if session:
-        ticker = QTimer()
-        ticker.timeout.connect(lambda: session.tick() or ticker.stop())
-        ticker.start(50)
-    elif args.file:
-        window.open(args.file)
-    app.exec()
-    plugin.close()
-    return 0 if session is None or session.ok else 1
+    return tovarin_host.run_qt(QtWidgets, QTimer, Player, "Qt 6")
 
 
 if __name__ == "__main__":

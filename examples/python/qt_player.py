@@ -11,17 +11,16 @@ GLib's on Linux, runs the plug-in's fades and timers. Needs an X display
 import os
 import sys
 
+from PyQt5 import QtWidgets
 from PyQt5.QtCore import Qt, QTimer
-from PyQt5.QtWidgets import (QApplication, QFileDialog, QHBoxLayout, QLabel, QPushButton, QVBoxLayout,
-                             QWidget)
+from PyQt5.QtWidgets import QApplication, QWidget
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import tovarin_host  # noqa: E402
+from tovarin_host import AREA_H, AREA_W  # noqa: E402
 
-AREA_W, AREA_H = 360, 120
 
-
-class Player(QWidget):
+class Player(tovarin_host.QtControls, QWidget):
     def __init__(self, plugin):
         super().__init__()
         self.plugin = plugin
@@ -29,55 +28,16 @@ class Player(QWidget):
         self.area = QWidget()
         self.area.setFixedSize(AREA_W, AREA_H)
         self.area.setAttribute(Qt.WA_NativeWindow)  # a real X window of its own
-        buttons = QHBoxLayout()
-        for label, action in (("Open", self.on_open), ("Play", plugin.play), ("Pause", plugin.pause),
-                              ("Stop", plugin.stop)):
-            button = QPushButton(label)
-            button.clicked.connect(lambda _=False, a=action: a())
-            buttons.addWidget(button)
-        self.label = QLabel("0:00 / 0:00")
-        buttons.addWidget(self.label)
-        layout = QVBoxLayout(self)
-        layout.addWidget(self.area)
-        layout.addLayout(buttons)
-        self.timer = QTimer(self)
-        self.timer.timeout.connect(self.show_position)
-        self.timer.start(250)
+        self.lay_out_qt(QtWidgets, QTimer)
 
     def lend_area(self):
         """After show(): the area's X window goes to the plug-in."""
         QApplication.processEvents()
         self.plugin.attach(int(self.area.winId()), AREA_W, AREA_H)
 
-    def show_position(self):
-        text = self.plugin.progress_text()
-        if text:
-            self.label.setText(text)
-
-    def on_open(self):
-        path, _ = QFileDialog.getOpenFileName(self, "Open")
-        if path:
-            self.open(path)
-
-    def open(self, path):
-        if self.plugin.open(path):
-            self.setWindowTitle("tovarin: " + os.path.basename(path))
-            self.plugin.play()
-
 
 def main():
-    args = tovarin_host.player_arguments("Qt").parse_args()
-    app = QApplication(sys.argv[:1])
-    plugin, window, session = tovarin_host.start_player(Player, Player.show, args, app.quit)
-    if session:
-        ticker = QTimer()
-        ticker.timeout.connect(lambda: session.tick() or ticker.stop())
-        ticker.start(50)
-    elif args.file:
-        window.open(args.file)
-    app.exec_()
-    plugin.close()
-    return 0 if session is None or session.ok else 1
+    return tovarin_host.run_qt(QtWidgets, QTimer, Player, "Qt")
 
 
 if __name__ == "__main__":

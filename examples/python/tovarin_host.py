@@ -19,6 +19,7 @@ import argparse
 import ctypes
 import os
 import subprocess
+import sys
 
 
 def pkg_variable(name):
@@ -290,6 +291,97 @@ class Session:
             self.steps.pop(0)
         self.done(True, "all steps passed")
         return False
+
+
+# The example players' display area, in pixels.
+AREA_W, AREA_H = 360, 120
+
+
+class PlayerControls:
+    """What every example player's window does alike, whatever its toolkit:
+    the buttons' actions, the position label and opening a file. The
+    window gives set_label(text) and set_title(text)."""
+
+    def actions(self):
+        """(label, action) of the buttons; an action takes no argument."""
+        return (("Open", self.on_open), ("Play", self.plugin.play), ("Pause", self.plugin.pause),
+                ("Stop", self.plugin.stop))
+
+    def show_position(self):
+        text = self.plugin.progress_text()
+        if text:
+            self.set_label(text)
+        return True  # a GLib timeout goes on
+
+    def open(self, path):
+        if self.plugin.open(path):
+            self.set_title("tovarin: " + os.path.basename(path))
+            self.plugin.play()
+
+
+def report_cpu_after(seconds, quit, *extra):
+    """For the benchmarks (GLib's loop): after `seconds`, prints the CPU time
+    the process used from now ("cpu: S s") and each extra() line, then quits."""
+    from gi.repository import GLib
+    start = os.times()
+
+    def report():
+        now = os.times()
+        print("cpu: %.3f s" % (now.user + now.system - start.user - start.system), flush=True)
+        for line in extra:
+            print(line(), flush=True)
+        quit()
+        return False
+    GLib.timeout_add(int(seconds * 1000), report)
+
+
+class QtControls(PlayerControls):
+    """PlayerControls for a Qt window (PyQt5 or PyQt6)."""
+
+    def lay_out_qt(self, widgets, timer_class):
+        """A Qt window's layout: self.area above the buttons and the position
+        label, which a timer updates; widgets is PyQt5's or PyQt6's QtWidgets."""
+        self.widgets = widgets
+        buttons = widgets.QHBoxLayout()
+        for label, action in self.actions():
+            button = widgets.QPushButton(label)
+            button.clicked.connect(lambda _=False, a=action: a())
+            buttons.addWidget(button)
+        self.label = widgets.QLabel("0:00 / 0:00")
+        buttons.addWidget(self.label)
+        layout = widgets.QVBoxLayout(self)
+        layout.addWidget(self.area)
+        layout.addLayout(buttons)
+        self.timer = timer_class(self)
+        self.timer.timeout.connect(self.show_position)
+        self.timer.start(250)
+
+    def set_label(self, text):
+        self.label.setText(text)
+
+    def set_title(self, text):
+        self.setWindowTitle(text)
+
+    def on_open(self):
+        path, _ = self.widgets.QFileDialog.getOpenFileName(self, "Open")
+        if path:
+            self.open(path)
+
+
+def run_qt(widgets, timer_class, window_class, toolkit):
+    """A Qt player's main: its window, then the self-test or the file."""
+    args = player_arguments(toolkit).parse_args()
+    app = widgets.QApplication(sys.argv[:1])
+    plugin, window, session = start_player(window_class, window_class.show, args, app.quit)
+    if session:
+        ticker = timer_class()
+        ticker.timeout.connect(lambda: session.tick() or ticker.stop())
+        ticker.start(50)
+    elif args.file:
+        window.open(args.file)
+    (app.exec if hasattr(app, "exec") else app.exec_)()
+    plugin.close()
+    return 0 if session is None or session.ok else 1
 
 
 def player_arguments(toolkit):

@@ -5,7 +5,7 @@
 # WESTON_SEAT=1: weston with a seat (a keyboard and a pointer), which SDL 2.26
 # needs to start on Wayland: weston then draws into a window of an Xvfb of
 # its own, which the command does not see.
-# Exits 77 (skipped) only when weston cannot start; otherwise the command's
+# Exits 77 (skipped) only when weston (or its Xvfb) cannot start; otherwise the command's
 # status (124 when it hangs past DISPLAY_TIMEOUT seconds, default 120). The command may take
 # screenshots with `weston-screenshooter` (it writes into its working folder).
 set -u
@@ -16,6 +16,7 @@ cleanup() {
   rm -rf "$tmp"
 }
 trap cleanup EXIT
+. "$(dirname "$0")/../common/displays.sh"
 if ! command -v weston >/dev/null; then
   echo "skipped: weston is not installed (the weston package)"
   exit 77
@@ -26,21 +27,13 @@ mkdir -m 700 "$XDG_RUNTIME_DIR"
 # --debug lets weston-screenshooter in.
 backend=headless-backend.so
 if [ "${WESTON_SEAT:-}" = 1 ]; then
-  Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$tmp/display" 2>"$tmp/xvfb.log" &
-  xvfb=$!
-  for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
-  export DISPLAY=":$(head -n1 "$tmp/display")"
+  start_xvfb 1024x768x24 || exit 77
   backend=x11-backend.so
 fi
 weston --backend=$backend --use-pixman --debug --shell=desktop-shell.so --idle-time=0 \
   --width="${WESTON_WIDTH:-640}" --height="${WESTON_HEIGHT:-480}" -S tovarin-test >"$tmp/weston.log" 2>&1 &
 weston=$!
-for _ in $(seq 100); do
-  [ -S "$XDG_RUNTIME_DIR/tovarin-test" ] && break
-  kill -0 "$weston" 2>/dev/null || break
-  sleep 0.1
-done
-if [ ! -S "$XDG_RUNTIME_DIR/tovarin-test" ]; then
+if ! wait_until "$weston" test -S "$XDG_RUNTIME_DIR/tovarin-test"; then
   echo "skipped: weston did not start: $(head -c 500 "$tmp/weston.log")"
   exit 77
 fi
