@@ -24,13 +24,12 @@ constexpr uint32_t kMpegFormatMask = 0xFFE00000 | 3u << 19 | 3u << 17 | 3u << 10
 
 // A frame's size in bytes by its header (valid by mpeg_header).
 int mpeg_frame_bytes(uint32_t h) {
-  static constexpr uint16_t kKbps[2][3][15] = {
-      {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
-       {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
-       {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
-      {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
-       {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
-       {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
+  static constexpr uint16_t kKbps[2][3][15] = {{{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+                                                {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+                                                {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+                                               {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+                                                {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+                                                {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
   static constexpr int kRates[3] = {44100, 48000, 32000};
   const bool mpeg25 = !(h & (1u << 20));
   const int lsf = mpeg25 || !(h & (1u << 19)) ? 1 : 0;
@@ -133,10 +132,8 @@ bool same_frame_format(FrameSyntax syntax, const uint8_t* a, const uint8_t* b) {
   switch (syntax) {
     case FrameSyntax::mpeg_audio:
       return mpeg_header(be32(a)) && mpeg_header(be32(b)) && (be32(a) & kMpegFormatMask) == (be32(b) & kMpegFormatMask);
-    case FrameSyntax::adts:
-      return adts_sync(a) && adts_same(a, b);
-    case FrameSyntax::none:
-      break;
+    case FrameSyntax::adts: return adts_sync(a) && adts_same(a, b);
+    case FrameSyntax::none: break;
   }
   return false;
 }
