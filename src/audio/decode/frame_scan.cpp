@@ -1,6 +1,7 @@
 #include "audio/decode/frame_scan.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "platform/platform.hpp"
@@ -40,6 +41,13 @@ int mpeg_frame_bytes(uint32_t h) {
   if (layer == 1) return (kbps * 12000 / rate + padding) * 4;
   if (layer == 2) return kbps * 144000 / rate + padding;
   return kbps * 144000 / (rate << lsf) + padding;
+}
+
+// Whether to give up: cancelled, or past the deadline (steady clock, ns).
+bool stop(const std::atomic<bool>& cancel, int64_t deadline_ns) {
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return cancel.load(std::memory_order_relaxed) ||
+         std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() > deadline_ns;
 }
 
 bool adts_sync(const uint8_t* b) { return b[0] == 0xFF && (b[1] & 0xF0) == 0xF0; }
@@ -102,9 +110,9 @@ class Reader {
 // True when no frame could start in [pos, end): the demuxer finds nothing
 // more to count there. A frame needs a sync: 0xFF, then three (ADTS: four)
 // set bits; for MPEG audio the parser wants a whole valid header.
-bool no_frame_after(Reader& in, FrameSyntax syntax, int64_t pos, const std::atomic<bool>& cancel) {
+bool no_frame_after(Reader& in, FrameSyntax syntax, int64_t pos, const std::atomic<bool>& cancel, int64_t deadline_ns) {
   while (pos < in.size()) {
-    if (cancel.load(std::memory_order_relaxed)) return false;
+    if (stop(cancel, deadline_ns)) return false;
     size_t n = 0;
     const uint8_t* b = in.span(pos, &n);
     if (!b) return false;
@@ -139,18 +147,17 @@ bool same_frame_format(FrameSyntax syntax, const uint8_t* a, const uint8_t* b) {
 }
 
 std::optional<std::vector<int64_t>> scan_frames(const std::string& path, FrameSyntax syntax, const uint8_t* ref,
-                                                int64_t pos, const std::atomic<bool>& cancel) {
+                                                int64_t pos, const std::atomic<bool>& cancel, int64_t deadline_ns) {
   if (syntax == FrameSyntax::none || !same_frame_format(syntax, ref, ref)) return std::nullopt;
   Reader in(path);
   if (in.size() < 0) return std::nullopt;
   std::vector<int64_t> starts;
-  starts.reserve(static_cast<size_t>(std::max<int64_t>(in.size() - pos, 0) / 256));
   const uint32_t ref_format = be32(ref) & kMpegFormatMask;
   const size_t header = syntax == FrameSyntax::adts ? 7 : 4;
   // Frames back to back in ref's format; the loop ends at the first place
   // where none starts.
   for (int64_t count = 0; pos < in.size(); ++count) {
-    if ((count & 0xFFFF) == 0 && cancel.load(std::memory_order_relaxed)) return std::nullopt;
+    if ((count & 0xFFFF) == 0 && stop(cancel, deadline_ns)) return std::nullopt;
     const uint8_t* b = in.at(pos, header);
     if (!b) break;
     int size = 0;
@@ -169,7 +176,7 @@ std::optional<std::vector<int64_t>> scan_frames(const std::string& path, FrameSy
     pos += size;
   }
   if (in.failed()) return std::nullopt;
-  if (pos < in.size() && !no_frame_after(in, syntax, pos, cancel)) return std::nullopt;
+  if (pos < in.size() && !no_frame_after(in, syntax, pos, cancel, deadline_ns)) return std::nullopt;
   if (in.failed()) return std::nullopt;
   return starts;
 }

@@ -36,9 +36,9 @@ bool same_frame_format(FrameSyntax syntax, const uint8_t* a, const uint8_t* b);
 
 // Where each frame starts, from `pos` (the end of a frame whose first bytes
 // are `ref`) to the end of the file at `path`; nothing when the rest cannot
-// be read from headers (see above), the file does not read, or `cancel` is
-// set.
+// be read from headers (see above), the file does not read, `cancel` is set
+// or the steady clock passes `deadline_ns`.
 std::optional<std::vector<int64_t>> scan_frames(const std::string& path, FrameSyntax syntax, const uint8_t* ref,
-                                                int64_t pos, const std::atomic<bool>& cancel);
+                                                int64_t pos, const std::atomic<bool>& cancel, int64_t deadline_ns);
 
 }  // namespace tovarin::audio::decode

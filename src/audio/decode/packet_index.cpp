@@ -135,8 +135,9 @@ void PacketIndex::run() {
         run_end = pkt->pos + pkt->size;
         if (run >= kSteadyRun) {
           try_scan = false;  // once: where it fails, the demuxer counts the rest
-          if (auto starts = scan_frames(p.location, p.syntax, run_header, run_end, cancel_)) {
+          if (auto starts = scan_frames(p.location, p.syntax, run_header, run_end, cancel_, give_up)) {
             const int64_t n = av_rescale_q(run_duration, tb, rate_tb);
+            r.table.reserve(r.table.size() + starts->size());
             for (const int64_t pos : *starts) {
               r.table.push_back({pos, next_pts});
               next_pts += run_duration;
