@@ -26,7 +26,5 @@ if [ "${#need[@]}" -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -q
-  # dpkg without an fsync per file: a crash while installing may leave a
-  # package to reinstall, which a fresh set-up can afford.
-  $SUDO apt-get install -y -q --no-install-recommends -o Dpkg::Options::=--force-unsafe-io "${need[@]}"
+  $SUDO apt-get install -y -q --no-install-recommends "${need[@]}"
 fi
