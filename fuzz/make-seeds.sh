@@ -21,3 +21,6 @@ ff -f lavfi -i "$stereo" -c:a libopus -b:a 16k "${tags[@]}" "$dir/opus.opus"
 ff -f lavfi -i "$tone" -c:a flac -compression_level 0 "${tags[@]}" "$dir/flac.flac"
 ff -f lavfi -i "$stereo" -c:a aac -b:a 24k "${tags[@]}" "$dir/aac.m4a"
 ff -f lavfi -i "$tone" -c:a aac -b:a 16k -f adts "$dir/adts.aac"
+# Raw streams of more than 8 frames: their count's end is read from frame headers.
+ff -f lavfi -i "sine=frequency=440:sample_rate=8000:duration=1.5" -c:a aac -b:a 16k -f adts "$dir/adts-long.aac"
+ff -f lavfi -i "sine=frequency=440:sample_rate=16000:duration=1" -c:a mp2 -b:a 32k "$dir/mp2.mp2"

@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # Installs every Debian package that the build, the tests and the benchmarks need.
 # Idempotent: packages already present are skipped by apt-get.
-# `install-deps.sh build`: only what building needs (scripts/run.sh).
+# `install-deps.sh build`: only what building the host and the plug-in needs
+# (scripts/run.sh: no GoogleTest, no Google Benchmark).
 # `install-deps.sh fuzz`: everything, plus clang and its fuzzer runtimes.
 set -euo pipefail
 
 BUILD_PKGS=(cmake g++ pkg-config make
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
-  libsdl2-dev libpng-dev libcli11-dev libxcb1-dev libxcb-shm0-dev
-  googletest libgtest-dev libbenchmark-dev)
-TEST_PKGS=(ffmpeg sox libsox-fmt-all icecast2 pulseaudio pulseaudio-utils xvfb curl
+  libsdl2-dev libpng-dev libcli11-dev libxcb1-dev libxcb-shm0-dev)
+TEST_PKGS=(googletest libgtest-dev libbenchmark-dev ffmpeg sox libsox-fmt-all icecast2 pulseaudio pulseaudio-utils xvfb curl
   python3 python3-numpy valgrind openssl ca-certificates
   x11-utils xdotool python3-gi gir1.2-gtk-3.0 python3-pyqt5 clang-format
   dpkg-dev lintian

@@ -7,6 +7,6 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$root/build}"
 bash "$root/scripts/install-deps.sh" build
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" >/dev/null
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" -DTOVARIN_TESTS=OFF >/dev/null
 cmake --build "$build" --target tovarin -j"$(nproc)"
 exec "$build/bin/tovarin" "$@"

@@ -3,7 +3,10 @@
 // time the first BASS_ChannelGetLength takes after it (it may wait for a
 // count begun at open), and ffprobe's time to print the duration. Medians
 // of repeated opens with a warm cache; the lengths are printed beside
-// ffprobe's, which estimates some of them.
+// ffprobe's, which estimates some of them. Each repeat opens every file
+// twice, in turn: counted as the library counts (a raw stream's end read
+// from frame headers) and with the demuxer counting every packet, as before
+// the header scan.
 //
 //   bench-open [minutes 1..1500, default 120] [repeats 1..50, default 5] [folder]
 //
@@ -21,6 +24,7 @@
 #include <vector>
 
 #include "audio/bass.h"
+#include "audio/decode/packet_index.hpp"
 #include "process_stats.hpp"
 
 using Clock = std::chrono::steady_clock;
@@ -122,29 +126,37 @@ int main(int argc, char** argv) {
   setenv("TOVARIN_AUDIO_OUTPUT", "null", 1);
   if (!BASS_Init(-1, 44100, 0, 0, nullptr)) return 1;
   std::printf("%d min, medians of %d (ms); length in seconds\n", minutes, repeats);
-  std::printf("%-24s %9s %10s %9s %8s %14s %12s\n", "file", "open", "1st length", "ffprobe", "ratio", "length",
-              "ffprobe's");
+  std::printf("%-24s %7s %10s %10s %8s %8s %9s %14s %12s\n", "file", "open", "1st length", "demuxed", "ffprobe",
+              "ratio", "ratio dx", "length", "ffprobe's");
+  using tovarin::audio::decode::PacketIndex;
   for (const auto& [name, path] : files) {
-    std::vector<double> open, length, probe;
-    double seconds = -1, probe_seconds = -1;
+    std::vector<double> open, length, demuxed, probe;
+    double seconds = -1, demuxed_seconds = -1, probe_seconds = -1;
     for (int i = 0; i < repeats; ++i) {
-      auto t = Clock::now();
-      const HSTREAM h = BASS_StreamCreateFile(0, path.c_str(), 0, 0, 0);
-      open.push_back(bench::seconds_since(t) * 1e3);
-      if (!h) {
-        std::fprintf(stderr, "%s: error %d\n", path.c_str(), BASS_ErrorGetCode());
-        return 1;
+      for (const bool scan : {true, false}) {
+        PacketIndex::use_frame_scan(scan);
+        auto t = Clock::now();
+        const HSTREAM h = BASS_StreamCreateFile(0, path.c_str(), 0, 0, 0);
+        if (scan) open.push_back(bench::seconds_since(t) * 1e3);
+        if (!h) {
+          std::fprintf(stderr, "%s: error %d\n", path.c_str(), BASS_ErrorGetCode());
+          return 1;
+        }
+        t = Clock::now();
+        const QWORD bytes = BASS_ChannelGetLength(h, BASS_POS_BYTE);
+        (scan ? length : demuxed).push_back(bench::seconds_since(t) * 1e3);
+        (scan ? seconds : demuxed_seconds) = BASS_ChannelBytes2Seconds(h, bytes);
+        BASS_StreamFree(h);
       }
-      t = Clock::now();
-      const QWORD bytes = BASS_ChannelGetLength(h, BASS_POS_BYTE);
-      length.push_back(bench::seconds_since(t) * 1e3);
-      seconds = BASS_ChannelBytes2Seconds(h, bytes);
-      BASS_StreamFree(h);
       probe.push_back(ffprobe(path, &probe_seconds) * 1e3);
     }
-    const double o = bench::median(open), p = bench::median(probe);
-    std::printf("%-24s %9.1f %10.1f %9.1f %8.2f %14.6f %12.3f\n", name.c_str(), o, bench::median(length), p, o / p,
-                seconds, probe_seconds);
+    PacketIndex::use_frame_scan(true);
+    if (seconds != demuxed_seconds) std::printf("%s: lengths differ, %.6f s demuxed\n", name.c_str(), demuxed_seconds);
+    // Ratios: open + first length query, against ffprobe; "dx" with the demuxer's count.
+    const double o = bench::median(open), l = bench::median(length), d = bench::median(demuxed);
+    const double p = bench::median(probe);
+    std::printf("%-24s %7.1f %10.1f %10.1f %8.1f %8.2f %9.2f %14.6f %12.3f\n", name.c_str(), o, l, d, p, (o + l) / p,
+                (o + d) / p, seconds, probe_seconds);
   }
   BASS_Free();
   return 0;

@@ -554,6 +554,10 @@ bool FfmpegSource::determine_length() {
     p.estimate = estimate;
     p.mpeg_audio = mpeg_audio;
     p.frames_have_sync = mpeg_audio || std::strcmp(fmt_->iformat->name, "aac") == 0;
+    if (std::strcmp(fmt_->iformat->name, "mp3") == 0)
+      p.syntax = FrameSyntax::mpeg_audio;
+    else if (std::strcmp(fmt_->iformat->name, "aac") == 0)
+      p.syntax = FrameSyntax::adts;
     p.limit_ns = int64_t{kScanLimitMs} * 1000000;
     index_ = std::make_unique<PacketIndex>();
     index_->start(std::move(p));

@@ -91,6 +91,8 @@ class FfmpegSource final : public Source, private DecodeThread::Decoder {
   void wait_readable(size_t frames, int ms) override { thread_.wait_readable(frames, ms); }
 
   static int interrupt_callback(void* opaque);
+  // Raw streams: the count once it is done, else (or for other files) null.
+  const PacketIndex::Result* packet_index() const { return index_ ? index_->ready() : nullptr; }
 
   // A file read only up to `size` bytes (OpenRequest::readable_bytes).
   struct Prefix {

@@ -20,6 +20,13 @@ bool starts_with_sync(const AVPacket* pkt) {
   return pkt->size >= 2 && pkt->data[0] == 0xFF && (pkt->data[1] & 0xE0) == 0xE0;
 }
 
+int64_t duration_of(const AVPacket* pkt) { return std::max<int64_t>(pkt->duration, 0); }
+
+// Packets alike and back to back before the rest is read from headers: the
+// parser's start (its first frames may be timed apart) and any resync lie
+// behind.
+constexpr int kSteadyRun = 8;
+
 int cancelled(void* opaque) { return static_cast<const std::atomic<bool>*>(opaque)->load(std::memory_order_relaxed); }
 
 // The file opened as a file source opens it (the same whitelists, so the
@@ -51,6 +58,7 @@ PacketIndex::~PacketIndex() {
 
 void PacketIndex::start(Params p) {
   params_ = std::move(p);
+  if (!frame_scan_.load(std::memory_order_relaxed)) params_.syntax = FrameSyntax::none;
   fault::thread_start();
   thread_ = std::thread([this] { run(); });
 }
@@ -73,6 +81,12 @@ void PacketIndex::run() {
     const AVRational tb = fmt->streams[p.stream]->time_base, rate_tb{1, p.rate};
     int64_t scanned = 0, first_packet = -1, next_pts = AV_NOPTS_VALUE;
     bool complete = true;
+    // The current run of counted packets alike and back to back: its length,
+    // the end of its last packet, its first packet's header and duration.
+    bool try_scan = p.syntax != FrameSyntax::none;
+    int run = 0;
+    int64_t run_end = -1, run_duration = 0;
+    uint8_t run_header[kFrameHeaderBytes] = {};
     for (;;) {
       if (cancel_.load(std::memory_order_relaxed) || now_ns() > give_up) {
         complete = false;
@@ -88,7 +102,12 @@ void PacketIndex::run() {
       // frames, an APE tag at the end) decodes to nothing: it is not
       // counted, and the timestamps after it count only frames, as the
       // decoder does.
-      if (pkt->stream_index == p.stream && (!p.frames_have_sync || starts_with_sync(pkt))) {
+      if (pkt->stream_index != p.stream) {
+        av_packet_unref(pkt);
+        continue;
+      }
+      const bool counted = !p.frames_have_sync || starts_with_sync(pkt);
+      if (counted) {
         if (next_pts == AV_NOPTS_VALUE) next_pts = pkt->pts;
         if (next_pts != AV_NOPTS_VALUE && pkt->pos >= 0 && (r.table.empty() || pkt->pos > r.table.back().pos))
           r.table.push_back({pkt->pos, next_pts});
@@ -98,17 +117,56 @@ void PacketIndex::run() {
         if (first_packet < 0) first_packet = n;
         scanned += n;
       }
+      if (try_scan) {
+        // Past the parser's first frames and any resync, a run of frames
+        // alike and back to back: the rest can be read from headers.
+        const bool alike = counted && pkt->size >= kFrameHeaderBytes && pkt->pos >= 0 && duration_of(pkt) > 0 &&
+                           next_pts != AV_NOPTS_VALUE;
+        if (!alike) {
+          run = 0;
+        } else if (run == 0 || pkt->pos != run_end || duration_of(pkt) != run_duration ||
+                   !same_frame_format(p.syntax, pkt->data, run_header)) {
+          run = 1;
+          std::copy_n(pkt->data, kFrameHeaderBytes, run_header);
+          run_duration = duration_of(pkt);
+        } else {
+          ++run;
+        }
+        run_end = pkt->pos + pkt->size;
+        if (run >= kSteadyRun) {
+          try_scan = false;  // once: where it fails, the demuxer counts the rest
+          if (auto starts = scan_frames(p.location, p.syntax, run_header, run_end, cancel_, give_up)) {
+            const int64_t n = av_rescale_q(run_duration, tb, rate_tb);
+            r.table.reserve(r.table.size() + starts->size());
+            for (const int64_t pos : *starts) {
+              r.table.push_back({pos, next_pts});
+              next_pts += run_duration;
+            }
+            scanned += n * static_cast<int64_t>(starts->size());
+            r.from_headers = true;
+            av_packet_unref(pkt);
+            break;
+          }
+        }
+      }
       av_packet_unref(pkt);
     }
     // The length is all packets' samples less the encoder delay the decoder
     // drops at the start (what the first packet held beyond what its frame
     // gave) and the padding it drops at the end (recorded in the LAME header).
     if (complete && scanned > 0 && first_packet > 0) {
-      const int64_t start_skip = std::max<int64_t>(first_packet - p.first_frame_frames, 0);
+      int64_t start_skip = std::max<int64_t>(first_packet - p.first_frame_frames, 0);
       int64_t end_skip = 0;
       // The decoder's own delay (529 samples) is inside the padding already dropped at the start.
-      if (p.mpeg_audio)
-        if (auto gap = read_lame_gap(p.location)) end_skip = std::max(gap->padding - 529, 0);
+      if (p.mpeg_audio) {
+        if (auto gap = read_lame_gap(p.location)) {
+          end_skip = std::max(gap->padding - 529, 0);
+          // A delay longer than the first frame (576 samples a frame at
+          // half rates) drops that frame whole: the first frame decoded is
+          // then a later one, and the skip is the header's.
+          start_skip = std::max<int64_t>(start_skip, gap->delay + 529);
+        }
+      }
       r.length = std::clamp<int64_t>(scanned - start_skip - end_skip, 0, p.most);
       r.exact = true;
     } else {
