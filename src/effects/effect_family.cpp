@@ -119,36 +119,24 @@ void CreateEffect(TStreamPlayer& player, int32_t slot, const Kind<P, R>& kind) {
 }  // namespace
 
 void TStreamPlayer::CreateFlanger(int32_t slot) { CreateEffect(*this, slot, kFlanger); }
-void TStreamPlayer::SetFlanger(int32_t slot, float WetDryMix, float Depth, float Delay, float Feedback, float Frequency,
-                               int32_t Waveform, int32_t Phase) {
-  SetEffect(*this, slot, kFlanger, TFlangerParams{WetDryMix, Depth, Delay, Feedback, Frequency, Waveform, Phase});
-}
+void TStreamPlayer::SetFlanger(int32_t slot, const TFlangerParams& values) { SetEffect(*this, slot, kFlanger, values); }
 void TStreamPlayer::RemoveFlanger(int32_t slot) { RemoveEffect(*this, slot, kFlanger); }
 
 void TStreamPlayer::CreateChorus(int32_t slot) { CreateEffect(*this, slot, kChorus); }
-void TStreamPlayer::SetChorus(int32_t slot, float WetDryMix, float Depth, float Delay, float Feedback, float Frequency,
-                              int32_t Waveform, int32_t Phase) {
-  SetEffect(*this, slot, kChorus, TChorusParams{WetDryMix, Depth, Delay, Feedback, Frequency, Waveform, Phase});
-}
+void TStreamPlayer::SetChorus(int32_t slot, const TChorusParams& values) { SetEffect(*this, slot, kChorus, values); }
 void TStreamPlayer::RemoveChorus(int32_t slot) { RemoveEffect(*this, slot, kChorus); }
 
 void TStreamPlayer::CreateReverb(int32_t slot) { CreateEffect(*this, slot, kReverb); }
-void TStreamPlayer::SetReverb(int32_t slot, float InGain, float ReverbMix, float ReverbTime, float HighFreqRTRatio) {
-  SetEffect(*this, slot, kReverb, TReverbParams{InGain, ReverbMix, ReverbTime, HighFreqRTRatio});
-}
+void TStreamPlayer::SetReverb(int32_t slot, const TReverbParams& values) { SetEffect(*this, slot, kReverb, values); }
 void TStreamPlayer::RemoveReverb(int32_t slot) { RemoveEffect(*this, slot, kReverb); }
 
 void TStreamPlayer::CreateEcho(int32_t slot) { CreateEffect(*this, slot, kEcho); }
-void TStreamPlayer::SetEcho(int32_t slot, float WetDryMix, float Feedback, float LeftDelay, float RightDelay,
-                            int32_t PanDelay) {
-  SetEffect(*this, slot, kEcho, TEchoParams{WetDryMix, Feedback, LeftDelay, RightDelay, PanDelay});
-}
+void TStreamPlayer::SetEcho(int32_t slot, const TEchoParams& values) { SetEffect(*this, slot, kEcho, values); }
 void TStreamPlayer::RemoveEcho(int32_t slot) { RemoveEffect(*this, slot, kEcho); }
 
 void TStreamPlayer::CreateCompressor(int32_t slot) { CreateEffect(*this, slot, kCompressor); }
-void TStreamPlayer::SetCompressor(int32_t slot, float Gain, float Attack, float Release, float Threshold, float Ratio,
-                                  float Predelay) {
-  SetEffect(*this, slot, kCompressor, TCompressorParams{Gain, Attack, Release, Threshold, Ratio, Predelay});
+void TStreamPlayer::SetCompressor(int32_t slot, const TCompressorParams& values) {
+  SetEffect(*this, slot, kCompressor, values);
 }
 void TStreamPlayer::RemoveCompressor(int32_t slot) { RemoveEffect(*this, slot, kCompressor); }
 

@@ -116,8 +116,7 @@ uint32_t TStreamPlayer::GetBit(int32_t index) {
 
 std::string TStreamPlayer::GetTags(int32_t index, const std::string& key) {
   if (!ValidSlot(index)) return {};
-  static const char* const kKeys[] = {"%TRCK", "%TITL", "%ARTI", "%ALBM", "%GNRE", "%YEAR", "%CMNT"};
-  for (const char* k : kKeys) {
+  for (const char* k : TAGS_KEYS) {
     if (key == k) {
       const char* text = TAGS_Read(Streams[index], k);
       return text ? std::string(text) : std::string();

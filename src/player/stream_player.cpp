@@ -5,9 +5,6 @@
 
 namespace tovarin {
 
-const std::array<float, kEqBands + 1> EqCenters = {0.0f,    80.0f,   170.0f,   310.0f,   600.0f,  1000.0f,
-                                                   3000.0f, 6000.0f, 12000.0f, 14000.0f, 16000.0f};
-
 void TStreamPlayer::InitDevice(uint32_t window) {
   // A refusal (most often: already initialised by an earlier Bass_Init) is
   // not fatal: the host goes on, and the library's later refusals are as

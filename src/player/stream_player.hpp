@@ -44,7 +44,8 @@ struct TEqBand {
 };
 
 // Centre frequencies of the equalizer bands 1..10 (index 0 unused).
-extern const std::array<float, kEqBands + 1> EqCenters;
+inline constexpr std::array<float, kEqBands + 1> EqCenters = {0.0f,    80.0f,   170.0f,   310.0f,   600.0f,  1000.0f,
+                                                              3000.0f, 6000.0f, 12000.0f, 14000.0f, 16000.0f};
 
 // Slot-indexed tables carry an unused entry 0 so that index i is slot i.
 template <class T>
@@ -110,22 +111,19 @@ class TStreamPlayer {
 
   // Effect family (src/effects): create, set, remove per kind.
   void CreateFlanger(int32_t slot);
-  void SetFlanger(int32_t slot, float WetDryMix, float Depth, float Delay, float Feedback, float Frequency,
-                  int32_t Waveform, int32_t Phase);
+  void SetFlanger(int32_t slot, const TFlangerParams& values);
   void RemoveFlanger(int32_t slot);
   void CreateChorus(int32_t slot);
-  void SetChorus(int32_t slot, float WetDryMix, float Depth, float Delay, float Feedback, float Frequency,
-                 int32_t Waveform, int32_t Phase);
+  void SetChorus(int32_t slot, const TChorusParams& values);
   void RemoveChorus(int32_t slot);
   void CreateReverb(int32_t slot);
-  void SetReverb(int32_t slot, float InGain, float ReverbMix, float ReverbTime, float HighFreqRTRatio);
+  void SetReverb(int32_t slot, const TReverbParams& values);
   void RemoveReverb(int32_t slot);
   void CreateEcho(int32_t slot);
-  void SetEcho(int32_t slot, float WetDryMix, float Feedback, float LeftDelay, float RightDelay, int32_t PanDelay);
+  void SetEcho(int32_t slot, const TEchoParams& values);
   void RemoveEcho(int32_t slot);
   void CreateCompressor(int32_t slot);
-  void SetCompressor(int32_t slot, float Gain, float Attack, float Release, float Threshold, float Ratio,
-                     float Predelay);
+  void SetCompressor(int32_t slot, const TCompressorParams& values);
   void RemoveCompressor(int32_t slot);
 
   // Spectrum display (src/visual): fills FftBuffer from the slot's stream.

@@ -49,14 +49,16 @@ constexpr auto PanDelayD(int i) {
   return [i](const ArgQueues& q) { return (q.DataArg(i) & 0xFF) != 0 ? int32_t{-1} : int32_t{0}; };
 }
 
+// An effect's parameter record, its fields read in their order (a braced
+// list is evaluated left to right).
+template <class Params, class... Read>
+constexpr auto Fields(Read... read) {
+  return [=](const ArgQueues& q) { return Params{read(q)...}; };
+}
 // The flanger and the chorus read the same seven texts; the phase text is
 // converted before the waveform text.
-struct ModulatedArgs {
-  float WetDryMix, Depth, Delay, Feedback, Frequency;
-  int32_t Waveform, Phase;
-};
-ModulatedArgs ModulatedF(const ArgQueues& q) {
-  ModulatedArgs a{};
+TFlangerParams ModulatedF(const ArgQueues& q) {
+  TFlangerParams a{};
   a.WetDryMix = FloatText(q.FileArg(6));
   a.Depth = FloatText(q.FileArg(5));
   a.Delay = FloatText(q.FileArg(4));
@@ -65,12 +67,6 @@ ModulatedArgs ModulatedF(const ArgQueues& q) {
   a.Phase = IntegerText(q.FileArg(0));
   a.Waveform = IntegerText(q.FileArg(1));
   return a;
-}
-using ModulatedSet = void (TStreamPlayer::*)(int32_t, float, float, float, float, float, int32_t, int32_t);
-constexpr auto Modulated(ModulatedSet set) {
-  return [set](TStreamPlayer& p, int32_t slot, const ModulatedArgs& a) {
-    (p.*set)(slot, a.WetDryMix, a.Depth, a.Delay, a.Feedback, a.Frequency, a.Waveform, a.Phase);
-  };
 }
 
 // Reads the arguments in the order given (a braced list is evaluated left
@@ -156,8 +152,9 @@ ROW(Record_Init, [](Plugin& p) { return static_cast<int32_t>(NewRecorder(p.Recor
 
 // Effects.
 ROW(Bass_CompressorRemove, Slot(&TStreamPlayer::RemoveCompressor))
-ROW(Bass_SetCompressor, Set("Set Compressor Error - ", &TStreamPlayer::SetCompressor, FloatF(5), FloatF(4), FloatF(3),
-                            FloatF(2), FloatF(1), FloatF(0)))
+ROW(Bass_SetCompressor,
+    Set("Set Compressor Error - ", &TStreamPlayer::SetCompressor,
+        Fields<TCompressorParams>(FloatF(5), FloatF(4), FloatF(3), FloatF(2), FloatF(1), FloatF(0))))
 ROW(Bass_CreateCompressor, Slot(&TStreamPlayer::CreateCompressor))
 ROW(Bass_ChorusRemove, Slot(&TStreamPlayer::RemoveChorus))
 ROW(Bass_SetChorus, [](Plugin& p) {
@@ -167,18 +164,19 @@ ROW(Bass_SetChorus, [](Plugin& p) {
     SetDecimalSeparator(".");
   } catch (...) {
   }
-  Set("Set Chorus Error - ", Modulated(&TStreamPlayer::SetChorus), ModulatedF)(p);
+  Set("Set Chorus Error - ", &TStreamPlayer::SetChorus, ModulatedF)(p);
 })
 ROW(Bass_CreateChorus, Slot(&TStreamPlayer::CreateChorus))
 ROW(Bass_EchoRemove, Slot(&TStreamPlayer::RemoveEcho))
-ROW(Bass_SetEcho,
-    Set("Set Echo Error - ", &TStreamPlayer::SetEcho, FloatF(3), FloatF(2), FloatF(1), FloatF(0), PanDelayD(0)))
+ROW(Bass_SetEcho, Set("Set Echo Error - ", &TStreamPlayer::SetEcho,
+                      Fields<TEchoParams>(FloatF(3), FloatF(2), FloatF(1), FloatF(0), PanDelayD(0))))
 ROW(Bass_CreateEcho, Slot(&TStreamPlayer::CreateEcho))
 ROW(Bass_ReverbRemove, Slot(&TStreamPlayer::RemoveReverb))
-ROW(Bass_SetReverb, Set("Set Reverb Error - ", &TStreamPlayer::SetReverb, FloatF(3), FloatF(2), FloatF(1), FloatF(0)))
+ROW(Bass_SetReverb, Set("Set Reverb Error - ", &TStreamPlayer::SetReverb,
+                        Fields<TReverbParams>(FloatF(3), FloatF(2), FloatF(1), FloatF(0))))
 ROW(Bass_CreateReverb, Slot(&TStreamPlayer::CreateReverb))
 ROW(Bass_FlangerRemove, Slot(&TStreamPlayer::RemoveFlanger))
-ROW(Bass_SetFlanger, Set("Set Flanger Error - ", Modulated(&TStreamPlayer::SetFlanger), ModulatedF))
+ROW(Bass_SetFlanger, Set("Set Flanger Error - ", &TStreamPlayer::SetFlanger, ModulatedF))
 ROW(Bass_CreateFlanger, Slot(&TStreamPlayer::CreateFlanger))
 
 // Spectrum display.

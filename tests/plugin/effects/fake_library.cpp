@@ -106,7 +106,5 @@ BOOL BASS_FXSetParameters(HFX fx, const void* params) {
 }
 
 namespace tovarin {
-const std::array<float, kEqBands + 1> EqCenters = {0.0f,    80.0f,   170.0f,   310.0f,   600.0f,  1000.0f,
-                                                   3000.0f, 6000.0f, 12000.0f, 14000.0f, 16000.0f};
 void ShowMessage(const std::string& text) { Fake().messages.push_back(text); }
 }  // namespace tovarin

@@ -130,12 +130,12 @@ TEST_F(EffectOperations, FlangerRecordTakesDelayInSixthPlace) {
   EXPECT_EQ(fx.type, BASS_FX_DX8_FLANGER);
   EXPECT_EQ(fx.priority, 1);
   // Store order WetDryMix, Depth, Delay, Feedback, Frequency, Waveform, Phase.
-  p.SetFlanger(1, 10, 20, 3, -40, 5, 0, 4);
+  p.SetFlanger(1, {10, 20, 3, -40, 5, 0, 4});
   EXPECT_EQ(fx.params, (std::vector<float>{10, 20, -40, 5, 0, 3, 4}));
 }
 
 TEST_F(EffectOperations, CreateReplacesTheSlotsEffectAndAppliesTheSharedStore) {
-  p.SetEcho(1, 30, 0, 100, 200, -1);  // made while slot 1 is current
+  p.SetEcho(1, {30, 0, 100, 200, -1});  // made while slot 1 is current
   p.CreateEcho(2);
   p.CreateEcho(2);
   EXPECT_EQ(Fake().AttachedTo(kStream2), 1u);
@@ -149,7 +149,7 @@ TEST_F(EffectOperations, CreateReplacesTheSlotsEffectAndAppliesTheSharedStore) {
 TEST_F(EffectOperations, RefusedValuesAreStoredWithoutAMessage) {
   p.CreateFlanger(1);
   Fake().accept_parameters = false;
-  p.SetFlanger(1, 50, 100, 10, -50, 0.25f, 1, 2);  // a delay the library refuses
+  p.SetFlanger(1, {50, 100, 10, -50, 0.25f, 1, 2});  // a delay the library refuses
   EXPECT_EQ(p.FlangerParams.Delay, 10.0f);
   EXPECT_TRUE(Fake().messages.empty());
   // Without a stream the handle is 0, stored as such, still without a message.
