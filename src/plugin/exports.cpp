@@ -16,6 +16,7 @@
 #include <tuple>
 #include <type_traits>
 
+#include "effects/effects.hpp"
 #include "format/convert.hpp"
 #include "platform/platform.hpp"
 #include "plugin/plugin.hpp"
@@ -75,7 +76,7 @@ template <class Op, class... Read>
 void OnSlot(Plugin& plugin, const Op& op, const Read&... read) {
   TStreamPlayer& p = *plugin.Player;
   std::tuple<std::invoke_result_t<const Read&, const ArgQueues&>...> values{read(plugin.Args)...};
-  std::apply([&](const auto&... v) { std::invoke(op, p, p.ChannelIndex, v...); }, values);
+  std::apply([&](const auto&... v) { std::invoke(op, p, p.ChannelIndex(), v...); }, values);
 }
 
 // --- operations: the shapes of the rows ------------------------------------------
@@ -117,7 +118,7 @@ constexpr auto SlotQuery(Op op, Text text, Read... read) {
   return Query([=](Plugin& plugin) -> std::string {
     if (!plugin.Player) return {};
     TStreamPlayer& p = *plugin.Player;
-    return text(std::invoke(op, p, p.ChannelIndex, read(plugin.Args)...));
+    return text(std::invoke(op, p, p.ChannelIndex(), read(plugin.Args)...));
   });
 }
 constexpr auto Unsigned = [](uint32_t v) { return UnsignedDecimal(v); };
@@ -151,12 +152,12 @@ ROW(Record_GetDevices, Query([](Plugin&) { return TBassRecorder::GetDevices(); }
 ROW(Record_Init, [](Plugin& p) { return static_cast<int32_t>(NewRecorder(p.Recorder).InitRecord()); })
 
 // Effects.
-ROW(Bass_CompressorRemove, Slot(&TStreamPlayer::RemoveCompressor))
+ROW(Bass_CompressorRemove, Slot(&RemoveCompressor))
 ROW(Bass_SetCompressor,
-    Set("Set Compressor Error - ", &TStreamPlayer::SetCompressor,
+    Set("Set Compressor Error - ", &SetCompressor,
         Fields<TCompressorParams>(FloatF(5), FloatF(4), FloatF(3), FloatF(2), FloatF(1), FloatF(0))))
-ROW(Bass_CreateCompressor, Slot(&TStreamPlayer::CreateCompressor))
-ROW(Bass_ChorusRemove, Slot(&TStreamPlayer::RemoveChorus))
+ROW(Bass_CreateCompressor, Slot(&CreateCompressor))
+ROW(Bass_ChorusRemove, Slot(&RemoveChorus))
 ROW(Bass_SetChorus, [](Plugin& p) {
   // The chorus makes sure of the separator itself, even when a text then
   // fails to convert.
@@ -164,20 +165,20 @@ ROW(Bass_SetChorus, [](Plugin& p) {
     SetDecimalSeparator(".");
   } catch (...) {
   }
-  Set("Set Chorus Error - ", &TStreamPlayer::SetChorus, ModulatedF)(p);
+  Set("Set Chorus Error - ", &SetChorus, ModulatedF)(p);
 })
-ROW(Bass_CreateChorus, Slot(&TStreamPlayer::CreateChorus))
-ROW(Bass_EchoRemove, Slot(&TStreamPlayer::RemoveEcho))
-ROW(Bass_SetEcho, Set("Set Echo Error - ", &TStreamPlayer::SetEcho,
-                      Fields<TEchoParams>(FloatF(3), FloatF(2), FloatF(1), FloatF(0), PanDelayD(0))))
-ROW(Bass_CreateEcho, Slot(&TStreamPlayer::CreateEcho))
-ROW(Bass_ReverbRemove, Slot(&TStreamPlayer::RemoveReverb))
-ROW(Bass_SetReverb, Set("Set Reverb Error - ", &TStreamPlayer::SetReverb,
-                        Fields<TReverbParams>(FloatF(3), FloatF(2), FloatF(1), FloatF(0))))
-ROW(Bass_CreateReverb, Slot(&TStreamPlayer::CreateReverb))
-ROW(Bass_FlangerRemove, Slot(&TStreamPlayer::RemoveFlanger))
-ROW(Bass_SetFlanger, Set("Set Flanger Error - ", &TStreamPlayer::SetFlanger, ModulatedF))
-ROW(Bass_CreateFlanger, Slot(&TStreamPlayer::CreateFlanger))
+ROW(Bass_CreateChorus, Slot(&CreateChorus))
+ROW(Bass_EchoRemove, Slot(&RemoveEcho))
+ROW(Bass_SetEcho,
+    Set("Set Echo Error - ", &SetEcho, Fields<TEchoParams>(FloatF(3), FloatF(2), FloatF(1), FloatF(0), PanDelayD(0))))
+ROW(Bass_CreateEcho, Slot(&CreateEcho))
+ROW(Bass_ReverbRemove, Slot(&RemoveReverb))
+ROW(Bass_SetReverb,
+    Set("Set Reverb Error - ", &SetReverb, Fields<TReverbParams>(FloatF(3), FloatF(2), FloatF(1), FloatF(0))))
+ROW(Bass_CreateReverb, Slot(&CreateReverb))
+ROW(Bass_FlangerRemove, Slot(&RemoveFlanger))
+ROW(Bass_SetFlanger, Set("Set Flanger Error - ", &SetFlanger, ModulatedF))
+ROW(Bass_CreateFlanger, Slot(&CreateFlanger))
 
 // Spectrum display.
 ROW(StopDraw, [](Plugin& p) { tovarin::StopDraw(p.Forms.MainForm); })
@@ -196,9 +197,9 @@ ROW(StartDraw, [](Plugin& p) {
 ROW(Bass_GetCPU, Query([](Plugin&) { return SignedDecimal(TStreamPlayer::GetCPU()); }))
 
 // Equalizer.
-ROW(Bass_EqRemove, Slot(&TStreamPlayer::RemoveEq))
-ROW(Bass_EqSet, Slot(&TStreamPlayer::SetEq, D(2), FloatD(1), FloatD(0)))
-ROW(Bass_CreateEQ, Slot(&TStreamPlayer::CreateEq))
+ROW(Bass_EqRemove, Slot(&RemoveEq))
+ROW(Bass_EqSet, Slot(&SetEq, D(2), FloatD(1), FloatD(0)))
+ROW(Bass_CreateEQ, Slot(&CreateEq))
 
 // Queries on the current slot.
 ROW(Bass_GetTags, SlotQuery(&TStreamPlayer::GetTags, AsIs, TextF(0)))
@@ -232,13 +233,13 @@ ROW(Bass_Play, [](Plugin& p) { p.Transport(kCommandPlay); })
 ROW(Bass_Create, [](Plugin& p) {
   if (!p.Player) return uint8_t{0};
   const std::string source = p.Args.FileArg(0);
-  return p.Player->CreateStream(p.Player->ChannelIndex, source) ? uint8_t{1} : uint8_t{0};
+  return p.Player->CreateStream(p.Player->ChannelIndex(), source) ? uint8_t{1} : uint8_t{0};
 })
 ROW(Bass_Free, [](Plugin& p) { p.FreePlayer(); })
 ROW(Bass_ChannelNum, [](Plugin& p) {
   if (!p.Player) return int32_t{0};
-  p.Player->ChannelIndex = p.Args.DataArg(0);
-  return p.Player->ChannelIndex;
+  p.Player->SetChannelIndex(p.Args.DataArg(0));
+  return p.Player->ChannelIndex();
 })
 ROW(Bass_Init, [](Plugin& p) { p.InitPlayer(); })
 

@@ -69,7 +69,7 @@ void Plugin::Timer1Timer(TMainForm& form) { BarsTick(Display, Player, form); }
 void Plugin::Timer2Timer(TMainForm& form) { LineTick(Display, Player, form); }
 
 void Plugin::GetVolume(TMainForm& form) {
-  Fades.SavedVolume.store(Player ? Player->Volume : 0);
+  Fades.SavedVolume.store(Player ? Player->Volume() : 0);
   form.Fade->Answer();
 }
 
@@ -78,27 +78,27 @@ void Plugin::ChangeVolume(TMainForm& form, int32_t step) {
   if (!player) return;
   const int32_t command = Fades.PendingCommand.load();
   if (command == kCommandPlay && step < 2) {
-    player->SetVolume(player->ChannelIndex, 0);
-    player->Play(player->ChannelIndex);
+    player->SetVolume(player->ChannelIndex(), 0);
+    player->Play(player->ChannelIndex());
     // The display comes back in the mode StartDraw chose last.
     const auto show = [&form](TTimer* on, TTimer* off) {
       if (on) on->SetEnabled(true);
       if (off) off->SetEnabled(false);
       form.Show();
     };
-    if (player->DrawMode == "second") show(form.Timer2.get(), form.Timer1.get());
-    if (player->DrawMode == "first") show(form.Timer1.get(), form.Timer2.get());
+    if (player->DrawMode() == "second") show(form.Timer2.get(), form.Timer1.get());
+    if (player->DrawMode() == "first") show(form.Timer1.get(), form.Timer2.get());
   }
   // The command is read again: a handler above may have shown a message box
   // whose loop let another export change it.
   const int32_t now = Fades.PendingCommand.load();
   if (step > 2 || now == kCommandPlay) {
-    player->SetVolume(player->ChannelIndex, step);
+    player->SetVolume(player->ChannelIndex(), step);
     return;
   }
-  if (now == kCommandStop) player->Stop(player->ChannelIndex);
-  if (now == kCommandPause) player->Pause(player->ChannelIndex);
-  player->SetVolume(player->ChannelIndex, Fades.SavedVolume.load());
+  if (now == kCommandStop) player->Stop(player->ChannelIndex());
+  if (now == kCommandPause) player->Pause(player->ChannelIndex());
+  player->SetVolume(player->ChannelIndex(), Fades.SavedVolume.load());
   form.Hide();
   form.StopTimers();
 }
@@ -128,7 +128,7 @@ void Plugin::InitPlayer() {
   if (!Player) return;
   AudioOpened = true;
   Player->InitDevice(HostWindow);
-  Player->ChannelIndex = 1;
+  Player->SetChannelIndex(1);
   Player->SetDefaults();
   Fades.FadeLock = std::make_shared<std::mutex>();
   SetDecimalSeparator(".");
@@ -136,7 +136,7 @@ void Plugin::InitPlayer() {
 
 void Plugin::FreePlayer() {
   if (!Player) return;
-  Player->FreeChannel(Player->ChannelIndex);
+  Player->FreeChannel(Player->ChannelIndex());
   // A fade has nothing left to act on: no worker outlives the library.
   Fades.End(TFadeWorkers::kLibraryFreed);
 }

@@ -43,7 +43,7 @@ void SwitchTimers(TMainForm& form, TTimer* on, TTimer* off, int32_t interval) {
 void StartDrawSteps(TDisplay& d, TStreamPlayer* player, TMainForm* form, const DrawSettings& s) {
   visual::SplitColorFields(s.Colors, d.ColorFields);
   if (!player) Missing("player");
-  d.DrawChannel = player->ChannelIndex;
+  d.DrawChannel = player->ChannelIndex();
   d.BarWidth = s.BarWidth;
   d.BarCount = s.BarCount;
   if (!d.DrawBitmap) Missing("bitmap");
@@ -56,7 +56,7 @@ void StartDrawSteps(TDisplay& d, TStreamPlayer* player, TMainForm* form, const D
   form->PaintBox1->Bounds.width =
       static_cast<int32_t>(static_cast<uint32_t>(s.Height) * static_cast<uint32_t>(s.Interval));
   form->Show();
-  player->DrawMode = s.Mode;
+  player->SetDrawMode(s.Mode);
   if (s.Mode == "second") SwitchTimers(*form, form->Timer2.get(), form->Timer1.get(), s.Interval);
   if (s.Mode == "first") SwitchTimers(*form, form->Timer1.get(), form->Timer2.get(), s.Interval);
   form->PaintBox1->Bounds.height = s.Height;
@@ -88,7 +88,7 @@ void Tick(TDisplay& d, TStreamPlayer* player, TMainForm& form, TTimer* timer, Fr
   try {
     FrameInputs in = Inputs(d, player, form);
     in.Player->FetchFFT(d.DrawChannel);
-    draw(*in.Bitmap, in.Player->FftBuffer, in.Height, d.BarCount, d.BarWidth);
+    draw(*in.Bitmap, in.Player->FftBuffer(), in.Height, d.BarCount, d.BarWidth);
     Present(form, *in.Bitmap);
   } catch (...) {
     // Off before the message: the box's loop goes on dispatching ticks.
