@@ -110,31 +110,29 @@ void CreateEffect(TStreamPlayer& player, int32_t slot, const Kind<P, R>& kind) {
 }  // namespace
 
 void CreateFlanger(TStreamPlayer& player, int32_t slot) { CreateEffect(player, slot, kFlanger); }
+void CreateChorus(TStreamPlayer& player, int32_t slot) { CreateEffect(player, slot, kChorus); }
+void CreateReverb(TStreamPlayer& player, int32_t slot) { CreateEffect(player, slot, kReverb); }
+void CreateEcho(TStreamPlayer& player, int32_t slot) { CreateEffect(player, slot, kEcho); }
+void CreateCompressor(TStreamPlayer& player, int32_t slot) { CreateEffect(player, slot, kCompressor); }
+
 void SetFlanger(TStreamPlayer& player, int32_t slot, const TFlangerParams& values) {
   SetEffect(player, slot, kFlanger, values);
 }
-void RemoveFlanger(TStreamPlayer& player, int32_t slot) { RemoveEffect(player, slot, kFlanger); }
-
-void CreateChorus(TStreamPlayer& player, int32_t slot) { CreateEffect(player, slot, kChorus); }
 void SetChorus(TStreamPlayer& player, int32_t slot, const TChorusParams& values) {
   SetEffect(player, slot, kChorus, values);
 }
-void RemoveChorus(TStreamPlayer& player, int32_t slot) { RemoveEffect(player, slot, kChorus); }
-
-void CreateReverb(TStreamPlayer& player, int32_t slot) { CreateEffect(player, slot, kReverb); }
 void SetReverb(TStreamPlayer& player, int32_t slot, const TReverbParams& values) {
   SetEffect(player, slot, kReverb, values);
 }
-void RemoveReverb(TStreamPlayer& player, int32_t slot) { RemoveEffect(player, slot, kReverb); }
-
-void CreateEcho(TStreamPlayer& player, int32_t slot) { CreateEffect(player, slot, kEcho); }
 void SetEcho(TStreamPlayer& player, int32_t slot, const TEchoParams& values) { SetEffect(player, slot, kEcho, values); }
-void RemoveEcho(TStreamPlayer& player, int32_t slot) { RemoveEffect(player, slot, kEcho); }
-
-void CreateCompressor(TStreamPlayer& player, int32_t slot) { CreateEffect(player, slot, kCompressor); }
 void SetCompressor(TStreamPlayer& player, int32_t slot, const TCompressorParams& values) {
   SetEffect(player, slot, kCompressor, values);
 }
+
+void RemoveFlanger(TStreamPlayer& player, int32_t slot) { RemoveEffect(player, slot, kFlanger); }
+void RemoveChorus(TStreamPlayer& player, int32_t slot) { RemoveEffect(player, slot, kChorus); }
+void RemoveReverb(TStreamPlayer& player, int32_t slot) { RemoveEffect(player, slot, kReverb); }
+void RemoveEcho(TStreamPlayer& player, int32_t slot) { RemoveEffect(player, slot, kEcho); }
 void RemoveCompressor(TStreamPlayer& player, int32_t slot) { RemoveEffect(player, slot, kCompressor); }
 
 }  // namespace tovarin

@@ -25,20 +25,21 @@ void CreateEq(TStreamPlayer& player, int32_t slot);
 void SetEq(TStreamPlayer& player, int32_t slot, int32_t band, float gain, float bandwidth);
 void RemoveEq(TStreamPlayer& player, int32_t slot);
 
+// The effect family, by operation.
 void CreateFlanger(TStreamPlayer& player, int32_t slot);
-void SetFlanger(TStreamPlayer& player, int32_t slot, const TFlangerParams& values);
-void RemoveFlanger(TStreamPlayer& player, int32_t slot);
 void CreateChorus(TStreamPlayer& player, int32_t slot);
-void SetChorus(TStreamPlayer& player, int32_t slot, const TChorusParams& values);
-void RemoveChorus(TStreamPlayer& player, int32_t slot);
 void CreateReverb(TStreamPlayer& player, int32_t slot);
-void SetReverb(TStreamPlayer& player, int32_t slot, const TReverbParams& values);
-void RemoveReverb(TStreamPlayer& player, int32_t slot);
 void CreateEcho(TStreamPlayer& player, int32_t slot);
-void SetEcho(TStreamPlayer& player, int32_t slot, const TEchoParams& values);
-void RemoveEcho(TStreamPlayer& player, int32_t slot);
 void CreateCompressor(TStreamPlayer& player, int32_t slot);
+void SetFlanger(TStreamPlayer& player, int32_t slot, const TFlangerParams& values);
+void SetChorus(TStreamPlayer& player, int32_t slot, const TChorusParams& values);
+void SetReverb(TStreamPlayer& player, int32_t slot, const TReverbParams& values);
+void SetEcho(TStreamPlayer& player, int32_t slot, const TEchoParams& values);
 void SetCompressor(TStreamPlayer& player, int32_t slot, const TCompressorParams& values);
+void RemoveFlanger(TStreamPlayer& player, int32_t slot);
+void RemoveChorus(TStreamPlayer& player, int32_t slot);
+void RemoveReverb(TStreamPlayer& player, int32_t slot);
+void RemoveEcho(TStreamPlayer& player, int32_t slot);
 void RemoveCompressor(TStreamPlayer& player, int32_t slot);
 
 }  // namespace tovarin
