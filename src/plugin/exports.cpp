@@ -74,7 +74,7 @@ TFlangerParams ModulatedF(const ArgQueues& q) {
 // to right), then runs op on the current slot.
 template <class Op, class... Read>
 void OnSlot(Plugin& plugin, const Op& op, const Read&... read) {
-  TStreamPlayer& p = *plugin.Player;
+  TStreamPlayer& p = *plugin.Player();
   std::tuple<std::invoke_result_t<const Read&, const ArgQueues&>...> values{read(plugin.Args)...};
   std::apply([&](const auto&... v) { std::invoke(op, p, p.ChannelIndex(), v...); }, values);
 }
@@ -85,7 +85,7 @@ void OnSlot(Plugin& plugin, const Op& op, const Read&... read) {
 template <class Op, class... Read>
 constexpr auto Slot(Op op, Read... read) {
   return [=](Plugin& plugin) {
-    if (plugin.Player) OnSlot(plugin, op, read...);
+    if (plugin.Player()) OnSlot(plugin, op, read...);
   };
 }
 
@@ -94,7 +94,7 @@ constexpr auto Slot(Op op, Read... read) {
 template <class Op, class... Read>
 constexpr auto Set(const char* prefix, Op op, Read... read) {
   return [=](Plugin& plugin) {
-    if (!plugin.Player) return;
+    if (!plugin.Player()) return;
     try {
       OnSlot(plugin, op, read...);
     } catch (const ConvertError& e) {
@@ -116,8 +116,8 @@ constexpr auto Query(Answer answer) {
 template <class Op, class Text, class... Read>
 constexpr auto SlotQuery(Op op, Text text, Read... read) {
   return Query([=](Plugin& plugin) -> std::string {
-    if (!plugin.Player) return {};
-    TStreamPlayer& p = *plugin.Player;
+    if (!plugin.Player()) return {};
+    TStreamPlayer& p = *plugin.Player();
     return text(std::invoke(op, p, p.ChannelIndex(), read(plugin.Args)...));
   });
 }
@@ -181,7 +181,7 @@ ROW(Bass_SetFlanger, Set("Set Flanger Error - ", &SetFlanger, ModulatedF))
 ROW(Bass_CreateFlanger, Slot(&CreateFlanger))
 
 // Spectrum display.
-ROW(StopDraw, [](Plugin& p) { tovarin::StopDraw(p.Forms.MainForm); })
+ROW(StopDraw, [](Plugin& p) { tovarin::StopDraw(p.MainForm()); })
 ROW(StartDraw, [](Plugin& p) {
   DrawSettings s;
   s.Colors = p.Args.FileArg(0);
@@ -190,7 +190,7 @@ ROW(StartDraw, [](Plugin& p) {
   s.BarCount = p.Args.DataArg(1);
   s.Interval = p.Args.DataArg(2);
   s.BarWidth = p.Args.DataArg(3);
-  tovarin::StartDraw(p.Display, p.Player, p.Forms.MainForm, s);
+  tovarin::StartDraw(p.Display, p.Player(), p.DrawBitmap(), p.MainForm(), s);
 })
 
 // The library's load needs no player.
@@ -231,15 +231,17 @@ ROW(Bass_Stop, [](Plugin& p) { p.Transport(kCommandStop); })
 ROW(Bass_Pause, [](Plugin& p) { p.Transport(kCommandPause); })
 ROW(Bass_Play, [](Plugin& p) { p.Transport(kCommandPlay); })
 ROW(Bass_Create, [](Plugin& p) {
-  if (!p.Player) return uint8_t{0};
+  TStreamPlayer* player = p.Player();
+  if (!player) return uint8_t{0};
   const std::string source = p.Args.FileArg(0);
-  return p.Player->CreateStream(p.Player->ChannelIndex(), source) ? uint8_t{1} : uint8_t{0};
+  return player->CreateStream(player->ChannelIndex(), source) ? uint8_t{1} : uint8_t{0};
 })
 ROW(Bass_Free, [](Plugin& p) { p.FreePlayer(); })
 ROW(Bass_ChannelNum, [](Plugin& p) {
-  if (!p.Player) return int32_t{0};
-  p.Player->SetChannelIndex(p.Args.DataArg(0));
-  return p.Player->ChannelIndex();
+  TStreamPlayer* player = p.Player();
+  if (!player) return int32_t{0};
+  player->SetChannelIndex(p.Args.DataArg(0));
+  return player->ChannelIndex();
 })
 ROW(Bass_Init, [](Plugin& p) { p.InitPlayer(); })
 
