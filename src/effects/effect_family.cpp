@@ -109,30 +109,22 @@ void CreateEffect(TStreamPlayer& player, int32_t slot, const Kind<P, R>& kind) {
 
 }  // namespace
 
-void CreateFlanger(TStreamPlayer& player, int32_t slot) { CreateEffect(player, slot, kFlanger); }
-void CreateChorus(TStreamPlayer& player, int32_t slot) { CreateEffect(player, slot, kChorus); }
-void CreateReverb(TStreamPlayer& player, int32_t slot) { CreateEffect(player, slot, kReverb); }
-void CreateEcho(TStreamPlayer& player, int32_t slot) { CreateEffect(player, slot, kEcho); }
-void CreateCompressor(TStreamPlayer& player, int32_t slot) { CreateEffect(player, slot, kCompressor); }
+void CreateFlanger(TStreamPlayer& p, int32_t slot) { CreateEffect(p, slot, kFlanger); }
+void CreateChorus(TStreamPlayer& p, int32_t slot) { CreateEffect(p, slot, kChorus); }
+void CreateReverb(TStreamPlayer& p, int32_t slot) { CreateEffect(p, slot, kReverb); }
+void CreateEcho(TStreamPlayer& p, int32_t slot) { CreateEffect(p, slot, kEcho); }
+void CreateCompressor(TStreamPlayer& p, int32_t slot) { CreateEffect(p, slot, kCompressor); }
 
-void SetFlanger(TStreamPlayer& player, int32_t slot, const TFlangerParams& values) {
-  SetEffect(player, slot, kFlanger, values);
-}
-void SetChorus(TStreamPlayer& player, int32_t slot, const TChorusParams& values) {
-  SetEffect(player, slot, kChorus, values);
-}
-void SetReverb(TStreamPlayer& player, int32_t slot, const TReverbParams& values) {
-  SetEffect(player, slot, kReverb, values);
-}
-void SetEcho(TStreamPlayer& player, int32_t slot, const TEchoParams& values) { SetEffect(player, slot, kEcho, values); }
-void SetCompressor(TStreamPlayer& player, int32_t slot, const TCompressorParams& values) {
-  SetEffect(player, slot, kCompressor, values);
-}
+void SetFlanger(TStreamPlayer& p, int32_t slot, const TFlangerParams& v) { SetEffect(p, slot, kFlanger, v); }
+void SetChorus(TStreamPlayer& p, int32_t slot, const TChorusParams& v) { SetEffect(p, slot, kChorus, v); }
+void SetReverb(TStreamPlayer& p, int32_t slot, const TReverbParams& v) { SetEffect(p, slot, kReverb, v); }
+void SetEcho(TStreamPlayer& p, int32_t slot, const TEchoParams& v) { SetEffect(p, slot, kEcho, v); }
+void SetCompressor(TStreamPlayer& p, int32_t slot, const TCompressorParams& v) { SetEffect(p, slot, kCompressor, v); }
 
-void RemoveFlanger(TStreamPlayer& player, int32_t slot) { RemoveEffect(player, slot, kFlanger); }
-void RemoveChorus(TStreamPlayer& player, int32_t slot) { RemoveEffect(player, slot, kChorus); }
-void RemoveReverb(TStreamPlayer& player, int32_t slot) { RemoveEffect(player, slot, kReverb); }
-void RemoveEcho(TStreamPlayer& player, int32_t slot) { RemoveEffect(player, slot, kEcho); }
-void RemoveCompressor(TStreamPlayer& player, int32_t slot) { RemoveEffect(player, slot, kCompressor); }
+void RemoveFlanger(TStreamPlayer& p, int32_t slot) { RemoveEffect(p, slot, kFlanger); }
+void RemoveChorus(TStreamPlayer& p, int32_t slot) { RemoveEffect(p, slot, kChorus); }
+void RemoveReverb(TStreamPlayer& p, int32_t slot) { RemoveEffect(p, slot, kReverb); }
+void RemoveEcho(TStreamPlayer& p, int32_t slot) { RemoveEffect(p, slot, kEcho); }
+void RemoveCompressor(TStreamPlayer& p, int32_t slot) { RemoveEffect(p, slot, kCompressor); }
 
 }  // namespace tovarin

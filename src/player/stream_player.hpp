@@ -59,11 +59,7 @@ inline constexpr std::array<float, kEqBands + 1> EqCenters = {0.0f,    80.0f,   
 // The effects attached to one slot's stream: a handle per kind, one per
 // equalizer band (1..10, index 0 unused). 0 where none was attached.
 struct TSlotEffects {
-  uint32_t Flanger = 0;
-  uint32_t Reverb = 0;
-  uint32_t Echo = 0;
-  uint32_t Chorus = 0;
-  uint32_t Compressor = 0;
+  uint32_t Flanger = 0, Reverb = 0, Echo = 0, Chorus = 0, Compressor = 0;
   std::array<uint32_t, kEqBands + 1> Eq{};
 };
 
