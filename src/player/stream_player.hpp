@@ -107,8 +107,10 @@ class TStreamPlayer {
   const std::string& DrawMode() const { return draw_mode_; }
   void SetDrawMode(std::string mode) { draw_mode_ = std::move(mode); }
 
-  // --- what the effects reach: index 1..32, checked by the caller ------------
-  uint32_t Stream(int32_t index) const { return slots_[index].Stream; }
+  // --- what the effects reach of a slot and of the player ------------------
+  // The slot's stream; 0 for an empty slot and outside 1..32.
+  uint32_t Stream(int32_t index) const { return ValidSlot(index) ? slots_[index].Stream : 0; }
+  // The slot's effect handles; index 1..32, checked by the caller.
   TSlotEffects& Effects(int32_t index) { return slots_[index].Effects; }
   TEffectStores& Stores() { return stores_; }
   void SetEqActive(bool active) { flags_.EqActive = active; }
