@@ -60,6 +60,8 @@ class TFadeWorkers {
   class Fade;
   struct Worker {
     std::thread thread;
+    // Stored by the worker as its last act; Start loads it to join the
+    // finished ones.
     std::shared_ptr<std::atomic<bool>> done;
   };
   bool Ending() const { return unloading_.load() || freeing_library_.load(); }
@@ -72,7 +74,7 @@ class TFadeWorkers {
   std::atomic<bool> freeing_library_{false};
   // Host thread (Start, End) and workers (entering FadeLock) both take it.
   std::mutex mutex_;
-  std::vector<Worker> workers_;  // guarded by mutex_; a worker's `done` is its own atomic
+  std::vector<Worker> workers_;  // guarded by mutex_
   int waiting_ = 0;              // guarded by mutex_: started, FadeLock not yet entered
 };
 
