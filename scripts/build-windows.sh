@@ -13,8 +13,8 @@
 #      to any of those builds a new prefix beside the old one,
 #   4. configures CMake with cmake/mingw-i686.cmake and builds,
 #   5. makes the release: build-win32/release/tovarin-VERSION-win32/ (the
-#      DLL, tovarin.exe, plugin.h, a README for Windows hosts, the licences)
-#      and its .zip (scripts/release-windows.sh).
+#      DLL, tovarin.exe, plugin.h and version.h, a README for Windows hosts,
+#      the licences) and its .zip (scripts/release-windows.sh).
 #
 # Options: --deps-only (stop after step 3).
 # Environment: BUILD_WIN_DIR (default build-win32), JOBS (default 2),
@@ -160,46 +160,42 @@ mkdir -p "$deps" "$work"
 exec 9>"$deps.lock"
 flock 9
 say "dependencies in $deps"
-ffmpeg_stamp="$deps/.ffmpeg-done"
-sdl_stamp="$deps/.sdl2-done"
 
-if [ ! -f "$ffmpeg_stamp" ]; then
+# Fetches and builds one dependency into $deps, unless its stamp says it is
+# there: `builder` gets the folder the source is unpacked in (<dir>/src) and
+# configures, builds and installs it. The stamp keeps how long that took.
+build_dep() { # name spec dir builder
+  local name="$1" spec="$2" dir="$work/$3" builder="$4" done_file="$deps/.$3-done" t0 t1 t2
+  if [ -f "$done_file" ]; then
+    say "$name cached ($(cat "$done_file"))"
+    return
+  fi
   t0=$(stamp)
-  say "FFmpeg ($ffmpeg_spec)"
-  rm -rf "$work/ffmpeg"
-  fetch_source "$ffmpeg_spec" "$work/ffmpeg"
+  say "$name ($spec)"
+  rm -rf "$dir"
+  fetch_source "$spec" "$dir"
   t1=$(stamp)
-  mkdir -p "$work/ffmpeg/build"
-  (cd "$work/ffmpeg/build" && ../src/configure --prefix="$deps" "${ffmpeg_flags[@]}" >"$work/ffmpeg/configure.log" 2>&1) ||
-    { tail -n 30 "$work/ffmpeg/configure.log" >&2; exit 1; }
-  make -C "$work/ffmpeg/build" -j"$jobs" >"$work/ffmpeg/make.log" 2>&1 ||
-    { tail -n 40 "$work/ffmpeg/make.log" >&2; exit 1; }
-  make -C "$work/ffmpeg/build" install >/dev/null
+  "$builder" "$dir"
   t2=$(stamp)
-  echo "fetch $((t1 - t0)) s, configure+build $((t2 - t1)) s" > "$ffmpeg_stamp"
-  say "FFmpeg done: $(cat "$ffmpeg_stamp")"
-else
-  say "FFmpeg cached ($(cat "$ffmpeg_stamp"))"
-fi
-
-if [ ! -f "$sdl_stamp" ]; then
-  t0=$(stamp)
-  say "SDL2 ($sdl_spec)"
-  rm -rf "$work/sdl2"
-  fetch_source "$sdl_spec" "$work/sdl2"
-  t1=$(stamp)
-  cmake -S "$work/sdl2/src" -B "$work/sdl2/build" "${sdl_flags[@]}" \
+  echo "fetch $((t1 - t0)) s, configure+build $((t2 - t1)) s" > "$done_file"
+  say "$name done: $(cat "$done_file")"
+}
+build_ffmpeg() { # dir
+  mkdir -p "$1/build"
+  (cd "$1/build" && ../src/configure --prefix="$deps" "${ffmpeg_flags[@]}" >"$1/configure.log" 2>&1) ||
+    { tail -n 30 "$1/configure.log" >&2; exit 1; }
+  make -C "$1/build" -j"$jobs" >"$1/make.log" 2>&1 || { tail -n 40 "$1/make.log" >&2; exit 1; }
+  make -C "$1/build" install >/dev/null
+}
+build_sdl2() { # dir
+  cmake -S "$1/src" -B "$1/build" "${sdl_flags[@]}" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_INSTALL_PREFIX="$deps" \
-    >"$work/sdl2/configure.log" 2>&1 || { tail -n 30 "$work/sdl2/configure.log" >&2; exit 1; }
-  cmake --build "$work/sdl2/build" -j"$jobs" >"$work/sdl2/make.log" 2>&1 ||
-    { tail -n 40 "$work/sdl2/make.log" >&2; exit 1; }
-  cmake --install "$work/sdl2/build" >/dev/null
-  t2=$(stamp)
-  echo "fetch $((t1 - t0)) s, configure+build $((t2 - t1)) s" > "$sdl_stamp"
-  say "SDL2 done: $(cat "$sdl_stamp")"
-else
-  say "SDL2 cached ($(cat "$sdl_stamp"))"
-fi
+    >"$1/configure.log" 2>&1 || { tail -n 30 "$1/configure.log" >&2; exit 1; }
+  cmake --build "$1/build" -j"$jobs" >"$1/make.log" 2>&1 || { tail -n 40 "$1/make.log" >&2; exit 1; }
+  cmake --install "$1/build" >/dev/null
+}
+build_dep FFmpeg "$ffmpeg_spec" ffmpeg build_ffmpeg
+build_dep SDL2 "$sdl_spec" sdl2 build_sdl2
 
 flock -u 9
 exec 9>&-

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Makes the Windows release from a finished Windows build: the folder
 # BUILD_WIN_DIR/release/tovarin-VERSION-win32 and a zip of it beside it.
-# It holds Plugin.dll, tovarin.exe, include/tovarin/plugin.h, README.txt
-# (for Windows hosts) and the licences of what Plugin.dll links in: FFmpeg's
+# It holds Plugin.dll, tovarin.exe, include/tovarin/plugin.h and version.h,
+# README.txt (for Windows hosts) and the licences of what Plugin.dll links in: FFmpeg's
 # as its configuration made it (read from the built libavutil), SDL2's and
 # the MinGW-w64 runtime's. Called by build-windows.sh.
 #
@@ -13,7 +13,7 @@ out="${BUILD_WIN_DIR:-$root/build-win32}"
 deps="$1"
 fail() { echo "release-windows: FAIL: $*" >&2; exit 1; }
 
-version="$(sed -n 's/^#define TOVARIN_VERSION_\(MAJOR\|MINOR\|PATCH\) \([0-9]*\)$/\2/p' "$root/include/tovarin/plugin.h" |
+version="$(sed -n 's/^#define TOVARIN_VERSION_\(MAJOR\|MINOR\|PATCH\) \([0-9]*\)$/\2/p' "$root/include/tovarin/version.h" |
   paste -sd.)"
 name="tovarin-$version-win32"
 dir="$out/release/$name"
@@ -37,7 +37,7 @@ ffmpeg_version="$(sed -n 's/.*FFMPEG_VERSION "\(.*\)"/\1/p' "$deps/include/libav
 rm -rf "$dir" "$dir.zip"
 mkdir -p "$dir/include/tovarin" "$dir/licenses/FFmpeg" "$dir/licenses/SDL2" "$dir/licenses/MinGW-w64"
 cp "$out/bin/Plugin.dll" "$out/bin/tovarin.exe" "$dir/"
-cp "$root/include/tovarin/plugin.h" "$dir/include/tovarin/"
+cp "$root/include/tovarin/plugin.h" "$root/include/tovarin/version.h" "$dir/include/tovarin/"
 # Texts with Windows line ends. The copyright files are those of the Debian
 # source packages built (FFmpeg, SDL2) and of the toolchain's runtime.
 crlf() { sed 's/\r$//; s/$/\r/' "$1" >"$2"; }

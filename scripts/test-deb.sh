@@ -67,6 +67,17 @@ grep -q "00:02 / 00:02" "$work/host.txt" || fail "the installed tovarin did not 
 [ -f /usr/share/man/man1/tovarin.1.gz ] && gzip -t /usr/share/man/man1/tovarin.1.gz || fail "no manual page"
 echo "test-deb: installed tovarin ok"
 
+# The installed headers: each compiles alone and carries the package's version.
+upstream="${version%%-*}"
+for h in plugin.h ui.h version.h; do
+  [ -f "/usr/include/tovarin/$h" ] || fail "no /usr/include/tovarin/$h"
+  printf '#include <tovarin/%s>\n#if TOVARIN_VERSION != TOVARIN_MAKE_VERSION(%s)\n#error not %s\n#endif\n' \
+    "$h" "${upstream//./, }" "$upstream" >"$work/alone.c"
+  env -u PKG_CONFIG_PATH cc -std=c99 -Wall -Werror -fsyntax-only $(env -u PKG_CONFIG_PATH pkg-config --cflags tovarin) \
+    "$work/alone.c" >"$work/alone.txt" 2>&1 || fail "the installed <tovarin/$h>: $(cat "$work/alone.txt")"
+done
+echo "test-deb: installed headers ok ($upstream)"
+
 check() {  # name, output file
   grep -q "title: Deb Tone" "$2" && grep -q "position: 2 / 2 s" "$2" && grep -q "^ended" "$2" ||
     fail "$1 did not play the file: $(cat "$2")"

@@ -59,7 +59,7 @@ say "56 exports with their ordinals; imports: $(echo $imports)"
 deps=$(sed -n 's/^TOVARIN_WIN_DEPS:PATH=//p' "$out/CMakeCache.txt")
 BUILD_WIN_DIR="$out" bash "$root/scripts/release-windows.sh" "$deps" >/dev/null
 rel=$(ls -d "$out"/release/tovarin-*-win32)
-for f in Plugin.dll tovarin.exe include/tovarin/plugin.h README.txt licenses/FFmpeg/copyright.txt \
+for f in Plugin.dll tovarin.exe include/tovarin/plugin.h include/tovarin/version.h README.txt licenses/FFmpeg/copyright.txt \
   licenses/SDL2/copyright.txt licenses/MinGW-w64/mingw-w64-copyright.txt; do
   [ -s "$rel/$f" ] || fail "the release lacks $f"
 done

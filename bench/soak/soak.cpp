@@ -159,7 +159,7 @@ bool Open(int index, Slot& s, Totals& t) {
 }
 
 double PositionSeconds(int index) {
-  const DWORD h = tovarin::ThePlugin().Player ? tovarin::ThePlugin().Player->Streams[index] : 0;
+  const DWORD h = tovarin::ThePlugin().Player() ? tovarin::ThePlugin().Player()->Stream(index) : 0;
   if (!h) return -1;
   const QWORD bytes = BASS_ChannelGetPosition(h, BASS_POS_BYTE);
   if (bytes == static_cast<QWORD>(-1)) return -1;
@@ -167,7 +167,7 @@ double PositionSeconds(int index) {
 }
 
 bool Playing(int index, bool* stalled) {
-  const DWORD h = tovarin::ThePlugin().Player ? tovarin::ThePlugin().Player->Streams[index] : 0;
+  const DWORD h = tovarin::ThePlugin().Player() ? tovarin::ThePlugin().Player()->Stream(index) : 0;
   const DWORD a = h ? BASS_ChannelIsActive(h) : BASS_ACTIVE_STOPPED;
   *stalled = a == BASS_ACTIVE_STALLED;
   return a == BASS_ACTIVE_PLAYING || a == BASS_ACTIVE_STALLED;

@@ -98,17 +98,9 @@
 
 #include <stdint.h>
 
-/* The version of these headers (ui.h carries the same numbers). A library
- * of the same MAJOR keeps every export and call declared here; MINOR adds,
- * PATCH fixes. The running window-system library answers its own with
- * tovui_version() (ui.h). GetInfo's text does not follow these numbers. */
-#ifndef TOVARIN_VERSION_MAJOR
-#define TOVARIN_VERSION_MAJOR 1
-#define TOVARIN_VERSION_MINOR 0
-#define TOVARIN_VERSION_PATCH 0
-#define TOVARIN_MAKE_VERSION(major, minor, patch) (((major) << 16) | ((minor) << 8) | (patch))
-#define TOVARIN_VERSION TOVARIN_MAKE_VERSION(TOVARIN_VERSION_MAJOR, TOVARIN_VERSION_MINOR, TOVARIN_VERSION_PATCH)
-#endif
+/* The version of these headers (TOVARIN_VERSION_MAJOR, _MINOR, _PATCH,
+ * TOVARIN_VERSION), shared with ui.h. */
+#include "version.h"
 
 #ifdef __cplusplus
 extern "C" {

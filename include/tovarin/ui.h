@@ -55,14 +55,8 @@
 
 #include <stdint.h>
 
-/* The version of these headers, as in plugin.h. */
-#ifndef TOVARIN_VERSION_MAJOR
-#define TOVARIN_VERSION_MAJOR 1
-#define TOVARIN_VERSION_MINOR 0
-#define TOVARIN_VERSION_PATCH 0
-#define TOVARIN_MAKE_VERSION(major, minor, patch) (((major) << 16) | ((minor) << 8) | (patch))
-#define TOVARIN_VERSION TOVARIN_MAKE_VERSION(TOVARIN_VERSION_MAJOR, TOVARIN_VERSION_MINOR, TOVARIN_VERSION_PATCH)
-#endif
+/* The version of these headers, shared with plugin.h. */
+#include "version.h"
 
 #ifdef __cplusplus
 extern "C" {

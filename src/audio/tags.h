@@ -13,4 +13,8 @@
 
 #include "bass.h"
 
+// The keys, in the order of the tags they name: track, title, artist, album,
+// genre, year, comment. Each is five characters long.
+inline constexpr const char* TAGS_KEYS[] = {"%TRCK", "%TITL", "%ARTI", "%ALBM", "%GNRE", "%YEAR", "%CMNT"};
+
 const char* TAGS_Read(DWORD handle, const char* fmt);

@@ -1,11 +1,9 @@
-// Flanger, chorus, reverb, echo and compressor: one pattern for the five.
-// Each kind has a handle table by slot and one parameter store for the whole
-// player; create replaces the slot's effect of that kind and applies the
-// store, set stores and applies, remove detaches. A kind is one record of
-// the table below; the operations are the templates that follow.
+// Flanger, chorus, reverb, echo and compressor (effects.hpp): one pattern
+// for the five. A kind is one record of the table below; the operations are
+// the templates that follow.
 #include "audio/bass.h"
+#include "effects/effects.hpp"
 #include "player/report.hpp"
-#include "player/stream_player.hpp"
 
 namespace tovarin {
 
@@ -23,37 +21,30 @@ BASS_DX8_CHORUS ModulatedRecord(const TFlangerParams& p) {
                          static_cast<DWORD>(p.Phase)};
 }
 
-// One kind of effect: its library type, its handle table and its store in
-// the player, its three messages, and its record made from the store.
+// One kind of effect: its library type, its handle in a slot's effects and
+// its store, its three messages, and its record made from the store.
 template <class Params, class Record>
 struct Kind {
   DWORD Type;
-  SlotTable<uint32_t> TStreamPlayer::*Handles;
-  Params TStreamPlayer::*Store;
+  uint32_t TSlotEffects::*Handle;
+  Params TEffectStores::*Store;
   const char* CreateError;
   const char* SetError;
   const char* RemoveError;
   Record (*MakeRecord)(const Params&);
 };
 
-constexpr Kind<TFlangerParams, BASS_DX8_FLANGER> kFlanger{BASS_FX_DX8_FLANGER,
-                                                          &TStreamPlayer::FlangerHandles,
-                                                          &TStreamPlayer::FlangerParams,
-                                                          "Create Flanger Error",
-                                                          "SetFlanger Error",
-                                                          "RemoveFlanger Error",
-                                                          &ModulatedRecord};
-constexpr Kind<TChorusParams, BASS_DX8_CHORUS> kChorus{BASS_FX_DX8_CHORUS,
-                                                       &TStreamPlayer::ChorusHandles,
-                                                       &TStreamPlayer::ChorusParams,
-                                                       "Create CHORUS Error",
-                                                       "SetCHORUS Error",
-                                                       "RemoveCHORUS Error",
-                                                       &ModulatedRecord};
+constexpr Kind<TFlangerParams, BASS_DX8_FLANGER> kFlanger{
+    BASS_FX_DX8_FLANGER,    &TSlotEffects::Flanger, &TEffectStores::FlangerParams,
+    "Create Flanger Error", "SetFlanger Error",     "RemoveFlanger Error",
+    &ModulatedRecord};
+constexpr Kind<TChorusParams, BASS_DX8_CHORUS> kChorus{
+    BASS_FX_DX8_CHORUS,   &TSlotEffects::Chorus, &TEffectStores::ChorusParams, "Create CHORUS Error", "SetCHORUS Error",
+    "RemoveCHORUS Error", &ModulatedRecord};
 constexpr Kind<TReverbParams, BASS_DX8_REVERB> kReverb{
     BASS_FX_DX8_REVERB,
-    &TStreamPlayer::ReverbHandles,
-    &TStreamPlayer::ReverbParams,
+    &TSlotEffects::Reverb,
+    &TEffectStores::ReverbParams,
     "Create Reverb Error",
     "SetReverb Error",
     "RemoveReverb Error",
@@ -62,8 +53,8 @@ constexpr Kind<TReverbParams, BASS_DX8_REVERB> kReverb{
     }};
 constexpr Kind<TEchoParams, BASS_DX8_ECHO> kEcho{
     BASS_FX_DX8_ECHO,
-    &TStreamPlayer::EchoHandles,
-    &TStreamPlayer::EchoParams,
+    &TSlotEffects::Echo,
+    &TEffectStores::EchoParams,
     "Create Echo Error",
     "SetEcho Error",
     "RemoveEcho Error",
@@ -72,8 +63,8 @@ constexpr Kind<TEchoParams, BASS_DX8_ECHO> kEcho{
     }};
 constexpr Kind<TCompressorParams, BASS_DX8_COMPRESSOR> kCompressor{
     BASS_FX_DX8_COMPRESSOR,
-    &TStreamPlayer::CompressorHandles,
-    &TStreamPlayer::CompressorParams,
+    &TSlotEffects::Compressor,
+    &TEffectStores::CompressorParams,
     "Create Compressor Error",
     "SetCompressor Error",
     "RemoveCompressor Error",
@@ -90,9 +81,9 @@ void SetEffect(TStreamPlayer& player, int32_t slot, const Kind<P, R>& kind, cons
   if (!TStreamPlayer::ValidSlot(slot)) return;
   // Stored whether or not an effect is attached, and whether or not the
   // library accepts the values: the next create applies them.
-  player.*kind.Store = values;
+  player.Stores().*kind.Store = values;
   const R record = kind.MakeRecord(values);
-  Report(BASS_FXSetParameters((player.*kind.Handles)[slot], &record), kind.SetError);
+  Report(BASS_FXSetParameters(player.Effects(slot).*kind.Handle, &record), kind.SetError);
 }
 
 template <class P, class R>
@@ -100,7 +91,7 @@ void RemoveEffect(TStreamPlayer& player, int32_t slot, const Kind<P, R>& kind) {
   if (!TStreamPlayer::ValidSlot(slot)) return;
   // The handle stays in the table; a slot that never had the effect passes
   // 0, which the library refuses.
-  Report(BASS_ChannelRemoveFX(player.Streams[slot], (player.*kind.Handles)[slot]), kind.RemoveError);
+  Report(BASS_ChannelRemoveFX(player.Stream(slot), player.Effects(slot).*kind.Handle), kind.RemoveError);
 }
 
 template <class P, class R>
@@ -109,47 +100,31 @@ void CreateEffect(TStreamPlayer& player, int32_t slot, const Kind<P, R>& kind) {
   // At most one effect of a kind per slot. A failed removal has shown its
   // own message; creation goes on.
   RemoveEffect(player, slot, kind);
-  const uint32_t fx = BASS_ChannelSetFX(player.Streams[slot], kind.Type, kEffectPriority);
+  const uint32_t fx = BASS_ChannelSetFX(player.Stream(slot), kind.Type, kEffectPriority);
   if (!Report(fx != 0, kind.CreateError)) return;  // a fault stores nothing
-  (player.*kind.Handles)[slot] = fx;
-  const P stored = player.*kind.Store;
+  player.Effects(slot).*kind.Handle = fx;
+  const P stored = player.Stores().*kind.Store;
   SetEffect(player, slot, kind, stored);
 }
 
 }  // namespace
 
-void TStreamPlayer::CreateFlanger(int32_t slot) { CreateEffect(*this, slot, kFlanger); }
-void TStreamPlayer::SetFlanger(int32_t slot, float WetDryMix, float Depth, float Delay, float Feedback, float Frequency,
-                               int32_t Waveform, int32_t Phase) {
-  SetEffect(*this, slot, kFlanger, TFlangerParams{WetDryMix, Depth, Delay, Feedback, Frequency, Waveform, Phase});
-}
-void TStreamPlayer::RemoveFlanger(int32_t slot) { RemoveEffect(*this, slot, kFlanger); }
+void CreateFlanger(TStreamPlayer& p, int32_t slot) { CreateEffect(p, slot, kFlanger); }
+void CreateChorus(TStreamPlayer& p, int32_t slot) { CreateEffect(p, slot, kChorus); }
+void CreateReverb(TStreamPlayer& p, int32_t slot) { CreateEffect(p, slot, kReverb); }
+void CreateEcho(TStreamPlayer& p, int32_t slot) { CreateEffect(p, slot, kEcho); }
+void CreateCompressor(TStreamPlayer& p, int32_t slot) { CreateEffect(p, slot, kCompressor); }
 
-void TStreamPlayer::CreateChorus(int32_t slot) { CreateEffect(*this, slot, kChorus); }
-void TStreamPlayer::SetChorus(int32_t slot, float WetDryMix, float Depth, float Delay, float Feedback, float Frequency,
-                              int32_t Waveform, int32_t Phase) {
-  SetEffect(*this, slot, kChorus, TChorusParams{WetDryMix, Depth, Delay, Feedback, Frequency, Waveform, Phase});
-}
-void TStreamPlayer::RemoveChorus(int32_t slot) { RemoveEffect(*this, slot, kChorus); }
+void SetFlanger(TStreamPlayer& p, int32_t slot, const TFlangerParams& v) { SetEffect(p, slot, kFlanger, v); }
+void SetChorus(TStreamPlayer& p, int32_t slot, const TChorusParams& v) { SetEffect(p, slot, kChorus, v); }
+void SetReverb(TStreamPlayer& p, int32_t slot, const TReverbParams& v) { SetEffect(p, slot, kReverb, v); }
+void SetEcho(TStreamPlayer& p, int32_t slot, const TEchoParams& v) { SetEffect(p, slot, kEcho, v); }
+void SetCompressor(TStreamPlayer& p, int32_t slot, const TCompressorParams& v) { SetEffect(p, slot, kCompressor, v); }
 
-void TStreamPlayer::CreateReverb(int32_t slot) { CreateEffect(*this, slot, kReverb); }
-void TStreamPlayer::SetReverb(int32_t slot, float InGain, float ReverbMix, float ReverbTime, float HighFreqRTRatio) {
-  SetEffect(*this, slot, kReverb, TReverbParams{InGain, ReverbMix, ReverbTime, HighFreqRTRatio});
-}
-void TStreamPlayer::RemoveReverb(int32_t slot) { RemoveEffect(*this, slot, kReverb); }
-
-void TStreamPlayer::CreateEcho(int32_t slot) { CreateEffect(*this, slot, kEcho); }
-void TStreamPlayer::SetEcho(int32_t slot, float WetDryMix, float Feedback, float LeftDelay, float RightDelay,
-                            int32_t PanDelay) {
-  SetEffect(*this, slot, kEcho, TEchoParams{WetDryMix, Feedback, LeftDelay, RightDelay, PanDelay});
-}
-void TStreamPlayer::RemoveEcho(int32_t slot) { RemoveEffect(*this, slot, kEcho); }
-
-void TStreamPlayer::CreateCompressor(int32_t slot) { CreateEffect(*this, slot, kCompressor); }
-void TStreamPlayer::SetCompressor(int32_t slot, float Gain, float Attack, float Release, float Threshold, float Ratio,
-                                  float Predelay) {
-  SetEffect(*this, slot, kCompressor, TCompressorParams{Gain, Attack, Release, Threshold, Ratio, Predelay});
-}
-void TStreamPlayer::RemoveCompressor(int32_t slot) { RemoveEffect(*this, slot, kCompressor); }
+void RemoveFlanger(TStreamPlayer& p, int32_t slot) { RemoveEffect(p, slot, kFlanger); }
+void RemoveChorus(TStreamPlayer& p, int32_t slot) { RemoveEffect(p, slot, kChorus); }
+void RemoveReverb(TStreamPlayer& p, int32_t slot) { RemoveEffect(p, slot, kReverb); }
+void RemoveEcho(TStreamPlayer& p, int32_t slot) { RemoveEffect(p, slot, kEcho); }
+void RemoveCompressor(TStreamPlayer& p, int32_t slot) { RemoveEffect(p, slot, kCompressor); }
 
 }  // namespace tovarin

@@ -9,9 +9,6 @@ namespace {
 constexpr uintptr_t kTimer1Id = 1;
 constexpr uintptr_t kTimer2Id = 2;
 
-// The owner of message boxes: the newest form's window (host thread).
-tovui::Handle g_message_owner = 0;
-
 }  // namespace
 
 // --- TTimer, TPaintBox, FadeLink -------------------------------------------
@@ -83,7 +80,6 @@ TMainForm::~TMainForm() {
     tovui::destroy_window(handle_);
   }
   Fade->Close();
-  handlers_.FormDestroy(*this);
 }
 
 void TMainForm::SetBounds(int32_t left, int32_t top, int32_t width, int32_t height) {
@@ -135,25 +131,13 @@ void TMainForm::WMDestroy() {
   Fade->Close();
 }
 
-// --- TForms ---------------------------------------------------------------
+// --- message boxes ----------------------------------------------------------
 
-void TForms::Add(std::unique_ptr<TMainForm> form) {
-  MainForm = form.get();
-  g_message_owner = MainForm->Handle();
-  forms_.push_back(std::move(form));
-}
-
-void TForms::ReleaseAll() noexcept {
-  while (!forms_.empty()) forms_.pop_back();  // newest first
-  MainForm = nullptr;
-  g_message_owner = 0;
-}
-
-void ShowMessage(const std::string& text) {
+void ShowMessageBox(const TMainForm* owner, const std::string& text) {
   // The box's loop runs the host's own handlers too, which may change the
   // floating-point environment: the plug-in's is set again when it returns.
   platform::HostFloatScope around_the_box;
-  tovui::message_box(g_message_owner, text, "tovarin");
+  tovui::message_box(owner ? owner->Handle() : 0, text, "tovarin");
 }
 
 }  // namespace tovarin

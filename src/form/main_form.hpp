@@ -1,6 +1,6 @@
 // The plug-in's window layer: its form (a borderless child window inside the
 // host's window), the form's timers and display area, the hand-shake with
-// the fade workers, the forms registry and the form's message boxes.
+// the fade workers, and the form's message boxes.
 //
 // A form carries the spectrum display area PaintBox1 and its timers Timer1
 // (bars) and Timer2 (line), and receives the fade messages MSG_GET_VOLUME
@@ -12,11 +12,11 @@
 // made it (the host's thread). Fade workers reach the form only by posting
 // to its window and through its FadeLink, which is safe from any thread.
 //
-// Lifetimes: when the host destroys its window, the form's window goes with
-// it and the form releases its timers and paint box; the form object stays
-// in the registry until the plug-in is unloaded, and then every form's
-// window is destroyed, so that no window procedure outlives the library's
-// code.
+// Lifetimes: the plug-in keeps every form it made. When the host destroys
+// its window, the form's window goes with it and the form releases its
+// timers and paint box; the form object stays until the plug-in is
+// unloaded, and then its window is destroyed, so that no window procedure
+// outlives the library's code.
 #pragma once
 
 #include <condition_variable>
@@ -24,7 +24,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "ui/ui.hpp"
 
@@ -67,8 +66,9 @@ struct TPaintBox {
 // answer. Workers wait on Answered; the form's death wakes them for good.
 struct FadeLink {
   explicit FadeLink(tovui::Handle window) : Window(window) {}
-  const tovui::Handle Window;
-  // Guarded by Mutex.
+  const tovui::Handle Window;  // set once, read by any thread
+  // Guarded by Mutex: a worker writes Requests, the form's thread writes
+  // Answers (Answer) and Alive (Close); each reads the other's under it.
   std::mutex Mutex;
   std::condition_variable Answered;
   uint64_t Requests = 0;
@@ -87,8 +87,7 @@ class TMainForm;
 // run on the form's thread, and a failure in one stops at the form.
 class TFormHandlers {
  public:
-  virtual void FormCreate(TMainForm& form) = 0;   // the form's window exists
-  virtual void FormDestroy(TMainForm& form) = 0;  // the form object goes (unload)
+  virtual void FormCreate(TMainForm& form) = 0;  // the form's window exists
   virtual void Timer1Timer(TMainForm& form) = 0;
   virtual void Timer2Timer(TMainForm& form) = 0;
   virtual void GetVolume(TMainForm& form) = 0;                   // MSG_GET_VOLUME
@@ -129,28 +128,13 @@ class TMainForm {
   tovui::Handle handle_ = 0;
 };
 
-// Every form made, newest last; the newest is MainForm, and owns the
-// message boxes. Host thread.
-class TForms {
- public:
-  TForms() = default;
-  ~TForms() { ReleaseAll(); }
-  TForms(const TForms&) = delete;
-  TForms& operator=(const TForms&) = delete;
+// A modal message box owned by owner's window (by none when owner is null).
+// The nested loop keeps dispatching, so exports may be re-entered: call it
+// with no lock held.
+void ShowMessageBox(const TMainForm* owner, const std::string& text);
 
-  TMainForm* MainForm = nullptr;
-
-  void Add(std::unique_ptr<TMainForm> form);
-  // Destroys every form, newest first.
-  void ReleaseAll() noexcept;
-
- private:
-  std::vector<std::unique_ptr<TMainForm>> forms_;
-};
-
-// A modal message box owned by the newest form (or by no window before there
-// is one). The nested loop keeps dispatching, so exports may be re-entered:
-// call it with no lock held.
+// The plug-in's message box, owned by the newest form (by no window before
+// there is one). The plug-in, which holds the forms, defines it.
 void ShowMessage(const std::string& text);
 
 }  // namespace tovarin

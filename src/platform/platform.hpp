@@ -39,6 +39,14 @@ std::string env(const char* name);
 // system cannot tell. Leaves the process's own locale setting alone.
 std::string user_decimal_separator();
 
+// --- clock ----------------------------------------------------------------
+// The monotonic clock in nanoseconds: the steady clock, which on Linux is
+// CLOCK_MONOTONIC (the clock that timer descriptors count on).
+inline int64_t now_ns() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 // --- threads --------------------------------------------------------------
 // Lowers the calling thread's priority one step below normal.
 void lower_thread_priority();

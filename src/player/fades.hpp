@@ -35,7 +35,12 @@ class TFadeWorkers {
   TFadeWorkers(const TFadeWorkers&) = delete;
   TFadeWorkers& operator=(const TFadeWorkers&) = delete;
 
+  // Written by the host's thread (the transport exports); a worker loads it
+  // once it holds FadeLock, and again between its two runs of steps.
   std::atomic<int32_t> PendingCommand{0};
+  // Written by the host's thread (the form's GetVolume handler) before it
+  // answers the worker's request; the worker loads it once it has seen the
+  // answer under FadeLink::Mutex, which orders the two.
   std::atomic<int32_t> SavedVolume{0};
   // Made anew by every Bass_Init; each worker holds the one it entered.
   // The pointer itself is host-thread state; null before the first Bass_Init.
@@ -55,14 +60,19 @@ class TFadeWorkers {
   class Fade;
   struct Worker {
     std::thread thread;
+    // Stored by the worker as its last act; Start loads it to join the
+    // finished ones.
     std::shared_ptr<std::atomic<bool>> done;
   };
   bool Ending() const { return unloading_.load() || freeing_library_.load(); }
 
+  // Written by the host's thread (End); the workers load them before every
+  // step.
   // Set for good when the plug-in unloads.
   std::atomic<bool> unloading_{false};
   // Set while Bass_Free ends the running fades.
   std::atomic<bool> freeing_library_{false};
+  // Host thread (Start, End) and workers (entering FadeLock) both take it.
   std::mutex mutex_;
   std::vector<Worker> workers_;  // guarded by mutex_
   int waiting_ = 0;              // guarded by mutex_: started, FadeLock not yet entered

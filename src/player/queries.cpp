@@ -1,5 +1,5 @@
-// Queries on a stream: position, length, levels, format, tags, CPU; seeking,
-// volume and pan.
+// Queries on a stream: position, length, levels, format, tags, CPU, the
+// spectrum; seeking, volume and pan.
 #include <cmath>
 #include <cstdio>
 
@@ -27,14 +27,14 @@ uint32_t WholeSeconds(DWORD handle, QWORD bytes) {
 }  // namespace
 
 uint32_t TStreamPlayer::GetPosition(int32_t index) {
-  if (!ValidSlot(index) || Streams[index] == 0) return 0;
-  const DWORD h = Streams[index];
+  if (!ValidSlot(index) || Stream(index) == 0) return 0;
+  const DWORD h = Stream(index);
   return WholeSeconds(h, BASS_ChannelGetPosition(h, BASS_POS_BYTE));
 }
 
 uint32_t TStreamPlayer::GetLength(int32_t index) {
-  if (!ValidSlot(index) || Streams[index] == 0) return 0;
-  const DWORD h = Streams[index];
+  if (!ValidSlot(index) || Stream(index) == 0) return 0;
+  const DWORD h = Stream(index);
   return WholeSeconds(h, BASS_ChannelGetLength(h, BASS_POS_BYTE));
 }
 
@@ -47,8 +47,8 @@ std::string TStreamPlayer::Sec2Format(uint32_t n) {
 }
 
 void TStreamPlayer::SetPosition(int32_t index, float seconds) {
-  if (!ValidSlot(index) || Streams[index] == 0) return;
-  const DWORD h = Streams[index];
+  if (!ValidSlot(index) || Stream(index) == 0) return;
+  const DWORD h = Stream(index);
   // The whole 64-bit position: past 4 GiB of samples (6 h 45 min of CD
   // audio) a 32-bit position would land near the start.
   const QWORD bytes = BASS_ChannelSeconds2Bytes(h, static_cast<double>(seconds));
@@ -59,41 +59,41 @@ void TStreamPlayer::SetPosition(int32_t index, float seconds) {
 void TStreamPlayer::SetVolume(int32_t index, int32_t percent) {
   if (!ValidSlot(index)) return;
   // Stored after a refusal (an empty slot), not after a fault.
-  if (Report(BASS_ChannelSetAttribute(Streams[index], BASS_ATTRIB_VOL, static_cast<float>(percent) / 100.0f),
+  if (Report(BASS_ChannelSetAttribute(Stream(index), BASS_ATTRIB_VOL, static_cast<float>(percent) / 100.0f),
              "SetVolume Error"))
-    Volume = percent;
+    volume_ = percent;
 }
 
 void TStreamPlayer::SetPan(int32_t index, int32_t percent) {
-  if (!ValidSlot(index) || Streams[index] == 0) return;
-  Report(BASS_ChannelSetAttribute(Streams[index], BASS_ATTRIB_PAN, static_cast<float>(percent) / 100.0f),
+  if (!ValidSlot(index) || Stream(index) == 0) return;
+  Report(BASS_ChannelSetAttribute(Stream(index), BASS_ATTRIB_PAN, static_cast<float>(percent) / 100.0f),
          "SetPan Error");
 }
 
 // While Stopped is set the levels do not ask the library at all.
 uint16_t TStreamPlayer::GetRLevel(int32_t index) {
-  if (Stopped != 0 || !ValidSlot(index)) return 0;
-  const DWORD level = BASS_ChannelGetLevel(Streams[index]);
+  if (flags_.Stopped || !ValidSlot(index)) return 0;
+  const DWORD level = BASS_ChannelGetLevel(Stream(index));
   return level == static_cast<DWORD>(-1) ? 0 : static_cast<uint16_t>(level & 0xFFFF);
 }
 
 uint16_t TStreamPlayer::GetLLevel(int32_t index) {
-  if (Stopped != 0 || !ValidSlot(index)) return 0;
-  const DWORD level = BASS_ChannelGetLevel(Streams[index]);
+  if (flags_.Stopped || !ValidSlot(index)) return 0;
+  const DWORD level = BASS_ChannelGetLevel(Stream(index));
   return level == static_cast<DWORD>(-1) ? 0 : static_cast<uint16_t>(level >> 16);
 }
 
 uint32_t TStreamPlayer::GetFreq(int32_t index) {
   if (!ValidSlot(index)) return 0;
   BASS_CHANNELINFO info{};
-  if (!BASS_ChannelGetInfo(Streams[index], &info)) return 0;
+  if (!BASS_ChannelGetInfo(Stream(index), &info)) return 0;
   return info.freq;
 }
 
 std::string TStreamPlayer::GetChannels(int32_t index) {
   if (!ValidSlot(index)) return {};
   BASS_CHANNELINFO info{};
-  if (!BASS_ChannelGetInfo(Streams[index], &info)) return {};
+  if (!BASS_ChannelGetInfo(Stream(index), &info)) return {};
   if (info.chans == 2) return "Stereo";
   if (info.chans == 1) return "Mono";
   return std::to_string(info.chans) + " channels";
@@ -101,7 +101,7 @@ std::string TStreamPlayer::GetChannels(int32_t index) {
 
 uint32_t TStreamPlayer::GetBit(int32_t index) {
   if (!ValidSlot(index)) return 0;
-  const DWORD h = Streams[index];
+  const DWORD h = Stream(index);
   const QWORD length = BASS_ChannelGetLength(h, BASS_POS_BYTE);
   const QWORD file_size = BASS_StreamGetFilePosition(h, BASS_FILEPOS_END);
   if (length == kNoBytes || file_size == kNoBytes) return 0;
@@ -116,10 +116,9 @@ uint32_t TStreamPlayer::GetBit(int32_t index) {
 
 std::string TStreamPlayer::GetTags(int32_t index, const std::string& key) {
   if (!ValidSlot(index)) return {};
-  static const char* const kKeys[] = {"%TRCK", "%TITL", "%ARTI", "%ALBM", "%GNRE", "%YEAR", "%CMNT"};
-  for (const char* k : kKeys) {
+  for (const char* k : TAGS_KEYS) {
     if (key == k) {
-      const char* text = TAGS_Read(Streams[index], k);
+      const char* text = TAGS_Read(Stream(index), k);
       return text ? std::string(text) : std::string();
     }
   }
@@ -127,5 +126,12 @@ std::string TStreamPlayer::GetTags(int32_t index, const std::string& key) {
 }
 
 int64_t TStreamPlayer::GetCPU() { return RoundEven64(static_cast<float>(BASS_GetCPU())); }
+
+void TStreamPlayer::FetchFFT(int32_t slot) {
+  // After a stop the buffer keeps the last spectrum, so the display holds
+  // still. A slot outside 1..32 names no stream: the buffer stays as it is.
+  if (flags_.Stopped || !ValidSlot(slot)) return;
+  BASS_ChannelGetData(Stream(slot), fft_buffer_.data(), BASS_DATA_FFT1024);
+}
 
 }  // namespace tovarin

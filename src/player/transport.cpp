@@ -169,31 +169,32 @@ void TFadeWorkers::End(Reason why) noexcept {
 // there; a refusal (a 0 or freed handle) is passed over (report.hpp).
 void TStreamPlayer::Play(int32_t index) {
   if (!ValidSlot(index)) return;
-  if (Stopped == 1) {
-    Stopped = 0;
-    const QWORD start = BASS_ChannelSeconds2Bytes(Streams[index], 0.0);
+  TSlot& slot = slots_[index];
+  if (flags_.Stopped) {
+    flags_.Stopped = false;
+    const QWORD start = BASS_ChannelSeconds2Bytes(slot.Stream, 0.0);
     if (!Report(start != static_cast<QWORD>(-1), "Play Error")) return;
-    if (!Report(BASS_ChannelSetPosition(Streams[index], start, BASS_POS_BYTE), "Play Error")) return;
-    if (IsUrl == 1) {
-      const HSTREAM url = BASS_StreamCreateURL(SourceNames[index].c_str(), 0, BASS_STREAM_AUTOFREE, nullptr, nullptr);
+    if (!Report(BASS_ChannelSetPosition(slot.Stream, start, BASS_POS_BYTE), "Play Error")) return;
+    if (flags_.IsUrl) {
+      const HSTREAM url = BASS_StreamCreateURL(slot.SourceName.c_str(), 0, BASS_STREAM_AUTOFREE, nullptr, nullptr);
       if (!Report(url != 0, "Play Error")) return;
-      Streams[index] = url;
+      slot.Stream = url;
     }
   }
-  if (Streams[index] != 0) Report(BASS_ChannelPlay(Streams[index], 0), "Play Error");
+  if (slot.Stream != 0) Report(BASS_ChannelPlay(slot.Stream, 0), "Play Error");
 }
 
 void TStreamPlayer::Stop(int32_t index) {
-  if (!ValidSlot(index) || Streams[index] == 0) return;
-  Stopped = 1;
-  if (!Report(BASS_ChannelStop(Streams[index]), "Stop Error")) return;
-  if (IsUrl == 1) Report(BASS_StreamFree(Streams[index]), "Stop Error");
+  if (!ValidSlot(index) || Stream(index) == 0) return;
+  flags_.Stopped = true;
+  if (!Report(BASS_ChannelStop(Stream(index)), "Stop Error")) return;
+  if (flags_.IsUrl) Report(BASS_StreamFree(Stream(index)), "Stop Error");
 }
 
 void TStreamPlayer::Pause(int32_t index) {
   if (!ValidSlot(index)) return;
-  Stopped = 0;
-  BASS_ChannelPause(Streams[index]);
+  flags_.Stopped = false;
+  BASS_ChannelPause(Stream(index));
 }
 
 }  // namespace tovarin

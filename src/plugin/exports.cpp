@@ -16,6 +16,7 @@
 #include <tuple>
 #include <type_traits>
 
+#include "effects/effects.hpp"
 #include "format/convert.hpp"
 #include "platform/platform.hpp"
 #include "plugin/plugin.hpp"
@@ -49,14 +50,16 @@ constexpr auto PanDelayD(int i) {
   return [i](const ArgQueues& q) { return (q.DataArg(i) & 0xFF) != 0 ? int32_t{-1} : int32_t{0}; };
 }
 
+// An effect's parameter record, its fields read in their order (a braced
+// list is evaluated left to right).
+template <class Params, class... Read>
+constexpr auto Fields(Read... read) {
+  return [=](const ArgQueues& q) { return Params{read(q)...}; };
+}
 // The flanger and the chorus read the same seven texts; the phase text is
 // converted before the waveform text.
-struct ModulatedArgs {
-  float WetDryMix, Depth, Delay, Feedback, Frequency;
-  int32_t Waveform, Phase;
-};
-ModulatedArgs ModulatedF(const ArgQueues& q) {
-  ModulatedArgs a{};
+TFlangerParams ModulatedF(const ArgQueues& q) {
+  TFlangerParams a{};
   a.WetDryMix = FloatText(q.FileArg(6));
   a.Depth = FloatText(q.FileArg(5));
   a.Delay = FloatText(q.FileArg(4));
@@ -66,20 +69,14 @@ ModulatedArgs ModulatedF(const ArgQueues& q) {
   a.Waveform = IntegerText(q.FileArg(1));
   return a;
 }
-using ModulatedSet = void (TStreamPlayer::*)(int32_t, float, float, float, float, float, int32_t, int32_t);
-constexpr auto Modulated(ModulatedSet set) {
-  return [set](TStreamPlayer& p, int32_t slot, const ModulatedArgs& a) {
-    (p.*set)(slot, a.WetDryMix, a.Depth, a.Delay, a.Feedback, a.Frequency, a.Waveform, a.Phase);
-  };
-}
 
 // Reads the arguments in the order given (a braced list is evaluated left
 // to right), then runs op on the current slot.
 template <class Op, class... Read>
 void OnSlot(Plugin& plugin, const Op& op, const Read&... read) {
-  TStreamPlayer& p = *plugin.Player;
+  TStreamPlayer& p = *plugin.Player();
   std::tuple<std::invoke_result_t<const Read&, const ArgQueues&>...> values{read(plugin.Args)...};
-  std::apply([&](const auto&... v) { std::invoke(op, p, p.ChannelIndex, v...); }, values);
+  std::apply([&](const auto&... v) { std::invoke(op, p, p.ChannelIndex(), v...); }, values);
 }
 
 // --- operations: the shapes of the rows ------------------------------------------
@@ -88,7 +85,7 @@ void OnSlot(Plugin& plugin, const Op& op, const Read&... read) {
 template <class Op, class... Read>
 constexpr auto Slot(Op op, Read... read) {
   return [=](Plugin& plugin) {
-    if (plugin.Player) OnSlot(plugin, op, read...);
+    if (plugin.Player()) OnSlot(plugin, op, read...);
   };
 }
 
@@ -97,7 +94,7 @@ constexpr auto Slot(Op op, Read... read) {
 template <class Op, class... Read>
 constexpr auto Set(const char* prefix, Op op, Read... read) {
   return [=](Plugin& plugin) {
-    if (!plugin.Player) return;
+    if (!plugin.Player()) return;
     try {
       OnSlot(plugin, op, read...);
     } catch (const ConvertError& e) {
@@ -119,9 +116,9 @@ constexpr auto Query(Answer answer) {
 template <class Op, class Text, class... Read>
 constexpr auto SlotQuery(Op op, Text text, Read... read) {
   return Query([=](Plugin& plugin) -> std::string {
-    if (!plugin.Player) return {};
-    TStreamPlayer& p = *plugin.Player;
-    return text(std::invoke(op, p, p.ChannelIndex, read(plugin.Args)...));
+    if (!plugin.Player()) return {};
+    TStreamPlayer& p = *plugin.Player();
+    return text(std::invoke(op, p, p.ChannelIndex(), read(plugin.Args)...));
   });
 }
 constexpr auto Unsigned = [](uint32_t v) { return UnsignedDecimal(v); };
@@ -155,11 +152,12 @@ ROW(Record_GetDevices, Query([](Plugin&) { return TBassRecorder::GetDevices(); }
 ROW(Record_Init, [](Plugin& p) { return static_cast<int32_t>(NewRecorder(p.Recorder).InitRecord()); })
 
 // Effects.
-ROW(Bass_CompressorRemove, Slot(&TStreamPlayer::RemoveCompressor))
-ROW(Bass_SetCompressor, Set("Set Compressor Error - ", &TStreamPlayer::SetCompressor, FloatF(5), FloatF(4), FloatF(3),
-                            FloatF(2), FloatF(1), FloatF(0)))
-ROW(Bass_CreateCompressor, Slot(&TStreamPlayer::CreateCompressor))
-ROW(Bass_ChorusRemove, Slot(&TStreamPlayer::RemoveChorus))
+ROW(Bass_CompressorRemove, Slot(&RemoveCompressor))
+ROW(Bass_SetCompressor,
+    Set("Set Compressor Error - ", &SetCompressor,
+        Fields<TCompressorParams>(FloatF(5), FloatF(4), FloatF(3), FloatF(2), FloatF(1), FloatF(0))))
+ROW(Bass_CreateCompressor, Slot(&CreateCompressor))
+ROW(Bass_ChorusRemove, Slot(&RemoveChorus))
 ROW(Bass_SetChorus, [](Plugin& p) {
   // The chorus makes sure of the separator itself, even when a text then
   // fails to convert.
@@ -167,22 +165,23 @@ ROW(Bass_SetChorus, [](Plugin& p) {
     SetDecimalSeparator(".");
   } catch (...) {
   }
-  Set("Set Chorus Error - ", Modulated(&TStreamPlayer::SetChorus), ModulatedF)(p);
+  Set("Set Chorus Error - ", &SetChorus, ModulatedF)(p);
 })
-ROW(Bass_CreateChorus, Slot(&TStreamPlayer::CreateChorus))
-ROW(Bass_EchoRemove, Slot(&TStreamPlayer::RemoveEcho))
+ROW(Bass_CreateChorus, Slot(&CreateChorus))
+ROW(Bass_EchoRemove, Slot(&RemoveEcho))
 ROW(Bass_SetEcho,
-    Set("Set Echo Error - ", &TStreamPlayer::SetEcho, FloatF(3), FloatF(2), FloatF(1), FloatF(0), PanDelayD(0)))
-ROW(Bass_CreateEcho, Slot(&TStreamPlayer::CreateEcho))
-ROW(Bass_ReverbRemove, Slot(&TStreamPlayer::RemoveReverb))
-ROW(Bass_SetReverb, Set("Set Reverb Error - ", &TStreamPlayer::SetReverb, FloatF(3), FloatF(2), FloatF(1), FloatF(0)))
-ROW(Bass_CreateReverb, Slot(&TStreamPlayer::CreateReverb))
-ROW(Bass_FlangerRemove, Slot(&TStreamPlayer::RemoveFlanger))
-ROW(Bass_SetFlanger, Set("Set Flanger Error - ", Modulated(&TStreamPlayer::SetFlanger), ModulatedF))
-ROW(Bass_CreateFlanger, Slot(&TStreamPlayer::CreateFlanger))
+    Set("Set Echo Error - ", &SetEcho, Fields<TEchoParams>(FloatF(3), FloatF(2), FloatF(1), FloatF(0), PanDelayD(0))))
+ROW(Bass_CreateEcho, Slot(&CreateEcho))
+ROW(Bass_ReverbRemove, Slot(&RemoveReverb))
+ROW(Bass_SetReverb,
+    Set("Set Reverb Error - ", &SetReverb, Fields<TReverbParams>(FloatF(3), FloatF(2), FloatF(1), FloatF(0))))
+ROW(Bass_CreateReverb, Slot(&CreateReverb))
+ROW(Bass_FlangerRemove, Slot(&RemoveFlanger))
+ROW(Bass_SetFlanger, Set("Set Flanger Error - ", &SetFlanger, ModulatedF))
+ROW(Bass_CreateFlanger, Slot(&CreateFlanger))
 
 // Spectrum display.
-ROW(StopDraw, [](Plugin& p) { tovarin::StopDraw(p.Forms.MainForm); })
+ROW(StopDraw, [](Plugin& p) { tovarin::StopDraw(p.MainForm()); })
 ROW(StartDraw, [](Plugin& p) {
   DrawSettings s;
   s.Colors = p.Args.FileArg(0);
@@ -191,16 +190,16 @@ ROW(StartDraw, [](Plugin& p) {
   s.BarCount = p.Args.DataArg(1);
   s.Interval = p.Args.DataArg(2);
   s.BarWidth = p.Args.DataArg(3);
-  tovarin::StartDraw(p.Display, p.Player, p.Forms.MainForm, s);
+  tovarin::StartDraw(p.Display, p.Player(), p.DrawBitmap(), p.MainForm(), s);
 })
 
 // The library's load needs no player.
 ROW(Bass_GetCPU, Query([](Plugin&) { return SignedDecimal(TStreamPlayer::GetCPU()); }))
 
 // Equalizer.
-ROW(Bass_EqRemove, Slot(&TStreamPlayer::RemoveEq))
-ROW(Bass_EqSet, Slot(&TStreamPlayer::SetEq, D(2), FloatD(1), FloatD(0)))
-ROW(Bass_CreateEQ, Slot(&TStreamPlayer::CreateEq))
+ROW(Bass_EqRemove, Slot(&RemoveEq))
+ROW(Bass_EqSet, Slot(&SetEq, D(2), FloatD(1), FloatD(0)))
+ROW(Bass_CreateEQ, Slot(&CreateEq))
 
 // Queries on the current slot.
 ROW(Bass_GetTags, SlotQuery(&TStreamPlayer::GetTags, AsIs, TextF(0)))
@@ -232,15 +231,17 @@ ROW(Bass_Stop, [](Plugin& p) { p.Transport(kCommandStop); })
 ROW(Bass_Pause, [](Plugin& p) { p.Transport(kCommandPause); })
 ROW(Bass_Play, [](Plugin& p) { p.Transport(kCommandPlay); })
 ROW(Bass_Create, [](Plugin& p) {
-  if (!p.Player) return uint8_t{0};
+  TStreamPlayer* player = p.Player();
+  if (!player) return uint8_t{0};
   const std::string source = p.Args.FileArg(0);
-  return p.Player->CreateStream(p.Player->ChannelIndex, source) ? uint8_t{1} : uint8_t{0};
+  return player->CreateStream(player->ChannelIndex(), source) ? uint8_t{1} : uint8_t{0};
 })
 ROW(Bass_Free, [](Plugin& p) { p.FreePlayer(); })
 ROW(Bass_ChannelNum, [](Plugin& p) {
-  if (!p.Player) return int32_t{0};
-  p.Player->ChannelIndex = p.Args.DataArg(0);
-  return p.Player->ChannelIndex;
+  TStreamPlayer* player = p.Player();
+  if (!player) return int32_t{0};
+  player->SetChannelIndex(p.Args.DataArg(0));
+  return player->ChannelIndex();
 })
 ROW(Bass_Init, [](Plugin& p) { p.InitPlayer(); })
 

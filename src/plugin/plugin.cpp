@@ -45,60 +45,60 @@ Plugin::~Plugin() {
   // The audio library's threads run code of this library: they must not
   // outlive it. Refused (harmlessly) when Bass_Free already ran.
   if (AudioOpened) BASS_Free();
-  // No window may keep a procedure that points into this code. Each form's
-  // FormDestroy releases its player and bitmap.
-  Forms.ReleaseAll();
+  // No window may keep a procedure that points into this code: the sessions
+  // go newest first, each form's window before its player and bitmap.
+  while (!Sessions.empty()) Sessions.pop_back();
 }
+
+// Message boxes belong to the newest form.
+void ShowMessage(const std::string& text) { ShowMessageBox(ThePlugin().MainForm(), text); }
 
 // --- the form's handlers ----------------------------------------------------
 
-void Plugin::FormCreate(TMainForm& form) {
-  Display.Reset(Bitmaps.Make(form));
-  Player = &Players.Make(form);
+// Runs inside the form's making, whose session SetParentWindow has just
+// added: the bitmap and the player are made into it.
+void Plugin::FormCreate(TMainForm&) {
+  TSession& session = Sessions.back();
+  session.DrawBitmap = std::make_unique<tovui::Bitmap>();
+  Display.Reset(*session.DrawBitmap);
+  session.Player = std::make_unique<TStreamPlayer>();
 }
 
-void Plugin::FormDestroy(TMainForm& form) {
-  // Only what this form made: a newer form's bitmap and player stay.
-  const std::unique_ptr<tovui::Bitmap> bitmap = Bitmaps.Take(form);
-  if (Display.DrawBitmap == bitmap.get()) Display.DrawBitmap = nullptr;
-  const std::unique_ptr<TStreamPlayer> player = Players.Take(form);
-  if (Player == player.get()) Player = nullptr;
-}
-
-void Plugin::Timer1Timer(TMainForm& form) { BarsTick(Display, Player, form); }
-void Plugin::Timer2Timer(TMainForm& form) { LineTick(Display, Player, form); }
+void Plugin::Timer1Timer(TMainForm& form) { BarsTick(Display, Player(), DrawBitmap(), form); }
+void Plugin::Timer2Timer(TMainForm& form) { LineTick(Display, Player(), DrawBitmap(), form); }
 
 void Plugin::GetVolume(TMainForm& form) {
-  Fades.SavedVolume.store(Player ? Player->Volume : 0);
+  const TStreamPlayer* player = Player();
+  Fades.SavedVolume.store(player ? player->Volume() : 0);
   form.Fade->Answer();
 }
 
 void Plugin::ChangeVolume(TMainForm& form, int32_t step) {
-  TStreamPlayer* player = Player;
+  TStreamPlayer* player = Player();
   if (!player) return;
   const int32_t command = Fades.PendingCommand.load();
   if (command == kCommandPlay && step < 2) {
-    player->SetVolume(player->ChannelIndex, 0);
-    player->Play(player->ChannelIndex);
+    player->SetVolume(player->ChannelIndex(), 0);
+    player->Play(player->ChannelIndex());
     // The display comes back in the mode StartDraw chose last.
     const auto show = [&form](TTimer* on, TTimer* off) {
       if (on) on->SetEnabled(true);
       if (off) off->SetEnabled(false);
       form.Show();
     };
-    if (player->DrawMode == "second") show(form.Timer2.get(), form.Timer1.get());
-    if (player->DrawMode == "first") show(form.Timer1.get(), form.Timer2.get());
+    if (player->DrawMode() == "second") show(form.Timer2.get(), form.Timer1.get());
+    if (player->DrawMode() == "first") show(form.Timer1.get(), form.Timer2.get());
   }
   // The command is read again: a handler above may have shown a message box
   // whose loop let another export change it.
   const int32_t now = Fades.PendingCommand.load();
   if (step > 2 || now == kCommandPlay) {
-    player->SetVolume(player->ChannelIndex, step);
+    player->SetVolume(player->ChannelIndex(), step);
     return;
   }
-  if (now == kCommandStop) player->Stop(player->ChannelIndex);
-  if (now == kCommandPause) player->Pause(player->ChannelIndex);
-  player->SetVolume(player->ChannelIndex, Fades.SavedVolume.load());
+  if (now == kCommandStop) player->Stop(player->ChannelIndex());
+  if (now == kCommandPause) player->Pause(player->ChannelIndex());
+  player->SetVolume(player->ChannelIndex(), Fades.SavedVolume.load());
   form.Hide();
   form.StopTimers();
 }
@@ -110,40 +110,40 @@ void Plugin::SetParentWindow(uint32_t window) {
   // A handle that is not a window gets no form (and keeps any earlier one).
   if (!tovui::is_window(window)) return;
   const tovui::Handle grand_parent = tovui::get_parent(window);
-  std::unique_ptr<TMainForm> form;
-  if (grand_parent != 0) {
-    form = std::make_unique<TMainForm>(grand_parent, *this);
-    tovui::set_parent(form->Handle(), window);
-  } else {
-    form = std::make_unique<TMainForm>(window, *this);
-  }
-  Forms.Add(std::move(form));
+  // The session is listed before its form is made: the form's FormCreate
+  // fills it in.
+  Sessions.emplace_back();
+  TSession& session = Sessions.back();
+  session.Form = std::make_unique<TMainForm>(grand_parent != 0 ? grand_parent : window, *this);
+  if (grand_parent != 0) tovui::set_parent(session.Form->Handle(), window);
 }
 
 void Plugin::Draw(int32_t left, int32_t top, int32_t width, int32_t height) {
-  if (Forms.MainForm) Forms.MainForm->SetBounds(left, top, width, height);
+  if (TMainForm* form = MainForm()) form->SetBounds(left, top, width, height);
 }
 
 void Plugin::InitPlayer() {
-  if (!Player) return;
+  TStreamPlayer* player = Player();
+  if (!player) return;
   AudioOpened = true;
-  Player->InitDevice(HostWindow);
-  Player->ChannelIndex = 1;
-  Player->SetDefaults();
+  player->InitDevice(HostWindow);
+  player->SetChannelIndex(1);
+  player->SetDefaults();
   Fades.FadeLock = std::make_shared<std::mutex>();
   SetDecimalSeparator(".");
 }
 
 void Plugin::FreePlayer() {
-  if (!Player) return;
-  Player->FreeChannel(Player->ChannelIndex);
+  TStreamPlayer* player = Player();
+  if (!player) return;
+  player->FreeChannel(player->ChannelIndex());
   // A fade has nothing left to act on: no worker outlives the library.
   Fades.End(TFadeWorkers::kLibraryFreed);
 }
 
 void Plugin::Transport(int32_t command) {
   Fades.PendingCommand.store(command);
-  if (Player && Forms.MainForm) Fades.Start(Forms.MainForm->Fade);
+  if (Player() && MainForm()) Fades.Start(MainForm()->Fade);
 }
 
 }  // namespace tovarin

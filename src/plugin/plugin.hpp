@@ -2,8 +2,9 @@
 // handlers that its forms hand their events to.
 //
 // Members, in the order they are made: the argument queues and the result,
-// the forms, the players, the display, the recorder and the fade workers.
-// The destructor is the unload sequence (see plugin.cpp).
+// the sessions (each form with its player and bitmap), the display, the
+// recorder and the fade workers. The destructor is the unload sequence (see
+// plugin.cpp).
 //
 // Threads: everything here belongs to the host's thread, except what the
 // fade workers and the capture callback share, which their own classes
@@ -12,7 +13,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <utility>
 #include <vector>
 
 #include "form/main_form.hpp"
@@ -24,27 +24,13 @@
 
 namespace tovarin {
 
-// What FormCreate made for each form, released by its FormDestroy.
-template <class T>
-class PerForm {
- public:
-  T& Make(const TMainForm& form) {
-    made_.emplace_back(&form, std::make_unique<T>());
-    return *made_.back().second;
-  }
-  // The object made for form, taken out (null if none).
-  std::unique_ptr<T> Take(const TMainForm& form) {
-    for (auto it = made_.begin(); it != made_.end(); ++it) {
-      if (it->first != &form) continue;
-      std::unique_ptr<T> object = std::move(it->second);
-      made_.erase(it);
-      return object;
-    }
-    return nullptr;
-  }
-
- private:
-  std::vector<std::pair<const TMainForm*, std::unique_ptr<T>>> made_;
+// One form and what its FormCreate made for it. The form goes first when a
+// session is released (members go in reverse order), then its bitmap and
+// player.
+struct TSession {
+  std::unique_ptr<TStreamPlayer> Player;
+  std::unique_ptr<tovui::Bitmap> DrawBitmap;
+  std::unique_ptr<TMainForm> Form;  // null while SetParentWindow makes it
 };
 
 class Plugin final : public TFormHandlers {
@@ -56,17 +42,19 @@ class Plugin final : public TFormHandlers {
 
   // The argument queues and the result.
   ArgQueues Args;
-  // The forms; MainForm (the newest) is Forms.MainForm.
+  // The window SetParentWindow was given last.
   uint32_t HostWindow = 0;
-  TForms Forms;
-  // Each form's player; Player is the newest form's (null before
-  // SetParentWindow).
-  PerForm<TStreamPlayer> Players;
-  TStreamPlayer* Player = nullptr;
+  // Every form with its player and bitmap, newest last (SetParentWindow
+  // adds one, unload releases them). The newest is the current session: its
+  // form is MainForm (Draw moves it, message boxes belong to it), its player
+  // is the one the exports act on, its bitmap the one the display draws in.
+  std::vector<TSession> Sessions;
+  TMainForm* MainForm() const { return Sessions.empty() ? nullptr : Sessions.back().Form.get(); }
+  TStreamPlayer* Player() const { return Sessions.empty() ? nullptr : Sessions.back().Player.get(); }
+  tovui::Bitmap* DrawBitmap() const { return Sessions.empty() ? nullptr : Sessions.back().DrawBitmap.get(); }
   // Set once Bass_Init has asked the library for its output.
   bool AudioOpened = false;
-  // The spectrum display: each form's bitmap, and the display's state.
-  PerForm<tovui::Bitmap> Bitmaps;
+  // The spectrum display's settings.
   TDisplay Display;
   // The recorder, null before the first Record_Init.
   std::unique_ptr<TBassRecorder> Recorder;
@@ -75,7 +63,6 @@ class Plugin final : public TFormHandlers {
 
   // The form's handlers.
   void FormCreate(TMainForm& form) override;
-  void FormDestroy(TMainForm& form) override;
   void Timer1Timer(TMainForm& form) override;
   void Timer2Timer(TMainForm& form) override;
   void GetVolume(TMainForm& form) override;

@@ -69,7 +69,8 @@ class TBassRecorder {
   bool Initialized = false;
   bool Recording = false;
   TWavHeader WavHeader{};
-  // Also read by the capture callback; -1 when no file is open.
+  // Written by the host's thread (a start opens, a stop closes); the
+  // capture callback loads it on the capture thread. -1: no file is open.
   std::atomic<int> OutFile{-1};
 
   // Sets Initialized, whatever the library answers, and returns its answer.

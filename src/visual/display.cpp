@@ -10,7 +10,6 @@
 namespace tovarin {
 
 void TDisplay::Reset(tovui::Bitmap& bitmap) {
-  DrawBitmap = &bitmap;
   BarWidth = 5;
   BarCount = 20;
   bitmap.set_pen(255);
@@ -40,23 +39,23 @@ void SwitchTimers(TMainForm& form, TTimer* on, TTimer* off, int32_t interval) {
   form.Show();
 }
 
-void StartDrawSteps(TDisplay& d, TStreamPlayer* player, TMainForm* form, const DrawSettings& s) {
+void StartDrawSteps(TDisplay& d, TStreamPlayer* player, tovui::Bitmap* bitmap, TMainForm* form, const DrawSettings& s) {
   visual::SplitColorFields(s.Colors, d.ColorFields);
   if (!player) Missing("player");
-  d.DrawChannel = player->ChannelIndex;
+  d.DrawChannel = player->ChannelIndex();
   d.BarWidth = s.BarWidth;
   d.BarCount = s.BarCount;
-  if (!d.DrawBitmap) Missing("bitmap");
+  if (!bitmap) Missing("bitmap");
   const tovui::Color pen = FieldsColor(d.ColorFields, 1);
-  d.DrawBitmap->set_pen(pen);
+  bitmap->set_pen(pen);
   const tovui::Color brush = FieldsColor(d.ColorFields, 4);
-  d.DrawBitmap->set_brush(brush);
+  bitmap->set_brush(brush);
   if (!form || !form->PaintBox1) Missing("display area");
   // The width is the height times the interval, as a 32-bit product.
   form->PaintBox1->Bounds.width =
       static_cast<int32_t>(static_cast<uint32_t>(s.Height) * static_cast<uint32_t>(s.Interval));
   form->Show();
-  player->DrawMode = s.Mode;
+  player->SetDrawMode(s.Mode);
   if (s.Mode == "second") SwitchTimers(*form, form->Timer2.get(), form->Timer1.get(), s.Interval);
   if (s.Mode == "first") SwitchTimers(*form, form->Timer1.get(), form->Timer2.get(), s.Interval);
   form->PaintBox1->Bounds.height = s.Height;
@@ -69,11 +68,11 @@ struct FrameInputs {
   tovui::Bitmap* Bitmap;
 };
 
-FrameInputs Inputs(const TDisplay& d, TStreamPlayer* player, TMainForm& form) {
+FrameInputs Inputs(TStreamPlayer* player, tovui::Bitmap* bitmap, TMainForm& form) {
   if (!form.PaintBox1) Missing("display area");
   if (!player) Missing("player");
-  if (!d.DrawBitmap) Missing("bitmap");
-  return {form.PaintBox1->Bounds.height, player, d.DrawBitmap};
+  if (!bitmap) Missing("bitmap");
+  return {form.PaintBox1->Bounds.height, player, bitmap};
 }
 
 void Present(TMainForm& form, const tovui::Bitmap& bitmap) {
@@ -84,11 +83,12 @@ using FrameDrawing = void (*)(tovui::Bitmap&, const visual::Spectrum&, int32_t, 
 
 // One frame on the ticking form; a failure switches its timer off, then
 // shows the message.
-void Tick(TDisplay& d, TStreamPlayer* player, TMainForm& form, TTimer* timer, FrameDrawing draw) {
+void Tick(TDisplay& d, TStreamPlayer* player, tovui::Bitmap* bitmap, TMainForm& form, TTimer* timer,
+          FrameDrawing draw) {
   try {
-    FrameInputs in = Inputs(d, player, form);
+    FrameInputs in = Inputs(player, bitmap, form);
     in.Player->FetchFFT(d.DrawChannel);
-    draw(*in.Bitmap, in.Player->FftBuffer, in.Height, d.BarCount, d.BarWidth);
+    draw(*in.Bitmap, in.Player->FftBuffer(), in.Height, d.BarCount, d.BarWidth);
     Present(form, *in.Bitmap);
   } catch (...) {
     // Off before the message: the box's loop goes on dispatching ticks.
@@ -99,9 +99,10 @@ void Tick(TDisplay& d, TStreamPlayer* player, TMainForm& form, TTimer* timer, Fr
 
 }  // namespace
 
-void StartDraw(TDisplay& display, TStreamPlayer* player, TMainForm* form, const DrawSettings& settings) {
+void StartDraw(TDisplay& display, TStreamPlayer* player, tovui::Bitmap* bitmap, TMainForm* form,
+               const DrawSettings& settings) {
   try {
-    StartDrawSteps(display, player, form, settings);
+    StartDrawSteps(display, player, bitmap, form, settings);
   } catch (...) {
     ShowMessage("StartDraw error");
   }
@@ -113,12 +114,12 @@ void StopDraw(TMainForm* form) {
   form->StopTimers();
 }
 
-void BarsTick(TDisplay& d, TStreamPlayer* player, TMainForm& form) {
-  Tick(d, player, form, form.Timer1.get(), &visual::DrawBarsFrame);
+void BarsTick(TDisplay& d, TStreamPlayer* player, tovui::Bitmap* bitmap, TMainForm& form) {
+  Tick(d, player, bitmap, form, form.Timer1.get(), &visual::DrawBarsFrame);
 }
 
-void LineTick(TDisplay& d, TStreamPlayer* player, TMainForm& form) {
-  Tick(d, player, form, form.Timer2.get(), &visual::DrawLineFrame);
+void LineTick(TDisplay& d, TStreamPlayer* player, tovui::Bitmap* bitmap, TMainForm& form) {
+  Tick(d, player, bitmap, form, form.Timer2.get(), &visual::DrawLineFrame);
 }
 
 }  // namespace tovarin

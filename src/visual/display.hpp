@@ -10,8 +10,9 @@
 //
 // Threads: everything here runs on the form's thread (the host's), from the
 // exports and from timer ticks; there is no lock. The frames draw into the
-// display's DrawBitmap (the newest form's) from the given player's FftBuffer
-// (the newest), and copy the result to the ticking form's display area.
+// given bitmap from the given player's FftBuffer (both the newest form's,
+// null before the first form), and copy the result to the ticking form's
+// display area.
 #pragma once
 
 #include <array>
@@ -25,15 +26,14 @@ namespace tovarin {
 class TMainForm;
 class TStreamPlayer;
 
-// The display's state (host thread).
+// The display's settings (host thread).
 struct TDisplay {
-  tovui::Bitmap* DrawBitmap = nullptr;  // null before the first form
   int32_t BarWidth = 0;
   int32_t BarCount = 0;
   int32_t DrawChannel = 0;
   std::array<std::string, 7> ColorFields;  // fields 1..6
 
-  // A new form's bitmap: 512 x 200 with a blue pen, 20 bars of 5 pixels.
+  // For a new form's bitmap: 512 x 200 with a blue pen, 20 bars of 5 pixels.
   void Reset(tovui::Bitmap& bitmap);
 };
 
@@ -46,13 +46,14 @@ struct DrawSettings {
   int32_t BarWidth = 0;
 };
 
-// player and form: the newest (null before SetParentWindow).
-void StartDraw(TDisplay& display, TStreamPlayer* player, TMainForm* form, const DrawSettings& settings);
+// player, bitmap and form: the newest (null before SetParentWindow).
+void StartDraw(TDisplay& display, TStreamPlayer* player, tovui::Bitmap* bitmap, TMainForm* form,
+               const DrawSettings& settings);
 void StopDraw(TMainForm* form);
 
 // One frame each on the ticking form; a failure is handled here (timer off,
 // then the message).
-void BarsTick(TDisplay& display, TStreamPlayer* player, TMainForm& form);
-void LineTick(TDisplay& display, TStreamPlayer* player, TMainForm& form);
+void BarsTick(TDisplay& display, TStreamPlayer* player, tovui::Bitmap* bitmap, TMainForm& form);
+void LineTick(TDisplay& display, TStreamPlayer* player, tovui::Bitmap* bitmap, TMainForm& form);
 
 }  // namespace tovarin

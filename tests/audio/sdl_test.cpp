@@ -19,13 +19,19 @@ std::vector<T> read_raw(const std::string& path) {
   std::memcpy(out.data(), b.data(), out.size() * sizeof(T));
   return out;
 }
-}  // namespace
 
-TEST(SdlDevices, OutputPlaysThroughTheDeviceCallback) {
-  std::string raw = temp_file("out.raw");
+// The output through SDL's disk driver, into a raw file of the test's own.
+std::string use_disk_output(const char* name) {
+  std::string raw = temp_file(name);
   setenv("SDL_AUDIODRIVER", "disk", 1);
   setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
   setenv("TOVARIN_AUDIO_OUTPUT", "auto", 1);
+  return raw;
+}
+}  // namespace
+
+TEST(SdlDevices, OutputPlaysThroughTheDeviceCallback) {
+  const std::string raw = use_disk_output("out.raw");
   ASSERT_TRUE(BASS_Init(-1, 44100, 0, 0, nullptr));
   HSTREAM h = make_stream(44100, 2, 8820, noise16);
   ASSERT_TRUE(BASS_ChannelPlay(h, 0));
@@ -98,10 +104,7 @@ TEST(Backoff, DoublesUpToTheLongestAndStartsAgainAfterAReset) {
 // the reopening writes (the device's block and latency) is read race-free
 // (ThreadSanitizer checks), and the position still ends at the length.
 TEST(SdlDevices, ReopeningTheDeviceWhileTheHostReadsPositionsAndLevels) {
-  std::string raw = temp_file("reopen.raw");
-  setenv("SDL_AUDIODRIVER", "disk", 1);
-  setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
-  setenv("TOVARIN_AUDIO_OUTPUT", "auto", 1);
+  const std::string raw = use_disk_output("reopen.raw");
   ASSERT_TRUE(BASS_Init(-1, 44100, 0, 0, nullptr));
   const HSTREAM first = make_stream(44100, 2, 2205, noise16);
   const HSTREAM second = make_stream(44100, 2, 4410, noise16);

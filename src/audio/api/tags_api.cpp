@@ -1,5 +1,6 @@
 // TAGS_Read: a format text with the stream's tags filled in, as host text.
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "audio/api/library.hpp"
@@ -10,14 +11,8 @@
 using namespace tovarin::audio;
 
 namespace {
-struct KeyName {
-  const char* text;
-  TagKey key;
-};
-constexpr KeyName kKeys[] = {
-    {"%TRCK", TagKey::Track}, {"%TITL", TagKey::Title}, {"%ARTI", TagKey::Artist},  {"%ALBM", TagKey::Album},
-    {"%GNRE", TagKey::Genre}, {"%YEAR", TagKey::Year},  {"%CMNT", TagKey::Comment},
-};
+// TAGS_KEYS lists the keys in TagKey's order.
+static_assert(std::size(TAGS_KEYS) == static_cast<size_t>(TagKey::Comment) + 1);
 thread_local ThreadText t_answer;
 }  // namespace
 
@@ -25,12 +20,12 @@ const char* TAGS_Read(DWORD handle, const char* fmt) {
   const auto read = [&](Library&, Stream* s, LibraryLock&) -> const char* {
     std::string out;
     for (const char* p = fmt; *p;) {
-      const KeyName* hit = nullptr;
+      int hit = -1;
       if (*p == '%')
-        for (const auto& k : kKeys)
-          if (std::strncmp(p, k.text, 5) == 0) hit = &k;
-      if (hit) {
-        out += tovarin::platform::utf8_to_host(s->channel->source().tag(hit->key));
+        for (size_t k = 0; k < std::size(TAGS_KEYS); ++k)
+          if (std::strncmp(p, TAGS_KEYS[k], 5) == 0) hit = static_cast<int>(k);
+      if (hit >= 0) {
+        out += tovarin::platform::utf8_to_host(s->channel->source().tag(static_cast<TagKey>(hit)));
         p += 5;
       } else {
         out += *p++;

@@ -29,6 +29,7 @@
 #include "audio/decode/packet_index.hpp"
 #include "audio/decode/sample_convert.hpp"
 #include "audio/source.hpp"
+#include "platform/platform.hpp"
 
 extern "C" {
 struct AVDictionary;
@@ -41,10 +42,7 @@ struct AVIOContext;
 
 namespace tovarin::audio::decode {
 
-inline int64_t now_ns() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
+using platform::now_ns;
 
 struct OpenRequest {
   std::string location;  // path or URL as given

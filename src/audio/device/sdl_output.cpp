@@ -78,7 +78,7 @@ class SdlOutput final : public Output, private FollowedDevice {
     const int64_t full = latency_.load(std::memory_order_relaxed);
     const int64_t block = block_.load(std::memory_order_relaxed);
     const int64_t held = std::min<int64_t>(full, rendered_.load(std::memory_order_relaxed));
-    const int64_t since_ns = now_ns() - last_callback_ns_.load(std::memory_order_relaxed);
+    const int64_t since_ns = platform::now_ns() - last_callback_ns_.load(std::memory_order_relaxed);
     // Never more than the next callback will take away (a block, less while
     // a new device is still filling up), so a late callback cannot let the
     // position run past what the next one reports.
@@ -107,13 +107,8 @@ class SdlOutput final : public Output, private FollowedDevice {
     const int64_t idle = self->idle_frames_.load(std::memory_order_relaxed);
     self->idle_frames_.store(playing ? 0 : idle + static_cast<int64_t>(frames), std::memory_order_relaxed);
     self->rendered_.fetch_add(static_cast<int64_t>(frames), std::memory_order_relaxed);
-    self->last_callback_ns_.store(now_ns(), std::memory_order_relaxed);
+    self->last_callback_ns_.store(platform::now_ns(), std::memory_order_relaxed);
     self->blocks_.fetch_add(1);
-  }
-
-  static int64_t now_ns() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
   }
 
   // The default device, opened paused; 0 when none opens.

@@ -28,7 +28,6 @@
 namespace tovarin::audio::dsp {
 namespace {
 
-constexpr int kMaxChannels = 8;
 constexpr float kMaxPredelayMs = 4.f;
 constexpr double kFloorDb = -200;
 constexpr float kSilence = 1e-5f;  // -100 dB: below any 16-bit signal
@@ -67,14 +66,11 @@ inline float below_zero(double v) {
 
 class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
  public:
-  Compressor() { box_.set(active_); }
+  Compressor() : RecordEffect({0, 10, 200, -20, 3, 4}) {}
 
   void prepare(int rate, int channels) override {
-    rate_ = rate;
-    channels_ = std::clamp(channels, 1, kMaxChannels);
-    size_t need = static_cast<size_t>(kMaxPredelayMs * rate / 1000.f) + 2;
-    len_ = 2;
-    while (len_ < need) len_ <<= 1;  // positions wrap with a mask
+    set_format(rate, channels);
+    len_ = delay_line_frames(kMaxPredelayMs, rate, 2);
     delay_line_.assign(len_ * channels_, 0.f);
     active_ = box_.get();
     compute();
@@ -104,11 +100,7 @@ class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
   void process(float* x, size_t frames) override {
     if (box_.take(active_)) compute();
     if (delay_line_.empty()) return;
-    for (size_t done = 0; done < frames;) {
-      const size_t n = std::min(kPiece, frames - done);
-      run(x + done * channels_, n);
-      done += n;
-    }
+    in_pieces(frames, kPiece, [&](size_t done, size_t n) { run(x + done * channels_, n); });
   }
 
  private:
@@ -232,11 +224,8 @@ class Compressor final : public RecordEffect<BASS_DX8_COMPRESSOR> {
   }
 
   // control thread (prepare)
-  int rate_ = 44100;
-  int channels_ = 2;
   size_t len_ = 2;
   // audio thread
-  BASS_DX8_COMPRESSOR active_{0, 10, 200, -20, 3, 4};
   std::vector<float> delay_line_;
   size_t pos_ = 0, delay_ = 0;
   double env_db_ = -20, attack_ = 0, release_ = 0;

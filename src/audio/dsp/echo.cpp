@@ -11,20 +11,16 @@
 namespace tovarin::audio::dsp {
 namespace {
 
-constexpr int kMaxChannels = 8;
+constexpr int kMaxChannels = kMaxEffectChannels;
 constexpr float kMaxDelayMs = 2000.f;
 
 class Echo final : public RecordEffect<BASS_DX8_ECHO> {
  public:
-  Echo() { box_.set(active_); }
+  Echo() : RecordEffect({50, 50, 500, 500, 0}) {}
 
   void prepare(int rate, int channels) override {
-    rate_ = rate;
-    channels_ = channels < 1 ? 1 : channels > kMaxChannels ? kMaxChannels : channels;
-    // A power of two, so positions wrap with a mask.
-    size_t need = static_cast<size_t>(kMaxDelayMs * rate / 1000.f) + 2;
-    len_ = 2;
-    while (len_ < need) len_ <<= 1;
+    set_format(rate, channels);
+    len_ = delay_line_frames(kMaxDelayMs, rate, 2);
     line_.assign(len_ * channels_, 0.f);
     active_ = box_.get();
     compute();
@@ -121,11 +117,8 @@ class Echo final : public RecordEffect<BASS_DX8_ECHO> {
   }
 
   // control thread (prepare)
-  int rate_ = 44100;
-  int channels_ = 2;
   size_t len_ = 2;
   // audio thread
-  BASS_DX8_ECHO active_{50, 50, 500, 500, 0};
   std::vector<float> line_;  // channel by channel, each len_ long
   size_t pos_ = 0;
   size_t delay_[kMaxChannels] = {};

@@ -71,6 +71,31 @@ namespace tovarin::audio::dsp {
 
 constexpr int kMaxEffectChannels = 8;
 
+// The smallest power of two that is at least n, for delay lines whose
+// positions wrap with a mask.
+constexpr size_t pow2_at_least(size_t n) {
+  size_t p = 1;
+  while (p < n) p <<= 1;
+  return p;
+}
+
+// Frames of a delay line that holds `max_ms` at `rate` plus `extra` frames,
+// rounded up to a power of two so that its positions wrap with a mask.
+inline size_t delay_line_frames(float max_ms, int rate, size_t extra) {
+  return pow2_at_least(static_cast<size_t>(max_ms * rate / 1000.f) + extra);
+}
+
+// Calls piece(offset, count) over a block of `frames` frames, in order, in
+// pieces of at most `most` frames (offset and count in frames).
+template <class Piece>
+inline void in_pieces(size_t frames, size_t most, Piece&& piece) {
+  for (size_t done = 0; done < frames;) {
+    const size_t n = frames - done < most ? frames - done : most;
+    piece(done, n);
+    done += n;
+  }
+}
+
 // One peaking section per channel (the equalizer band), with double
 // memories (low centres stay stable). An effect that is just that hands its
 // section to the chain, which runs neighbouring sections together.
@@ -121,7 +146,8 @@ void run_chain(Effect* const* effects, size_t count, float* interleaved, size_t 
 // What every effect does with its parameter record: set_parameters copies
 // the record, lets the effect check the whole of it (and adjust it where its
 // rules say so) and hands it to the audio thread through box_; process()
-// picks it up with box_.take(). get_parameters answers what was last set.
+// picks it up into active_ with box_.take(). get_parameters answers what was
+// last set, the effect's defaults until then.
 template <class Record>
 class RecordEffect : public Effect {
  public:
@@ -139,9 +165,23 @@ class RecordEffect : public Effect {
   }
 
  protected:
+  explicit RecordEffect(const Record& defaults) : active_(defaults) { box_.set(active_); }
+
+  // prepare()'s first step: the rate and the number of channels (1..8) the
+  // effect runs at.
+  void set_format(int rate, int channels) {
+    rate_ = rate;
+    channels_ = channels < 1 ? 1 : channels > kMaxEffectChannels ? kMaxEffectChannels : channels;
+  }
+
   // Control thread: false when any field is out of range.
   virtual bool accept(Record& r) const = 0;
   SettingsBox<Record> box_;
+  // control thread (prepare)
+  int rate_ = 44100;
+  int channels_ = 2;
+  // audio thread: the settings in force
+  Record active_;
 };
 
 // Values below this are flushed to zero in recursive state, so silence never

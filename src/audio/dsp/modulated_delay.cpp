@@ -10,7 +10,6 @@
 namespace tovarin::audio::dsp {
 namespace {
 
-constexpr int kMaxChannels = 8;
 constexpr size_t kPiece = 256;  // frames whose LFO is worked out ahead (a multiple of 4)
 
 // Per sample the work is: the LFO (a rotating phasor for the sine, the
@@ -19,20 +18,15 @@ constexpr size_t kPiece = 256;  // frames whose LFO is worked out ahead (a multi
 // long, so positions wrap with a mask.
 class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
  public:
-  explicit ModulatedDelay(const ModulatedDelayKind& k) : kind_(k) {
-    active_ = {k.mix, k.depth, k.feedback, k.frequency, k.waveform, k.delay, k.phase};
-    box_.set(active_);
-  }
+  explicit ModulatedDelay(const ModulatedDelayKind& k)
+      : RecordEffect({k.mix, k.depth, k.feedback, k.frequency, k.waveform, k.delay, k.phase}), kind_(k) {}
 
   void prepare(int rate, int channels) override {
-    rate_ = rate;
-    channels_ = std::clamp(channels, 1, kMaxChannels);
+    set_format(rate, channels);
     lines_ = kind_.mono_line ? 1 : channels_;
     // The sweep reaches 1.5 x the longest delay, plus room to interpolate,
     // plus a segment written ahead of its reads.
-    size_t need = static_cast<size_t>(kind_.max_delay_ms * 1.5f * rate / 1000.f) + 4 + kPiece;
-    size_t len = 4;
-    while (len < need) len <<= 1;
+    const size_t len = delay_line_frames(kind_.max_delay_ms * 1.5f, rate, 4 + kPiece);
     mask_ = len - 1;
     line_.assign(len * lines_, 0.f);
     active_ = box_.get();
@@ -263,12 +257,9 @@ class ModulatedDelay final : public RecordEffect<BASS_DX8_CHORUS> {
 
   const ModulatedDelayKind kind_;
   // control thread (prepare)
-  int rate_ = 44100;
-  int channels_ = 2;
   int lines_ = 1;
   size_t mask_ = 3;
   // audio thread
-  BASS_DX8_CHORUS active_{};
   std::vector<float> line_;  // line by line, each mask_ + 1 long
   size_t pos_ = 0;
   double seg_phase_ = 0, phase_step_ = 0, phase_offset_ = 0;

@@ -13,11 +13,10 @@ constexpr int kMaxChannels = kMaxEffectChannels;
 
 class ParamEq final : public RecordEffect<BASS_DX8_PARAMEQ> {
  public:
-  ParamEq() { box_.set(active_); }
+  ParamEq() : RecordEffect({8000.f, 12.f, 0.f}) { rate_ = 0; }  // no rate, so bypassed, until prepared
 
   void prepare(int rate, int channels) override {
-    rate_ = rate;
-    channels_ = std::clamp(channels, 1, kMaxChannels);
+    set_format(rate, channels);
     BASS_DX8_PARAMEQ s = box_.get();
     s.fCenter = clamp_center(s.fCenter);
     box_.set(s);
@@ -69,11 +68,7 @@ class ParamEq final : public RecordEffect<BASS_DX8_PARAMEQ> {
     q_.a2 = (1 - alpha / A) / a0;
   }
 
-  // control thread
-  int rate_ = 0;
-  int channels_ = 2;
   // audio thread
-  BASS_DX8_PARAMEQ active_{8000.f, 12.f, 0.f};
   Biquad q_;
 };
 

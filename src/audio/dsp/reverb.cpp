@@ -27,7 +27,6 @@
 namespace tovarin::audio::dsp {
 namespace {
 
-constexpr int kMaxChannels = 8;
 constexpr int kLines = 8;
 constexpr double kShortestMs = 34.0;
 constexpr int kDiffusers = 4;
@@ -46,12 +45,6 @@ bool is_prime(size_t n) {
   for (size_t d = 2; d * d <= n; ++d)
     if (n % d == 0) return false;
   return true;
-}
-
-size_t pow2_at_least(size_t n) {
-  size_t p = 1;
-  while (p < n) p <<= 1;
-  return p;
 }
 
 // The orthogonal mixing: the fast Walsh-Hadamard transform of the eight
@@ -152,11 +145,10 @@ struct Coefficients {
 
 class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
  public:
-  Reverb() { box_.set(active_); }
+  Reverb() : RecordEffect({0, 0, 1000, 0.001f}) {}
 
   void prepare(int rate, int channels) override {
-    rate_ = rate > 0 ? rate : 44100;
-    channels_ = std::clamp(channels, 1, kMaxChannels);
+    set_format(rate > 0 ? rate : 44100, channels);
     size_t longest = 0;
     for (int i = 0; i < kLines; ++i) {
       size_t m = static_cast<size_t>(std::lround(kShortestMs * std::pow(2.0, i / 8.0) * rate_ / 1000.0));
@@ -197,11 +189,7 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
   void process(float* x, size_t frames) override {
     if (box_.take(active_)) compute();
     if (lines_.empty()) return;
-    for (size_t done = 0; done < frames;) {
-      const size_t len = std::min(piece_, frames - done);
-      piece(x + done * channels_, len);
-      done += len;
-    }
+    in_pieces(frames, piece_, [&](size_t done, size_t len) { piece(x + done * channels_, len); });
     for (auto* b : {&lp1_, &lp2_, &ap_}) b->flush();
   }
 
@@ -437,14 +425,11 @@ class Reverb final : public RecordEffect<BASS_DX8_REVERB> {
   }
 
   // control thread (prepare)
-  int rate_ = 44100;
-  int channels_ = 2;
   size_t length_[kLines] = {};
   size_t mask_ = 0;
   size_t piece_ = kPiece;
   size_t diff_len_[kDiffusers] = {};
   // audio thread
-  BASS_DX8_REVERB active_{0, 0, 1000, 0.001f};
   std::vector<float> lines_;  // line by line, each mask_ + 1 long
   std::vector<float> diff_[kDiffusers];
   size_t n_ = 0;

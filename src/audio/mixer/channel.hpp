@@ -144,6 +144,9 @@ class Channel {
   std::vector<float> block_;     // kMaxBlock frames x 2
   // control thread
   std::vector<float> scratch_;
+  // audio thread only (mix_into): the gains and their ramp toward volume_
+  // and pan_; the control thread asks for a jump, not a ramp, through
+  // snap_gain_.
   float gain_l_ = 1.f, gain_r_ = 1.f;
   float target_l_ = 1.f, target_r_ = 1.f;
   float step_l_ = 0.f, step_r_ = 0.f;

@@ -29,12 +29,13 @@
 #include <utility>
 #include <vector>
 
+#include "platform/platform.hpp"
 #include "ui/ui.hpp"
 
 namespace tovui::detail {
 
 // Monotonic clock in nanoseconds (the clock the timer descriptors use).
-int64_t now_ns();
+using tovarin::platform::now_ns;
 
 // A handle from the single process-wide sequence: windows and message boxes
 // share it, so no handle is ever given twice.

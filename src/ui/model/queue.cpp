@@ -14,12 +14,6 @@
 namespace tovui {
 namespace detail {
 
-int64_t now_ns() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
 ThreadQueue::ThreadQueue() {
   event_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   timer_fd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);

@@ -1,5 +1,6 @@
 #include "fake_library.hpp"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "form/main_form.hpp"
@@ -66,6 +67,17 @@ std::vector<float> Floats(DWORD type, const void* params) {
 
 int32_t BASS_ErrorGetCode() { return last_error; }
 
+// The player's slots: a file stream's handle is the number its name spells,
+// so that a test chooses it; the rest answers as an idle library would.
+HSTREAM BASS_StreamCreateFile(BOOL, const void* file, QWORD, QWORD, DWORD) {
+  return static_cast<HSTREAM>(std::strtoul(static_cast<const char*>(file), nullptr, 10));
+}
+HSTREAM BASS_StreamCreateURL(const char*, DWORD, DWORD, DOWNLOADPROC*, void*) { return 0; }
+BOOL BASS_StreamFree(HSTREAM) { return 1; }
+BOOL BASS_ChannelStop(DWORD) { return 1; }
+BOOL BASS_Init(int32_t, DWORD, DWORD, DWORD, const void*) { return 1; }
+BOOL BASS_Free() { return 1; }
+
 HFX BASS_ChannelSetFX(DWORD handle, DWORD type, int32_t priority) {
   FakeLibrary& f = Fake();
   if (FailNow(f.fail_attach_at)) return Fail(f.fail_code);
@@ -106,7 +118,5 @@ BOOL BASS_FXSetParameters(HFX fx, const void* params) {
 }
 
 namespace tovarin {
-const std::array<float, kEqBands + 1> EqCenters = {0.0f,    80.0f,   170.0f,   310.0f,   600.0f,  1000.0f,
-                                                   3000.0f, 6000.0f, 12000.0f, 14000.0f, 16000.0f};
 void ShowMessage(const std::string& text) { Fake().messages.push_back(text); }
 }  // namespace tovarin

@@ -60,6 +60,11 @@ class RecorderTest : public PluginTest {
   }
 
   static void Input(const std::string& choice) { setenv("TOVARIN_AUDIO_INPUT", choice.c_str(), 1); }
+  // Record_Init on the silent input: its answer.
+  int InitSilence() {
+    Input("null");
+    return plugin.Record_Init();
+  }
   void Start(const std::string& path, int32_t rate, int32_t channels) {
     plugin.SetFile(path.c_str());
     plugin.SetData(rate);
@@ -81,6 +86,11 @@ class RecorderTest : public PluginTest {
     for (int i = 0; i < 3000 && !(std::filesystem::file_size(path, ec) >= bytes && !ec); ++i) Wait(10);
     ASSERT_GE(std::filesystem::file_size(path, ec), bytes) << path;
   }
+  // Starts a 44100 Hz stereo capture into `path` and waits for its first sound.
+  void StartUntilSound(const std::string& path) {
+    Start(path, 44100, 2);
+    UntilSize(path, 45);
+  }
 };
 
 }  // namespace
@@ -90,8 +100,7 @@ TEST_F(RecorderTest, CapturesAToneIntoAWavWithTheExactHeaderAndTheSameSamples) {
   Input("wav:" + tone);
   ASSERT_NE(plugin.Record_Init(), 0);
   const std::string out = Out("tone.wav");
-  Start(out, 44100, 2);
-  UntilSize(out, 45);
+  StartUntilSound(out);
   // Placeholders while it runs.
   Bytes running = ReadAll(out);
   ASSERT_GE(running.size(), 44u);
@@ -129,13 +138,11 @@ TEST_F(RecorderTest, RefusedInitStillRecordsAnEmptyFileReplacingAnOldOne) {
 }
 
 TEST_F(RecorderTest, StartAndStopAreIgnoredWhenAlreadyInThatState) {
-  Input("null");
-  ASSERT_NE(plugin.Record_Init(), 0);
+  ASSERT_NE(InitSilence(), 0);
   plugin.Record_Stop();  // nothing to stop
   const std::string first = Out("first.wav"), second = Out("second.wav");
   std::filesystem::remove(second);
-  Start(first, 44100, 2);
-  UntilSize(first, 45);
+  StartUntilSound(first);
   const auto before = std::filesystem::file_size(first);
   Start(second, 44100, 2);
   EXPECT_FALSE(std::filesystem::exists(second));
@@ -151,8 +158,7 @@ TEST_F(RecorderTest, StartAndStopAreIgnoredWhenAlreadyInThatState) {
 
 TEST_F(RecorderTest, AFileThatCannotBeCreatedShowsStartRecordErrorAndStaysIdle) {
   EXPECT_EQ(Devices(), "");  // no capture device yet
-  Input("null");
-  ASSERT_NE(plugin.Record_Init(), 0);
+  ASSERT_NE(InitSilence(), 0);
   EXPECT_EQ(Devices(), "Silence#");
   Start("/nonexistent-folder/x.wav", 44100, 2);
   EXPECT_EQ(MessageBoxes(), std::vector<std::string>{"Start Record Error"});
@@ -164,19 +170,16 @@ TEST_F(RecorderTest, AFileThatCannotBeCreatedShowsStartRecordErrorAndStaysIdle) 
 }
 
 TEST_F(RecorderTest, ANewInitCompletesTheFileOfACaptureStillRunning) {
-  Input("null");
-  ASSERT_NE(plugin.Record_Init(), 0);
+  ASSERT_NE(InitSilence(), 0);
   const std::string first = Out("replaced.wav");
-  Start(first, 44100, 2);
-  UntilSize(first, 45);
+  StartUntilSound(first);
   plugin.Record_Init();  // the device is open already: the library says 0
   ExpectCompleted(first);
   const Bytes done = ReadAll(first);
   EXPECT_GT(done.size(), 44u);
   // The new recorder records on its own.
   const std::string second = Out("next.wav");
-  Start(second, 44100, 2);
-  UntilSize(second, 45);
+  StartUntilSound(second);
   EXPECT_EQ(ReadAll(first), done);  // nothing more reaches the first file
   plugin.Record_Stop();
   ExpectCompleted(second);
@@ -185,11 +188,9 @@ TEST_F(RecorderTest, ANewInitCompletesTheFileOfACaptureStillRunning) {
 
 #if !defined(_WIN32)
 TEST_F(RecorderTest, UnloadingWhileRecordingCompletesTheFile) {
-  Input("null");
-  ASSERT_NE(plugin.Record_Init(), 0);
+  ASSERT_NE(InitSilence(), 0);
   const std::string out = Out("unload.wav");
-  Start(out, 44100, 2);
-  UntilSize(out, 45);
+  StartUntilSound(out);
   plugin.Unload();
   ExpectCompleted(out);
   EXPECT_GT(std::filesystem::file_size(out), 44u);
@@ -201,8 +202,7 @@ TEST_F(RecorderTest, UnloadingWhileRecordingCompletesTheFile) {
 // process (this test again) records, unloads and ends without a stop.
 TEST_F(RecorderTest, UnloadingWhileRecordingCompletesTheFileWhenTheProcessEnds) {
   if (const char* child_out = std::getenv("TOVARIN_TEST_RECORD_AND_END")) {
-    Input("null");
-    ASSERT_NE(plugin.Record_Init(), 0);
+    ASSERT_NE(InitSilence(), 0);
     Start(child_out, 44100, 2);
     Wait(200);
     plugin.Unload();
@@ -235,11 +235,9 @@ TEST_F(RecorderTest, UnloadingWhileRecordingCompletesTheFileWhenTheProcessEnds) 
 
 #if !defined(_WIN32)  // a file-size limit is a POSIX resource limit
 TEST_F(RecorderTest, AStopWhoseSizePatchFailsStillEndsTheRecordingAndSaysSo) {
-  Input("null");
-  ASSERT_NE(plugin.Record_Init(), 0);
+  ASSERT_NE(InitSilence(), 0);
   const std::string out = Out("full.wav");
-  Start(out, 44100, 2);
-  UntilSize(out, 45);
+  StartUntilSound(out);
   // A disk that takes no more: writes fail with EFBIG instead of a signal.
   struct rlimit old {};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
@@ -268,8 +266,7 @@ TEST_F(RecorderTest, AStopWhoseSizePatchFailsStillEndsTheRecordingAndSaysSo) {
 #endif
 
 TEST_F(RecorderTest, RateOrChannelsZeroGiveAHeaderOfTheFormatCaptured) {
-  Input("null");
-  ASSERT_NE(plugin.Record_Init(), 0);
+  ASSERT_NE(InitSilence(), 0);
   struct Case {
     int32_t rate, channels;
     const char* probed;  // ffprobe's rate,channels
