@@ -114,7 +114,14 @@ void Plugin::SetParentWindow(uint32_t window) {
   // fills it in.
   Sessions.emplace_back();
   TSession& session = Sessions.back();
-  session.Form = std::make_unique<TMainForm>(grand_parent != 0 ? grand_parent : window, *this);
+  try {
+    session.Form = std::make_unique<TMainForm>(grand_parent != 0 ? grand_parent : window, *this);
+  } catch (...) {
+    // A form that could not be made leaves no session: the one before stays
+    // the current one.
+    Sessions.pop_back();
+    throw;
+  }
   if (grand_parent != 0) tovui::set_parent(session.Form->Handle(), window);
 }
 
