@@ -10,6 +10,9 @@ shown, against the same play with the display drawn but shown nowhere.
     GdkMemoryTextures, against the same player whose window nobody watches
     (the plug-in draws, nothing is composed). Also the frames composed per
     second after StopDraw, which should be 0.
+  - gtk4_player.py again, each frame showing one of two ready-made images
+    instead of the form (tovui_render not called): GTK's own share of the
+    pull path's cost, against the pull path.
   - examples/c/gtk4_player (GTK4_PLAYER, built in the build tree): the form
     in a Wayland subsurface, against the same player lending a window in
     memory that nobody shows (--unshown).
@@ -57,6 +60,20 @@ def child_wayland(tone, kind):
         def unwatched(self, ui, width, height, on_damage):
             pull(self, ui, width, height, lambda *_: None)
         tovarin_host.PullWindow.__init__ = unwatched
+    if kind == "gtk_alone":
+        # A peer for the pull path: the same frames at the same moments (the
+        # plug-in's damage still asks for them), but each shows one of two
+        # ready-made images of the same size instead of the form rendered by
+        # tovui_render: what is left is GTK's own cost of showing a changing
+        # texture.
+        render = tovarin_host.PullWindow.render
+
+        def ready_made(self):
+            if not hasattr(self, "images"):
+                self.images = [render(self), (ctypes.c_uint8 * len(self.pixels))(*([0xFF] * len(self.pixels)))]
+            self.frames += 1
+            return self.images[self.frames % 2]
+        tovarin_host.PullWindow.render = ready_made
     if kind == "stopped":
         # The display stopped once playing: frames from then on are counted.
         lend = gtk4_player.Player.lend_area
@@ -103,13 +120,15 @@ def main():
         pairs = [("GTK 3 on X11", ("model", "windows in memory"), ("x11", "on the X display"))]
     else:
         pairs = [("GTK 4 (Python), pull path", ("headless", "display drawn, shown nowhere"),
+                  ("wayland", "painted by the pull path")),
+                 ("GTK 4 (Python), the same frames without tovui_render", ("gtk_alone", "ready-made images"),
                   ("wayland", "painted by the pull path"))]
         if os.access(os.environ.get("GTK4_PLAYER", ""), os.X_OK):
             pairs.append(("GTK 4 (C), subsurface", ("unshown", "display drawn, shown nowhere"),
                           ("subsurface", "in a Wayland subsurface")))
         else:
             print("gtk_cpu: no C GTK 4 player (GTK4_PLAYER); its pair is left out", file=sys.stderr)
-    kinds = [kind for _, unshown, shown in pairs for kind in (unshown[0], shown[0])]
+    kinds = list(dict.fromkeys(kind for _, unshown, shown in pairs for kind in (unshown[0], shown[0])))
     cpu = {k: [] for k in kinds}
     stopped_rates = []
     for _ in range(int(os.environ.get("RUNS", "3"))):

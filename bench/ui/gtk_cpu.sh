@@ -10,8 +10,8 @@ build="${BUILD_DIR:-$root/build}"
 export TOVARIN_PLUGIN="$build/bin/Plugin.so" TOVARIN_UI_LIB="$build/bin/libtovarin-ui.so.1" TOVARIN_AUDIO_OUTPUT=null
 export GTK4_PLAYER="$build/bin/gtk4_player"
 bench="$root/bench/ui/gtk_cpu.py"
-# Each run plays about 11 s: up to five runs a round on weston.
-export DISPLAY_TIMEOUT=$((${RUNS:-3} * 5 * 15 + 60))
+# Each run plays about 11 s: up to six runs a round on weston.
+export DISPLAY_TIMEOUT=$((${RUNS:-3} * 6 * 15 + 60))
 # A sine in pink noise: the bars change every frame (a steady sine's do
 # not, and unchanged frames cost a pull-path host nothing).
 play='ffmpeg -loglevel error -f lavfi -i "sine=frequency=440:duration=14" -f lavfi -i "anoisesrc=c=pink:a=0.3:d=14" \
