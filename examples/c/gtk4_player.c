@@ -179,7 +179,7 @@ static void button(GtkWidget* box, const char* label, void (*action)(void)) {
 static gboolean tick(gpointer data) {
   (void)data;
   const long pos = number(api.Bass_GetPosition);
-  const char* names[] = {"play", "on screen", "paused", "held", "play again", "stopped"};
+  const char* names[] = {"play", "on screen", "paused", "held", "play again", "stopped", "no frames while stopped"};
   int done = 0;
   ++p.ticks;
   switch (p.step) {
@@ -205,17 +205,29 @@ static gboolean tick(gpointer data) {
       done = pos >= p.held_at + 1;
       if (done) api.Bass_Stop();
       break;
-    case 5: done = level() == 0; break;
+    case 5:
+      done = level() == 0;
+      p.ticks = 0;
+      break;
+    case 6:
+      /* Stopped, the form is hidden: once its last picture has gone, a
+         second in which the plug-in commits nothing to its subsurface. The
+         marks go to standard error, where WAYLAND_DEBUG writes the requests,
+         so that a test can count the commits between them. */
+      if (p.ticks == 5) fprintf(stderr, "selftest: frames from here\n");
+      done = p.ticks >= 25;
+      if (done) fprintf(stderr, "selftest: frames to here\n");
+      break;
   }
   if (p.step == 99 || p.ticks > 400) {
-    printf("selftest: FAILED at %s\n", p.step < 6 ? names[p.step] : "a step");
+    printf("selftest: FAILED at %s\n", p.step < 7 ? names[p.step] : "a step");
     g_main_loop_quit(p.loop);
     return G_SOURCE_REMOVE;
   }
   if (!done) return G_SOURCE_CONTINUE;
   printf("selftest: %s\n", names[p.step]);
   fflush(stdout);
-  if (++p.step < 6) return G_SOURCE_CONTINUE;
+  if (++p.step < 7) return G_SOURCE_CONTINUE;
   closing(NULL, NULL);
   /* Without its surface the plug-in plays on, showing nothing. */
   api.Draw(0, 0, 0, AREA_W, AREA_H);
