@@ -379,7 +379,7 @@ def run_qt(widgets, timer_class, window_class, toolkit):
         ticker.start(50)
     elif args.file:
         window.open(args.file)
-    (app.exec if hasattr(app, "exec") else app.exec_)()
+    app.exec()
     plugin.close()
     return 0 if session is None or session.ok else 1
 

@@ -1,7 +1,6 @@
 #include "audio/decode/frame_scan.hpp"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 
 #include "platform/platform.hpp"
@@ -45,9 +44,7 @@ int mpeg_frame_bytes(uint32_t h) {
 
 // Whether to give up: cancelled, or past the deadline (steady clock, ns).
 bool stop(const std::atomic<bool>& cancel, int64_t deadline_ns) {
-  const auto now = std::chrono::steady_clock::now().time_since_epoch();
-  return cancel.load(std::memory_order_relaxed) ||
-         std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() > deadline_ns;
+  return cancel.load(std::memory_order_relaxed) || platform::now_ns() > deadline_ns;
 }
 
 bool adts_sync(const uint8_t* b) { return b[0] == 0xFF && (b[1] & 0xF0) == 0xF0; }
